@@ -1,0 +1,52 @@
+// The application object and the framework's global helpers.
+#pragma once
+
+#include "framework/Wnd.h"
+
+class CWinApp {
+public:
+    // With no name the executable's file name without its extension is used.
+    explicit CWinApp(const char* pszAppName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual BOOL InitInstance() { return FALSE; }
+    virtual int ExitInstance() { return 0; }
+    // The application's own message loop, for programs that keep running after InitInstance.
+    virtual int Run();
+
+    // Commands no window handled (the standard Help command); TRUE when one was carried out.
+    virtual BOOL OnCmdMsg(UINT nID);
+    // Opens the application's help file (<exe>.HLP beside the exe), if it has one.
+    void OnHelp();
+
+    // Start-up switches from the 16-bit era: control containers (OLE) and CTL3D. Windows has
+    // drawn 3D controls itself since Windows 95 and the program hosts no OLE control, so
+    // there is nothing left for them to load.
+    void Enable3dControls() {}
+
+    CWnd* m_pMainWnd = nullptr;
+    HINSTANCE m_hInstance = nullptr;
+    CString m_strAppName;
+    CString m_strHelpPath;
+};
+
+inline void AfxEnableControlContainer() {}
+
+CWinApp* AfxGetApp();
+CWnd* AfxGetMainWnd();
+HINSTANCE AfxGetInstanceHandle();
+// The module whose resources hold the named resource (the executable here).
+HINSTANCE AfxFindResourceHandle(const char* lpszName, const char* lpszType);
+CString AfxGetAppName();
+
+// The running executable's full path, at any length.
+CString AfxGetModuleFileName(HMODULE hModule = nullptr);
+
+// A modal message box owned by the active window of the application, captioned with the
+// application's name; OK-only boxes get the exclamation icon.
+int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+
+// The framework's entry: InitInstance, then Run unless it returned FALSE.
+int AfxWinMain(HINSTANCE hInstance, int nCmdShow);
