@@ -6,7 +6,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-static bool SystemLeadByte(unsigned char c) { return ::IsDBCSLeadByte(c) != FALSE; }
+static bool SystemLeadByte(unsigned char c) {
+    return ::IsDBCSLeadByte(c) != FALSE;
+}
 CString::LeadByteTest CString::s_pfnIsLeadByte = &SystemLeadByte;
 #else
 CString::LeadByteTest CString::s_pfnIsLeadByte = nullptr;
@@ -43,7 +45,9 @@ CString CString::Left(int nCount) const {
     return CString(m_str.substr(0, static_cast<size_t>(nCount)));
 }
 
-CString CString::Mid(int nFirst) const { return Mid(nFirst, GetLength()); }
+CString CString::Mid(int nFirst) const {
+    return Mid(nFirst, GetLength());
+}
 
 CString CString::Mid(int nFirst, int nCount) const {
     nFirst = std::clamp(nFirst, 0, GetLength());

@@ -36,8 +36,12 @@ public:
         m_str += ch;
         return *this;
     }
-    friend CString operator+(const CString& a, const CString& b) { return CString(a.m_str + b.m_str); }
-    friend CString operator+(const CString& a, const char* b) { return CString(a.m_str + (b ? b : "")); }
+    friend CString operator+(const CString& a, const CString& b) {
+        return CString(a.m_str + b.m_str);
+    }
+    friend CString operator+(const CString& a, const char* b) {
+        return CString(a.m_str + (b ? b : ""));
+    }
     friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
     friend bool operator!=(const CString& a, const CString& b) { return a.m_str != b.m_str; }
     friend bool operator==(const CString& a, const char* b) { return a.m_str == (b ? b : ""); }
@@ -67,8 +71,12 @@ public:
     // The lead-byte test of the ANSI code page; null means a single-byte code page.
     // Windows builds install IsDBCSLeadByte; tests install their own.
     using LeadByteTest = bool (*)(unsigned char);
-    static void SetLeadByteTest(LeadByteTest test) { s_pfnIsLeadByte = test; }
-    static LeadByteTest GetLeadByteTest() { return s_pfnIsLeadByte; }
+    static void SetLeadByteTest(LeadByteTest test) {
+        s_pfnIsLeadByte = test;
+    }
+    static LeadByteTest GetLeadByteTest() {
+        return s_pfnIsLeadByte;
+    }
 
 private:
     // Length in bytes of the character that starts at byte index i.

@@ -19,12 +19,12 @@ constexpr UINT WM_CTLCOLOR = 0x0019;
 using AFX_PMSG = LRESULT (*)(CWnd* pWnd, WPARAM wParam, LPARAM lParam);
 
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;             // message id, unless pnRegistered is set
-    const UINT* pnRegistered;  // a registered message's id, read at dispatch time
-    UINT nCode;                // notification code (WM_COMMAND and its reflection)
-    UINT nID;                  // first control id
-    UINT nLastID;              // last control id, inclusive
-    AFX_PMSG pfn;              // null ends the table
+    UINT nMessage;            // message id, unless pnRegistered is set
+    const UINT* pnRegistered; // a registered message's id, read at dispatch time
+    UINT nCode;               // notification code (WM_COMMAND and its reflection)
+    UINT nID;                 // first control id
+    UINT nLastID;             // last control id, inclusive
+    AFX_PMSG pfn;             // null ends the table
 };
 
 struct AFX_MSGMAP {
@@ -49,14 +49,16 @@ protected:                                                                      
     const AFX_MSGMAP* GetMessageMap() const override;
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                     \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }              \
+    const AFX_MSGMAP* theClass::GetMessageMap() const {                                            \
+        return GetThisMessageMap();                                                                \
+    }                                                                                              \
     const AFX_MSGMAP* theClass::GetThisMessageMap() {                                              \
         using ThisClass = theClass;                                                                \
         using TheBaseClass = baseClass;                                                            \
         static const AFX_MSGMAP_ENTRY messageEntries[] = {
 
 #define END_MESSAGE_MAP()                                                                          \
-    {0, nullptr, 0, 0, 0, nullptr}                                                                 \
+    { 0, nullptr, 0, 0, 0, nullptr }                                                               \
     }                                                                                              \
     ;                                                                                              \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &messageEntries[0]};   \
@@ -64,32 +66,41 @@ protected:                                                                      
     }
 
 // The handler thunk: w is the object the map belongs to.
-#define AFX_THUNK(...) [](CWnd * w, WPARAM wParam, LPARAM lParam) -> LRESULT {                    \
-    auto* self = static_cast<ThisClass*>(w);                                                       \
-    (void)self;                                                                                    \
-    (void)wParam;                                                                                  \
-    (void)lParam;                                                                                  \
-    __VA_ARGS__                                                                                    \
-}
+#define AFX_THUNK(...)                                                                             \
+    [](CWnd* w, WPARAM wParam, LPARAM lParam) -> LRESULT {                                         \
+        auto* self = static_cast<ThisClass*>(w);                                                   \
+        (void)self;                                                                                \
+        (void)wParam;                                                                              \
+        (void)lParam;                                                                              \
+        __VA_ARGS__                                                                                \
+    }
 
 // LRESULT fn(WPARAM, LPARAM)
 #define ON_MESSAGE(message, memberFxn)                                                             \
-    {message, nullptr, 0, 0, 0, AFX_THUNK(return self->memberFxn(wParam, lParam);)},
+    { message, nullptr, 0, 0, 0, AFX_THUNK(return self->memberFxn(wParam, lParam);) }              \
+    ,
 #define ON_REGISTERED_MESSAGE(nMessageVariable, memberFxn)                                         \
-    {0, &nMessageVariable, 0, 0, 0, AFX_THUNK(return self->memberFxn(wParam, lParam);)},
+    { 0, &nMessageVariable, 0, 0, 0, AFX_THUNK(return self->memberFxn(wParam, lParam);) }          \
+    ,
 
 // void fn() for a WM_COMMAND with this code from controls id..idLast
 #define ON_CONTROL_RANGE(wNotifyCode, id, idLast, memberFxn)                                       \
-    {WM_COMMAND, nullptr, static_cast<UINT>(wNotifyCode), static_cast<UINT>(id),                   \
-     static_cast<UINT>(idLast), AFX_THUNK(self->memberFxn(); return 0;)},
+    {                                                                                              \
+        WM_COMMAND, nullptr, static_cast<UINT>(wNotifyCode), static_cast<UINT>(id),                \
+            static_cast<UINT>(idLast), AFX_THUNK(self->memberFxn(); return 0;)                     \
+    }                                                                                              \
+    ,
 #define ON_CONTROL(wNotifyCode, id, memberFxn) ON_CONTROL_RANGE(wNotifyCode, id, id, memberFxn)
 #define ON_COMMAND(id, memberFxn) ON_CONTROL(0, id, memberFxn)
 #define ON_BN_CLICKED(id, memberFxn) ON_CONTROL(BN_CLICKED, id, memberFxn)
 
 // void fn() for a notification the parent reflects back to this control, whatever its id
 #define ON_CONTROL_REFLECT(wNotifyCode, memberFxn)                                                 \
-    {WM_REFLECT_BASE + WM_COMMAND, nullptr, static_cast<UINT>(wNotifyCode), 0, 0xFFFF,             \
-     AFX_THUNK(self->memberFxn(); return 0;)},
+    {                                                                                              \
+        WM_REFLECT_BASE + WM_COMMAND, nullptr, static_cast<UINT>(wNotifyCode), 0, 0xFFFF,          \
+            AFX_THUNK(self->memberFxn(); return 0;)                                                \
+    }                                                                                              \
+    ,
 
 // HBRUSH CtlColor(CDC* pDC, UINT nCtlColor); a null brush lets the parent decide
 #define ON_WM_CTLCOLOR_REFLECT()                                                                   \
@@ -101,14 +112,22 @@ protected:                                                                      
 
 // void OnSysCommand(UINT nID, LPARAM lParam)
 #define ON_WM_SYSCOMMAND()                                                                         \
-    {WM_SYSCOMMAND, nullptr, 0, 0, 0,                                                              \
-     AFX_THUNK(self->OnSysCommand(static_cast<UINT>(wParam), lParam); return 0;)},
+    {                                                                                              \
+        WM_SYSCOMMAND, nullptr, 0, 0, 0,                                                           \
+            AFX_THUNK(self->OnSysCommand(static_cast<UINT>(wParam), lParam); return 0;)            \
+    }                                                                                              \
+    ,
 // void OnPaint()
-#define ON_WM_PAINT() {WM_PAINT, nullptr, 0, 0, 0, AFX_THUNK(self->OnPaint(); return 0;)},
+#define ON_WM_PAINT()                                                                              \
+    { WM_PAINT, nullptr, 0, 0, 0, AFX_THUNK(self->OnPaint(); return 0;) }                          \
+    ,
 // HCURSOR OnQueryDragIcon()
 #define ON_WM_QUERYDRAGICON()                                                                      \
-    {WM_QUERYDRAGICON, nullptr, 0, 0, 0,                                                           \
-     AFX_THUNK(return reinterpret_cast<LRESULT>(self->OnQueryDragIcon());)},
+    {                                                                                              \
+        WM_QUERYDRAGICON, nullptr, 0, 0, 0,                                                        \
+            AFX_THUNK(return reinterpret_cast<LRESULT>(self->OnQueryDragIcon());)                  \
+    }                                                                                              \
+    ,
 // void OnMouseMove(UINT nFlags, CPoint point)
 #define ON_WM_MOUSEMOVE()                                                                          \
     {WM_MOUSEMOVE, nullptr, 0, 0, 0, AFX_THUNK({                                                   \
@@ -118,15 +137,24 @@ protected:                                                                      
      })},
 // BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message)
 #define ON_WM_SETCURSOR()                                                                          \
-    {WM_SETCURSOR, nullptr, 0, 0, 0,                                                               \
-     AFX_THUNK(return self->OnSetCursor(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wParam)), \
-                                        LOWORD(lParam), HIWORD(lParam));)},
+    {                                                                                              \
+        WM_SETCURSOR, nullptr, 0, 0, 0,                                                            \
+            AFX_THUNK(return self->OnSetCursor(                                                    \
+                CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wParam)), LOWORD(lParam),         \
+                HIWORD(lParam));)                                                                  \
+    }                                                                                              \
+    ,
 // void OnDropFiles(HDROP hDropInfo)
 #define ON_WM_DROPFILES()                                                                          \
-    {WM_DROPFILES, nullptr, 0, 0, 0,                                                               \
-     AFX_THUNK(self->OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;)},
+    {                                                                                              \
+        WM_DROPFILES, nullptr, 0, 0, 0,                                                            \
+            AFX_THUNK(self->OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;)               \
+    }                                                                                              \
+    ,
 // void OnDestroy()
-#define ON_WM_DESTROY() {WM_DESTROY, nullptr, 0, 0, 0, AFX_THUNK(self->OnDestroy(); return 0;)},
+#define ON_WM_DESTROY()                                                                            \
+    { WM_DESTROY, nullptr, 0, 0, 0, AFX_THUNK(self->OnDestroy(); return 0;) }                      \
+    ,
 
 // Signed coordinates of a mouse message (multi-monitor setups give negative ones).
 #define GET_X_LPARAM_(lp) (static_cast<int>(static_cast<short>(LOWORD(lp))))

@@ -70,8 +70,8 @@ public:
         SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), bRedraw);
     }
     HICON SetIcon(HICON icon, BOOL bBigIcon) const {
-        return reinterpret_cast<HICON>(
-            SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+        return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
+                                                   reinterpret_cast<LPARAM>(icon)));
     }
     HMENU GetSystemMenu(BOOL bRevert) const { return ::GetSystemMenu(m_hWnd, bRevert); }
 
@@ -121,6 +121,8 @@ protected:
     void Unbind();
 
     static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs the object's WindowProc; no exception gets past it.
+    static LRESULT SafeWindowProc(CWnd* pWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     WNDPROC m_pfnSuper = nullptr;
 

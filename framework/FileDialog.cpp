@@ -1,0 +1,54 @@
+#include "framework/FileDialog.h"
+
+#include "framework/FileName.h"
+#include "framework/WinApp.h"
+
+#include <cstring>
+
+namespace {
+
+// Room for the longest path Windows allows, in a double-byte code page.
+constexpr size_t kFileBufferSize = 2 * 32768;
+
+} // namespace
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt, const char* lpszFileName,
+                         DWORD dwFlags, const char* lpszFilter, CWnd* pParentWnd)
+    : m_bOpenFileDialog(bOpenFileDialog), m_pParentWnd(pParentWnd), m_strDefExt(lpszDefExt),
+      m_file(kFileBufferSize, '\0') {
+    if (lpszFileName)
+        std::strncpy(m_file.data(), lpszFileName, m_file.size() - 1);
+    if (lpszFilter) {
+        m_filter.assign(lpszFilter, lpszFilter + std::strlen(lpszFilter) + 1);
+        for (char& ch : m_filter) {
+            if (ch == '|')
+                ch = '\0';
+        }
+    }
+    m_ofn.lStructSize = sizeof(m_ofn);
+    m_ofn.Flags = dwFlags | OFN_EXPLORER;
+}
+
+INT_PTR CFileDialog::DoModal() {
+    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    if (!owner) {
+        if (CWnd* main = AfxGetMainWnd(); main && ::IsWindow(main->m_hWnd))
+            owner = ::GetLastActivePopup(main->m_hWnd);
+    }
+    m_ofn.hwndOwner = owner;
+    m_ofn.hInstance = AfxGetInstanceHandle();
+    m_ofn.lpstrFilter = m_filter.empty() ? nullptr : m_filter.data();
+    m_ofn.lpstrFile = m_file.data();
+    m_ofn.nMaxFile = static_cast<DWORD>(m_file.size());
+    m_ofn.lpstrDefExt = m_strDefExt.IsEmpty() ? nullptr : static_cast<const char*>(m_strDefExt);
+    const BOOL ok = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    return ok ? IDOK : IDCANCEL;
+}
+
+CString CFileDialog::GetFileName() const {
+    return AfxFileNameOf(GetPathName());
+}
+
+CString CFileDialog::GetFileTitle() const {
+    return AfxFileTitleOf(GetPathName());
+}

@@ -1,0 +1,128 @@
+#include "framework/WinApp.h"
+
+#include "framework/FileName.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+namespace {
+
+CWinApp* g_pApp = nullptr;
+
+// The standard Help command.
+constexpr UINT kIdHelp = 0xE146;
+
+} // namespace
+
+CWinApp::CWinApp(const char* pszAppName) : m_strAppName(pszAppName) {
+    g_pApp = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+int CWinApp::Run() {
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    return ExitInstance();
+}
+
+BOOL CWinApp::OnCmdMsg(UINT nID) {
+    if (nID != kIdHelp)
+        return FALSE;
+    OnHelp();
+    return TRUE;
+}
+
+void CWinApp::OnHelp() {
+    // No help file ships with a program that has none: then F1 does nothing.
+    if (m_strHelpPath.IsEmpty() || ::GetFileAttributesA(m_strHelpPath) == INVALID_FILE_ATTRIBUTES)
+        return;
+    ::ShellExecuteA(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr, "open", m_strHelpPath, nullptr,
+                    nullptr, SW_SHOWNORMAL);
+}
+
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
+
+CWnd* AfxGetMainWnd() {
+    return g_pApp ? g_pApp->m_pMainWnd : nullptr;
+}
+
+HINSTANCE AfxGetInstanceHandle() {
+    if (g_pApp && g_pApp->m_hInstance)
+        return g_pApp->m_hInstance;
+    return ::GetModuleHandleA(nullptr);
+}
+
+HINSTANCE AfxFindResourceHandle(const char*, const char*) {
+    // All resources live in the executable; there are no resource DLLs to search.
+    return AfxGetInstanceHandle();
+}
+
+CString AfxGetModuleFileName(HMODULE hModule) {
+    // The API truncates silently when the buffer is short, so grow until the name fits.
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameA(hModule, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return CString();
+        if (length < buffer.size())
+            return CString(buffer.data(), static_cast<int>(length));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+CString AfxGetAppName() {
+    if (g_pApp && !g_pApp->m_strAppName.IsEmpty())
+        return g_pApp->m_strAppName;
+    return AfxFileTitleOf(AfxGetModuleFileName());
+}
+
+int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
+    if ((nType & MB_ICONMASK) == 0 &&
+        ((nType & MB_TYPEMASK) == MB_OK || (nType & MB_TYPEMASK) == MB_OKCANCEL))
+        nType |= MB_ICONEXCLAMATION;
+
+    // Owned by the window the user is working in (the main window or a dialog over it), so
+    // the box is modal to it.
+    HWND owner = nullptr;
+    if (CWnd* main = AfxGetMainWnd(); main && ::IsWindow(main->m_hWnd))
+        owner = ::GetLastActivePopup(main->m_hWnd);
+    const CString caption = AfxGetAppName();
+    return ::MessageBoxA(owner, lpszText, caption, nType);
+}
+
+int AfxWinMain(HINSTANCE hInstance, int) {
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return -1;
+    app->m_hInstance = hInstance;
+    const CString module = AfxGetModuleFileName();
+    if (app->m_strAppName.IsEmpty())
+        app->m_strAppName = AfxFileTitleOf(module);
+    const int dot = module.ReverseFind('.');
+    app->m_strHelpPath = (dot > module.ReverseFind('\\') ? module.Left(dot) : module) + ".HLP";
+
+    // The common controls the dialogs use (tooltips among them) must be registered first.
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+
+    if (!app->InitInstance())
+        return app->ExitInstance();
+    return app->Run();
+}
+
+#if !defined(CLIPMEND_NO_WINMAIN)
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    return AfxWinMain(hInstance, nCmdShow);
+}
+#endif
