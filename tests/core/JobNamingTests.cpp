@@ -1,0 +1,90 @@
+#include "framework/FileName.h"
+#include "job/JobNaming.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Job {
+    CString output;
+    CString nameTag;
+};
+
+// What choosing `source` in the file dialog makes of it.
+Job JobFor(const CString& source) {
+    return {JobOutputPath(source, AfxFileTitleOf(source)), JobNameTag(source)};
+}
+
+} // namespace
+
+TEST(JobNamingTest, OutputAndNameTagOfTheDocumentedExamples) {
+    struct Case {
+        const char* source;
+        const char* output;
+        const char* nameTag;
+    } cases[] = {
+        {"C:\\v\\clip.mp4", "C:\\v\\clip-NEW.mp4", "clip"},
+        {"C:\\v\\Clip.MP4", "C:\\v\\Clip-NEW.mp4", "Clip"},
+        {"C:\\my.videos\\clip", "C:\\my.videos\\clip-NEW.mp4", ""},
+        {"C:\\v\\movie.mpeg4", "C:\\v\\movie-NEW.mp4", "movie.m"},
+        {"C:\\v\\a.mp4", "C:\\v\\a-NEW.mp4", "a"},
+        {"C:\\v\\.mp4", "C:\\v\\-NEW.mp4", ""},
+        {"C:\\v\\abcd", "C:\\v\\abcd-NEW.mp4", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const Job job = JobFor(c.source);
+        EXPECT_EQ(job.output, c.output);
+        EXPECT_EQ(job.nameTag, c.nameTag);
+    }
+}
+
+TEST(JobNamingTest, UncRootSpacesAndPercent) {
+    Job job = JobFor("\\\\server\\share\\my clips\\take 1.mp4");
+    EXPECT_EQ(job.output, "\\\\server\\share\\my clips\\take 1-NEW.mp4");
+    EXPECT_EQ(job.nameTag, "take 1");
+
+    // A file in a drive's root: the folder is the bare drive, the output lands beside it.
+    job = JobFor("D:\\clip.mp4");
+    EXPECT_EQ(job.output, "D:\\clip-NEW.mp4");
+    EXPECT_EQ(job.nameTag, "clip");
+
+    // '%' is legal in file names and must come through untouched.
+    job = JobFor("C:\\100%\\%s%n%d.mp4");
+    EXPECT_EQ(job.output, "C:\\100%\\%s%n%d-NEW.mp4");
+    EXPECT_EQ(job.nameTag, "%s%n%d");
+}
+
+TEST(JobNamingTest, LongPathsAreNeverCut) {
+    std::string folder = "\\\\?\\C:";
+    while (folder.size() < 32000)
+        folder += "\\" + std::string(200, 'd');
+    const CString source = CString(folder) + "\\clip.mp4";
+    const Job job = JobFor(source);
+    EXPECT_EQ(job.output, CString(folder) + "\\clip-NEW.mp4");
+    EXPECT_EQ(job.nameTag, "clip");
+
+    const CString module = CString(folder) + "\\Clipmend.exe";
+    EXPECT_EQ(JobToolPath(JobExeFolder(module)), CString(folder) + "\\tool\\MP4Box.exe");
+}
+
+TEST(JobNamingTest, ExeFolderKeepsItsBackslash) {
+    EXPECT_EQ(JobExeFolder("D:\\app\\Clipmend.exe"), "D:\\app\\");
+    EXPECT_EQ(JobExeFolder("Clipmend.exe"), "");
+    EXPECT_EQ(JobToolPath(JobExeFolder("D:\\app\\Clipmend.exe")), "D:\\app\\tool\\MP4Box.exe");
+}
+
+TEST(JobNamingTest, CommandLineIsExactToTheTrailingSpace) {
+    const CString source = "C:\\v\\clip.mp4";
+    const CString cmd = JobCommandLine(JobToolPath("D:\\app\\"), JobNameTag(source), source,
+                                       JobOutputPath(source, "clip"));
+    EXPECT_EQ(cmd, "\"D:\\app\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"C:\\v\\clip.mp4\" "
+                   "-new \"C:\\v\\clip-NEW.mp4\" ");
+
+    // An empty name tag leaves "Name=" alone; percent signs are data, not patterns.
+    const CString odd = "C:\\50%\\a%s.mp4";
+    EXPECT_EQ(JobCommandLine("T.exe", JobNameTag("C:\\v\\.mp4"), odd, "O%d.mp4"),
+              "\"T.exe\" -itags \"Name=\" -add \"C:\\50%\\a%s.mp4\" -new \"O%d.mp4\" ");
+}
