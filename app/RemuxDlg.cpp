@@ -1,5 +1,6 @@
 #include "app/RemuxDlg.h"
 
+#include "app/AboutDlg.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
@@ -10,6 +11,7 @@ CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
 }
 
 BEGIN_MESSAGE_MAP(CRemuxDlg, CDialog)
+ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_BN_CLICKED(IDC_OPEN, OnOpen)
@@ -18,11 +20,32 @@ END_MESSAGE_MAP()
 BOOL CRemuxDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
+    AddAboutEntry();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
     m_strSource.Empty();
     return TRUE;
+}
+
+void CRemuxDlg::AddAboutEntry() {
+    HMENU hSysMenu = GetSystemMenu(FALSE);
+    if (!hSysMenu)
+        return;
+    char text[256];
+    if (::LoadStringA(AfxGetInstanceHandle(), IDS_ABOUTBOX, text, sizeof(text)) <= 0)
+        return;
+    ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, text);
+}
+
+void CRemuxDlg::OnSysCommand(UINT nID, LPARAM) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+        return;
+    }
+    Default();
 }
 
 void CRemuxDlg::OnPaint() {

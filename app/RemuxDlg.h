@@ -13,6 +13,7 @@ public:
 protected:
     BOOL OnInitDialog() override;
 
+    void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnOpen();
@@ -22,4 +23,7 @@ protected:
     CString m_strOutput; // the file the tool is to create
     CString m_strSource; // the chosen source file; empty until one is chosen
     HICON m_hIcon;
+
+private:
+    void AddAboutEntry();
 };

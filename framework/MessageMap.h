@@ -61,6 +61,7 @@ protected:                                                                      
     { 0, nullptr, 0, 0, 0, nullptr }                                                               \
     }                                                                                              \
     ;                                                                                              \
+    static_assert(sizeof(ThisClass) > 0, "an empty map names its class too");                      \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &messageEntries[0]};   \
     return &messageMap;                                                                            \
     }
