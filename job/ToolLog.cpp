@@ -1,0 +1,146 @@
+#include "job/ToolLog.h"
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct CLine {
+    std::string strText;
+    bool bError;
+};
+
+// Words the multiplexer and the C runtime use when something went wrong.
+bool LooksLikeError(const std::string& strLine) {
+    static const char* const kWords[] = {
+        "error",   "fail",        "cannot",        "can't",         "could not", "couldn't",
+        "unable",  "invalid",     "not found",     "no such",       "denied",    "fatal",
+        "corrupt", "unsupported", "not supported", "out of memory", "bad param", "abort",
+    };
+    std::string strLower(strLine);
+    for (char& ch : strLower) {
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    for (const char* pszWord : kWords) {
+        if (strLower.find(pszWord) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// Control characters would garble a message box; tabs become spaces, the rest go.
+std::string CleanLine(const char* pBegin, const char* pEnd) {
+    std::string strLine;
+    for (const char* p = pBegin; p != pEnd; ++p) {
+        const unsigned char ch = static_cast<unsigned char>(*p);
+        if (ch == '\t')
+            strLine += ' ';
+        else if (ch >= 0x20 && ch != 0x7F)
+            strLine += *p;
+    }
+    const size_t nFirst = strLine.find_first_not_of(' ');
+    if (nFirst == std::string::npos)
+        return std::string();
+    return strLine.substr(nFirst, strLine.find_last_not_of(' ') + 1 - nFirst);
+}
+
+// Cuts to nWidth bytes with an ellipsis, never between a lead byte and its trail byte.
+std::string CutLine(const std::string& strLine, size_t nWidth) {
+    if (strLine.size() <= nWidth)
+        return strLine;
+    const CString::LeadByteTest pfnIsLead = CString::GetLeadByteTest();
+    const size_t nKeep = nWidth > 3 ? nWidth - 3 : 0;
+    size_t i = 0;
+    while (i < strLine.size()) {
+        const bool bDouble = pfnIsLead && pfnIsLead(static_cast<unsigned char>(strLine[i])) &&
+                             i + 1 < strLine.size();
+        const size_t nChar = bDouble ? 2 : 1;
+        if (i + nChar > nKeep)
+            break;
+        i += nChar;
+    }
+    return strLine.substr(0, i) + "...";
+}
+
+} // namespace
+
+CToolLog::CToolLog(size_t nCapacity) : m_nCapacity(nCapacity > 0 ? nCapacity : 1) {}
+
+void CToolLog::Clear() {
+    m_strTail.clear();
+}
+
+void CToolLog::Append(const char* pData, size_t nLength) {
+    if (!pData || nLength == 0)
+        return;
+    // One byte more than the capacity is kept, to tell whether the oldest kept line is whole.
+    const size_t nKeep = m_nCapacity + 1;
+    if (nLength >= nKeep) {
+        m_strTail.assign(pData + (nLength - nKeep), nKeep);
+        return;
+    }
+    m_strTail.append(pData, nLength);
+    // Trimmed in batches so that a stream of small chunks does not move the tail every time.
+    if (m_strTail.size() > 2 * nKeep)
+        m_strTail.erase(0, m_strTail.size() - nKeep);
+}
+
+CString CToolLog::GetFailureLines(int nMaxLines) const {
+    if (nMaxLines <= 0)
+        return CString();
+
+    // Look at exactly the last m_nCapacity bytes, so that the answer does not depend on how
+    // the output was chunked or when the tail was last trimmed.
+    const char* pBegin = m_strTail.data();
+    const char* const pEnd = pBegin + m_strTail.size();
+    bool bPartial = false;
+    if (m_strTail.size() > m_nCapacity) {
+        pBegin = pEnd - m_nCapacity;
+        bPartial = pBegin[-1] != '\r' && pBegin[-1] != '\n';
+    }
+
+    std::vector<CLine> lines;
+    bool bAnyError = false;
+    const char* p = pBegin;
+    while (p < pEnd) {
+        const char* pLineEnd = p;
+        while (pLineEnd < pEnd && *pLineEnd != '\r' && *pLineEnd != '\n')
+            ++pLineEnd;
+        // "\r\n" ends a line, and so does "\r\r\n" (a text-mode stream given "\r\n"); a '\r'
+        // followed by anything else ends a progress line that the next one overwrites.
+        const char* pNext = pLineEnd;
+        while (pNext < pEnd && *pNext == '\r')
+            ++pNext;
+        bool bProgress = pNext > pLineEnd;
+        if (pNext < pEnd && *pNext == '\n') {
+            ++pNext;
+            bProgress = false;
+        }
+        if (!bProgress && !bPartial) {
+            std::string strLine = CleanLine(p, pLineEnd);
+            if (!strLine.empty()) {
+                const bool bError = LooksLikeError(strLine);
+                bAnyError = bAnyError || bError;
+                lines.push_back(CLine{std::move(strLine), bError});
+            }
+        }
+        bPartial = false;
+        p = pNext;
+    }
+
+    std::vector<const CLine*> chosen;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        if (static_cast<int>(chosen.size()) >= nMaxLines)
+            break;
+        if (it->bError || !bAnyError)
+            chosen.push_back(&*it);
+    }
+    CString strResult;
+    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+        if (!strResult.IsEmpty())
+            strResult += '\n';
+        strResult += CutLine((*it)->strText, kMaxLineWidth).c_str();
+    }
+    return strResult;
+}

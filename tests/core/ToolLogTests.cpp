@@ -1,0 +1,157 @@
+#include "job/ToolLog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+CString LinesOf(const std::string& strOutput, size_t nCapacity = CToolLog::kDefaultCapacity) {
+    CToolLog log(nCapacity);
+    log.Append(strOutput.data(), strOutput.size());
+    return log.GetFailureLines();
+}
+
+TEST(ToolLog, ShowsTheLastLinesWithoutProgressOrBlanks) {
+    EXPECT_STREQ("", LinesOf(""));
+    EXPECT_STREQ("", LinesOf("\r\n\n   \t \r\n"));
+    EXPECT_STREQ("b\nc\nd", LinesOf("a\nb\r\n\nc\n  \nd\n"));
+    // Progress lines end in '\r' alone; a last progress line with nothing after it too.
+    EXPECT_STREQ("Import done\nWriting done",
+                 LinesOf("Importing |==  | (10/100)\rImporting |====| (100/100)\r"
+                         "Import done\nWriting |=   |\rWriting done\r\nWriting |==|\r"));
+    // A last line without its end still counts: the tool may die in the middle of one.
+    EXPECT_STREQ("first\nlast words", LinesOf("first\nlast words"));
+    // "\r\r\n" is what a text-mode stream makes of "\r\n": a line, not progress.
+    EXPECT_STREQ("one\ntwo", LinesOf("one\r\r\ntwo\r\r\n"));
+    // Leading and trailing blanks go, tabs become spaces.
+    EXPECT_STREQ("x y", LinesOf("  x\ty \n"));
+}
+
+TEST(ToolLog, PrefersErrorLines) {
+    const std::string strOutput = "Error opening file in.mp4: I/O Error\n"
+                                  "Importing |====| (100/100)\r"
+                                  "track 1 imported\n"
+                                  "Saving out.mp4: 0.500 secs Interleaving\n"
+                                  "Done\n";
+    EXPECT_STREQ("Error opening file in.mp4: I/O Error", LinesOf(strOutput));
+
+    EXPECT_STREQ("[iso file] Invalid box size\nCannot write output: Permission denied\n"
+                 "FAILED to save",
+                 LinesOf("Error 1\nok\n[iso file] Invalid box size\nmore\n"
+                         "Cannot write output: Permission denied\nFAILED to save\nbye\n"));
+    // Without error lines the last lines are shown.
+    EXPECT_STREQ("Importing\nSaving\nDone", LinesOf("Opening\nImporting\nSaving\nDone\n"));
+    // A progress line never counts, even when it reads like an error.
+    EXPECT_STREQ("Done", LinesOf("Done\nerror rate 0% |==|\r"));
+
+    CToolLog log;
+    log.Append("a\nb\n", 4);
+    EXPECT_STREQ("", log.GetFailureLines(0));
+    EXPECT_STREQ("b", log.GetFailureLines(1));
+}
+
+TEST(ToolLog, ChunkingDoesNotChangeTheResult) {
+    std::string strOutput;
+    for (int i = 0; i < 300; ++i) {
+        strOutput += "Importing |" + std::string(static_cast<size_t>(i % 20), '=') + "|\r";
+        if (i % 37 == 0)
+            strOutput += "Error in sample " + std::to_string(i) + "\r\n";
+        if (i % 11 == 0)
+            strOutput += "line " + std::to_string(i) + "\r\r\n";
+        if (i % 53 == 0)
+            strOutput += std::string(150, 'w') + "\n";
+    }
+    strOutput += "tail without end";
+
+    for (size_t nCapacity : {size_t(64), size_t(200), size_t(4096)}) {
+        SCOPED_TRACE(nCapacity);
+        const CString strWhole = LinesOf(strOutput, nCapacity);
+        std::mt19937 random(static_cast<unsigned>(nCapacity));
+        for (int nRound = 0; nRound < 200; ++nRound) {
+            CToolLog log(nCapacity);
+            size_t nDone = 0;
+            while (nDone < strOutput.size()) {
+                // Chunks of up to 256 bytes, as the runner reads them; sometimes just one byte
+                // so that every "\r\n" is split somewhere.
+                const size_t nChunk = nRound % 4 == 0 ? 1 : 1 + random() % 256;
+                const size_t nTake = std::min(nChunk, strOutput.size() - nDone);
+                log.Append(strOutput.data() + nDone, nTake);
+                nDone += nTake;
+            }
+            ASSERT_STREQ(strWhole, log.GetFailureLines()) << "round " << nRound;
+        }
+    }
+    // 64 bytes hold only the last progress lines and the unended tail; 200 reach back to
+    // an error line, which is then the only one shown.
+    EXPECT_STREQ("tail without end", LinesOf(strOutput, 64));
+    EXPECT_STREQ("Error in sample 296", LinesOf(strOutput, 200));
+}
+
+TEST(ToolLog, KeepsOnlyTheTail) {
+    // The oldest kept line is dropped when its start fell off the tail.
+    const std::string strEarlyError = "Error: early\n";
+    std::string strOutput = strEarlyError + std::string(5000, 'x') + "\nfinal\n";
+    EXPECT_STREQ("final", LinesOf(strOutput));
+
+    // A line that starts exactly where the tail starts is whole and stays.
+    const std::string strKept = "kept line\nlast\n";
+    CToolLog log(strKept.size());
+    log.Append("dropped\n", 8);
+    log.Append(strKept.data(), strKept.size());
+    EXPECT_STREQ("kept line\nlast", log.GetFailureLines());
+    // One byte less and its start is gone.
+    CToolLog shorter(strKept.size() - 1);
+    shorter.Append("dropped\n", 8);
+    shorter.Append(strKept.data(), strKept.size());
+    EXPECT_STREQ("last", shorter.GetFailureLines());
+
+    // A tail that starts just after a progress line's '\r' starts a whole line too.
+    CToolLog afterProgress(6);
+    afterProgress.Append("50%\rError\n", 10);
+    EXPECT_STREQ("Error", afterProgress.GetFailureLines());
+
+    // A lot of output keeps the memory small and the end right.
+    CToolLog flood;
+    for (int i = 0; i < 100000; ++i)
+        flood.Append("Importing |==========|\r", 23);
+    flood.Append("Error: disk full\n", 17);
+    EXPECT_STREQ("Error: disk full", flood.GetFailureLines());
+
+    flood.Clear();
+    EXPECT_STREQ("", flood.GetFailureLines());
+    flood.Append("fresh\n", 6);
+    EXPECT_STREQ("fresh", flood.GetFailureLines());
+}
+
+TEST(ToolLog, LongLinesAndOddBytes) {
+    const CString strLong = LinesOf(std::string(500, 'a') + "\n");
+    EXPECT_EQ(static_cast<int>(CToolLog::kMaxLineWidth), strLong.GetLength());
+    EXPECT_STREQ((std::string(CToolLog::kMaxLineWidth - 3, 'a') + "...").c_str(), strLong);
+    const std::string strFits(CToolLog::kMaxLineWidth, 'b');
+    EXPECT_STREQ(strFits.c_str(), LinesOf(strFits + "\n"));
+
+    // Zero bytes and control characters never reach the message box.
+    const char kOdd[] = "bad\0byte\x1b[31m here\x07\n";
+    EXPECT_STREQ("badbyte[31m here", LinesOf(std::string(kOdd, sizeof kOdd - 1)));
+}
+
+TEST(ToolLog, CutsBetweenDoubleByteCharacters) {
+    const CString::LeadByteTest pfnSaved = CString::GetLeadByteTest();
+    CString::SetLeadByteTest([](unsigned char c) { return c >= 0x81 && c <= 0x9F; });
+    // Two single-byte characters, then double-byte ones: the cut at 97 bytes would fall
+    // between a lead byte and its trail byte, so the line is cut one byte earlier.
+    std::string strLine = "ab";
+    for (int i = 0; i < 100; ++i)
+        strLine += "\x82\xA0";
+    const CString strCut = LinesOf(strLine + "\n");
+    CString::SetLeadByteTest(pfnSaved);
+
+    ASSERT_EQ(96 + 3, strCut.GetLength());
+    EXPECT_EQ(0, std::memcmp(strLine.data(), static_cast<const char*>(strCut), 96));
+    EXPECT_STREQ("...", strCut.Right(3));
+}
+
+} // namespace

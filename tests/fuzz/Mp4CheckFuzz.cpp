@@ -1,0 +1,98 @@
+// Fuzzes the box reader. The input is a file's first bytes; a flag byte may declare the file
+// longer, the rest reading as zeros, so that large and 64-bit sizes are reached as well.
+#include "job/Mp4Check.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class CFuzzSource : public CByteSource {
+public:
+    CFuzzSource(const uint8_t* pData, size_t nData, uint64_t nSize)
+        : m_pData(pData), m_nData(nData), m_nSize(nSize) {}
+    uint64_t Size() const override { return m_nSize; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
+        // The reader checks bounds itself; a read outside the file is a bug, not a failure.
+        if (offset > m_nSize || count > m_nSize - offset)
+            std::abort();
+        if (++m_nReads > 2 * kMaxMp4TopLevelBoxes + 2)
+            std::abort();
+        unsigned char* pOut = static_cast<unsigned char*>(buffer);
+        for (size_t i = 0; i < count; ++i)
+            pOut[i] = offset + i < m_nData ? m_pData[offset + i] : 0;
+        return true;
+    }
+
+private:
+    const uint8_t* m_pData;
+    size_t m_nData;
+    uint64_t m_nSize;
+    unsigned m_nReads = 0;
+};
+
+// A second, plain reading of the same rules: the boxes tile the file, each type printable,
+// a file type box and a non-empty movie box, not too many boxes.
+bool ReferenceValid(CFuzzSource& source) {
+    const uint64_t nEnd = source.Size();
+    uint64_t nAt = 0;
+    unsigned nBoxes = 0;
+    bool bFtyp = false, bMoov = false, bMoovEmpty = false;
+    while (nAt != nEnd) {
+        unsigned char h[16];
+        if (nEnd - nAt < 8 || ++nBoxes > kMaxMp4TopLevelBoxes)
+            return false;
+        source.ReadAt(nAt, h, 8);
+        for (int i = 4; i < 8; ++i) {
+            if (h[i] < 0x20 || h[i] > 0x7E)
+                return false;
+        }
+        uint64_t nBox = (uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        uint64_t nHead = 8;
+        if (nBox == 1) {
+            if (nEnd - nAt < 16)
+                return false;
+            source.ReadAt(nAt + 8, h + 8, 8);
+            nBox = 0;
+            for (int i = 8; i < 16; ++i)
+                nBox = (nBox << 8) | h[i];
+            nHead = 16;
+        } else if (nBox == 0) {
+            nBox = nEnd - nAt;
+        }
+        if (std::memcmp(h + 4, "uuid", 4) == 0)
+            nHead += 16;
+        if (nBox < nHead || nBox > nEnd - nAt)
+            return false;
+        bFtyp = bFtyp || std::memcmp(h + 4, "ftyp", 4) == 0;
+        if (std::memcmp(h + 4, "moov", 4) == 0) {
+            bMoov = true;
+            bMoovEmpty = nBox == nHead;
+        }
+        nAt += nBox;
+    }
+    return bFtyp && bMoov && !bMoovEmpty;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    uint64_t nFileSize = nSize;
+    if (nSize >= 9 && pData[0] == 0xFF) {
+        // 0xFF, then a 64-bit extra length, then the file's start.
+        uint64_t nExtra = 0;
+        for (int i = 1; i <= 8; ++i)
+            nExtra = (nExtra << 8) | pData[i];
+        pData += 9;
+        nSize -= 9;
+        nFileSize = nSize + (nExtra & ((1ULL << 62) - 1));
+    }
+    CFuzzSource source(pData, nSize, nFileSize);
+    const CMp4Verdict verdict = CheckMp4Boxes(source);
+    if (verdict.bValid != verdict.strProblem.IsEmpty())
+        std::abort();
+    CFuzzSource reference(pData, nSize, nFileSize);
+    if (verdict.bValid != ReferenceValid(reference))
+        std::abort();
+    return 0;
+}
