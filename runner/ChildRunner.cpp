@@ -1,0 +1,370 @@
+#include "runner/ChildRunner.h"
+
+#include "framework/Wnd.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// After the child has ended, a grandchild that inherited the output pipe can keep the readers
+// blocked for as long as it lives. Once the readers have been idle this long, the end is
+// reported anyway.
+const DWORD kReaderGraceMs = 1500;
+// How long a release waits for a terminated child and for the readers before it cancels
+// their reads.
+const DWORD kProcessEndMs = 5000;
+const DWORD kJoinMs = 2000;
+
+bool IsSignaled(HANDLE h) {
+    return h && ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+}
+
+// Waits for every handle while handling messages sent to this thread: a worker may be blocked
+// sending a record to a window of this very thread.
+bool WaitPumpingSends(const HANDLE* handles, size_t count, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (size_t i = 0; i < count; ++i) {
+        if (!handles[i])
+            continue;
+        for (;;) {
+            const DWORD elapsed = ::GetTickCount() - start;
+            const DWORD remaining = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+            const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &handles[i], remaining,
+                                                               QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+            if (result == WAIT_OBJECT_0)
+                break;
+            if (result != WAIT_OBJECT_0 + 1)
+                return false;
+            MSG msg;
+            ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+struct CChildRunner::CRun {
+    CChildRunner* m_pRunner = nullptr;
+    // Read before every send; cleared first when the run is released.
+    std::atomic<HWND> m_hOwner{nullptr};
+
+    CKernelHandle m_hProcess;
+    CKernelHandle m_hJob;
+    CKernelHandle m_hStdoutRead;
+    CKernelHandle m_hStderrRead;
+    // Workers start once Open has sent record 4, so it always comes first.
+    CKernelHandle m_hGo;
+    CKernelHandle m_hStop;
+    CKernelHandle m_hStdoutThread;
+    CKernelHandle m_hStderrThread;
+    CKernelHandle m_hWaitThread;
+
+    std::atomic<bool> m_bQuiet{false};    // the runner is going away: no more hooks
+    std::atomic<bool> m_bStopping{false}; // readers leave after their current read
+    std::atomic<bool> m_bEndReported{false};
+    std::atomic<bool> m_bCounted{false}; // holds one count of s_bRunning
+    std::atomic<long> m_nChunks{0};
+    std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
+    std::atomic<int> m_nSending{0};
+
+    void CountEnd() {
+        if (m_bCounted.exchange(false))
+            --s_bRunning;
+    }
+};
+
+std::atomic<int> CChildRunner::s_bRunning{0};
+
+CChildRunner::CChildRunner() = default;
+
+CChildRunner::~CChildRunner() {
+    ReleaseRun(true);
+}
+
+BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
+    ReleaseRun(true);
+    m_bExitCodeKnown = false;
+    m_pOwner = owner;
+    if (!cmdLine)
+        return FailStart("");
+
+    auto pRun = std::make_unique<CRun>();
+    pRun->m_pRunner = this;
+    pRun->m_hOwner = owner ? owner->m_hWnd : nullptr;
+
+    // The child's three ends are inheritable, the parent's are not.
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    CKernelHandle hChildStdinRead, hStdinWrite, hChildStdoutWrite, hChildStderrWrite;
+    if (!::CreatePipe(hChildStdinRead.put(), hStdinWrite.put(), &inheritable, 0) ||
+        !::CreatePipe(pRun->m_hStdoutRead.put(), hChildStdoutWrite.put(), &inheritable, 0) ||
+        !::CreatePipe(pRun->m_hStderrRead.put(), hChildStderrWrite.put(), &inheritable, 0))
+        return FailStart(cmdLine);
+    ::SetHandleInformation(hStdinWrite.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(pRun->m_hStdoutRead.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(pRun->m_hStderrRead.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOEXA si{};
+    si.StartupInfo.cb = sizeof(si.StartupInfo);
+    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.StartupInfo.wShowWindow = static_cast<WORD>(showWindow ? SW_SHOW : SW_HIDE);
+    si.StartupInfo.hStdInput = hChildStdinRead.get();
+    si.StartupInfo.hStdOutput = hChildStdoutWrite.get();
+    si.StartupInfo.hStdError = hChildStderrWrite.get();
+
+    // Where the system allows it, the child inherits only its three ends: otherwise it would
+    // also get the inheritable ends of another run starting at the same moment, and that
+    // run's readers would wait for this child's end.
+    HANDLE inherited[3] = {si.StartupInfo.hStdInput, si.StartupInfo.hStdOutput,
+                           si.StartupInfo.hStdError};
+    SIZE_T attrSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
+    std::vector<char> attrBuffer(attrSize);
+    auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuffer.data());
+    bool bAttrs = attrSize != 0 && ::InitializeProcThreadAttributeList(attrs, 1, 0, &attrSize);
+    if (bAttrs && !::UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                               inherited, sizeof(inherited), nullptr, nullptr)) {
+        ::DeleteProcThreadAttributeList(attrs);
+        bAttrs = false;
+    }
+    DWORD flags = CREATE_NEW_CONSOLE | CREATE_SUSPENDED;
+    if (bAttrs) {
+        si.StartupInfo.cb = sizeof(si);
+        si.lpAttributeList = attrs;
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+
+    // Default security for the process: it runs elevated, and an open descriptor would hand
+    // it to any process of any user.
+    std::string command(cmdLine);
+    PROCESS_INFORMATION pi{};
+    const BOOL bCreated = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
+                                           nullptr, nullptr, &si.StartupInfo, &pi);
+    if (bAttrs)
+        ::DeleteProcThreadAttributeList(attrs);
+    // The child holds its own copies now; ours would keep the readers from seeing the broken
+    // pipe at its end. Nothing writes to the child's stdin: it reads end-of-file.
+    hChildStdinRead.reset();
+    hChildStdoutWrite.reset();
+    hChildStderrWrite.reset();
+    hStdinWrite.reset();
+    if (!bCreated)
+        return FailStart(cmdLine);
+
+    pRun->m_hProcess.reset(pi.hProcess);
+    CKernelHandle hThread(pi.hThread);
+    // The job takes the child's whole tree down when the run is released or when this
+    // process dies. Before Windows 8 a program that is itself in a job may not be able to
+    // nest one; the child then runs without.
+    pRun->m_hJob.reset(::CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!pRun->m_hJob ||
+        !::SetInformationJobObject(pRun->m_hJob.get(), JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits)) ||
+        !::AssignProcessToJobObject(pRun->m_hJob.get(), pRun->m_hProcess.get()))
+        pRun->m_hJob.reset();
+    ::ResumeThread(hThread.get());
+    hThread.reset();
+
+    ++s_bRunning;
+    pRun->m_bCounted = true;
+    pRun->m_hGo.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    pRun->m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CRun* run = pRun.get();
+    m_pRun = std::move(pRun);
+    if (run->m_hGo && run->m_hStop) {
+        run->m_hStdoutThread.reset(::CreateThread(nullptr, 0, StdOutThread, run, 0, nullptr));
+        run->m_hStderrThread.reset(::CreateThread(nullptr, 0, StdErrThread, run, 0, nullptr));
+        run->m_hWaitThread.reset(::CreateThread(nullptr, 0, ProcessWaitThread, run, 0, nullptr));
+    }
+    if (!run->m_hStdoutThread || !run->m_hStderrThread || !run->m_hWaitThread) {
+        ReleaseRun(true);
+        return FailStart(cmdLine);
+    }
+
+    OnChildStarted(cmdLine);
+    // The hook or the owner may have ended this run already (Terminate, a new Open).
+    if (m_pRun.get() == run)
+        SendRecord(*run, COPYDATA_STARTED, nullptr);
+    if (m_pRun.get() == run)
+        ::SetEvent(run->m_hGo.get());
+    return TRUE;
+}
+
+BOOL CChildRunner::FailStart(const char* cmdLine) {
+    std::string text = "Unable to start ";
+    text += cmdLine;
+    text += '\n';
+    OnChildStdOutWrite(text.c_str());
+    return FALSE;
+}
+
+void CChildRunner::SetOwner(CWnd* owner) {
+    m_pOwner = owner;
+    if (m_pRun)
+        m_pRun->m_hOwner = owner ? owner->m_hWnd : nullptr;
+}
+
+bool CChildRunner::Terminate() {
+    return ReleaseRun(false);
+}
+
+bool CChildRunner::GetExitCode(DWORD* pdwExitCode) const {
+    if (!pdwExitCode)
+        return false;
+    if (m_pRun) {
+        DWORD code = 0;
+        if (!IsSignaled(m_pRun->m_hProcess.get()) ||
+            !::GetExitCodeProcess(m_pRun->m_hProcess.get(), &code))
+            return false;
+        *pdwExitCode = code;
+        return true;
+    }
+    if (!m_bExitCodeKnown)
+        return false;
+    *pdwExitCode = m_dwExitCode;
+    return true;
+}
+
+bool CChildRunner::ReleaseRun(bool bQuiet) {
+    if (!m_pRun)
+        return false;
+    // Taken out first: whatever a pumped message does meanwhile, it sees no current run.
+    std::unique_ptr<CRun> pRun = std::move(m_pRun);
+    CRun& run = *pRun;
+    run.m_hOwner = nullptr;
+    if (bQuiet)
+        run.m_bQuiet = true;
+
+    const bool bWasRunning = !IsSignaled(run.m_hProcess.get());
+    // The job also takes down grandchildren that may hold the output pipes open.
+    if (run.m_hJob)
+        ::TerminateJobObject(run.m_hJob.get(), 1);
+    if (bWasRunning)
+        ::TerminateProcess(run.m_hProcess.get(), 1);
+    run.m_bStopping = true;
+    if (run.m_hGo)
+        ::SetEvent(run.m_hGo.get());
+    // Called from a handler of one of this run's records: its worker waits for our reply,
+    // and we are about to wait for that worker.
+    if (run.m_nSending > 0 && ::InSendMessage())
+        ::ReplyMessage(0);
+
+    HANDLE hProcess = run.m_hProcess.get();
+    WaitPumpingSends(&hProcess, 1, kProcessEndMs);
+    if (run.m_hStop)
+        ::SetEvent(run.m_hStop.get());
+    const HANDLE threads[3] = {run.m_hStdoutThread.get(), run.m_hStderrThread.get(),
+                               run.m_hWaitThread.get()};
+    bool bJoined = WaitPumpingSends(threads, 3, kJoinMs);
+    // A pipe end we could not take down (held by a process outside the job): cancel the
+    // blocked reads, again and again in case a reader is between two reads.
+    for (int attempt = 0; !bJoined && attempt < 100; ++attempt) {
+        if (threads[0])
+            ::CancelSynchronousIo(threads[0]);
+        if (threads[1])
+            ::CancelSynchronousIo(threads[1]);
+        bJoined = WaitPumpingSends(threads, 3, 50);
+    }
+
+    run.CountEnd();
+    DWORD code = 0;
+    if (IsSignaled(hProcess) && ::GetExitCodeProcess(hProcess, &code)) {
+        m_dwExitCode = code;
+        m_bExitCodeKnown = true;
+    }
+    // A worker that still would not end (stuck sending to a thread that does not answer)
+    // keeps its state: freeing it under the worker would be worse than the leak.
+    if (!bJoined)
+        pRun.release();
+    return bWasRunning;
+}
+
+void CChildRunner::SendRecord(CRun& run, ULONG_PTR code, const char* text) {
+    const HWND hOwner = run.m_hOwner.load();
+    if (!hOwner || !::IsWindow(hOwner))
+        return;
+    COPYDATASTRUCT record{};
+    record.dwData = code;
+    if (text) {
+        record.cbData = static_cast<DWORD>(std::strlen(text) + 1);
+        record.lpData = const_cast<char*>(text);
+    }
+    ++run.m_nSending;
+    ::SendMessageA(hOwner, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+    --run.m_nSending;
+}
+
+DWORD WINAPI CChildRunner::StdOutThread(LPVOID pRun) {
+    return ReadLoop(*static_cast<CRun*>(pRun), false);
+}
+
+DWORD WINAPI CChildRunner::StdErrThread(LPVOID pRun) {
+    return ReadLoop(*static_cast<CRun*>(pRun), true);
+}
+
+DWORD CChildRunner::ReadLoop(CRun& run, bool bStdErr) {
+    ::WaitForSingleObject(run.m_hGo.get(), INFINITE);
+    const HANDLE hRead = bStdErr ? run.m_hStderrRead.get() : run.m_hStdoutRead.get();
+    char buffer[kChunkSize + 1];
+    // Until the pipe breaks (every writer gone), not until the child's end is seen: the tail
+    // of the output may still be in the pipe then.
+    for (;;) {
+        DWORD nRead = 0;
+        if (!::ReadFile(hRead, buffer, kChunkSize, &nRead, nullptr) || run.m_bStopping)
+            break;
+        ++run.m_nDelivering;
+        // Output that comes after the end was reported (a grandchild's) is drained and
+        // dropped: the owner has closed the run.
+        if (nRead > 0 && !run.m_bEndReported) {
+            buffer[nRead] = '\0';
+            if (!run.m_bQuiet) {
+                if (bStdErr)
+                    run.m_pRunner->OnChildStdErrWrite(buffer);
+                else
+                    run.m_pRunner->OnChildStdOutWrite(buffer);
+            }
+            SendRecord(run, COPYDATA_OUTPUT, buffer);
+            ++run.m_nChunks;
+        }
+        --run.m_nDelivering;
+    }
+    return 0;
+}
+
+DWORD WINAPI CChildRunner::ProcessWaitThread(LPVOID pRun) {
+    CRun& run = *static_cast<CRun*>(pRun);
+    ::WaitForSingleObject(run.m_hGo.get(), INFINITE);
+    const HANDLE hStop = run.m_hStop.get();
+    const HANDLE ended[2] = {run.m_hProcess.get(), hStop};
+    if (::WaitForMultipleObjects(2, ended, FALSE, INFINITE) != WAIT_OBJECT_0)
+        return 0;
+    run.CountEnd();
+
+    // Record 5 comes after every record 3. Readers still busy delivering are waited for;
+    // readers idle in a read after the child's end wait on a pipe that someone else holds.
+    const HANDLE readers[2] = {run.m_hStdoutThread.get(), run.m_hStderrThread.get()};
+    long lastChunks = run.m_nChunks;
+    DWORD idleSince = ::GetTickCount();
+    while (::WaitForMultipleObjects(2, readers, TRUE, 50) == WAIT_TIMEOUT && !IsSignaled(hStop)) {
+        const long chunks = run.m_nChunks;
+        if (chunks != lastChunks || run.m_nDelivering > 0) {
+            lastChunks = chunks;
+            idleSince = ::GetTickCount();
+        } else if (::GetTickCount() - idleSince >= kReaderGraceMs) {
+            break;
+        }
+    }
+    // A reader that got past the check above delivers its chunk before the end is reported.
+    run.m_bEndReported = true;
+    while (run.m_nDelivering > 0 && ::WaitForSingleObject(hStop, 1) == WAIT_TIMEOUT) {
+    }
+
+    if (!run.m_bQuiet)
+        run.m_pRunner->OnChildTerminate();
+    SendRecord(run, COPYDATA_FINISHED, nullptr);
+    return 0;
+}

@@ -1,0 +1,279 @@
+// Stands in for the multiplexing tool in tests. Started as the program starts the tool
+// ("...\MP4Box.exe" -itags "Name=x" -add "src" -new "out"), it copies -add to -new. What else
+// it does is chosen by STANDIN_MODE and by --mode, each a "key=value;key" list:
+//   log=<path>        write the exact command line to <path>
+//   pidfile=<path>    write the process id to <path> (a grandchild writes to <path>.2)
+//   showinfo          print how the window was asked to show and whether the console shows
+//   readstdin         read stdin to its end, print the byte count
+//   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
+//   output=copy|good|truncated|notmp4|none   what to write at -new (copy by default)
+//   slowwrite         write half the output file, sleep (sleep=), then the rest
+//   progress=<n>      n progress lines ending in \r on stdout
+//   errors=<n>        n error lines on stderr
+//   stdout=<bytes>, stderr=<bytes>   the test pattern, both streams at once
+//   zero              "abc", a zero byte, "def" in one write on stdout
+//   sleep=<ms>, exit=<code>, crash (a real access violation)
+#include "tests/standin/Pattern.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Mode = std::map<std::string, std::string>;
+
+void ParseMode(const std::string& text, Mode& mode) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find(';', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string item = text.substr(pos, end - pos);
+        if (!item.empty()) {
+            const size_t eq = item.find('=');
+            if (eq == std::string::npos)
+                mode[item] = "";
+            else
+                mode[item.substr(0, eq)] = item.substr(eq + 1);
+        }
+        pos = end + 1;
+    }
+}
+
+unsigned long long Number(const Mode& mode, const char* key, unsigned long long fallback) {
+    const auto it = mode.find(key);
+    return it == mode.end() ? fallback : std::strtoull(it->second.c_str(), nullptr, 0);
+}
+
+bool Has(const Mode& mode, const char* key) {
+    return mode.count(key) != 0;
+}
+
+bool WriteAll(HANDLE h, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD part = size > 65536 ? 65536 : static_cast<DWORD>(size);
+        if (!WriteFile(h, data, part, &written, nullptr))
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = WriteAll(h, bytes.data(), bytes.size());
+    CloseHandle(h);
+    return ok;
+}
+
+void Print(HANDLE h, const std::string& text) {
+    WriteAll(h, text.data(), text.size());
+}
+
+struct Flood {
+    HANDLE handle;
+    int stream;
+    unsigned long long size;
+};
+
+DWORD WINAPI WritePattern(LPVOID param) {
+    const Flood& flood = *static_cast<const Flood*>(param);
+    std::vector<char> chunk;
+    // Uneven write sizes, so reads see every kind of boundary.
+    for (unsigned long long done = 0, n = 0; done < flood.size; ++n) {
+        unsigned long long part = 1000 + (n * 7919) % 7000;
+        if (part > flood.size - done)
+            part = flood.size - done;
+        chunk.resize(static_cast<size_t>(part));
+        for (size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = PatternByte(flood.stream, done + i);
+        if (!WriteAll(flood.handle, chunk.data(), chunk.size()))
+            return 1;
+        done += part;
+    }
+    return 0;
+}
+
+void AppendBox(std::string& file, const char* type, const std::string& payload) {
+    const size_t size = payload.size() + 8;
+    const char header[8] = {static_cast<char>(size >> 24),
+                            static_cast<char>(size >> 16),
+                            static_cast<char>(size >> 8),
+                            static_cast<char>(size),
+                            type[0],
+                            type[1],
+                            type[2],
+                            type[3]};
+    file.append(header, 8);
+    file += payload;
+}
+
+// ftyp, moov (with a movie header) and mdat: enough for a reader that walks the boxes.
+std::string GoodMp4() {
+    std::string file;
+    AppendBox(file, "ftyp", std::string("isom\0\0\x02\0isommp41", 16));
+    std::string mvhd(100, '\0');
+    mvhd[15] = static_cast<char>(0xE8); // time scale 1000
+    mvhd[14] = 0x03;
+    mvhd[20] = 0x01; // rate 1.0
+    mvhd[24] = 0x01; // volume 1.0
+    mvhd[99] = 0x02; // next track id
+    std::string moov;
+    AppendBox(moov, "mvhd", mvhd);
+    AppendBox(file, "moov", moov);
+    AppendBox(file, "mdat", std::string(4096, '\x5A'));
+    return file;
+}
+
+bool WriteOutput(const Mode& mode, const std::string& source, const std::string& target) {
+    const auto it = mode.find("output");
+    const std::string kind = it == mode.end() ? "copy" : it->second;
+    if (kind == "none" || target.empty())
+        return true;
+    std::string bytes;
+    if (kind == "good" || kind == "truncated") {
+        bytes = GoodMp4();
+        if (kind == "truncated")
+            bytes.resize(bytes.size() - 2048);
+    } else if (kind == "notmp4") {
+        bytes = "This is not a video file.\r\n";
+    } else {
+        HANDLE h = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+            bytes.append(buffer, got);
+        CloseHandle(h);
+    }
+    if (!Has(mode, "slowwrite"))
+        return WriteFileBytes(target, bytes);
+    HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const size_t half = bytes.size() / 2;
+    bool ok = WriteAll(h, bytes.data(), half);
+    FlushFileBuffers(h);
+    Sleep(static_cast<DWORD>(Number(mode, "sleep", 2000)));
+    ok = ok && WriteAll(h, bytes.data() + half, bytes.size() - half);
+    CloseHandle(h);
+    return ok;
+}
+
+void StartGrandchild(const Mode& mode, const char* self) {
+    std::string childMode = "sleep=" + std::to_string(Number(mode, "grandchild", 0));
+    const auto pid = mode.find("pidfile");
+    if (pid != mode.end())
+        childMode += ";pidfile=" + pid->second + ".2";
+    std::string command = "\"" + std::string(self) + "\" --mode \"" + childMode + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // Its mode comes from the command line only.
+    SetEnvironmentVariableA("STANDIN_MODE", nullptr);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
+
+// The exception code becomes the exit code, as after a crash on Windows, without the
+// debugger that Wine would start.
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* info) {
+    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndWithExceptionCode);
+    Mode mode;
+    std::vector<char> env(32768);
+    const DWORD envLength =
+        GetEnvironmentVariableA("STANDIN_MODE", env.data(), static_cast<DWORD>(env.size()));
+    if (envLength > 0 && envLength < env.size())
+        ParseMode(env.data(), mode);
+    std::string source, target;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--mode")
+            ParseMode(argv[++i], mode);
+        else if (arg == "-add")
+            source = argv[++i];
+        else if (arg == "-new")
+            target = argv[++i];
+    }
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+
+    if (Has(mode, "pidfile"))
+        WriteFileBytes(mode["pidfile"], std::to_string(GetCurrentProcessId()));
+    if (Has(mode, "log"))
+        WriteFileBytes(mode["log"], GetCommandLineA());
+    if (Has(mode, "showinfo")) {
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        GetStartupInfoA(&si);
+        const HWND console = GetConsoleWindow();
+        const char* shown = !console ? "none" : IsWindowVisible(console) ? "visible" : "hidden";
+        Print(out, "show=" + std::to_string(si.wShowWindow) +
+                       " flags=" + std::to_string(si.dwFlags) + " console=" + shown + "\n");
+    }
+    if (Has(mode, "readstdin")) {
+        char buffer[4096];
+        DWORD got = 0;
+        unsigned long long total = 0;
+        while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &got, nullptr) &&
+               got > 0)
+            total += got;
+        Print(out, "stdin=" + std::to_string(total) + "\n");
+    }
+    if (Has(mode, "grandchild"))
+        StartGrandchild(mode, argv[0]);
+
+    const bool outputOk = WriteOutput(mode, source, target);
+    for (unsigned long long i = 0, n = Number(mode, "progress", 0); i < n; ++i)
+        Print(out, "Importing ISO File: |" + std::string(static_cast<size_t>(i * 20 / n), '=') +
+                       "| (" + std::to_string(i * 100 / n) + "/100)\r");
+    for (unsigned long long i = 0, n = Number(mode, "errors", 0); i < n; ++i)
+        Print(err, "Error: something failed (" + std::to_string(i + 1) + ")\n");
+
+    Flood floods[2] = {{out, kPatternStdOut, Number(mode, "stdout", 0)},
+                       {err, kPatternStdErr, Number(mode, "stderr", 0)}};
+    HANDLE writer = CreateThread(nullptr, 0, WritePattern, &floods[1], 0, nullptr);
+    WritePattern(&floods[0]);
+    if (writer) {
+        WaitForSingleObject(writer, INFINITE);
+        CloseHandle(writer);
+    }
+    if (Has(mode, "zero"))
+        WriteAll(out, "abc\0def", 7);
+
+    if (!Has(mode, "slowwrite"))
+        Sleep(static_cast<DWORD>(Number(mode, "sleep", 0)));
+    if (Has(mode, "crash")) {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return static_cast<int>(Number(mode, "exit", outputOk ? 0 : 1));
+}
