@@ -1,0 +1,134 @@
+#include "controls/LinkStatic.h"
+
+#include "framework/Handle.h"
+
+#include <vector>
+
+namespace {
+
+// The pointing hand among the help program's cursors.
+constexpr WORD kHelpHandCursor = 106;
+constexpr UINT_PTR kToolId = 1001;
+
+CString WindowsDirectory() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const UINT length = ::GetWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (length == 0)
+            return CString();
+        // A short buffer gets the size it needs, counting the terminator.
+        if (length < buffer.size())
+            return CString(buffer.data(), static_cast<int>(length));
+        buffer.resize(length);
+    }
+}
+
+} // namespace
+
+CLinkStatic::ShellExecuteFn CLinkStatic::s_pfnShellExecute = &::ShellExecuteA;
+const char* CLinkStatic::s_pszHelpProgram = "Winhlp32.exe";
+
+CLinkStatic::CLinkStatic() = default;
+
+CLinkStatic::~CLinkStatic() {
+    // A control that outlives this object must not keep drawing with the font deleted below:
+    // give it back the dialog's font.
+    if (m_hWnd && ::IsWindow(m_hWnd) && GetFont() == m_font.GetSafeHandle())
+        SetFont(GetParent().GetFont(), FALSE);
+    m_toolTip.DestroyWindow();
+    m_font.DeleteObject();
+}
+
+BEGIN_MESSAGE_MAP(CLinkStatic, CStatic)
+ON_WM_MOUSEMOVE()
+ON_WM_SETCURSOR()
+ON_CONTROL_REFLECT(STN_CLICKED, OnClicked)
+ON_WM_CTLCOLOR_REFLECT()
+END_MESSAGE_MAP()
+
+void CLinkStatic::PreSubclassWindow() {
+    // Without SS_NOTIFY a static control neither takes the mouse nor reports clicks.
+    ModifyStyle(0, SS_NOTIFY);
+
+    // The control's own font, underlined; a control without one draws with the system font.
+    LOGFONTA lf{};
+    HFONT hFont = GetFont();
+    ::GetObjectA(hFont ? static_cast<HGDIOBJ>(hFont) : ::GetStockObject(SYSTEM_FONT), sizeof(lf),
+                 &lf);
+    lf.lfUnderline = TRUE;
+    if (m_font.CreateFontIndirect(&lf))
+        SetFont(m_font, TRUE);
+
+    LoadLinkCursor();
+
+    CStatic::PreSubclassWindow();
+    SendMessage(STM_SETIMAGE, IMAGE_CURSOR, reinterpret_cast<LPARAM>(m_hLinkCursor));
+
+    // The tooltip has no text, so it never shows.
+    if (m_toolTip.Create(*this, TTS_ALWAYSTIP)) {
+        CRect rect;
+        GetClientRect(&rect);
+        m_toolTip.AddTool(*this, "", &rect, kToolId);
+        m_toolTip.ShowWindow(SW_HIDE);
+    }
+}
+
+void CLinkStatic::LoadLinkCursor() {
+    const CString path = WindowsDirectory() + "\\" + s_pszHelpProgram;
+    CLibraryHandle help(::LoadLibraryA(path));
+    if (help)
+        m_hLinkCursor = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor));
+    // Newer systems have no help program, or one without the hand: the pointer must not
+    // vanish over the link.
+    if (!m_hLinkCursor)
+        m_hLinkCursor = ::LoadCursorA(nullptr, IDC_HAND);
+    SendMessage(STM_SETIMAGE, IMAGE_CURSOR, reinterpret_cast<LPARAM>(m_hLinkCursor));
+}
+
+BOOL CLinkStatic::PreTranslateMessage(MSG* pMsg) {
+    m_toolTip.RelayEvent(pMsg);
+    return CStatic::PreTranslateMessage(pMsg);
+}
+
+void CLinkStatic::OnMouseMove(UINT, CPoint point) {
+    Default();
+    if (!m_bOverControl) {
+        // The capture brings the move that leaves the control, wherever it goes.
+        m_bOverControl = true;
+        RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        SetCapture();
+        return;
+    }
+    CRect rect;
+    GetClientRect(&rect);
+    if (rect.PtInRect(point))
+        return;
+    m_bOverControl = false;
+    ::ReleaseCapture();
+    RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+BOOL CLinkStatic::OnSetCursor(CWnd*, UINT, UINT) {
+    ::SetCursor(m_hLinkCursor);
+    return TRUE;
+}
+
+HBRUSH CLinkStatic::CtlColor(CDC* pDC, UINT) {
+    COLORREF color = m_crLink;
+    if (m_bVisited)
+        color = m_crVisited;
+    else if (m_bOverControl)
+        color = m_crHover;
+    pDC->SetTextColor(color);
+    pDC->SetBkMode(TRANSPARENT);
+    // The dialog's background shows through.
+    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+}
+
+void CLinkStatic::OnClicked() {
+    // With no address the shell would open whatever an empty name means to it.
+    if (!m_strURL.IsEmpty())
+        s_pfnShellExecute(nullptr, "open", m_strURL, nullptr, nullptr, SW_SHOWMINIMIZED);
+    m_bVisited = true;
+    Invalidate(TRUE);
+}

@@ -1,0 +1,48 @@
+// A static text control that looks and acts like a web link: underlined, blue, red while the
+// pointer is over it, dark blue once clicked; a hand cursor; a click opens the address with
+// the shell.
+#pragma once
+
+#include "framework/Controls.h"
+#include "framework/Gdi.h"
+
+#include <shellapi.h>
+
+class CLinkStatic : public CStatic {
+public:
+    CLinkStatic();
+    ~CLinkStatic() override;
+
+    void SetURL(CString strURL) { m_strURL = strURL; }
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    // The shell's open call; tests put their own here so that no browser starts.
+    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    static ShellExecuteFn s_pfnShellExecute;
+    // The help program whose hand cursor the link shows, relative to the Windows directory.
+    static const char* s_pszHelpProgram;
+
+protected:
+    void PreSubclassWindow() override;
+
+    void OnMouseMove(UINT nFlags, CPoint point);
+    BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+    void OnClicked();
+    HBRUSH CtlColor(CDC* pDC, UINT nCtlColor);
+
+    DECLARE_MESSAGE_MAP()
+
+    HCURSOR m_hLinkCursor = nullptr;
+    bool m_bOverControl = false; // the pointer is over the control and the mouse is captured
+    bool m_bVisited = false;     // clicked at least once
+    CFont m_font;                // the control's font, underlined
+    CToolTipCtrl m_toolTip;
+    CString m_strURL;
+    COLORREF m_crHover = RGB(255, 0, 0);
+    COLORREF m_crLink = RGB(0, 0, 255);
+    COLORREF m_crVisited = RGB(5, 34, 143);
+
+private:
+    void LoadLinkCursor();
+};

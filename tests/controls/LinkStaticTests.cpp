@@ -1,0 +1,388 @@
+// The link control inside a real dialog, driven with the messages Windows would send it.
+#include "controls/LinkStatic.h"
+#include "framework/Dialog.h"
+#include "framework/WinApp.h"
+
+#include "TestDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr COLORREF kLinkColor = RGB(0, 0, 255);
+constexpr COLORREF kHoverColor = RGB(255, 0, 0);
+constexpr COLORREF kVisitedColor = RGB(5, 34, 143);
+const char kURL[] = "http://www.velmora.example/products.htm";
+
+struct ShellCall {
+    HWND owner;
+    std::string operation;
+    std::string file;
+    bool parameters;
+    bool directory;
+    INT show;
+};
+std::vector<ShellCall> g_shellCalls;
+
+HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters,
+                                    LPCSTR directory, INT show) {
+    g_shellCalls.push_back({owner, operation ? operation : "(null)", file ? file : "(null)",
+                            parameters != nullptr, directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33)); // the shell's "done"
+}
+
+// Lets the tests reach the tooltip the control owns.
+class TestLink : public CLinkStatic {
+public:
+    using CLinkStatic::m_toolTip;
+};
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+LOGFONTA FontOf(HWND hWnd) {
+    LOGFONTA lf{};
+    const auto font = reinterpret_cast<HFONT>(::SendMessageA(hWnd, WM_GETFONT, 0, 0));
+    EXPECT_NE(font, nullptr);
+    ::GetObjectA(font, sizeof(lf), &lf);
+    return lf;
+}
+
+std::string WindowsDirectory() {
+    std::vector<char> buffer(::GetWindowsDirectoryA(nullptr, 0) + 1);
+    const UINT length = ::GetWindowsDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+    return std::string(buffer.data(), length);
+}
+
+std::string ModuleDirectory() {
+    const CString path = AfxGetModuleFileName();
+    return std::string(path.Left(path.ReverseFind('\\')));
+}
+
+class LinkStaticTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+        ::InitCommonControlsEx(&icc);
+    }
+
+    void SetUp() override {
+        g_shellCalls.clear();
+        m_pszHelpProgram = CLinkStatic::s_pszHelpProgram;
+        CLinkStatic::s_pfnShellExecute = &RecordShellExecute;
+        // The real pointer stays away from the dialog, so no real move changes the hover state.
+        ::SetCursorPos(1000, 700);
+        m_hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_LINK_TEST),
+                                      nullptr, &PlainDialogProc, 0);
+        ASSERT_NE(m_hDlg, nullptr);
+        ASSERT_TRUE(m_parent.SubclassWindow(m_hDlg));
+        m_hStatic = ::GetDlgItem(m_hDlg, IDC_TEST_LINK);
+        ASSERT_NE(m_hStatic, nullptr);
+        Bind();
+    }
+
+    void TearDown() override {
+        if (m_hDlg)
+            ::DestroyWindow(m_hDlg);
+        m_link.reset();
+        CLinkStatic::s_pfnShellExecute = &::ShellExecuteA;
+        CLinkStatic::s_pszHelpProgram = m_pszHelpProgram;
+    }
+
+    // Binds a new control object the way a dialog's data exchange does.
+    void Bind() {
+        m_link.reset();
+        m_link = std::make_unique<TestLink>();
+        CDataExchange dx(&m_parent, FALSE);
+        DDX_Control(&dx, IDC_TEST_LINK, *m_link);
+        ASSERT_EQ(m_link->m_hWnd, m_hStatic);
+        m_link->SetURL(kURL);
+    }
+
+    // The text colour the control sets when its parent asks it for its colours.
+    COLORREF TextColor() const {
+        HDC dc = ::GetDC(m_hStatic);
+        ::SetTextColor(dc, RGB(1, 2, 3));
+        ::SetBkMode(dc, OPAQUE);
+        const LRESULT brush =
+            ::SendMessageA(m_hDlg, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(m_hStatic));
+        EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), ::GetStockObject(NULL_BRUSH));
+        EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
+        const COLORREF color = ::GetTextColor(dc);
+        ::ReleaseDC(m_hStatic, dc);
+        return color;
+    }
+
+    // Pixels of exactly this colour in the control as it is drawn on the screen.
+    int CountPixels(COLORREF color) const {
+        CRect rect;
+        ::GetClientRect(m_hStatic, &rect);
+        HDC dc = ::GetDC(m_hStatic);
+        int count = 0;
+        for (int y = 0; y < rect.bottom; ++y)
+            for (int x = 0; x < rect.right; ++x)
+                count += ::GetPixel(dc, x, y) == color;
+        ::ReleaseDC(m_hStatic, dc);
+        return count;
+    }
+
+    void MoveTo(int x, int y) const {
+        ::SendMessageA(m_hStatic, WM_MOUSEMOVE, 0,
+                       MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)));
+    }
+    void MoveInside() const { MoveTo(3, 3); }
+    void MoveOutside() const {
+        CRect rect;
+        ::GetClientRect(m_hStatic, &rect);
+        MoveTo(rect.right + 4, rect.bottom / 2);
+    }
+    void Click() const {
+        ::SendMessageA(m_hStatic, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+        ::SendMessageA(m_hStatic, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    }
+    // Moves the system's pointer and lets the dialog handle what that brings.
+    static void MovePointer(int x, int y) {
+        ::SetCursorPos(x, y);
+        const DWORD start = ::GetTickCount();
+        MSG msg;
+        while (::GetTickCount() - start < 300) {
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+            ::Sleep(10);
+        }
+    }
+    HCURSOR CursorShown() const {
+        ::SetCursor(nullptr);
+        const LRESULT handled =
+            ::SendMessageA(m_hStatic, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hStatic),
+                           MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(handled, TRUE);
+        return ::GetCursor();
+    }
+
+    CWnd m_parent;
+    std::unique_ptr<TestLink> m_link;
+    HWND m_hDlg = nullptr;
+    HWND m_hStatic = nullptr;
+    const char* m_pszHelpProgram = nullptr;
+};
+
+TEST_F(LinkStaticTest, StartsBlueUnderlinedInTheDialogsFontAndReportsClicks) {
+    EXPECT_EQ(TextColor(), kLinkColor);
+    EXPECT_TRUE(::GetWindowLongPtrA(m_hStatic, GWL_STYLE) & SS_NOTIFY);
+
+    const LOGFONTA control = FontOf(m_hStatic);
+    const LOGFONTA dialog = FontOf(m_hDlg);
+    EXPECT_TRUE(control.lfUnderline);
+    EXPECT_FALSE(dialog.lfUnderline);
+    EXPECT_STREQ(control.lfFaceName, dialog.lfFaceName);
+    EXPECT_EQ(control.lfHeight, dialog.lfHeight);
+    EXPECT_EQ(control.lfWeight, dialog.lfWeight);
+}
+
+TEST_F(LinkStaticTest, HoverCapturesTheMouseUntilThePointerLeaves) {
+    MoveInside();
+    EXPECT_EQ(::GetCapture(), m_hStatic);
+    EXPECT_EQ(TextColor(), kHoverColor);
+
+    // Moves inside keep the state.
+    MoveTo(10, 5);
+    EXPECT_EQ(::GetCapture(), m_hStatic);
+    EXPECT_EQ(TextColor(), kHoverColor);
+
+    MoveOutside();
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_EQ(TextColor(), kLinkColor);
+
+    // Left of and above the control: negative client coordinates.
+    MoveInside();
+    EXPECT_EQ(::GetCapture(), m_hStatic);
+    MoveTo(-3, 2);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    MoveInside();
+    MoveTo(5, -2);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_EQ(TextColor(), kLinkColor);
+}
+
+// The same path with the real pointer: hit testing, the cursor, then the capture.
+TEST_F(LinkStaticTest, RealPointerOverTheLinkShowsTheHandAndCaptures) {
+    CRect rect;
+    ::GetWindowRect(m_hStatic, &rect);
+    ::SetCursor(nullptr);
+    MovePointer(rect.left + 3, rect.top + rect.Height() / 2);
+    EXPECT_EQ(::GetCapture(), m_hStatic);
+    EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_HAND));
+    EXPECT_EQ(TextColor(), kHoverColor);
+
+    MovePointer(rect.right + 20, rect.bottom + 20);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_EQ(TextColor(), kLinkColor);
+}
+
+TEST_F(LinkStaticTest, ClickOpensTheAddressMinimisedAndStaysVisited) {
+    MoveInside();
+    Click();
+
+    ASSERT_EQ(g_shellCalls.size(), 1u);
+    EXPECT_EQ(g_shellCalls[0].owner, nullptr);
+    EXPECT_EQ(g_shellCalls[0].operation, "open");
+    EXPECT_EQ(g_shellCalls[0].file, kURL);
+    EXPECT_FALSE(g_shellCalls[0].parameters);
+    EXPECT_FALSE(g_shellCalls[0].directory);
+    EXPECT_EQ(g_shellCalls[0].show, SW_SHOWMINIMIZED);
+
+    EXPECT_EQ(TextColor(), kVisitedColor);
+    MoveOutside();
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_EQ(TextColor(), kVisitedColor);
+    MoveInside();
+    EXPECT_EQ(TextColor(), kVisitedColor);
+
+    Click();
+    EXPECT_EQ(g_shellCalls.size(), 2u);
+}
+
+TEST_F(LinkStaticTest, ClickWithoutAddressOpensNothing) {
+    m_link->SetURL("");
+    Click();
+    EXPECT_TRUE(g_shellCalls.empty());
+    EXPECT_EQ(TextColor(), kVisitedColor);
+}
+
+TEST_F(LinkStaticTest, DrawsEachStateInItsColour) {
+    ::RedrawWindow(m_hDlg, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_GT(CountPixels(kLinkColor), 0);
+    EXPECT_EQ(CountPixels(kHoverColor), 0);
+
+    MoveInside();
+    EXPECT_GT(CountPixels(kHoverColor), 0);
+    EXPECT_EQ(CountPixels(kLinkColor), 0);
+
+    MoveOutside();
+    EXPECT_GT(CountPixels(kLinkColor), 0);
+    EXPECT_EQ(CountPixels(kHoverColor), 0);
+
+    MoveInside();
+    Click();
+    ::UpdateWindow(m_hStatic);
+    EXPECT_GT(CountPixels(kVisitedColor), 0);
+    EXPECT_EQ(CountPixels(kHoverColor), 0);
+}
+
+TEST_F(LinkStaticTest, ShowsTheSystemHandWithoutTheHelpProgram) {
+    CLinkStatic::s_pszHelpProgram = "no-such-help-program.exe";
+    Bind();
+    EXPECT_EQ(CursorShown(), ::LoadCursorA(nullptr, IDC_HAND));
+
+    // A module that loads but has no hand cursor.
+    HMODULE user32 = ::GetModuleHandleA("user32.dll");
+    ASSERT_EQ(::FindResourceA(user32, MAKEINTRESOURCEA(106), RT_GROUP_CURSOR), nullptr);
+    CLinkStatic::s_pszHelpProgram = "system32\\user32.dll";
+    Bind();
+    EXPECT_EQ(CursorShown(), ::LoadCursorA(nullptr, IDC_HAND));
+}
+
+TEST_F(LinkStaticTest, ShowsTheHelpProgramsHandEvenAfterFreeingIt) {
+    const std::string stub = ModuleDirectory() + "\\helpstub.dll";
+    const std::string installed = WindowsDirectory() + "\\clipmend-test-help.dll";
+    if (!::CopyFileA(stub.c_str(), installed.c_str(), FALSE))
+        GTEST_SKIP() << "cannot write the Windows directory: " << ::GetLastError();
+    struct Remove {
+        std::string path;
+        ~Remove() { ::DeleteFileA(path.c_str()); }
+    } remove{installed};
+    CLinkStatic::s_pszHelpProgram = "clipmend-test-help.dll";
+
+    {
+        // Held here too, so the control's cursor is the very handle this module gives out.
+        CLibraryHandle help(::LoadLibraryA(installed.c_str()));
+        ASSERT_TRUE(help);
+        const HCURSOR hand = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(106));
+        ASSERT_NE(hand, nullptr);
+        Bind();
+        EXPECT_EQ(CursorShown(), hand);
+    }
+
+    // The control frees the module at once; its cursor must stay usable.
+    Bind();
+    const HCURSOR shown = CursorShown();
+    EXPECT_NE(shown, ::LoadCursorA(nullptr, IDC_HAND));
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(shown, &info));
+    EXPECT_FALSE(info.fIcon);
+    EXPECT_EQ(info.xHotspot, 4u);
+    ::DeleteObject(info.hbmMask);
+    ::DeleteObject(info.hbmColor);
+    m_link.reset();
+}
+
+TEST_F(LinkStaticTest, TooltipCoversTheControlHiddenAndGetsItsMessages) {
+    const HWND tip = m_link->m_toolTip.m_hWnd;
+    ASSERT_TRUE(::IsWindow(tip));
+    char className[64] = {};
+    ::GetClassNameA(tip, className, sizeof(className));
+    EXPECT_STREQ(className, TOOLTIPS_CLASSA);
+    EXPECT_TRUE(::GetWindowLongPtrA(tip, GWL_STYLE) & TTS_ALWAYSTIP);
+    EXPECT_FALSE(::IsWindowVisible(tip));
+    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
+
+    TOOLINFOA ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = m_hStatic;
+    ti.uId = 1001;
+    ASSERT_TRUE(::SendMessageA(tip, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&ti)));
+    CRect client;
+    ::GetClientRect(m_hStatic, &client);
+    EXPECT_TRUE(::EqualRect(&ti.rect, &client));
+
+    // The dialog loop's walk from the control up hands its mouse messages to the tooltip.
+    static int s_relayed = 0;
+    static WNDPROC s_tipProc = nullptr;
+    s_relayed = 0;
+    s_tipProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
+        tip, GWLP_WNDPROC,
+        reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+            if (m == TTM_RELAYEVENT)
+                ++s_relayed;
+            return ::CallWindowProcA(s_tipProc, h, m, w, l);
+        })));
+    MSG msg{m_hStatic, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3), 0, {3, 3}};
+    EXPECT_FALSE(AfxWalkPreTranslateTree(m_hDlg, &msg));
+    EXPECT_EQ(s_relayed, 1);
+    ::SetWindowLongPtrA(tip, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s_tipProc));
+}
+
+TEST_F(LinkStaticTest, ReleasesFontAndTooltipWhenDestroyed) {
+    // The object goes before its control: the control keeps a font that still exists.
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hStatic, WM_GETFONT, 0, 0));
+    HWND tip = m_link->m_toolTip.m_hWnd;
+    m_link.reset();
+    EXPECT_EQ(::GetObjectType(font), 0u);
+    EXPECT_FALSE(::IsWindow(tip));
+    EXPECT_EQ(::SendMessageA(m_hStatic, WM_GETFONT, 0, 0),
+              ::SendMessageA(m_hDlg, WM_GETFONT, 0, 0));
+    EXPECT_EQ(CWnd::FromHandlePermanent(m_hStatic), nullptr);
+
+    // The dialog goes first, as in the program.
+    Bind();
+    font = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hStatic, WM_GETFONT, 0, 0));
+    tip = m_link->m_toolTip.m_hWnd;
+    ASSERT_EQ(::GetObjectType(font), static_cast<DWORD>(OBJ_FONT));
+    ::DestroyWindow(m_hDlg);
+    m_hDlg = nullptr;
+    m_link.reset();
+    EXPECT_EQ(::GetObjectType(font), 0u);
+    EXPECT_FALSE(::IsWindow(tip));
+}
+
+} // namespace
