@@ -10,21 +10,37 @@ CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
     m_hIcon = ::LoadIconA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
+CRemuxDlg::~CRemuxDlg() {
+    // The window is gone by now, so records still in flight are dropped, not handled.
+    EndRunOnClose();
+}
+
 BEGIN_MESSAGE_MAP(CRemuxDlg, CDialog)
 ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_BN_CLICKED(IDC_OPEN, OnOpen)
+ON_WM_DROPFILES()
+ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
+ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
+
+void CRemuxDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PRODUCTS_LINK, m_link);
+}
 
 BOOL CRemuxDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
+    m_runner.SetOwner(this);
     AddAboutEntry();
+    AcceptDroppedFiles();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
     m_strSource.Empty();
+    m_link.SetURL("http://www.velmora.example/products.htm");
     return TRUE;
 }
 

@@ -1,10 +1,28 @@
-// Choosing the source file and naming the job.
+// Choosing the source file (OPEN, or a file dropped on the window) and naming the job.
 #include "app/RemuxDlg.h"
 
 #include "framework/FileDialog.h"
+#include "framework/FileName.h"
 #include "framework/WinApp.h"
 #include "job/JobNaming.h"
 #include "res/resource.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+namespace {
+
+// The name of file nIndex of a drop, at any length.
+CString DroppedFile(HDROP hDrop, UINT nIndex) {
+    const UINT length = ::DragQueryFileA(hDrop, nIndex, nullptr, 0);
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    const UINT copied =
+        ::DragQueryFileA(hDrop, nIndex, buffer.data(), static_cast<UINT>(buffer.size()));
+    return CString(buffer.data(), static_cast<int>(copied));
+}
+
+} // namespace
 
 void CRemuxDlg::OnOpen() {
     CFileDialog dlg(TRUE, nullptr, nullptr,
@@ -12,8 +30,34 @@ void CRemuxDlg::OnOpen() {
                     "MP4 files|*.mp4||");
     if (dlg.DoModal() != IDOK)
         return;
+    SelectSource(dlg.GetPathName());
+}
 
-    const CString path = dlg.GetPathName();
+void CRemuxDlg::OnDropFiles(HDROP hDropInfo) {
+    const UINT count = ::DragQueryFileA(hDropInfo, 0xFFFFFFFF, nullptr, 0);
+    const CString path = count > 0 ? DroppedFile(hDropInfo, 0) : CString();
+    ::DragFinish(hDropInfo);
+    if (count == 0)
+        return;
+
+    if (count > 1) {
+        CString note;
+        note.Format("Clipmend fixes one file at a time. Only the first of the %u files dropped "
+                    "is taken:\n%s",
+                    count, static_cast<const char*>(path));
+        AfxMessageBox(note);
+    }
+    // A folder is not a video, whatever its name.
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        AfxMessageBox("The input is invalid");
+        m_strSource.Empty();
+        return;
+    }
+    SelectSource(path);
+}
+
+void CRemuxDlg::SelectSource(const CString& path) {
     if (path.ReverseFind('.') < 0) {
         AfxMessageBox("The input is invalid");
         m_strSource.Empty();
@@ -21,7 +65,25 @@ void CRemuxDlg::OnOpen() {
     }
     SetDlgItemText(IDC_SOURCE_PATH, path);
     m_strSource = path;
-    m_strOutput = JobOutputPath(m_strSource, dlg.GetFileTitle());
+    m_strOutput = JobOutputPath(m_strSource, AfxFileTitleOf(path));
+}
+
+void CRemuxDlg::AcceptDroppedFiles() {
+    DragAcceptFiles(m_hWnd, TRUE);
+    // The program runs elevated: without this, Windows keeps a drop from a non-elevated
+    // Explorer away from the window. The call exists from Windows 7 on.
+    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    HMODULE user32 = ::GetModuleHandleA("user32.dll");
+    const auto change = user32 ? reinterpret_cast<ChangeFilterEx>(reinterpret_cast<void*>(
+                                     ::GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
+                               : nullptr;
+    if (!change)
+        return;
+    const UINT kCopyGlobalData = 0x0049;
+    const DWORD kMsgFltAllow = 1;
+    for (UINT message :
+         {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
+        change(m_hWnd, message, kMsgFltAllow, nullptr);
 }
 
 CString CRemuxDlg::BuildCommandLine() const {
