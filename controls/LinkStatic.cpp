@@ -76,8 +76,12 @@ void CLinkStatic::PreSubclassWindow() {
 void CLinkStatic::LoadLinkCursor() {
     const CString path = WindowsDirectory() + "\\" + s_pszHelpProgram;
     CLibraryHandle help(::LoadLibraryA(path));
-    if (help)
-        m_hLinkCursor = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor));
+    if (help) {
+        // The cursor belongs to the module freed below: keep a copy of our own.
+        if (HCURSOR hand = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor)))
+            m_helpCursor.reset(static_cast<HCURSOR>(::CopyIcon(hand)));
+        m_hLinkCursor = m_helpCursor.get();
+    }
     // Newer systems have no help program, or one without the hand: the pointer must not
     // vanish over the link.
     if (!m_hLinkCursor)

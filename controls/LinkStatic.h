@@ -5,6 +5,7 @@
 
 #include "framework/Controls.h"
 #include "framework/Gdi.h"
+#include "framework/Handle.h"
 
 #include <shellapi.h>
 
@@ -34,6 +35,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 
     HCURSOR m_hLinkCursor = nullptr;
+    CIconHandle m_helpCursor;    // our copy of the help program's hand, which outlives the module
     bool m_bOverControl = false; // the pointer is over the control and the mouse is captured
     bool m_bVisited = false;     // clicked at least once
     CFont m_font;                // the control's font, underlined

@@ -75,8 +75,17 @@ struct LibraryTraits {
     static void Close(Type h) noexcept { ::FreeLibrary(h); }
 };
 
+// Icons and cursors we made ourselves (copies); shared ones from LoadIcon/LoadCursor are
+// never destroyed.
+struct IconTraits {
+    using Type = HICON;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DestroyIcon(h); }
+};
+
 using CKernelHandle = CHandleT<KernelHandleTraits>;
 using CFileHandle = CHandleT<FileHandleTraits>;
 using CFindHandle = CHandleT<FindHandleTraits>;
 using CGdiHandle = CHandleT<GdiObjectTraits>;
 using CLibraryHandle = CHandleT<LibraryTraits>;
+using CIconHandle = CHandleT<IconTraits>;
