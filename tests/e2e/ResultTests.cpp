@@ -1,0 +1,160 @@
+// Results a user can trust: "Done!" only for a sound new file, failures that say why, and a
+// file dropped on the window taken as if chosen with OPEN.
+#include "tests/e2e/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using e2e::CClipmend;
+using e2e::MessageBoxInfo;
+
+namespace {
+
+const int kGo = IDOK;
+const int kSourcePath = 1000;
+
+class ResultTest : public ::testing::Test {
+protected:
+    void Start(const std::string& standinMode) {
+        CClipmend::Options options;
+        options.standinMode = standinMode;
+        app.reset(new CClipmend(options));
+        ASSERT_TRUE(app->Start()) << app->Error();
+    }
+
+    // OPEN clip.mp4, GO, and the text of the message that ends the run.
+    std::string RunClip() {
+        const std::string source = app->MakeFile("clip.mp4", "source video");
+        output = app->Folder() + "\\clip-NEW.mp4";
+        EXPECT_TRUE(app->ChooseFile(source));
+        EXPECT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == source; }));
+        app->ClickButton(kGo);
+        MessageBoxInfo box;
+        EXPECT_TRUE(app->WaitForMessageBox(&box));
+        EXPECT_TRUE(app->PressOk(box));
+        return box.text;
+    }
+
+    std::string Failed(const std::string& reason) const {
+        return "Failed! Could not create new file " + output + "\n" + reason;
+    }
+
+    // Drops files on the main window the way the shell does: a DROPFILES block in a global
+    // memory object, posted as WM_DROPFILES. The block is written into the program's own
+    // memory, where its HDROP must live.
+    void Drop(const std::vector<std::string>& files) {
+        std::string names;
+        for (const std::string& file : files)
+            names += file + '\0';
+        names += '\0';
+        DROPFILES header{};
+        header.pFiles = sizeof(header);
+        header.fWide = FALSE;
+        std::string block(reinterpret_cast<const char*>(&header), sizeof(header));
+        block += names;
+        void* remote = ::VirtualAllocEx(app->Process(), nullptr, block.size(),
+                                        MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ASSERT_NE(nullptr, remote);
+        SIZE_T written = 0;
+        ASSERT_TRUE(
+            ::WriteProcessMemory(app->Process(), remote, block.data(), block.size(), &written));
+        ASSERT_TRUE(::PostMessageA(app->Main(), WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0));
+    }
+
+    std::unique_ptr<CClipmend> app;
+    std::string output;
+};
+
+TEST_F(ResultTest, DoneOnlyForAWellFormedFile) {
+    Start("output=good");
+    EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
+}
+
+TEST_F(ResultTest, TruncatedFileIsAFailureThatSaysWhy) {
+    Start("output=truncated");
+    EXPECT_EQ(Failed("The new file is cut short: a box runs past its end."), RunClip());
+}
+
+TEST_F(ResultTest, NonMp4FileIsAFailure) {
+    Start("output=notmp4");
+    EXPECT_EQ(Failed("The new file is not an MP4 file."), RunClip());
+}
+
+TEST_F(ResultTest, NoFileAtAllIsAFailure) {
+    Start("output=none");
+    EXPECT_EQ(Failed("The new file does not exist."), RunClip());
+}
+
+TEST_F(ResultTest, FailureShowsTheToolsLastErrorLinesNotItsProgress) {
+    Start("output=good;progress=50;errors=5;exit=1");
+    EXPECT_EQ(Failed("The BOX program ended with exit code 1.\n\n"
+                     "Error: something failed (3)\n"
+                     "Error: something failed (4)\n"
+                     "Error: something failed (5)"),
+              RunClip());
+}
+
+TEST_F(ResultTest, ErrorsPrintedBeforeASuccessfulExitStillFailABadFile) {
+    Start("output=truncated;errors=1");
+    EXPECT_EQ(Failed("The new file is cut short: a box runs past its end.\n\n"
+                     "Error: something failed (1)"),
+              RunClip());
+}
+
+TEST_F(ResultTest, ADroppedFileIsTakenAsIfChosenWithOpen) {
+    Start("output=good");
+    const std::string dropped = app->MakeFile("dropped clip.mp4", "video");
+    Drop({dropped});
+    ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == dropped; }));
+    EXPECT_FALSE(app->MessageBoxAppears(300));
+
+    app->ClickButton(kGo);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ("Done! Created new file " + app->Folder() + "\\dropped clip-NEW.mp4", box.text);
+    EXPECT_TRUE(app->PressOk(box));
+    EXPECT_NE(std::string::npos, app->ReadStandinLog().find("-itags \"Name=dropped clip\""));
+}
+
+TEST_F(ResultTest, SeveralDroppedFilesTakeTheFirstAndSaySo) {
+    Start("output=good");
+    const std::string first = app->MakeFile("first.mp4", "video");
+    const std::string second = app->MakeFile("second.mp4", "video");
+    Drop({first, second});
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ("Clipmend fixes one file at a time. Only the first of the 2 files dropped is "
+              "taken:\n" +
+                  first,
+              box.text);
+    EXPECT_TRUE(app->PressOk(box));
+    EXPECT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == first; }));
+}
+
+TEST_F(ResultTest, DroppedNamesGetTheSameChecksAsOpen) {
+    Start("");
+    const std::string noDot = app->MakeFile("noext", "video");
+    Drop({noDot});
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ("The input is invalid", box.text);
+    EXPECT_TRUE(app->PressOk(box));
+    EXPECT_EQ("", app->ControlText(kSourcePath));
+
+    // A folder is no video, even with a dot in its name; GO afterwards does nothing.
+    app->MakeFile("my.videos\\inside.txt", "x");
+    Drop({app->Folder() + "\\my.videos"});
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ("The input is invalid", box.text);
+    EXPECT_TRUE(app->PressOk(box));
+    app->ClickButton(kGo);
+    EXPECT_FALSE(app->MessageBoxAppears(1000));
+    EXPECT_TRUE(app->ReadStandinLog().empty());
+}
+
+} // namespace

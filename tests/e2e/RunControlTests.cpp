@@ -1,0 +1,236 @@
+// GO from end to end: the checks before a run, the button's states during it, the message at
+// its end, and what closing the window does to a run in progress.
+#include "tests/e2e/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <memory>
+#include <string>
+
+using e2e::CClipmend;
+using e2e::MessageBoxInfo;
+
+namespace {
+
+const int kGo = IDOK;
+
+CClipmend::Options Mode(const std::string& standinMode, bool withTool = true) {
+    CClipmend::Options options;
+    options.standinMode = standinMode;
+    options.withTool = withTool;
+    return options;
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// How many processes named MP4Box.exe run now.
+int ToolProcesses() {
+    CFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return -1;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+         more = ::Process32Next(snapshot.get(), &entry)) {
+        if (_stricmp(entry.szExeFile, "MP4Box.exe") == 0)
+            ++count;
+    }
+    return count;
+}
+
+// True when the process whose id is in pidFile has ended (or never existed) within timeoutMs.
+bool ProcessGone(const std::string& pidFile, DWORD timeoutMs) {
+    const DWORD pid = std::stoul(e2e::ReadFileText(pidFile));
+    CKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return !process || ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+// A path in the temporary folder that no other test uses.
+std::string UniqueTempPath(const char* stem) {
+    char folder[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(folder), folder);
+    static int counter = 0;
+    return std::string(folder) + stem + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(++counter) + ".txt";
+}
+
+class RunControlTest : public ::testing::Test {
+protected:
+    // Starts the program with the stand-in in this mode and chooses a fresh clip.mp4.
+    void StartWithClip(CClipmend::Options options) {
+        app.reset(new CClipmend(options));
+        ASSERT_TRUE(app->Start()) << app->Error();
+        source = app->MakeFile("clip.mp4", "source video");
+        output = app->Folder() + "\\clip-NEW.mp4";
+        ASSERT_TRUE(app->ChooseFile(source));
+        ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(1000) == source; }));
+    }
+
+    MessageBoxInfo ExpectMessage(const std::string& text) {
+        MessageBoxInfo box;
+        EXPECT_TRUE(app->WaitForMessageBox(&box)) << "expected: " << text;
+        EXPECT_EQ(text, box.text);
+        EXPECT_EQ("Clipmend", box.caption);
+        return box;
+    }
+
+    void Dismiss(const MessageBoxInfo& box) { EXPECT_TRUE(app->PressOk(box)); }
+
+    bool ShowsWaiting() const {
+        return app->ControlText(kGo) == "Waiting..." && !app->IsControlEnabled(kGo);
+    }
+
+    std::unique_ptr<CClipmend> app;
+    std::string source;
+    std::string output;
+};
+
+TEST_F(RunControlTest, GoBeforeOpenDoesNothing) {
+    app.reset(new CClipmend());
+    ASSERT_TRUE(app->Start()) << app->Error();
+    app->ClickButton(kGo);
+    EXPECT_FALSE(app->MessageBoxAppears(1500));
+    EXPECT_EQ("GO", app->ControlText(kGo));
+    EXPECT_TRUE(app->ReadStandinLog().empty()) << "the tool ran";
+    EXPECT_FALSE(app->HasExited());
+}
+
+TEST_F(RunControlTest, MissingToolIsReportedBeforeAMissingSource) {
+    StartWithClip(Mode("", /*withTool=*/false));
+    ASSERT_TRUE(::DeleteFileA(source.c_str()));
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Cannot find the BOX program"));
+    EXPECT_EQ("GO", app->ControlText(kGo));
+    EXPECT_TRUE(app->IsControlEnabled(kGo));
+}
+
+TEST_F(RunControlTest, SourceDeletedAfterOpenIsReported) {
+    StartWithClip(Mode(""));
+    ASSERT_TRUE(::DeleteFileA(source.c_str()));
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Cannot find the source video file"));
+    EXPECT_TRUE(app->ReadStandinLog().empty()) << "the tool ran";
+}
+
+TEST_F(RunControlTest, FullRunWaitsThenReportsTheNewFile) {
+    StartWithClip(Mode("sleep=1500;output=good"));
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); })) << "no Waiting... state";
+
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    // The button is back before the message shows.
+    EXPECT_EQ("GO", app->ControlText(kGo));
+    EXPECT_TRUE(app->IsControlEnabled(kGo));
+    EXPECT_EQ("Done! Created new file " + output, box.text);
+    Dismiss(box);
+
+    EXPECT_EQ("\"" + app->Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"" + source +
+                  "\" -new \"" + output + "\" ",
+              app->ReadStandinLog());
+    EXPECT_TRUE(FileExists(output));
+}
+
+TEST_F(RunControlTest, NonZeroExitIsAFailureWithItsCode) {
+    StartWithClip(Mode("exit=3;output=good"));
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Failed! Could not create new file " + output +
+                          "\nThe BOX program ended with exit code 3."));
+    EXPECT_EQ("GO", app->ControlText(kGo));
+}
+
+TEST_F(RunControlTest, ACrashIsAFailure) {
+    StartWithClip(Mode("crash;output=none"));
+    app->ClickButton(kGo);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    // Whatever a crash handler printed into the tool's output may follow.
+    const std::string expected = "Failed! Could not create new file " + output +
+                                 "\nThe BOX program crashed (exception 0xC0000005).";
+    EXPECT_EQ(expected, box.text.substr(0, expected.size()));
+    Dismiss(box);
+}
+
+TEST_F(RunControlTest, MessageNamesTheRunsOutputNotAFileChosenDuringIt) {
+    StartWithClip(Mode("sleep=3000;output=good"));
+    const std::string other = app->MakeFile("other.mp4", "other video");
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); }));
+    // OPEN stays usable during a run and replaces the job at once.
+    ASSERT_TRUE(app->ChooseFile(other));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(1000) == other; }));
+    EXPECT_TRUE(ShowsWaiting());
+    Dismiss(ExpectMessage("Done! Created new file " + output));
+
+    // The next GO runs the new job.
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Done! Created new file " + app->Folder() + "\\other-NEW.mp4"));
+}
+
+TEST_F(RunControlTest, AToolThatCannotStartIsReported) {
+    StartWithClip(Mode(""));
+    // Not a program: starting it fails with ERROR_BAD_EXE_FORMAT.
+    app->MakeFile("tool\\MP4Box.exe", "this is text, not a program");
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Cannot start the BOX program"));
+    EXPECT_EQ("GO", app->ControlText(kGo));
+    EXPECT_TRUE(app->IsControlEnabled(kGo));
+}
+
+TEST_F(RunControlTest, NoSecondRunWhileOneIsInProgress) {
+    StartWithClip(Mode("sleep=2500;output=good"));
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); }));
+    // Enter on the default button and a forged start request must both be ignored.
+    app->PressKey(VK_RETURN);
+    ::PostMessageA(app->Main(), ::RegisterWindowMessageA("WMSTDIOCOMMAND"), 0, 0);
+    // A forged finish record from another process must not end the run either.
+    COPYDATASTRUCT forged{5, 0, nullptr};
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(app->Main(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&forged),
+                          SMTO_BLOCK, 5000, &ignored);
+    EXPECT_TRUE(ShowsWaiting());
+    EXPECT_EQ(1, ToolProcesses());
+
+    Dismiss(ExpectMessage("Done! Created new file " + output));
+    // A second run would end with a second message.
+    EXPECT_FALSE(app->MessageBoxAppears(3500));
+    EXPECT_EQ(0, ToolProcesses());
+}
+
+TEST_F(RunControlTest, ClosingDuringARunEndsTheToolAndRemovesItsPartialOutput) {
+    const std::string pidFile = UniqueTempPath("tool-pid");
+    StartWithClip(Mode("slowwrite;sleep=30000;output=good;pidfile=" + pidFile));
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); }));
+    // The tool has written half of the file and sleeps.
+    ASSERT_TRUE(e2e::WaitUntil([&] { return FileExists(output) && FileExists(pidFile); }));
+
+    const DWORD closing = ::GetTickCount();
+    ASSERT_TRUE(app->Close()) << "the program did not exit";
+    EXPECT_LT(::GetTickCount() - closing, 10000u);
+    EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
+    EXPECT_FALSE(FileExists(output)) << "a half-written output was left behind";
+    ::DeleteFileA(pidFile.c_str());
+}
+
+TEST_F(RunControlTest, ClosingDuringARunKeepsAnOutputTheToolNeverTouched) {
+    const std::string pidFile = UniqueTempPath("tool-pid");
+    StartWithClip(Mode("sleep=30000;output=none;pidfile=" + pidFile));
+    // A complete output of an earlier run.
+    app->MakeFile("clip-NEW.mp4", "earlier complete output");
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting() && FileExists(pidFile); }));
+
+    ASSERT_TRUE(app->Close());
+    EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
+    EXPECT_EQ("earlier complete output", e2e::ReadFileText(output));
+    ::DeleteFileA(pidFile.c_str());
+}
+
+} // namespace
