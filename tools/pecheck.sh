@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks that the release executable is what a 32-bit Windows machine can run on its own:
+# PE32, machine i386, GUI subsystem, imports only from DLLs that Windows itself ships.
+#   tools/pecheck.sh path/to/Clipmend.exe
+set -euo pipefail
+
+exe=${1:?usage: pecheck.sh file.exe}
+ok=1
+fail() {
+    echo "pecheck: $exe: $*" >&2
+    ok=0
+}
+
+# Little-endian unsigned integer of $2 bytes at offset $1.
+u() {
+    local v
+    v=$(od -An -t u"$2" -j "$1" -N "$2" --endian=little "$exe" | tr -d ' ')
+    [[ -n $v ]] || {
+        echo "pecheck: $exe: truncated at offset $1" >&2
+        exit 1
+    }
+    echo "$v"
+}
+
+[[ -f $exe ]] || {
+    echo "pecheck: $exe: no such file" >&2
+    exit 1
+}
+[[ $(head -c 2 "$exe") == MZ ]] || {
+    echo "pecheck: $exe: no MZ header" >&2
+    exit 1
+}
+pe=$(u 60 4)
+[[ $(od -An -c -j "$pe" -N 4 "$exe" | tr -d ' ') == 'PE\0\0' ]] || {
+    echo "pecheck: $exe: no PE signature" >&2
+    exit 1
+}
+machine=$(u $((pe + 4)) 2)
+optional=$((pe + 24))
+magic=$(u "$optional" 2)
+subsystem=$(u $((optional + 68)) 2)
+
+((machine == 0x14c)) || fail "machine is $(printf 0x%x "$machine"), not i386 (0x14c)"
+((magic == 0x10b)) || fail "optional header magic is $(printf 0x%x "$magic"), not PE32 (0x10b)"
+((subsystem == 2)) || fail "subsystem is $subsystem, not Windows GUI (2)"
+
+# DLLs that come with every Windows the program targets (msvcrt is the system C runtime).
+system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
+    ole32.dll oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll "
+imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' || true)
+[[ -n $imports ]] || fail "no import table found"
+for dll in $imports; do
+    lower=${dll,,}
+    [[ $system_dlls == *" $lower"[[:space:]]* ]] || fail "imports from $dll, which Windows does not ship"
+done
+
+if ((ok)); then
+    echo "pecheck: $exe: PE32, i386, GUI, imports:" $imports
+    exit 0
+fi
+exit 1

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Builds Clipmend and starts it under Wine, with the stand-in tool as tool\MP4Box.exe beside
+# it (the real multiplexer cannot be installed here).
+#   tools/run.sh [--headless] [screenshot.png]
+# On the user's display ($DISPLAY) it runs until its window is closed. Without a display, or
+# with --headless, it runs under an Xvfb of its own, saves a screenshot once the window is
+# up (default: <build>/clipmend-screenshot.png), and stops.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+root=${CLIPMEND_BUILD_ROOT:-$repo/build}
+export CLIPMEND_BUILD_ROOT=$root
+
+headless=
+if [[ ${1:-} == --headless ]]; then
+    headless=1
+    shift
+fi
+[[ -n ${DISPLAY:-} ]] || headless=1
+shot=$(realpath -m "${1:-$root/clipmend-screenshot.png}")
+
+# xwininfo (x11-utils) tells when the window is up.
+"$repo/tools/setup.sh" x11-utils
+"$repo/tools/build.sh" win64 Clipmend standin
+
+# The 64-bit build is the one that runs here; the 32-bit release cannot (no 32-bit support).
+exe=$(find "$root/win64" -name Clipmend.exe -path '*/app/*' -type f | head -n 1)
+standin=$(find "$root/win64" -name standin.exe -type f | head -n 1)
+[[ -n $exe && -n $standin ]] || {
+    echo "run.sh: Clipmend.exe or standin.exe was not built" >&2
+    exit 1
+}
+run=$root/run
+mkdir -p "$run/tool"
+cp "$exe" "$run/Clipmend.exe"
+cp "$standin" "$run/tool/MP4Box.exe"
+
+export WINEPREFIX=$root/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+
+if [[ -z $headless ]]; then
+    "$repo/tools/wine-prefix.sh"
+    cd "$run"
+    exec wine ./Clipmend.exe
+fi
+
+xvfb_pid=
+app_pid=
+cleanup() {
+    if [[ -n $app_pid ]]; then
+        kill "$app_pid" 2>/dev/null || true
+    fi
+    wineserver -k 2>/dev/null || true
+    if [[ -n $app_pid ]]; then
+        wait "$app_pid" 2>/dev/null || true
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# CLIPMEND_DISPLAY=N asks for display :N, else Xvfb picks a free one.
+if [[ -n ${CLIPMEND_DISPLAY:-} ]]; then
+    Xvfb ":$CLIPMEND_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=:$CLIPMEND_DISPLAY
+    for _ in $(seq 100); do
+        [[ -S /tmp/.X11-unix/X$CLIPMEND_DISPLAY ]] && break
+        sleep 0.1
+    done
+else
+    displayfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [[ -s $displayfile ]] && break
+        sleep 0.1
+    done
+    export DISPLAY=:$(tr -d '[:space:]' <"$displayfile")
+    rm -f "$displayfile"
+fi
+if [[ $DISPLAY == : ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "run.sh: Xvfb did not start" >&2
+    exit 1
+fi
+
+"$repo/tools/wine-prefix.sh"
+(cd "$run" && exec wine ./Clipmend.exe) &
+app_pid=$!
+
+caption="Velmora Clipmend - ONE Click"
+for _ in $(seq 300); do
+    xwininfo -root -tree 2>/dev/null | grep -qF "\"$caption\"" && break
+    kill -0 "$app_pid" 2>/dev/null || {
+        echo "run.sh: Clipmend exited before showing its window" >&2
+        exit 1
+    }
+    sleep 0.1
+done
+xwininfo -root -tree | grep -qF "\"$caption\"" || {
+    echo "run.sh: the window did not appear" >&2
+    exit 1
+}
+# Mapped is not yet painted; give the first paint a moment.
+sleep 1
+mkdir -p "$(dirname "$shot")"
+import -window root "$shot"
+echo "screenshot: $shot"

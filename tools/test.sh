@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the native, 64-bit and 32-bit builds,
+# runs the native and the Wine tests, checks the 32-bit release executable, and closes
+# with "N passed, N failed". Exits non-zero when anything failed.
+#   CLIPMEND_BUILD_ROOT  build root (default <repo>/build)
+#   CLIPMEND_DISPLAY     display number for the Xvfb (default: a free one Xvfb picks)
+set -uo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+root=${CLIPMEND_BUILD_ROOT:-$repo/build}
+export CLIPMEND_BUILD_ROOT=$root
+export WINEPREFIX=$root/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+logs=$root/logs
+started=$SECONDS
+
+passed=0
+failed=0
+xvfb_pid=
+wine_started=
+wineboot_pid=
+
+cleanup() {
+    if [[ -n $wineboot_pid ]]; then
+        kill "$wineboot_pid" 2>/dev/null
+    fi
+    if [[ -n $wine_started ]]; then
+        wineserver -k 2>/dev/null
+    fi
+    if [[ -n $wineboot_pid ]]; then
+        wait "$wineboot_pid" 2>/dev/null
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+say() { echo "== $* ($((SECONDS - started)) s)"; }
+
+# A failed step outside CTest counts as one failed test.
+step_failed() {
+    echo "FAILED: $*"
+    failed=$((failed + 1))
+}
+
+# Adds CTest's closing counts from a log to the totals; a run without them counts as one
+# failure unless CTest itself passed.
+count_ctest() {
+    local log=$1 rc=$2 line total bad
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [[ -n $line ]]; then
+        bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    elif ((rc != 0)); then
+        step_failed "ctest in $3 (exit code $rc, no summary)"
+    fi
+}
+
+mkdir -p "$logs"
+
+say "set-up"
+if ! "$repo/tools/setup.sh"; then
+    echo "set-up failed"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+
+# The display and the Wine prefix are made while the builds run.
+say "Xvfb"
+if [[ -n ${CLIPMEND_DISPLAY:-} ]]; then
+    display=$CLIPMEND_DISPLAY
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [[ -S /tmp/.X11-unix/X$display ]] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+else
+    displayfile=$logs/xvfb.display
+    : >"$displayfile"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >"$logs/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [[ -s $displayfile ]] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    display=$(tr -d '[:space:]' <"$displayfile")
+fi
+if [[ -z $display ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    cat "$logs/xvfb.log"
+    step_failed "Xvfb did not start"
+    xvfb_pid=
+    unset DISPLAY
+else
+    export DISPLAY=:$display
+    echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
+fi
+
+init_prefix() {
+    if [[ -z ${DISPLAY:-} ]]; then
+        echo "no display for Wine"
+        return 1
+    fi
+    "$repo/tools/wine-prefix.sh"
+}
+wine_started=1
+init_prefix >"$logs/wineprefix.log" 2>&1 &
+wineboot_pid=$!
+
+built=()
+for b in native win64 win32; do
+    say "build $b"
+    if "$repo/tools/build.sh" "$b" >"$logs/build-$b.log" 2>&1; then
+        built+=("$b")
+    else
+        tail -n 40 "$logs/build-$b.log"
+        step_failed "build $b (log: $logs/build-$b.log)"
+    fi
+done
+
+is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
+
+if is_built native; then
+    say "native tests"
+    (cd "$root/native" && ctest --output-on-failure --timeout 300 -j "$(nproc)") \
+        >"$logs/ctest-native.log" 2>&1
+    rc=$?
+    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-native.log"
+    ((rc == 0)) || tail -n 60 "$logs/ctest-native.log"
+    count_ctest "$logs/ctest-native.log" "$rc" native
+fi
+
+say "Wine prefix"
+if ! wait "$wineboot_pid"; then
+    cat "$logs/wineprefix.log"
+    step_failed "Wine prefix set-up"
+fi
+wineboot_pid=
+
+if is_built win64; then
+    say "Wine tests"
+    (cd "$root/win64" && ctest --output-on-failure --timeout 300 -j "$(nproc)") \
+        >"$logs/ctest-win64.log" 2>&1
+    rc=$?
+    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-win64.log"
+    ((rc == 0)) || tail -n 100 "$logs/ctest-win64.log"
+    count_ctest "$logs/ctest-win64.log" "$rc" win64
+fi
+
+say "32-bit release executable"
+if is_built win32; then
+    exe=$(find "$root/win32" -name Clipmend.exe -type f | head -n 1)
+    if [[ -n $exe ]] && "$repo/tools/pecheck.sh" "$exe"; then
+        passed=$((passed + 1))
+    else
+        step_failed "PE check of ${exe:-Clipmend.exe (not built)}"
+    fi
+else
+    step_failed "PE check (no 32-bit build)"
+fi
+
+say "done, logs in $logs"
+echo "$passed passed, $failed failed"
+((failed == 0))
