@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Wine prefix in $WINEPREFIX ready for Clipmend's tests and runs: created once
-# with wineboot, and windows left unmanaged (without a window manager, Wine otherwise waits
-# about 2 s whenever a managed window is hidden).
+# with wineboot; windows left unmanaged (without a window manager, Wine otherwise waits
+# about 2 s whenever a managed window is hidden); no crash dialog, which would keep a
+# crashed test program alive until someone dismissed it.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -12,3 +13,4 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
     wineboot -i
 fi
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
