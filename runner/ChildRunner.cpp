@@ -87,9 +87,10 @@ CChildRunner::~CChildRunner() {
 BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     ReleaseRun(true);
     m_bExitCodeKnown = false;
+    m_dwStartError = 0;
     m_pOwner = owner;
     if (!cmdLine)
-        return FailStart("");
+        return FailStart("", ERROR_INVALID_PARAMETER);
 
     auto pRun = std::make_unique<CRun>();
     pRun->m_pRunner = this;
@@ -101,7 +102,7 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     if (!::CreatePipe(hChildStdinRead.put(), hStdinWrite.put(), &inheritable, 0) ||
         !::CreatePipe(pRun->m_hStdoutRead.put(), hChildStdoutWrite.put(), &inheritable, 0) ||
         !::CreatePipe(pRun->m_hStderrRead.put(), hChildStderrWrite.put(), &inheritable, 0))
-        return FailStart(cmdLine);
+        return FailStart(cmdLine, ::GetLastError());
     ::SetHandleInformation(hStdinWrite.get(), HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(pRun->m_hStdoutRead.get(), HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(pRun->m_hStderrRead.get(), HANDLE_FLAG_INHERIT, 0);
@@ -142,6 +143,7 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     PROCESS_INFORMATION pi{};
     const BOOL bCreated = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
                                            nullptr, nullptr, &si.StartupInfo, &pi);
+    const DWORD dwCreateError = bCreated ? 0 : ::GetLastError();
     if (bAttrs)
         ::DeleteProcThreadAttributeList(attrs);
     // The child holds its own copies now; ours would keep the readers from seeing the broken
@@ -151,7 +153,7 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     hChildStderrWrite.reset();
     hStdinWrite.reset();
     if (!bCreated)
-        return FailStart(cmdLine);
+        return FailStart(cmdLine, dwCreateError);
 
     pRun->m_hProcess.reset(pi.hProcess);
     CKernelHandle hThread(pi.hThread);
@@ -171,18 +173,27 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
 
     ++s_bRunning;
     pRun->m_bCounted = true;
-    pRun->m_hGo.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    pRun->m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     CRun* run = pRun.get();
     m_pRun = std::move(pRun);
-    if (run->m_hGo && run->m_hStop) {
-        run->m_hStdoutThread.reset(::CreateThread(nullptr, 0, StdOutThread, run, 0, nullptr));
-        run->m_hStderrThread.reset(::CreateThread(nullptr, 0, StdErrThread, run, 0, nullptr));
-        run->m_hWaitThread.reset(::CreateThread(nullptr, 0, ProcessWaitThread, run, 0, nullptr));
+    DWORD dwError = 0;
+    run->m_hGo.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!run->m_hGo)
+        dwError = ::GetLastError();
+    if (!dwError) {
+        run->m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!run->m_hStop)
+            dwError = ::GetLastError();
     }
-    if (!run->m_hStdoutThread || !run->m_hStderrThread || !run->m_hWaitThread) {
+    const LPTHREAD_START_ROUTINE entries[3] = {StdOutThread, StdErrThread, ProcessWaitThread};
+    CKernelHandle* threads[3] = {&run->m_hStdoutThread, &run->m_hStderrThread, &run->m_hWaitThread};
+    for (int i = 0; i < 3 && !dwError; ++i) {
+        threads[i]->reset(::CreateThread(nullptr, 0, entries[i], run, 0, nullptr));
+        if (!*threads[i])
+            dwError = ::GetLastError();
+    }
+    if (dwError) {
         ReleaseRun(true);
-        return FailStart(cmdLine);
+        return FailStart(cmdLine, dwError);
     }
 
     OnChildStarted(cmdLine);
@@ -194,7 +205,9 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     return TRUE;
 }
 
-BOOL CChildRunner::FailStart(const char* cmdLine) {
+BOOL CChildRunner::FailStart(const char* cmdLine, DWORD dwError) {
+    m_dwStartError = dwError;
+    m_bExitCodeKnown = false;
     std::string text = "Unable to start ";
     text += cmdLine;
     text += '\n';

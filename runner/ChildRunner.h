@@ -42,6 +42,8 @@ public:
     // The child's exit code once it has ended; false while it runs or if none was started.
     // Call it on the thread that calls Open.
     bool GetExitCode(DWORD* pdwExitCode) const;
+    // The system's error code of the last failed Open, 0 after a successful one.
+    DWORD GetStartError() const { return m_dwStartError; }
 
     // True while any runner of the process has a started child that has not ended.
     static bool IsAnyChildRunning() { return s_bRunning.load() > 0; }
@@ -71,11 +73,12 @@ private:
     // Stops the current run (if any) and frees its handles; bQuiet also silences its hooks.
     // Returns true when its child was still running.
     bool ReleaseRun(bool bQuiet);
-    BOOL FailStart(const char* cmdLine);
+    BOOL FailStart(const char* cmdLine, DWORD dwError);
 
     // The current run: the three workers share it, so a worker of an old run never reaches
     // the owner of a new one.
     std::unique_ptr<CRun> m_pRun;
     DWORD m_dwExitCode = 0;
     bool m_bExitCodeKnown = false;
+    DWORD m_dwStartError = 0;
 };
