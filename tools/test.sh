@@ -21,12 +21,34 @@ xvfb_pid=
 wine_started=
 wineboot_pid=
 
+step_pid=
+
+# Runs a long step in a session of its own, in the background, so that a signal reaches the
+# trap at once and the cleanup can end the whole step by its process group.
+#   run_step LOG command...
+run_step() {
+    local log=$1 rc
+    shift
+    setsid "$@" >"$log" 2>&1 &
+    step_pid=$!
+    wait "$step_pid"
+    rc=$?
+    step_pid=
+    return "$rc"
+}
+
 cleanup() {
+    if [[ -n $step_pid ]]; then
+        kill -TERM -- "-$step_pid" 2>/dev/null
+    fi
     if [[ -n $wineboot_pid ]]; then
-        kill "$wineboot_pid" 2>/dev/null
+        kill -TERM -- "-$wineboot_pid" 2>/dev/null
     fi
     if [[ -n $wine_started ]]; then
         wineserver -k 2>/dev/null
+    fi
+    if [[ -n $step_pid ]]; then
+        wait "$step_pid" 2>/dev/null
     fi
     if [[ -n $wineboot_pid ]]; then
         wait "$wineboot_pid" 2>/dev/null
@@ -105,21 +127,18 @@ else
     echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
 fi
 
-init_prefix() {
-    if [[ -z ${DISPLAY:-} ]]; then
-        echo "no display for Wine"
-        return 1
-    fi
-    "$repo/tools/wine-prefix.sh"
-}
 wine_started=1
-init_prefix >"$logs/wineprefix.log" 2>&1 &
-wineboot_pid=$!
+if [[ -n ${DISPLAY:-} ]]; then
+    setsid "$repo/tools/wine-prefix.sh" >"$logs/wineprefix.log" 2>&1 &
+    wineboot_pid=$!
+else
+    echo "no display for Wine" >"$logs/wineprefix.log"
+fi
 
 built=()
 for b in native win64 win32; do
     say "build $b"
-    if "$repo/tools/build.sh" "$b" >"$logs/build-$b.log" 2>&1; then
+    if run_step "$logs/build-$b.log" "$repo/tools/build.sh" "$b"; then
         built+=("$b")
     else
         tail -n 40 "$logs/build-$b.log"
@@ -131,8 +150,8 @@ is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
 
 if is_built native; then
     say "native tests"
-    (cd "$root/native" && ctest --output-on-failure --timeout 300 -j "$(nproc)") \
-        >"$logs/ctest-native.log" 2>&1
+    run_step "$logs/ctest-native.log" \
+        ctest --test-dir "$root/native" --output-on-failure --timeout 300 -j "$(nproc)"
     rc=$?
     grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-native.log"
     ((rc == 0)) || tail -n 60 "$logs/ctest-native.log"
@@ -140,7 +159,7 @@ if is_built native; then
 fi
 
 say "Wine prefix"
-if ! wait "$wineboot_pid"; then
+if [[ -z $wineboot_pid ]] || ! wait "$wineboot_pid"; then
     cat "$logs/wineprefix.log"
     step_failed "Wine prefix set-up"
 fi
@@ -148,8 +167,8 @@ wineboot_pid=
 
 if is_built win64; then
     say "Wine tests"
-    (cd "$root/win64" && ctest --output-on-failure --timeout 300 -j "$(nproc)") \
-        >"$logs/ctest-win64.log" 2>&1
+    run_step "$logs/ctest-win64.log" \
+        ctest --test-dir "$root/win64" --output-on-failure --timeout 300 -j "$(nproc)"
     rc=$?
     grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-win64.log"
     ((rc == 0)) || tail -n 100 "$logs/ctest-win64.log"
