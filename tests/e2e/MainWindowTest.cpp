@@ -1,5 +1,6 @@
-// The main window seen from outside: its layout, OPEN through the real Open dialog, and the
-// keys that must and must not close it. The icon is not checked here: Wine answers
+// The main window seen from outside: its layout, OPEN through the real Open dialog (the job
+// it makes is read from the command line the stand-in tool records on GO), and the keys that
+// must and must not close it. The icon is not checked here: Wine answers
 // WM_GETICON with 0 across processes, so the in-process resource tests cover it.
 #include "tests/e2e/Harness.h"
 
@@ -29,6 +30,23 @@ protected:
         e2e::TypeChar(edit, '#');
         ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::WindowText(edit).size() > before.size(); }))
             << "the window stopped handling input";
+    }
+
+    // GO, then OK on the message that ends the run; returns the tool's command line.
+    std::string RunAndReadCommandLine() {
+        app.ClickButton(kGo);
+        MessageBoxInfo box;
+        EXPECT_TRUE(app.WaitForMessageBox(&box)) << app.Error();
+        if (box.hwnd) {
+            EXPECT_TRUE(app.PressOk(box)) << app.Error();
+        }
+        return app.ReadStandinLog();
+    }
+
+    std::string CommandLine(const std::string& tag, const std::string& source,
+                            const std::string& output) const {
+        return "\"" + app.Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=" + tag + "\" -add \"" +
+               source + "\" -new \"" + output + "\" ";
     }
 
     void ExpectStillOpen() {
@@ -126,11 +144,13 @@ TEST_F(MainWindowTest, OpenShowsTheChosenPath) {
     EXPECT_EQ("GO", app.ControlText(kGo));
     EXPECT_FALSE(e2e::SaveScreenshot(app.Main(), "after-open").empty());
 
-    // A second OPEN replaces the first choice, an upper-case extension included.
+    // A second OPEN replaces the whole job, an upper-case extension included.
     const std::string other = app.MakeFile("more\\Other.MP4");
     ASSERT_TRUE(app.ChooseFile(other)) << app.Error();
     EXPECT_TRUE(e2e::WaitUntil([&] { return app.ControlText(kSourcePath) == other; }))
         << "edit box: " << app.ControlText(kSourcePath);
+    EXPECT_EQ(CommandLine("Other", other, app.Folder() + "\\more\\Other-NEW.mp4"),
+              RunAndReadCommandLine());
 }
 
 TEST_F(MainWindowTest, CancelInTheOpenDialogChangesNothing) {
@@ -145,6 +165,7 @@ TEST_F(MainWindowTest, CancelInTheOpenDialogChangesNothing) {
     EXPECT_FALSE(app.MessageBoxAppears(300));
     EXPECT_EQ(clip, app.ControlText(kSourcePath));
     ExpectStillOpen();
+    EXPECT_EQ(CommandLine("clip", clip, app.Folder() + "\\clip-NEW.mp4"), RunAndReadCommandLine());
 }
 
 TEST_F(MainWindowTest, PathWithoutAnyDotIsRefused) {
@@ -163,9 +184,13 @@ TEST_F(MainWindowTest, PathWithoutAnyDotIsRefused) {
     EXPECT_FALSE(e2e::SaveScreenshot(nullptr, "input-invalid").empty());
     ASSERT_TRUE(app.PressOk(box)) << app.Error();
 
-    // The edit box keeps the previous choice.
+    // The edit box keeps the previous choice, but the job is gone: GO does nothing.
     EXPECT_EQ(clip, app.ControlText(kSourcePath));
     ExpectStillOpen();
+    app.ClickButton(kGo);
+    WaitUntilInputHandled();
+    EXPECT_FALSE(app.MessageBoxAppears(2000)) << "GO ran a job after an invalid choice";
+    EXPECT_EQ("", app.ReadStandinLog());
 }
 
 TEST_F(MainWindowTest, EnterDoesNotCloseTheWindow) {
