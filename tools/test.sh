@@ -146,16 +146,22 @@ for b in native win64 win32; do
     fi
 done
 
+# Runs one build's CTest suite, shows its outline (and its tail when it failed), adds its counts.
+#   run_ctest BUILD TAIL_LINES
+run_ctest() {
+    local log=$logs/ctest-$1.log rc
+    run_step "$log" ctest --test-dir "$root/$1" --output-on-failure --timeout 300 -j "$(nproc)"
+    rc=$?
+    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$log"
+    ((rc == 0)) || tail -n "$2" "$log"
+    count_ctest "$log" "$rc" "$1"
+}
+
 is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
 
 if is_built native; then
     say "native tests"
-    run_step "$logs/ctest-native.log" \
-        ctest --test-dir "$root/native" --output-on-failure --timeout 300 -j "$(nproc)"
-    rc=$?
-    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-native.log"
-    ((rc == 0)) || tail -n 60 "$logs/ctest-native.log"
-    count_ctest "$logs/ctest-native.log" "$rc" native
+    run_ctest native 60
 fi
 
 say "Wine prefix"
@@ -167,12 +173,7 @@ wineboot_pid=
 
 if is_built win64; then
     say "Wine tests"
-    run_step "$logs/ctest-win64.log" \
-        ctest --test-dir "$root/win64" --output-on-failure --timeout 300 -j "$(nproc)"
-    rc=$?
-    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$logs/ctest-win64.log"
-    ((rc == 0)) || tail -n 100 "$logs/ctest-win64.log"
-    count_ctest "$logs/ctest-win64.log" "$rc" win64
+    run_ctest win64 100
 fi
 
 say "32-bit release executable"

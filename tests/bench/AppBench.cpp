@@ -2,6 +2,7 @@
 // message next to the same stand-in run by itself, for a tool that floods 50 MB of output and
 // for one that only sleeps; and the longest time the window took to answer a message while
 // the tool floods.
+#include "tests/bench/Stopwatch.h"
 #include "tests/e2e/Harness.h"
 
 #include <algorithm>
@@ -9,19 +10,6 @@
 #include <string>
 
 namespace {
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now;
-}
 
 struct ProgramRun {
     double seconds = -1;

@@ -6,6 +6,7 @@
 //   3. this process's CPU time while a child sleeps.
 // Run: cmake --build <build> --target run_runner_bench
 //  or: tools/wine-run <build>/tests/bench/runner_bench.exe [MB] [runs] [sleep ms]
+#include "tests/bench/Stopwatch.h"
 #include "tests/runner/RunnerTestSupport.h"
 
 #include <algorithm>
@@ -13,19 +14,6 @@
 #include <cstdlib>
 
 namespace {
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return t;
-}
 
 uint64_t FileTimeValue(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
