@@ -17,18 +17,6 @@ ON_COMMAND(IDOK, OnOK)
 ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
-HWND CDialog::OwnerForModal() const {
-    HWND owner = nullptr;
-    if (m_pParentWnd)
-        owner = m_pParentWnd->m_hWnd;
-    else if (CWnd* main = AfxGetMainWnd(); main && main != this)
-        owner = main->m_hWnd;
-    // A dialog is owned by a top-level window, never by a child control.
-    while (owner && (::GetWindowLongPtrA(owner, GWL_STYLE) & WS_CHILD))
-        owner = ::GetParent(owner);
-    return owner;
-}
-
 INT_PTR CDialog::DoModal() {
     HINSTANCE hInst = AfxFindResourceHandle(MAKEINTRESOURCEA(m_nIDTemplate), RT_DIALOG);
     HRSRC hResource = ::FindResourceA(hInst, MAKEINTRESOURCEA(m_nIDTemplate), RT_DIALOG);
@@ -38,7 +26,7 @@ INT_PTR CDialog::DoModal() {
         return -1;
 
     // Modal: the owner takes no input until the dialog ends.
-    HWND owner = OwnerForModal();
+    HWND owner = AfxGetSafeOwner(m_pParentWnd);
     const bool disabledOwner = owner && ::IsWindowEnabled(owner);
     if (disabledOwner)
         ::EnableWindow(owner, FALSE);

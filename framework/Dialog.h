@@ -41,7 +41,6 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND OwnerForModal() const;
 
     bool m_bEndModal = false;
     int m_nModalResult = -1;

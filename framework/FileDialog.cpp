@@ -30,12 +30,7 @@ CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt, const cha
 }
 
 INT_PTR CFileDialog::DoModal() {
-    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    if (!owner) {
-        if (CWnd* main = AfxGetMainWnd(); main && ::IsWindow(main->m_hWnd))
-            owner = ::GetLastActivePopup(main->m_hWnd);
-    }
-    m_ofn.hwndOwner = owner;
+    m_ofn.hwndOwner = AfxGetSafeOwner(m_pParentWnd);
     m_ofn.hInstance = AfxGetInstanceHandle();
     m_ofn.lpstrFilter = m_filter.empty() ? nullptr : m_filter.data();
     m_ofn.lpstrFile = m_file.data();

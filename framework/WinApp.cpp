@@ -87,18 +87,25 @@ CString AfxGetAppName() {
     return AfxFileTitleOf(AfxGetModuleFileName());
 }
 
+HWND AfxGetSafeOwner(CWnd* pParent) {
+    CWnd* pWnd = pParent ? pParent : AfxGetMainWnd();
+    HWND owner = pWnd ? pWnd->m_hWnd : nullptr;
+    if (!owner || !::IsWindow(owner))
+        return nullptr;
+    // A modal window is owned by a top-level window, never by a child control.
+    while (::GetWindowLongPtrA(owner, GWL_STYLE) & WS_CHILD)
+        owner = ::GetParent(owner);
+    return ::GetLastActivePopup(owner);
+}
+
 int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     if ((nType & MB_ICONMASK) == 0 &&
         ((nType & MB_TYPEMASK) == MB_OK || (nType & MB_TYPEMASK) == MB_OKCANCEL))
         nType |= MB_ICONEXCLAMATION;
 
-    // Owned by the window the user is working in (the main window or a dialog over it), so
-    // the box is modal to it.
-    HWND owner = nullptr;
-    if (CWnd* main = AfxGetMainWnd(); main && ::IsWindow(main->m_hWnd))
-        owner = ::GetLastActivePopup(main->m_hWnd);
+    // Owned by the window the user is working in, so the box is modal to it.
     const CString caption = AfxGetAppName();
-    return ::MessageBoxA(owner, lpszText, caption, nType);
+    return ::MessageBoxA(AfxGetSafeOwner(), lpszText, caption, nType);
 }
 
 int AfxWinMain(HINSTANCE hInstance, int) {

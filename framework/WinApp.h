@@ -44,6 +44,11 @@ CString AfxGetAppName();
 // The running executable's full path, at any length.
 CString AfxGetModuleFileName(HMODULE hModule = nullptr);
 
+// The window a modal window of the application is to be owned by: the given parent's (or else
+// the main window's) top-level window, or the popup the user last worked in over it. Null
+// when there is none yet.
+HWND AfxGetSafeOwner(CWnd* pParent = nullptr);
+
 // A modal message box owned by the active window of the application, captioned with the
 // application's name; OK-only boxes get the exclamation icon.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
