@@ -48,8 +48,8 @@ void CRemuxDlg::AddAboutEntry() {
     HMENU hSysMenu = GetSystemMenu(FALSE);
     if (!hSysMenu)
         return;
-    char text[256];
-    if (::LoadStringA(AfxGetInstanceHandle(), IDS_ABOUTBOX, text, sizeof(text)) <= 0)
+    const CString text = AfxLoadString(IDS_ABOUTBOX);
+    if (text.IsEmpty())
         return;
     ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, text);

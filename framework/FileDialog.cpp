@@ -40,10 +40,6 @@ INT_PTR CFileDialog::DoModal() {
     return ok ? IDOK : IDCANCEL;
 }
 
-CString CFileDialog::GetFileName() const {
-    return AfxFileNameOf(GetPathName());
-}
-
 CString CFileDialog::GetFileTitle() const {
     return AfxFileTitleOf(GetPathName());
 }

@@ -21,7 +21,6 @@ public:
     INT_PTR DoModal();
 
     CString GetPathName() const { return CString(m_file.data()); }
-    CString GetFileName() const;
     CString GetFileTitle() const;
 
     OPENFILENAMEA m_ofn{};

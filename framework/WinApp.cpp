@@ -81,6 +81,20 @@ CString AfxGetModuleFileName(HMODULE hModule) {
     }
 }
 
+CString AfxLoadString(UINT nID) {
+    // LoadString cuts silently at the buffer's end, so grow while it fills the buffer.
+    std::vector<char> buffer(256);
+    for (;;) {
+        const int length = ::LoadStringA(AfxGetInstanceHandle(), nID, buffer.data(),
+                                         static_cast<int>(buffer.size()));
+        if (length <= 0)
+            return CString();
+        if (static_cast<size_t>(length) + 1 < buffer.size())
+            return CString(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 CString AfxGetAppName() {
     if (g_pApp && !g_pApp->m_strAppName.IsEmpty())
         return g_pApp->m_strAppName;

@@ -41,6 +41,9 @@ HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxFindResourceHandle(const char* lpszName, const char* lpszType);
 CString AfxGetAppName();
 
+// A string of the executable's string table, at any length; empty when there is none.
+CString AfxLoadString(UINT nID);
+
 // The running executable's full path, at any length.
 CString AfxGetModuleFileName(HMODULE hModule = nullptr);
 

@@ -100,10 +100,6 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     return TRUE;
 }
 
-BOOL CWnd::SubclassDlgItem(UINT nID, CWindow parent) {
-    return SubclassWindow(::GetDlgItem(parent.m_hWnd, static_cast<int>(nID)));
-}
-
 HWND CWnd::UnsubclassWindow() {
     HWND hWnd = m_hWnd;
     Unbind();

@@ -92,7 +92,6 @@ public:
 
     // Binds this object to an existing window and routes its messages through the map.
     BOOL SubclassWindow(HWND hWnd);
-    BOOL SubclassDlgItem(UINT nID, CWindow parent);
     HWND UnsubclassWindow();
 
     virtual BOOL PreTranslateMessage(MSG* pMsg);

@@ -134,9 +134,11 @@ void CRemuxDlg::EndRunOnClose() {
     if (m_runState != RunState::Running)
         return;
     m_runState = RunState::Idle;
+    if (!m_runner.Terminate())
+        return; // the tool had ended: its output is complete
     // The tool was cut off: what it wrote is no result. An output it never touched (a complete
     // file of an earlier run, or none) stays as it was.
-    if (m_runner.Terminate() && COutputStamp::Of(m_strRunOutput).bExists &&
-        !(COutputStamp::Of(m_strRunOutput) == m_runOutputBefore))
+    const COutputStamp now = COutputStamp::Of(m_strRunOutput);
+    if (now.bExists && !(now == m_runOutputBefore))
         ::DeleteFileA(m_strRunOutput);
 }
