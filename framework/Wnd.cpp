@@ -3,6 +3,7 @@
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
 
+#include <exception>
 #include <vector>
 
 namespace {
@@ -124,12 +125,17 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const CurrentMessage current{message, wParam, lParam};
-    const CurrentMessage* previous = m_pCurrent;
+    // Restored however the handler leaves, a throw included: Default() must never read the
+    // frame of a message that is gone.
+    struct CRestore {
+        const CurrentMessage*& m_pSlot;
+        const CurrentMessage* m_pPrevious;
+        ~CRestore() { m_pSlot = m_pPrevious; }
+    } restore{m_pCurrent, m_pCurrent};
     m_pCurrent = &current;
     LRESULT result = 0;
     if (!OnWndMsg(message, wParam, lParam, &result))
         result = DefWindowProc(message, wParam, lParam);
-    m_pCurrent = previous;
     return result;
 }
 
@@ -235,13 +241,28 @@ LRESULT CALLBACK CWnd::WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
 }
 
 LRESULT CWnd::SafeWindowProc(CWnd* pWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Nothing may unwind through the system's code.
     try {
         return pWnd->WindowProc(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        pWnd->OnUnhandledException(e.what());
     } catch (...) {
-        // Nothing may unwind through the system's code.
-        pWnd->OnUnhandledException();
-        return 0;
+        pWnd->OnUnhandledException("unknown exception");
     }
+    return 0;
+}
+
+void CWnd::OnUnhandledException(const char* pszWhat) {
+    // A failure while the box is up (it pumps messages) is not stacked on top of it.
+    static bool s_bShowing = false;
+    if (s_bShowing)
+        return;
+    s_bShowing = true;
+    CString text;
+    text.Format("An unexpected error stopped the last action (%s).\nYou can go on working.",
+                pszWhat ? pszWhat : "");
+    ::MessageBoxA(AfxGetSafeOwner(), text, AfxGetAppName(), MB_OK | MB_ICONEXCLAMATION);
+    s_bShowing = false;
 }
 
 BOOL AfxWalkPreTranslateTree(HWND hWndStop, MSG* pMsg) {

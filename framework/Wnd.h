@@ -108,8 +108,9 @@ protected:
     virtual BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
     // Last message of the window; the object is unbound by then.
     virtual void PostNcDestroy() {}
-    // A handler threw: the exception stops here, never crossing into the system.
-    virtual void OnUnhandledException() {}
+    // A handler threw: the exception stops here, never crossing into the system. The user is
+    // told in a message box; the window goes on.
+    virtual void OnUnhandledException(const char* pszWhat);
 
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;

@@ -66,7 +66,7 @@ protected:
         return 0;
     }
     void OnRange() { calls.push_back(10); }
-    void OnUnhandledException() override { unhandled = true; }
+    void OnUnhandledException(const char*) override { unhandled = true; }
     DECLARE_MESSAGE_MAP()
 };
 
@@ -122,6 +122,34 @@ TEST_F(FrameworkTest, AnExceptionStopsAtTheWindowProcedure) {
     EXPECT_EQ(0, ::SendMessageA(hwnd, kThrow, 0, 0));
     EXPECT_TRUE(wnd.unhandled);
     EXPECT_EQ(2, ::SendMessageA(hwnd, kPing, 0, 0)) << "the window stopped working";
+}
+
+// Sets its text only after a nested handler threw, through Default(): that must still see
+// WM_SETTEXT, not the dead frame of the message that threw.
+class CNestingWnd : public CDerivedWnd {
+protected:
+    LRESULT OnSetText(WPARAM, LPARAM) {
+        ::SendMessageA(m_hWnd, kThrow, 0, 0);
+        return Default();
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CNestingWnd, CDerivedWnd)
+ON_MESSAGE(WM_SETTEXT, OnSetText)
+END_MESSAGE_MAP()
+
+TEST_F(FrameworkTest, AThrowingHandlerLeavesDefaultProcessingIntact) {
+    CNestingWnd wnd;
+    ASSERT_TRUE(wnd.SubclassWindow(hwnd));
+    EXPECT_TRUE(::SetWindowTextA(hwnd, "after the throw"));
+    EXPECT_TRUE(wnd.unhandled);
+    char text[32] = {};
+    ::GetWindowTextA(hwnd, text, sizeof text);
+    EXPECT_STREQ("after the throw", text);
+    // Outside any handler Default() has nothing to process.
+    EXPECT_EQ(0, wnd.Default());
+    EXPECT_EQ(2, ::SendMessageA(hwnd, kPing, 0, 0));
 }
 
 TEST_F(FrameworkTest, BindingIsUndoneWhenTheObjectGoesOrTheWindowDies) {
