@@ -69,6 +69,9 @@ struct CChildRunner::CRun {
     std::atomic<long> m_nChunks{0};
     std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
     std::atomic<int> m_nSending{0};
+    // The readers take turns to send, so the owner can ask which stream a record came from.
+    SRWLOCK m_outputLock = SRWLOCK_INIT;
+    std::atomic<int> m_nOutputStream{0};
 
     void CountEnd() {
         if (m_bCounted.exchange(false))
@@ -242,6 +245,10 @@ bool CChildRunner::GetExitCode(DWORD* pdwExitCode) const {
     return true;
 }
 
+int CChildRunner::GetOutputStream() const {
+    return m_pRun ? m_pRun->m_nOutputStream.load() : 0;
+}
+
 bool CChildRunner::ReleaseRun(bool bQuiet) {
     if (!m_pRun)
         return false;
@@ -340,7 +347,11 @@ DWORD CChildRunner::ReadLoop(CRun& run, bool bStdErr) {
                 else
                     run.m_pRunner->OnChildStdOutWrite(buffer);
             }
+            ::AcquireSRWLockExclusive(&run.m_outputLock);
+            run.m_nOutputStream = bStdErr ? kStdErr : kStdOut;
             SendRecord(run, COPYDATA_OUTPUT, buffer);
+            run.m_nOutputStream = 0;
+            ::ReleaseSRWLockExclusive(&run.m_outputLock);
             ++run.m_nChunks;
         }
         --run.m_nDelivering;
