@@ -5,6 +5,10 @@
 
 namespace {
 
+// A line longer than this is kept only by its start: it is cut for the message anyway, and a
+// stream without line ends must not grow without bound.
+constexpr size_t kMaxPendingLine = 1024;
+
 struct CLine {
     std::string strText;
     bool bError;
@@ -69,19 +73,46 @@ CToolLog::CToolLog(size_t nCapacity) : m_nCapacity(nCapacity > 0 ? nCapacity : 1
 
 void CToolLog::Clear() {
     m_strTail.clear();
+    for (CPending& pending : m_pending)
+        pending = CPending();
 }
 
-void CToolLog::Append(const char* pData, size_t nLength) {
-    if (!pData || nLength == 0)
+void CToolLog::Append(int nStream, const char* pData, size_t nLength) {
+    if (!pData || nStream < 0 || nStream >= kStreams)
         return;
+    CPending& pending = m_pending[nStream];
+    for (size_t i = 0; i < nLength; ++i) {
+        const char ch = pData[i];
+        if (pending.bCarriageReturn) {
+            // "\r\n" and "\r\r\n" (a text-mode stream given "\r\n") end a line; a '\r'
+            // followed by anything else ended a progress line that the next one overwrites.
+            if (ch == '\r')
+                continue;
+            pending.bCarriageReturn = false;
+            if (ch == '\n') {
+                EndLine(pending.strLine);
+                pending.strLine.clear();
+                continue;
+            }
+            pending.strLine.clear();
+        }
+        if (ch == '\r') {
+            pending.bCarriageReturn = true;
+        } else if (ch == '\n') {
+            EndLine(pending.strLine);
+            pending.strLine.clear();
+        } else if (pending.strLine.size() < kMaxPendingLine) {
+            pending.strLine += ch;
+        }
+    }
+}
+
+void CToolLog::EndLine(const std::string& strLine) {
     // One byte more than the capacity is kept, to tell whether the oldest kept line is whole.
     const size_t nKeep = m_nCapacity + 1;
-    if (nLength >= nKeep) {
-        m_strTail.assign(pData + (nLength - nKeep), nKeep);
-        return;
-    }
-    m_strTail.append(pData, nLength);
-    // Trimmed in batches so that a stream of small chunks does not move the tail every time.
+    m_strTail += strLine;
+    m_strTail += '\n';
+    // Trimmed in batches so that many short lines do not move the tail every time.
     if (m_strTail.size() > 2 * nKeep)
         m_strTail.erase(0, m_strTail.size() - nKeep);
 }
@@ -92,41 +123,38 @@ CString CToolLog::GetFailureLines(int nMaxLines) const {
 
     // Look at exactly the last m_nCapacity bytes, so that the answer does not depend on how
     // the output was chunked or when the tail was last trimmed.
-    const char* pBegin = m_strTail.data();
-    const char* const pEnd = pBegin + m_strTail.size();
+    const char* p = m_strTail.data();
+    const char* const pEnd = p + m_strTail.size();
     bool bPartial = false;
     if (m_strTail.size() > m_nCapacity) {
-        pBegin = pEnd - m_nCapacity;
-        bPartial = pBegin[-1] != '\r' && pBegin[-1] != '\n';
+        p = pEnd - m_nCapacity;
+        bPartial = p[-1] != '\n';
     }
 
     std::vector<CLine> lines;
     bool bAnyError = false;
-    const char* p = pBegin;
+    const auto add = [&](const char* pBegin, const char* pLineEnd) {
+        std::string strLine = CleanLine(pBegin, pLineEnd);
+        if (strLine.empty())
+            return;
+        const bool bError = LooksLikeError(strLine);
+        bAnyError = bAnyError || bError;
+        lines.push_back(CLine{std::move(strLine), bError});
+    };
     while (p < pEnd) {
         const char* pLineEnd = p;
-        while (pLineEnd < pEnd && *pLineEnd != '\r' && *pLineEnd != '\n')
+        while (pLineEnd < pEnd && *pLineEnd != '\n')
             ++pLineEnd;
-        // "\r\n" ends a line, and so does "\r\r\n" (a text-mode stream given "\r\n"); a '\r'
-        // followed by anything else ends a progress line that the next one overwrites.
-        const char* pNext = pLineEnd;
-        while (pNext < pEnd && *pNext == '\r')
-            ++pNext;
-        bool bProgress = pNext > pLineEnd;
-        if (pNext < pEnd && *pNext == '\n') {
-            ++pNext;
-            bProgress = false;
-        }
-        if (!bProgress && !bPartial) {
-            std::string strLine = CleanLine(p, pLineEnd);
-            if (!strLine.empty()) {
-                const bool bError = LooksLikeError(strLine);
-                bAnyError = bAnyError || bError;
-                lines.push_back(CLine{std::move(strLine), bError});
-            }
-        }
+        if (!bPartial)
+            add(p, pLineEnd);
         bPartial = false;
-        p = pNext;
+        p = pLineEnd + 1;
+    }
+    // A last line without its end still counts (the tool may die in the middle of one),
+    // unless a '\r' ended it: that is a progress line.
+    for (const CPending& pending : m_pending) {
+        if (!pending.bCarriageReturn)
+            add(pending.strLine.data(), pending.strLine.data() + pending.strLine.size());
     }
 
     std::vector<const CLine*> chosen;

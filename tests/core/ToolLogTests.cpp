@@ -66,7 +66,7 @@ TEST(ToolLog, ChunkingDoesNotChangeTheResult) {
     }
     strOutput += "tail without end";
 
-    for (size_t nCapacity : {size_t(64), size_t(200), size_t(4096)}) {
+    for (size_t nCapacity : {size_t(16), size_t(200), size_t(4096)}) {
         SCOPED_TRACE(nCapacity);
         const CString strWhole = LinesOf(strOutput, nCapacity);
         std::mt19937 random(static_cast<unsigned>(nCapacity));
@@ -84,16 +84,19 @@ TEST(ToolLog, ChunkingDoesNotChangeTheResult) {
             ASSERT_STREQ(strWhole, log.GetFailureLines()) << "round " << nRound;
         }
     }
-    // 64 bytes hold only the last progress lines and the unended tail; 200 reach back to
-    // an error line, which is then the only one shown.
-    EXPECT_STREQ("tail without end", LinesOf(strOutput, 64));
+    // Progress lines take no room. 16 bytes hold the last whole line and the unended tail;
+    // 200 reach back to an error line, which is then the only one shown.
+    EXPECT_STREQ("line 297\ntail without end", LinesOf(strOutput, 16));
     EXPECT_STREQ("Error in sample 296", LinesOf(strOutput, 200));
 }
 
 TEST(ToolLog, KeepsOnlyTheTail) {
     // The oldest kept line is dropped when its start fell off the tail.
     const std::string strEarlyError = "Error: early\n";
-    std::string strOutput = strEarlyError + std::string(5000, 'x') + "\nfinal\n";
+    std::string strOutput = strEarlyError;
+    for (int i = 0; i < 50; ++i)
+        strOutput += std::string(99, ' ') + "\n";
+    strOutput += "final\n";
     EXPECT_STREQ("final", LinesOf(strOutput));
 
     // A line that starts exactly where the tail starts is whole and stays.
@@ -124,6 +127,30 @@ TEST(ToolLog, KeepsOnlyTheTail) {
     EXPECT_STREQ("", flood.GetFailureLines());
     flood.Append("fresh\n", 6);
     EXPECT_STREQ("fresh", flood.GetFailureLines());
+}
+
+TEST(ToolLog, KeepsTheTwoStreamsApart) {
+    // Each stream's line is whole, however the chunks of the two interleave.
+    CToolLog log;
+    log.Append(0, "Saving out.mp4: wri", 19);
+    log.Append(1, "Error: disk ", 12);
+    log.Append(0, "te failed\n", 10);
+    log.Append(1, "full\n", 5);
+    EXPECT_STREQ("Saving out.mp4: write failed\nError: disk full", log.GetFailureLines());
+
+    // A '\r' that ends one stream's chunk is progress when its own stream goes on with text,
+    // whatever the other stream sends meanwhile.
+    CToolLog progress;
+    progress.Append(1, "Importing |==| (50/100)\r", 24);
+    progress.Append(0, "\nreal line\n", 12);
+    progress.Append(1, "next\n", 5);
+    EXPECT_STREQ("real line\nnext", progress.GetFailureLines());
+
+    // Unended lines of both streams count, each on its own.
+    CToolLog unended;
+    unended.Append(0, "abc", 3);
+    unended.Append(1, "def", 3);
+    EXPECT_STREQ("abc\ndef", unended.GetFailureLines());
 }
 
 TEST(ToolLog, LongLinesAndOddBytes) {
