@@ -75,7 +75,10 @@ void CLinkStatic::PreSubclassWindow() {
 
 void CLinkStatic::LoadLinkCursor() {
     const CString path = WindowsDirectory() + "\\" + s_pszHelpProgram;
-    CLibraryHandle help(::LoadLibraryA(path));
+    // Only its resources are wanted: mapped as an image resource, none of its code runs in this
+    // (elevated) process.
+    CLibraryHandle help(
+        ::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (help) {
         // The cursor belongs to the module freed below: keep a copy of our own.
         if (HCURSOR hand = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor)))
