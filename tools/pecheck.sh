@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that the release executable is what a 32-bit Windows machine can run on its own:
-# PE32, machine i386, GUI subsystem, imports only from DLLs that Windows itself ships.
+# PE32, machine i386, GUI subsystem, imports only from DLLs that Windows itself ships, and no
+# debug sections (they would double its size).
 #   tools/pecheck.sh path/to/Clipmend.exe
 set -euo pipefail
 
@@ -53,6 +54,9 @@ for dll in $imports; do
     lower=${dll,,}
     [[ $system_dlls == *" $lower"[[:space:]]* ]] || fail "imports from $dll, which Windows does not ship"
 done
+
+debug=$(i686-w64-mingw32-objdump -h "$exe" | awk '$2 ~ /^\.debug/ {print $2}' | tr '\n' ' ' || true)
+[[ -z $debug ]] || fail "carries debug sections: $debug"
 
 if ((ok)); then
     echo "pecheck: $exe: PE32, i386, GUI, imports:" $imports
