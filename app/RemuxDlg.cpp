@@ -3,17 +3,17 @@
 #include "app/AboutDlg.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
+#include "job/JobNaming.h"
 #include "res/resource.h"
 
-CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
+CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent), m_run(m_runner, *this) {
     HINSTANCE hInst = AfxFindResourceHandle(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON);
     m_hIcon = ::LoadIconA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
-CRemuxDlg::~CRemuxDlg() {
-    // The window is gone by now, so records still in flight are dropped, not handled.
-    EndRunOnClose();
-}
+// m_run goes first and ends a run still on; the window is gone by then, so records still in
+// flight are dropped, not handled.
+CRemuxDlg::~CRemuxDlg() = default;
 
 BEGIN_MESSAGE_MAP(CRemuxDlg, CDialog)
 ON_WM_SYSCOMMAND()
@@ -34,6 +34,7 @@ BOOL CRemuxDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     m_runner.SetOwner(this);
+    m_run.SetOwner(this);
     AddAboutEntry();
     AcceptDroppedFiles();
     SetIcon(m_hIcon, TRUE);
@@ -82,4 +83,34 @@ void CRemuxDlg::OnPaint() {
 
 HCURSOR CRemuxDlg::OnQueryDragIcon() {
     return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CRemuxDlg::OnOK() {
+    m_run.Go(m_strSource, JobToolPath(JobExeFolder(AfxGetModuleFileName())));
+}
+
+LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
+    m_run.Start(BuildCommandLine(), m_strOutput);
+    return 0;
+}
+
+LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
+    m_run.OnRecord(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    return 0;
+}
+
+void CRemuxDlg::ShowRunning(bool bRunning) {
+    CWindow go = GetDlgItem(IDOK);
+    if (bRunning && ::GetFocus() == go.m_hWnd) {
+        // A disabled button cannot keep the focus. The source box takes it: there Enter goes to
+        // the (disabled) default button and does nothing, where on OPEN it would click OPEN.
+        SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_SOURCE_PATH).m_hWnd),
+                    TRUE);
+    }
+    go.SetWindowText(bRunning ? "Waiting..." : "GO");
+    go.EnableWindow(!bRunning);
+}
+
+void CRemuxDlg::ShowRunMessage(const CString& text) {
+    AfxMessageBox(text);
 }

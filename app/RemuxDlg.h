@@ -3,15 +3,10 @@
 
 #include "controls/LinkStatic.h"
 #include "framework/Dialog.h"
-#include "job/ToolLog.h"
+#include "job/RunControl.h"
 #include "runner/ChildRunner.h"
 
-#include <cstdint>
-
-// The start request GO posts to the dialog itself.
-extern const UINT WMSTDIOCOMMAND;
-
-class CRemuxDlg : public CDialog {
+class CRemuxDlg : public CDialog, private CRunControl::CView {
 public:
     explicit CRemuxDlg(CWnd* pParent = nullptr);
     ~CRemuxDlg() override;
@@ -41,28 +36,12 @@ protected:
     HICON m_hIcon;
 
 private:
-    enum class RunState { Idle, Starting, Running };
-
-    // What an output file looked like, to tell whether a run touched it.
-    struct COutputStamp {
-        bool bExists = false;
-        uint64_t nSize = 0;
-        FILETIME ftWrite{};
-        static COutputStamp Of(const CString& path);
-        bool operator==(const COutputStamp& other) const;
-    };
-
     void AddAboutEntry();
     void AcceptDroppedFiles();
     // Makes path the job's source, as OPEN does with the file the user chose.
     void SelectSource(const CString& path);
-    void ShowRunning(bool bRunning);
-    void OnRunFinished();
-    // Closing mid-run: ends the tool and removes the half-written output.
-    void EndRunOnClose();
+    void ShowRunning(bool bRunning) override;
+    void ShowRunMessage(const CString& text) override;
 
-    RunState m_runState = RunState::Idle;
-    CString m_strRunOutput;         // the output of the run in progress, fixed at its start
-    COutputStamp m_runOutputBefore; // that output as it was before the run
-    CToolLog m_toolLog;             // the tail of what the tool printed
+    CRunControl m_run; // GO's runs, through m_runner
 };

@@ -112,6 +112,25 @@ HWND AfxGetSafeOwner(CWnd* pParent) {
     return ::GetLastActivePopup(owner);
 }
 
+CString AfxFormatSystemMessage(DWORD dwError) {
+    char* pszText = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, dwError, 0, reinterpret_cast<char*>(&pszText), 0, nullptr);
+    CString text;
+    if (length > 0 && pszText)
+        text = CString(pszText, static_cast<int>(length));
+    ::LocalFree(pszText);
+    int end = text.GetLength();
+    while (end > 0 && (text.GetAt(end - 1) == '\r' || text.GetAt(end - 1) == '\n' ||
+                       text.GetAt(end - 1) == ' '))
+        --end;
+    text = text.Left(end);
+    if (text.IsEmpty())
+        text.Format("System error %lu.", static_cast<unsigned long>(dwError));
+    return text;
+}
+
 int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     if ((nType & MB_ICONMASK) == 0 &&
         ((nType & MB_TYPEMASK) == MB_OK || (nType & MB_TYPEMASK) == MB_OKCANCEL))

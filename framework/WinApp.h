@@ -47,6 +47,10 @@ CString AfxLoadString(UINT nID);
 // The running executable's full path, at any length.
 CString AfxGetModuleFileName(HMODULE hModule = nullptr);
 
+// The system's own text for an error code (GetLastError), without its line end; a plain
+// "System error N." when the system has none.
+CString AfxFormatSystemMessage(DWORD dwError);
+
 // The window a modal window of the application is to be owned by: the given parent's (or else
 // the main window's) top-level window, or the popup the user last worked in over it. Null
 // when there is none yet.

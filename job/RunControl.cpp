@@ -1,12 +1,10 @@
-// GO: checking the job, starting the tool and turning its status records into the window's
-// state and the closing message.
-#include "app/RemuxDlg.h"
+#include "job/RunControl.h"
 
 #include "framework/Handle.h"
 #include "framework/WinApp.h"
-#include "job/JobNaming.h"
+#include "framework/Wnd.h"
+#include "job/Mp4Check.h"
 #include "job/RunReport.h"
-#include "res/resource.h"
 
 // The start request GO posts to the dialog itself, registered before the program's entry runs.
 const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
@@ -20,9 +18,25 @@ bool PathExists(const char* path) {
     return find.valid();
 }
 
+uint64_t FileTimeValue(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME FileTimeOf(uint64_t value) {
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// FAT keeps write times in two-second steps: an output written this recently could be written
+// again by the tool and keep the very same time. 100 ns units.
+const uint64_t kCoarseWriteWindow = 6ull * 10000000ull;
+
+// Closing mid-run: how long the tool's files may stay open after it was ended.
+const DWORD kDeleteRetryMs = 5000;
+const DWORD kDeleteStepMs = 100;
+
 } // namespace
 
-CRemuxDlg::COutputStamp CRemuxDlg::COutputStamp::Of(const CString& path) {
+CRunControl::COutputStamp CRunControl::COutputStamp::Of(const CString& path) {
     COutputStamp stamp;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
@@ -33,112 +47,151 @@ CRemuxDlg::COutputStamp CRemuxDlg::COutputStamp::Of(const CString& path) {
     return stamp;
 }
 
-bool CRemuxDlg::COutputStamp::operator==(const COutputStamp& other) const {
+bool CRunControl::COutputStamp::operator==(const COutputStamp& other) const {
     return bExists == other.bExists && nSize == other.nSize &&
            ::CompareFileTime(&ftWrite, &other.ftWrite) == 0;
 }
 
-void CRemuxDlg::OnOK() {
-    if (m_strSource.GetLength() < 3)
+CRunControl::COutputStamp CRunControl::StampBeforeRun(const CString& path) {
+    COutputStamp stamp = COutputStamp::Of(path);
+    if (!stamp.bExists)
+        return stamp;
+    // An output written in the last few seconds (an earlier run's) gets an older write time,
+    // so that the tool writing it again always shows, whatever the file system's time step.
+    FILETIME ftNow;
+    ::GetSystemTimeAsFileTime(&ftNow);
+    const uint64_t nBefore = FileTimeValue(ftNow) - kCoarseWriteWindow;
+    if (FileTimeValue(stamp.ftWrite) <= nBefore)
+        return stamp;
+    CFileHandle file(::CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FILETIME ftBefore = FileTimeOf(nBefore);
+    if (file && ::SetFileTime(file.get(), nullptr, nullptr, &ftBefore)) {
+        file.reset();
+        stamp = COutputStamp::Of(path);
+    }
+    return stamp;
+}
+
+CRunControl::CRunControl(CChildRunner& runner, CView& view) : m_runner(runner), m_view(view) {}
+
+CRunControl::~CRunControl() {
+    EndRunOnClose();
+}
+
+void CRunControl::Go(const CString& source, const CString& toolPath) {
+    if (source.GetLength() < 3)
         return;
     // One tool at a time writes an output file.
-    if (m_runState != RunState::Idle)
+    if (m_state != State::Idle)
         return;
 
-    if (!PathExists(JobToolPath(JobExeFolder(AfxGetModuleFileName())))) {
-        AfxMessageBox("Cannot find the BOX program");
+    if (!PathExists(toolPath)) {
+        m_view.ShowRunMessage("Cannot find the BOX program");
         return;
     }
-    if (!PathExists(m_strSource)) {
-        AfxMessageBox("Cannot find the source video file");
+    if (!PathExists(source)) {
+        m_view.ShowRunMessage("Cannot find the source video file");
         return;
     }
-    m_runState = RunState::Starting;
-    PostMessage(WMSTDIOCOMMAND, 0, 0);
+    if (m_pOwner && m_pOwner->PostMessage(WMSTDIOCOMMAND, 0, 0))
+        m_state = State::Starting;
 }
 
-LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
-    // Only the request GO posted starts a run; a stray or repeated one is ignored.
-    if (m_runState != RunState::Starting)
-        return 0;
-
-    const CString cmd = BuildCommandLine();
-    m_strRunOutput = m_strOutput;
-    m_runOutputBefore = COutputStamp::Of(m_strRunOutput);
+void CRunControl::Start(const CString& cmd, const CString& output) {
+    if (m_state != State::Starting)
+        return;
+    // Whatever happens below, a run that did not start leaves GO usable.
+    m_state = State::Idle;
+    m_strRunOutput = output;
+    m_runOutputBefore = StampBeforeRun(m_strRunOutput);
     m_toolLog.Clear();
-    m_runState = RunState::Running;
-    if (!m_runner.Open(cmd, FALSE, this)) {
-        m_runState = RunState::Idle;
-        AfxMessageBox("Cannot start the BOX program");
+    m_state = State::Running;
+    BOOL bStarted = FALSE;
+    try {
+        bStarted = m_runner.Open(cmd, FALSE, m_pOwner);
+    } catch (...) {
+        m_runner.Terminate();
+        m_state = State::Idle;
+        m_view.ShowRunning(false);
+        throw;
     }
-    return 0;
+    if (!bStarted) {
+        m_state = State::Idle;
+        m_view.ShowRunMessage(FormatStartFailure(AfxFormatSystemMessage(m_runner.GetStartError())));
+    }
 }
 
-LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
-    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
     // Records count only while our run is on: any process may send WM_COPYDATA here.
-    if (!cds || m_runState != RunState::Running)
-        return 0;
+    if (!pRecord || m_state != State::Running)
+        return;
 
-    switch (cds->dwData) {
+    switch (pRecord->dwData) {
     case COPYDATA_STARTED:
-        ShowRunning(true);
+        m_view.ShowRunning(true);
         break;
-    case COPYDATA_OUTPUT:
-        if (cds->lpData && cds->cbData > 0) {
-            const auto* text = static_cast<const char*>(cds->lpData);
-            size_t length = 0;
-            while (length < cds->cbData && text[length] != '\0')
-                ++length;
-            m_toolLog.Append(text, length);
-        }
+    case COPYDATA_OUTPUT: {
+        // Only our runner's records say which stream they carry.
+        const int stream = m_runner.GetOutputStream();
+        if (stream == 0 || !pRecord->lpData || pRecord->cbData == 0)
+            break;
+        const auto* text = static_cast<const char*>(pRecord->lpData);
+        size_t length = 0;
+        while (length < pRecord->cbData && text[length] != '\0')
+            ++length;
+        m_toolLog.Append(stream == CChildRunner::kStdErr ? 1 : 0, text, length);
         break;
+    }
     case COPYDATA_FINISHED:
         OnRunFinished();
         break;
     default:
         break;
     }
-    return 0;
 }
 
-void CRemuxDlg::ShowRunning(bool bRunning) {
-    CWindow go = GetDlgItem(IDOK);
-    if (bRunning && ::GetFocus() == go.m_hWnd) {
-        // A disabled button cannot keep the focus. The source box takes it: there Enter goes to
-        // the (disabled) default button and does nothing, where on OPEN it would click OPEN.
-        SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_SOURCE_PATH).m_hWnd),
-                    TRUE);
-    }
-    go.SetWindowText(bRunning ? "Waiting..." : "GO");
-    go.EnableWindow(!bRunning);
-}
-
-void CRemuxDlg::OnRunFinished() {
+void CRunControl::OnRunFinished() {
     DWORD exitCode = 0;
     // A finish record while our child still runs did not come from our runner.
     if (!m_runner.GetExitCode(&exitCode))
         return;
-    m_runState = RunState::Idle;
-    ShowRunning(false);
+    m_state = State::Idle;
+    m_view.ShowRunning(false);
 
     CMp4Verdict file;
-    if (exitCode == 0)
-        file = CheckMp4File(m_strRunOutput);
-    const CString report =
-        FormatRunReport(m_strRunOutput, exitCode, file, m_toolLog.GetFailureLines());
-    AfxMessageBox(report);
+    if (exitCode == 0) {
+        // An output that is just as it was before the run is an earlier run's, not this one's.
+        if (m_runOutputBefore.bExists && COutputStamp::Of(m_strRunOutput) == m_runOutputBefore)
+            file.strProblem = kToolWroteNothing;
+        else
+            file = CheckMp4File(m_strRunOutput);
+    }
+    m_view.ShowRunMessage(
+        FormatRunReport(m_strRunOutput, exitCode, file, m_toolLog.GetFailureLines()));
 }
 
-void CRemuxDlg::EndRunOnClose() {
-    if (m_runState != RunState::Running)
+void CRunControl::EndRunOnClose() {
+    if (m_state != State::Running)
         return;
-    m_runState = RunState::Idle;
+    m_state = State::Idle;
     if (!m_runner.Terminate())
         return; // the tool had ended: its output is complete
     // The tool was cut off: what it wrote is no result. An output it never touched (a complete
     // file of an earlier run, or none) stays as it was.
     const COutputStamp now = COutputStamp::Of(m_strRunOutput);
-    if (now.bExists && !(now == m_runOutputBefore))
-        ::DeleteFileA(m_strRunOutput);
+    if (!now.bExists || now == m_runOutputBefore)
+        return;
+    // The ended tool, or a process of its own it started, may still hold the file open for a
+    // moment.
+    for (DWORD waited = 0;; waited += kDeleteStepMs) {
+        if (::DeleteFileA(m_strRunOutput))
+            return;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            waited >= kDeleteRetryMs)
+            return;
+        ::Sleep(kDeleteStepMs);
+    }
 }

@@ -12,5 +12,12 @@
 CString FormatRunReport(const CString& output, uint32_t exitCode, const CMp4Verdict& file,
                         const CString& toolLines);
 
-// One short sentence about how the tool ended.
+// One short sentence about how the tool ended; for a tool the system could not load, also what
+// to do about it.
 CString DescribeExitCode(uint32_t exitCode);
+
+// The reason given when the tool exited 0 but left the output as it was before the run.
+extern const char* const kToolWroteNothing;
+
+// The message for a tool that could not be started; reason is the system's text, or empty.
+CString FormatStartFailure(const CString& reason);

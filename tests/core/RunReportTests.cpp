@@ -33,6 +33,33 @@ TEST(RunReportTest, NonZeroExitFailsWhateverTheFileLooksLike) {
     EXPECT_EQ(DescribeExitCode(255), "The BOX program ended with exit code 255.");
 }
 
+TEST(RunReportTest, AToolTheSystemCouldNotLoadIsNotACrash) {
+    for (uint32_t code : {0xC0000135u, 0xC0000139u, 0xC000007Bu, 0xC0000142u}) {
+        const CString text = DescribeExitCode(code);
+        CString hex;
+        hex.Format("0x%08X", static_cast<unsigned>(code));
+        EXPECT_NE(text.str().find("could not be loaded"), std::string::npos) << text;
+        EXPECT_NE(text.str().find(hex.str()), std::string::npos) << text;
+        EXPECT_NE(text.str().find("Copy the DLLs that come with MP4Box into the tool folder"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.str().find("crashed"), std::string::npos) << text;
+    }
+    // A neighbouring code is a crash as before.
+    EXPECT_EQ(DescribeExitCode(0xC0000136u), "The BOX program crashed (exception 0xC0000136).");
+}
+
+TEST(RunReportTest, StaleOutputAndStartFailuresSayWhy) {
+    CMp4Verdict stale;
+    stale.strProblem = kToolWroteNothing;
+    EXPECT_EQ(FormatRunReport(kOutput, 0, stale, ""),
+              "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
+              "The BOX program ended without writing the new file.");
+    EXPECT_EQ(FormatStartFailure("Access is denied."),
+              "Cannot start the BOX program\nAccess is denied.");
+    EXPECT_EQ(FormatStartFailure(""), "Cannot start the BOX program");
+}
+
 TEST(RunReportTest, ExitZeroWithABadFileSaysWhatIsWrongAndWhatTheToolSaid) {
     EXPECT_EQ(FormatRunReport(kOutput, 0, Invalid("The new file is empty."),
                               "Error: tag not set\nError: disk full"),

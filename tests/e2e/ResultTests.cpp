@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +74,46 @@ protected:
 TEST_F(ResultTest, DoneOnlyForAWellFormedFile) {
     Start("output=good");
     EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
+    // Written again seconds later, the same file is new again, not taken for the earlier one.
+    EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
+}
+
+TEST_F(ResultTest, AnEarlierOutputTheToolLeftAsItWasIsNoNewFile) {
+    // The tool writes the file once; the next time it exits 0 without writing.
+    Start("output=good;keep");
+    EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
+    EXPECT_EQ(Failed("The BOX program ended without writing the new file."), RunClip());
+}
+
+TEST_F(ResultTest, AToolTheSystemCouldNotLoadIsNotCalledACrash) {
+    Start("output=none;exit=0xC0000135");
+    EXPECT_EQ(Failed("The BOX program could not be loaded (exception 0xC0000135): a DLL it "
+                     "needs is missing or does not fit. Copy the DLLs that come with MP4Box "
+                     "into the tool folder beside Clipmend."),
+              RunClip());
+}
+
+TEST_F(ResultTest, LinesOfTheToolsTwoStreamsAreNeverSpliced) {
+    Start("output=none;interleave=4;exit=1");
+    const std::string text = RunClip();
+    const std::string head = Failed("The BOX program ended with exit code 1.\n\n");
+    ASSERT_EQ(head, text.substr(0, head.size())) << text;
+    std::vector<std::string> lines;
+    for (size_t at = head.size(); at <= text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_EQ(3u, lines.size()) << text;
+    for (const std::string& line : lines) {
+        bool printed = false;
+        for (const char* stream : {"stdout", "stderr"}) {
+            for (int i = 1; i <= 4; ++i)
+                printed = printed || line == std::string("Error: ") + stream + " line " +
+                                                 std::to_string(i) + " of the tool";
+        }
+        EXPECT_TRUE(printed) << "a line the tool never printed: " << line;
+    }
 }
 
 TEST_F(ResultTest, TruncatedFileIsAFailureThatSaysWhy) {

@@ -177,7 +177,17 @@ TEST_F(RunControlTest, AToolThatCannotStartIsReported) {
     // Not a program: starting it fails with ERROR_BAD_EXE_FORMAT.
     app->MakeFile("tool\\MP4Box.exe", "this is text, not a program");
     app->ClickButton(kGo);
-    Dismiss(ExpectMessage("Cannot start the BOX program"));
+    // The second line is the system's own reason.
+    char* reason = nullptr;
+    ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, ERROR_BAD_EXE_FORMAT, 0, reinterpret_cast<char*>(&reason), 0, nullptr);
+    ASSERT_NE(nullptr, reason);
+    std::string expected = std::string("Cannot start the BOX program\n") + reason;
+    ::LocalFree(reason);
+    expected.erase(expected.find_last_not_of("\r\n ") + 1);
+    ASSERT_GT(expected.size(), std::string("Cannot start the BOX program\n").size());
+    Dismiss(ExpectMessage(expected));
     EXPECT_EQ("GO", app->ControlText(kGo));
     EXPECT_TRUE(app->IsControlEnabled(kGo));
 }
@@ -217,6 +227,22 @@ TEST_F(RunControlTest, ClosingDuringARunEndsTheToolAndRemovesItsPartialOutput) {
     EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
     EXPECT_FALSE(FileExists(output)) << "a half-written output was left behind";
     ::DeleteFileA(pidFile.c_str());
+}
+
+TEST_F(RunControlTest, ClosingDuringARunRemovesThePartialOutputOnceItIsNoLongerHeldOpen) {
+    StartWithClip(Mode("slowwrite;sleep=30000;output=good"));
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting() && FileExists(output); }));
+    // Someone else (a virus scanner, say) has the half-written file open for a moment.
+    CFileHandle held(::CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(::PostMessageA(app->Main(), WM_CLOSE, 0, 0));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::IsShown(app->Main()); }));
+    ::Sleep(1000);
+    held.reset();
+    EXPECT_TRUE(app->WaitForExit(10000)) << "the program did not exit";
+    EXPECT_FALSE(FileExists(output)) << "a half-written output was left behind";
 }
 
 TEST_F(RunControlTest, ClosingDuringARunKeepsAnOutputTheToolNeverTouched) {

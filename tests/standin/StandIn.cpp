@@ -7,9 +7,11 @@
 //   readstdin         read stdin to its end, print the byte count
 //   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
 //   output=copy|good|truncated|notmp4|none   what to write at -new (copy by default)
+//   keep              write nothing when -new exists already (and still exit 0)
 //   slowwrite         write half the output file, sleep (sleep=), then the rest
 //   progress=<n>      n progress lines ending in \r on stdout
 //   errors=<n>        n error lines on stderr
+//   interleave=<n>    n error lines on each stream, written in alternating pieces of 3 bytes
 //   stdout=<bytes>, stderr=<bytes>   the test pattern, both streams at once
 //   zero              "abc", a zero byte, "def" in one write on stdout
 //   sleep=<ms>, exit=<code>, crash (a real access violation)
@@ -140,6 +142,8 @@ bool WriteOutput(const Mode& mode, const std::string& source, const std::string&
     const std::string kind = it == mode.end() ? "copy" : it->second;
     if (kind == "none" || target.empty())
         return true;
+    if (Has(mode, "keep") && GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
     std::string bytes;
     if (kind == "good" || kind == "truncated") {
         bytes = GoodMp4();
@@ -257,6 +261,20 @@ int main(int argc, char** argv) {
                        "| (" + std::to_string(i * 100 / n) + "/100)\r");
     for (unsigned long long i = 0, n = Number(mode, "errors", 0); i < n; ++i)
         Print(err, "Error: something failed (" + std::to_string(i + 1) + ")\n");
+    for (unsigned long long i = 0, n = Number(mode, "interleave", 0); i < n; ++i) {
+        const std::string lines[2] = {
+            "Error: stdout line " + std::to_string(i + 1) + " of the tool\n",
+            "Error: stderr line " + std::to_string(i + 1) + " of the tool\n"};
+        // A pause after each piece, so that the reader of each stream gets pieces, not lines.
+        for (size_t at = 0; at < lines[0].size() || at < lines[1].size(); at += 3) {
+            for (int stream = 0; stream < 2; ++stream) {
+                if (at < lines[stream].size()) {
+                    Print(stream == 0 ? out : err, lines[stream].substr(at, 3));
+                    Sleep(1);
+                }
+            }
+        }
+    }
 
     Flood floods[2] = {{out, kPatternStdOut, Number(mode, "stdout", 0)},
                        {err, kPatternStdErr, Number(mode, "stderr", 0)}};

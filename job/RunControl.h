@@ -1,0 +1,78 @@
+// One run of the tool, from GO to the message that ends it: one run at a time, the state the
+// output was in before the run, what the tool printed, and the verdict. The main dialog owns
+// one and forwards its handlers to it; what a run shows goes through CView, so the run control
+// is tested in process without the whole window.
+#pragma once
+
+#include "framework/CString.h"
+#include "job/ToolLog.h"
+#include "runner/ChildRunner.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+class CWnd;
+
+// The start request GO posts to the owner window.
+extern const UINT WMSTDIOCOMMAND;
+
+class CRunControl {
+public:
+    // What the window does for a run.
+    class CView {
+    public:
+        // GO reads "Waiting..." and is disabled while a run is on, "GO" and enabled otherwise.
+        virtual void ShowRunning(bool bRunning) = 0;
+        // A message to the user about the run (a modal message box).
+        virtual void ShowRunMessage(const CString& text) = 0;
+
+    protected:
+        ~CView() = default;
+    };
+
+    CRunControl(CChildRunner& runner, CView& view);
+    // Closing mid-run: see EndRunOnClose.
+    ~CRunControl();
+    CRunControl(const CRunControl&) = delete;
+    CRunControl& operator=(const CRunControl&) = delete;
+
+    // The window that receives the start request and the runner's records.
+    void SetOwner(CWnd* pOwner) { m_pOwner = pOwner; }
+    bool IsIdle() const { return m_state == State::Idle; }
+
+    // GO: checks that the job can run and posts the start request; nothing while a run is on.
+    void Go(const CString& source, const CString& toolPath);
+    // The start request: runs cmd, which is to write output. Only the request Go posted
+    // starts a run; a stray or repeated one is ignored.
+    void Start(const CString& cmd, const CString& output);
+    // A WM_COPYDATA status record sent to the owner.
+    void OnRecord(const COPYDATASTRUCT* pRecord);
+    // The window is closing: a running tool is ended and its half-written output removed.
+    void EndRunOnClose();
+
+private:
+    enum class State { Idle, Starting, Running };
+
+    // What an output file looked like, to tell whether a run touched it.
+    struct COutputStamp {
+        bool bExists = false;
+        uint64_t nSize = 0;
+        FILETIME ftWrite{};
+        static COutputStamp Of(const CString& path);
+        bool operator==(const COutputStamp& other) const;
+        bool operator!=(const COutputStamp& other) const { return !(*this == other); }
+    };
+    // The output's stamp before a run, made so that any rewrite changes it.
+    static COutputStamp StampBeforeRun(const CString& path);
+
+    void OnRunFinished();
+
+    CChildRunner& m_runner;
+    CView& m_view;
+    CWnd* m_pOwner = nullptr;
+    State m_state = State::Idle;
+    CString m_strRunOutput;         // the output of the run in progress, fixed at its start
+    COutputStamp m_runOutputBefore; // that output as it was before the run
+    CToolLog m_toolLog;             // the tail of what the tool printed, per stream
+};
