@@ -2,7 +2,7 @@
 // state and the closing message.
 #include "app/RemuxDlg.h"
 
-#include "framework/Handle.h"
+#include "framework/FileName.h"
 #include "framework/WinApp.h"
 #include "job/JobNaming.h"
 #include "job/RunReport.h"
@@ -13,11 +13,9 @@ const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
 
 namespace {
 
-// Any entry matching path counts, as a find-first sees it.
+// A file or folder at exactly that path; wildcards are never expanded.
 bool PathExists(const char* path) {
-    WIN32_FIND_DATAA data;
-    CFindHandle find(::FindFirstFileA(path, &data));
-    return find.valid();
+    return AfxPathExists(path);
 }
 
 } // namespace
