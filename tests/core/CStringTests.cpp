@@ -66,11 +66,6 @@ TEST(CStringTest, Utf8CharactersAreWholeSequences) {
     EXPECT_EQ(CString::CharLengthAt("\xF0\x9F!!", 4), 2u);
     EXPECT_EQ(CString::CharLengthAt("\x8C\x8A", 2), 1u);
     EXPECT_EQ(CString::CharLengthAt("\xFF\x80", 2), 1u);
-
-    // File names in any script: no byte of a sequence is ASCII, so the cuts stay exact.
-    const CString path("C:\\\xD0\x9E\xD1\x82\xD0\xBF\\\xE6\x97\x85.\xF0\x9F\x8C\x8A");
-    EXPECT_EQ(AfxFileNameOf(path), "\xE6\x97\x85.\xF0\x9F\x8C\x8A");
-    EXPECT_EQ(AfxFileTitleOf(path), "\xE6\x97\x85");
 }
 
 TEST(FileNameTest, TitleDropsOnlyTheLastExtension) {
