@@ -68,8 +68,15 @@ public:
         ;
     void FormatV(const char* pszFormat, va_list args);
 
-    // The lead-byte test of the ANSI code page; null means a single-byte code page.
-    // Windows builds install IsDBCSLeadByte; tests install their own.
+    // Character-wise counterparts of GetLength and Left: a multibyte character counts once
+    // and is never split.
+    int GetCharCount() const;
+    CString LeftChars(int nCount) const;
+
+    // How the ANSI code page in force groups bytes into characters: UTF-8 sequences when it is
+    // UTF-8 (code page 65001, which the manifest asks for), else a lead byte and its trail
+    // byte where the lead-byte test says so (null: a single-byte code page). Windows builds
+    // follow the system; tests set their own.
     using LeadByteTest = bool (*)(unsigned char);
     static void SetLeadByteTest(LeadByteTest test) {
         s_pfnIsLeadByte = test;
@@ -77,6 +84,14 @@ public:
     static LeadByteTest GetLeadByteTest() {
         return s_pfnIsLeadByte;
     }
+    static void SetUtf8(bool bUtf8) {
+        s_bUtf8 = bUtf8;
+    }
+    static bool IsUtf8() {
+        return s_bUtf8;
+    }
+    // Length in bytes of the character that starts at p, nLeft (> 0) bytes being left.
+    static size_t CharLengthAt(const char* p, size_t nLeft);
 
 private:
     // Length in bytes of the character that starts at byte index i.
@@ -84,4 +99,5 @@ private:
 
     std::string m_str;
     static LeadByteTest s_pfnIsLeadByte;
+    static bool s_bUtf8;
 };

@@ -7,8 +7,9 @@
 
 namespace {
 
-// Room for the longest path Windows allows, in a double-byte code page.
-constexpr size_t kFileBufferSize = 2 * 32768;
+// Room for the longest path Windows allows: 32767 UTF-16 units, each up to three bytes in
+// UTF-8 (a pair for a character outside the BMP takes four).
+constexpr size_t kFileBufferSize = 3 * 32768;
 
 } // namespace
 

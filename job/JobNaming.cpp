@@ -17,9 +17,9 @@ CString JobOutputPath(const CString& source, const CString& title) {
 }
 
 CString JobNameTag(const CString& source) {
-    const int k = source.ReverseFind('\\');
-    const int length = source.GetLength() - k - 5;
-    return length > 0 ? source.Mid(k + 1, length) : CString();
+    // Characters, not bytes: a name in a multibyte code page is never cut inside one.
+    const CString name = source.Mid(source.ReverseFind('\\') + 1);
+    return name.LeftChars(name.GetCharCount() - 4);
 }
 
 CString JobCommandLine(const CString& toolPath, const CString& nameTag, const CString& source,

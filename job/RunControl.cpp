@@ -1,6 +1,6 @@
 #include "job/RunControl.h"
 
-#include "framework/Handle.h"
+#include "framework/FileName.h"
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
 #include "job/Mp4Check.h"
@@ -11,11 +11,9 @@ const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
 
 namespace {
 
-// Any entry matching path counts, as a find-first sees it.
+// A file or folder at exactly that path; wildcards are never expanded.
 bool PathExists(const char* path) {
-    WIN32_FIND_DATAA data;
-    CFindHandle find(::FindFirstFileA(path, &data));
-    return find.valid();
+    return AfxPathExists(path);
 }
 
 uint64_t FileTimeValue(const FILETIME& ft) {

@@ -49,17 +49,14 @@ std::string CleanLine(const char* pBegin, const char* pEnd) {
     return strLine.substr(nFirst, strLine.find_last_not_of(' ') + 1 - nFirst);
 }
 
-// Cuts to nWidth bytes with an ellipsis, never between a lead byte and its trail byte.
+// Cuts to nWidth bytes with an ellipsis, never inside a character of the code page in force.
 std::string CutLine(const std::string& strLine, size_t nWidth) {
     if (strLine.size() <= nWidth)
         return strLine;
-    const CString::LeadByteTest pfnIsLead = CString::GetLeadByteTest();
     const size_t nKeep = nWidth > 3 ? nWidth - 3 : 0;
     size_t i = 0;
     while (i < strLine.size()) {
-        const bool bDouble = pfnIsLead && pfnIsLead(static_cast<unsigned char>(strLine[i])) &&
-                             i + 1 < strLine.size();
-        const size_t nChar = bDouble ? 2 : 1;
+        const size_t nChar = CString::CharLengthAt(strLine.data() + i, strLine.size() - i);
         if (i + nChar > nKeep)
             break;
         i += nChar;

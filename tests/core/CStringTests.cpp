@@ -1,28 +1,11 @@
 #include "framework/CString.h"
 #include "framework/FileName.h"
+#include "tests/core/CodePage.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
-
-namespace {
-
-// Shift-JIS: 0x81-0x9F and 0xE0-0xFC lead a two-byte character whose trail may be 0x5C ('\').
-bool ShiftJisLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-class ShiftJisCodePage : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_previous = CString::GetLeadByteTest();
-        CString::SetLeadByteTest(&ShiftJisLead);
-    }
-    void TearDown() override { CString::SetLeadByteTest(m_previous); }
-    CString::LeadByteTest m_previous = nullptr;
-};
-
-} // namespace
 
 TEST(CStringTest, SubstringsClampLikeTheFramework) {
     const CString s("abcdef");
@@ -55,13 +38,34 @@ TEST(CStringTest, ValueSemantics) {
     EXPECT_TRUE(c.IsEmpty());
 }
 
-TEST_F(ShiftJisCodePage, ReverseFindSkipsTrailBytesThatLookLikeBackslash) {
+TEST(CStringTest, ShiftJisTrailBytesThatLookLikeBackslashAreNoBackslash) {
+    const auto sjis = CCodePageScope::ShiftJis();
     // "C:\<0x95 0x5C>" : the second backslash is the trail byte of a double-byte character.
     const CString path("C:\\v\\\x95\x5C.mp4");
     EXPECT_EQ(path.ReverseFind('\\'), 4);
     EXPECT_EQ(path.Find('\\', 5), -1);
     EXPECT_EQ(AfxFileNameOf(path), "\x95\x5C.mp4");
     EXPECT_EQ(AfxFileTitleOf(path), "\x95\x5C");
+    EXPECT_EQ(path.GetCharCount(), 10);
+    EXPECT_EQ(path.LeftChars(6), "C:\\v\\\x95\x5C");
+}
+
+TEST(CStringTest, Utf8CharactersAreWholeSequences) {
+    const auto utf8 = CCodePageScope::Utf8();
+    // "a", then characters of two, three and four bytes: "aЖ旅🌊".
+    const CString s("a\xD0\x96\xE6\x97\x85\xF0\x9F\x8C\x8A");
+    EXPECT_EQ(s.GetCharCount(), 4);
+    const char* const prefixes[] = {"", "a", "a\xD0\x96", "a\xD0\x96\xE6\x97\x85",
+                                    "a\xD0\x96\xE6\x97\x85\xF0\x9F\x8C\x8A"};
+    for (int n = -1; n <= 5; ++n)
+        EXPECT_EQ(s.LeftChars(n), prefixes[std::clamp(n, 0, 4)]) << n;
+
+    // A sequence cut short, by the text's end or by a byte that does not continue it, and a
+    // stray continuation byte each stay one unit.
+    EXPECT_EQ(CString::CharLengthAt("\xF0\x9F\x8C\x8A", 3), 3u);
+    EXPECT_EQ(CString::CharLengthAt("\xF0\x9F!!", 4), 2u);
+    EXPECT_EQ(CString::CharLengthAt("\x8C\x8A", 2), 1u);
+    EXPECT_EQ(CString::CharLengthAt("\xFF\x80", 2), 1u);
 }
 
 TEST(FileNameTest, TitleDropsOnlyTheLastExtension) {

@@ -1,5 +1,6 @@
 #include "framework/FileName.h"
 #include "job/JobNaming.h"
+#include "tests/core/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,38 @@ TEST(JobNamingTest, OutputAndNameTagOfTheDocumentedExamples) {
         EXPECT_EQ(job.output, c.output);
         EXPECT_EQ(job.nameTag, c.nameTag);
     }
+}
+
+TEST(JobNamingTest, NameTagDropsFourCharactersNeverPartOfOne) {
+    const auto utf8 = CCodePageScope::Utf8();
+    // Cyrillic (two bytes a letter), Chinese (three), an emoji outside the BMP (four), in a
+    // folder named in two scripts; with ".mp4" and with four or five letters of no extension.
+    struct Case {
+        const char* source;
+        const char* output;
+        const char* nameTag;
+    } cases[] = {
+        {"C:\\Отпуск 旅行\\видео.mp4", "C:\\Отпуск 旅行\\видео-NEW.mp4", "видео"},
+        {"C:\\Отпуск 旅行\\旅行.mp4", "C:\\Отпуск 旅行\\旅行-NEW.mp4", "旅行"},
+        {"C:\\Отпуск 旅行\\beach 🌊.mp4", "C:\\Отпуск 旅行\\beach 🌊-NEW.mp4", "beach 🌊"},
+        {"C:\\v.1\\видео", "C:\\v.1\\видео-NEW.mp4", "в"},
+        {"C:\\v.1\\旅行旅行旅", "C:\\v.1\\旅行旅行旅-NEW.mp4", "旅"},
+        {"C:\\v.1\\🌊a🌊🌊🌊", "C:\\v.1\\🌊a🌊🌊🌊-NEW.mp4", "🌊"},
+        {"C:\\v.1\\🌊🌊🌊🌊", "C:\\v.1\\🌊🌊🌊🌊-NEW.mp4", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const Job job = JobFor(c.source);
+        EXPECT_EQ(job.output, c.output);
+        EXPECT_EQ(job.nameTag, c.nameTag);
+    }
+
+    // The double-byte rule where the code page is a double-byte one: five Shift-JIS
+    // characters whose trail bytes look like backslashes keep one whole character.
+    const auto sjis = CCodePageScope::ShiftJis();
+    const CString sjisSource("C:\\v.1\\\x95\x5C\x95\x5C\x95\x5C\x95\x5C\x95\x5C");
+    EXPECT_EQ(JobNameTag(sjisSource), "\x95\x5C");
+    EXPECT_EQ(JobFor(sjisSource).output, sjisSource + "-NEW.mp4");
 }
 
 TEST(JobNamingTest, UncRootSpacesAndPercent) {

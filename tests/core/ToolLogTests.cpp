@@ -1,4 +1,5 @@
 #include "job/ToolLog.h"
+#include "tests/core/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -166,19 +167,43 @@ TEST(ToolLog, LongLinesAndOddBytes) {
 }
 
 TEST(ToolLog, CutsBetweenDoubleByteCharacters) {
-    const CString::LeadByteTest pfnSaved = CString::GetLeadByteTest();
-    CString::SetLeadByteTest([](unsigned char c) { return c >= 0x81 && c <= 0x9F; });
-    // Two single-byte characters, then double-byte ones: the cut at 97 bytes would fall
-    // between a lead byte and its trail byte, so the line is cut one byte earlier.
+    CString strCut;
     std::string strLine = "ab";
-    for (int i = 0; i < 100; ++i)
-        strLine += "\x82\xA0";
-    const CString strCut = LinesOf(strLine + "\n");
-    CString::SetLeadByteTest(pfnSaved);
-
+    {
+        const auto sjis = CCodePageScope::ShiftJis();
+        // Two single-byte characters, then double-byte ones: the cut at 97 bytes would fall
+        // between a lead byte and its trail byte, so the line is cut one byte earlier.
+        for (int i = 0; i < 100; ++i)
+            strLine += "\x82\xA0";
+        strCut = LinesOf(strLine + "\n");
+    }
     ASSERT_EQ(96 + 3, strCut.GetLength());
     EXPECT_EQ(0, std::memcmp(strLine.data(), static_cast<const char*>(strCut), 96));
     EXPECT_STREQ("...", strCut.Right(3));
+}
+
+TEST(ToolLog, CutsBetweenUtf8Characters) {
+    const auto utf8 = CCodePageScope::Utf8();
+    const size_t nKeep = CToolLog::kMaxLineWidth - 3;
+    // Characters of two, three and four bytes after 0 to 3 ASCII ones: the cut at 97 bytes
+    // falls on every byte of a sequence in turn.
+    for (const std::string strChar : {"Ж", "旅", "🌊"}) {
+        for (size_t nPad = 0; nPad < 4; ++nPad) {
+            std::string strLine(nPad, 'a');
+            while (strLine.size() < 2 * CToolLog::kMaxLineWidth)
+                strLine += strChar;
+            SCOPED_TRACE(std::to_string(strChar.size()) + " bytes after " + std::to_string(nPad));
+            const std::string strCut(LinesOf(strLine + "\n"));
+            ASSERT_GE(strCut.size(), 3u);
+            const size_t nKept = strCut.size() - 3;
+            EXPECT_EQ("...", strCut.substr(nKept));
+            EXPECT_EQ(strLine.substr(0, nKept), strCut.substr(0, nKept));
+            // Whole characters only, and as many as fit.
+            EXPECT_EQ(0u, (nKept - nPad) % strChar.size());
+            EXPECT_LE(nKept, nKeep);
+            EXPECT_GT(nKept + strChar.size(), nKeep);
+        }
+    }
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// Results a user can trust: "Done!" only for a sound new file, failures that say why, and a
-// file dropped on the window taken as if chosen with OPEN.
+// Results a user can trust: "Done!" only for a sound new file, failures that say why, a file
+// dropped on the window taken as if chosen with OPEN, and names in any script kept whole.
 #include "tests/e2e/Harness.h"
 
 #include <gtest/gtest.h>
@@ -45,19 +45,24 @@ protected:
         return "Failed! Could not create new file " + output + "\n" + reason;
     }
 
-    // Drops files on the main window the way the shell does: a DROPFILES block in a global
-    // memory object, posted as WM_DROPFILES. The block is written into the program's own
-    // memory, where its HDROP must live.
+    // Drops files on the main window the way the shell does: a DROPFILES block of UTF-16
+    // names in a global memory object, posted as WM_DROPFILES. The block is written into the
+    // program's own memory, where its HDROP must live. Names are given in UTF-8.
     void Drop(const std::vector<std::string>& files) {
-        std::string names;
-        for (const std::string& file : files)
-            names += file + '\0';
-        names += '\0';
+        std::wstring names;
+        for (const std::string& file : files) {
+            const int n = ::MultiByteToWideChar(CP_UTF8, 0, file.c_str(), -1, nullptr, 0);
+            ASSERT_GT(n, 0);
+            std::wstring wide(static_cast<size_t>(n), L'\0');
+            ::MultiByteToWideChar(CP_UTF8, 0, file.c_str(), -1, &wide[0], n);
+            names += wide; // with its terminating zero
+        }
+        names += L'\0';
         DROPFILES header{};
         header.pFiles = sizeof(header);
-        header.fWide = FALSE;
+        header.fWide = TRUE;
         std::string block(reinterpret_cast<const char*>(&header), sizeof(header));
-        block += names;
+        block.append(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t));
         void* remote = ::VirtualAllocEx(app->Process(), nullptr, block.size(),
                                         MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ASSERT_NE(nullptr, remote);
@@ -196,6 +201,46 @@ TEST_F(ResultTest, DroppedNamesGetTheSameChecksAsOpen) {
     app->ClickButton(kGo);
     EXPECT_FALSE(app->MessageBoxAppears(1000));
     EXPECT_TRUE(app->ReadStandinLog().empty());
+}
+
+// The names a Western code page lacks: the Open dialog and a drop give them whole, the tool
+// is handed them exactly, and the new file gets its right name beside the source.
+TEST_F(ResultTest, NamesInAnyScriptComeThroughWhole) {
+    // The driver speaks UTF-8 through its ANSI calls, as Clipmend does, by its manifest.
+    ASSERT_EQ(65001u, ::GetACP());
+    Start("output=good");
+    const std::string folder = app->Folder() + "\\Отпуск 旅行";
+    const std::pair<std::string, std::string> names[] = {
+        {"видео.mp4", "видео"}, {"旅行.mp4", "旅行"}, {"beach 🌊.mp4", "beach 🌊"}};
+    int shots = 0;
+    for (const auto& [file, title] : names) {
+        const std::string source = app->MakeFile("Отпуск 旅行\\" + file, "source video");
+        ASSERT_EQ(folder + "\\" + file, source);
+        output = folder + "\\" + title + "-NEW.mp4";
+        for (const bool bDrop : {false, true}) {
+            SCOPED_TRACE((bDrop ? "dropped " : "opened ") + file);
+            ::DeleteFileA(app->StandinLogPath().c_str());
+            if (bDrop)
+                Drop({source});
+            else
+                ASSERT_TRUE(app->ChooseFile(source)) << app->Error();
+            ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == source; }))
+                << app->ControlText(kSourcePath);
+            if (!bDrop)
+                e2e::SaveScreenshot(app->Main(), "name-in-any-script-" + std::to_string(++shots));
+
+            app->ClickButton(kGo);
+            MessageBoxInfo box;
+            ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+            EXPECT_EQ("Done! Created new file " + output, box.text);
+            EXPECT_TRUE(app->PressOk(box));
+            EXPECT_EQ("\"" + app->Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=" + title +
+                          "\" -add \"" + source + "\" -new \"" + output + "\" ",
+                      app->ReadStandinLog());
+            EXPECT_TRUE(::DeleteFileA(output.c_str())) << "no file at " << output;
+        }
+        ::DeleteFileA(source.c_str());
+    }
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The framework layer under Wine: message-map dispatch, reflection to a bound control,
-// exception containment, binding and unbinding, and the modal loop.
+// exception containment, binding and unbinding, the modal loop, and the existence check.
 #include "framework/Dialog.h"
+#include "framework/FileName.h"
 #include "framework/Gdi.h"
+#include "framework/Handle.h"
 #include "framework/WinApp.h"
 #include "tests/framework/FrameworkTestIds.h"
 
@@ -9,6 +11,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -346,6 +349,30 @@ TEST(DialogTest, CentredOnTheWorkAreaWithoutOwnerAndOverItsOwner) {
 TEST(DialogTest, MissingTemplateFailsCleanly) {
     CDialog dlg(0x7FFF);
     EXPECT_EQ(-1, dlg.DoModal());
+}
+
+TEST(FileNameTest, ExistenceNeverExpandsWildcards) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string folder =
+        std::string(temp) + "clipmend-exists-" + std::to_string(::GetCurrentProcessId());
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string file = folder + "\\abc.mp4";
+    CFileHandle created(::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(created.valid());
+    created.reset();
+
+    EXPECT_TRUE(AfxPathExists(file.c_str()));
+    EXPECT_TRUE(AfxPathExists(folder.c_str()));
+    EXPECT_TRUE(AfxPathExists(("\\\\?\\" + file).c_str())) << "a long path's prefix is no wildcard";
+    // A find-first would match abc.mp4 with each of these.
+    for (const char* pattern : {"\\a?c.mp4", "\\???.mp4", "\\a*", "\\*", "\\*.mp4"})
+        EXPECT_FALSE(AfxPathExists((folder + pattern).c_str())) << pattern;
+    EXPECT_FALSE(AfxPathExists((folder + "\\abd.mp4").c_str()));
+
+    ::DeleteFileA(file.c_str());
+    ::RemoveDirectoryA(folder.c_str());
 }
 
 } // namespace

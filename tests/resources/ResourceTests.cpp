@@ -368,7 +368,7 @@ std::string Attr(const xml::Element& e, const char* name) {
     return value ? *value : "(absent)";
 }
 
-TEST_P(BuildTest, ManifestAsksForAdminAndCommonControls6ForThisArchitecture) {
+TEST_P(BuildTest, ManifestAsksForAdminCommonControls6AndUtf8ForThisArchitecture) {
     const Resource* res = Find(RT_MANIFEST_, 1);
     ASSERT_NE(res, nullptr);
     const std::string text(res->data.begin(), res->data.end());
@@ -434,6 +434,17 @@ TEST_P(BuildTest, ManifestAsksForAdminAndCommonControls6ForThisArchitecture) {
     EXPECT_EQ(Attr(*comctl, "processorArchitecture"), build.comctlArch);
     EXPECT_EQ(Attr(*comctl, "publicKeyToken"), "6595b64144ccf1df");
     EXPECT_EQ(Attr(*comctl, "language"), "*");
+
+    // The UTF-8 code page, so that every ANSI call of the process takes names in any script.
+    const xml::Element* application = OnlyChild(assembly, "application");
+    ASSERT_NE(application, nullptr);
+    EXPECT_EQ(application->namespace_, "urn:schemas-microsoft-com:asm.v3");
+    const xml::Element* settings = OnlyChild(*application, "windowsSettings");
+    ASSERT_NE(settings, nullptr);
+    const xml::Element* codePage = OnlyChild(*settings, "activeCodePage");
+    ASSERT_NE(codePage, nullptr);
+    EXPECT_EQ(codePage->namespace_, "http://schemas.microsoft.com/SMI/2019/WindowsSettings");
+    EXPECT_EQ(codePage->text, "UTF-8");
 }
 
 // --- Icon ----------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // Stands in for the multiplexing tool in tests. Started as the program starts the tool
-// ("...\MP4Box.exe" -itags "Name=x" -add "src" -new "out"), it copies -add to -new. What else
+// ("...\MP4Box.exe" -itags "Name=x" -add "src" -new "out"), it copies -add to -new; its manifest
+// gives it the UTF-8 code page, so names in any script reach its file calls whole. What else
 // it does is chosen by STANDIN_MODE and by --mode, each a "key=value;key" list:
-//   log=<path>        write the exact command line to <path>
+//   log=<path>        write the exact command line to <path>, as UTF-8
 //   pidfile=<path>    write the process id to <path> (a grandchild writes to <path>.2)
 //   showinfo          print how the window was asked to show and whether the console shows
 //   readstdin         read stdin to its end, print the byte count
@@ -76,6 +77,18 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     const bool ok = WriteAll(h, bytes.data(), bytes.size());
     CloseHandle(h);
     return ok;
+}
+
+// The command line as the system passed it (UTF-16), in UTF-8 whatever the code page.
+std::string CommandLineUtf8() {
+    const wchar_t* line = GetCommandLineW();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return std::string();
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], n, nullptr, nullptr);
+    text.resize(static_cast<size_t>(n) - 1);
+    return text;
 }
 
 void Print(HANDLE h, const std::string& text) {
@@ -233,7 +246,7 @@ int main(int argc, char** argv) {
     if (Has(mode, "pidfile"))
         WriteFileBytes(mode["pidfile"], std::to_string(GetCurrentProcessId()));
     if (Has(mode, "log"))
-        WriteFileBytes(mode["log"], GetCommandLineA());
+        WriteFileBytes(mode["log"], CommandLineUtf8());
     if (Has(mode, "showinfo")) {
         STARTUPINFOA si{};
         si.cb = sizeof(si);
