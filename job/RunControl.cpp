@@ -11,11 +11,6 @@ const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
 
 namespace {
 
-// A file or folder at exactly that path; wildcards are never expanded.
-bool PathExists(const char* path) {
-    return AfxPathExists(path);
-}
-
 uint64_t FileTimeValue(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -85,11 +80,11 @@ void CRunControl::Go(const CString& source, const CString& toolPath) {
     if (m_state != State::Idle)
         return;
 
-    if (!PathExists(toolPath)) {
+    if (!AfxPathExists(toolPath)) {
         m_view.ShowRunMessage("Cannot find the BOX program");
         return;
     }
-    if (!PathExists(source)) {
+    if (!AfxPathExists(source)) {
         m_view.ShowRunMessage("Cannot find the source video file");
         return;
     }
