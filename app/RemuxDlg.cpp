@@ -23,6 +23,8 @@ ON_BN_CLICKED(IDC_OPEN, OnOpen)
 ON_WM_DROPFILES()
 ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
+ON_REGISTERED_MESSAGE(WMTASKBARBUTTONCREATED, OnTaskbarButtonCreated)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 void CRemuxDlg::DoDataExchange(CDataExchange* pDX) {
@@ -34,6 +36,7 @@ BOOL CRemuxDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     m_runner.SetOwner(this);
+    m_progress.Attach(m_hWnd);
     AddAboutEntry();
     AcceptDroppedFiles();
     SetIcon(m_hIcon, TRUE);

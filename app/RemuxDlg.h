@@ -3,6 +3,7 @@
 
 #include "controls/LinkStatic.h"
 #include "framework/Dialog.h"
+#include "job/RunProgress.h"
 #include "job/ToolLog.h"
 #include "runner/ChildRunner.h"
 
@@ -31,13 +32,16 @@ protected:
     void OnDropFiles(HDROP hDropInfo);
     LRESULT OnStdioCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTaskbarButtonCreated(WPARAM wParam, LPARAM lParam);
+    void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
 
     CString m_strOutput; // the file the tool is to create
     CString m_strSource; // the chosen source file; empty until one is chosen
     CChildRunner m_runner;
-    CLinkStatic m_link; // the maker's products page
+    CLinkStatic m_link;      // the maker's products page
+    CRunProgress m_progress; // how far the tool is, in the caption and on the taskbar
     HICON m_hIcon;
 
 private:

@@ -83,6 +83,7 @@ LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
     switch (cds->dwData) {
     case COPYDATA_STARTED:
         ShowRunning(true);
+        m_progress.Begin();
         break;
     case COPYDATA_OUTPUT:
         if (cds->lpData && cds->cbData > 0) {
@@ -91,6 +92,8 @@ LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
             while (length < cds->cbData && text[length] != '\0')
                 ++length;
             m_toolLog.Append(text, length);
+            // The records do not say which stream they came from yet: both go to one parser.
+            m_progress.OnOutput(CRunProgress::kStdErr, text, length);
         }
         break;
     case COPYDATA_FINISHED:
@@ -125,12 +128,26 @@ void CRemuxDlg::OnRunFinished() {
     CMp4Verdict file;
     if (exitCode == 0)
         file = CheckMp4File(m_strRunOutput);
+    m_progress.End(exitCode != 0 || !file.bValid);
     const CString report =
         FormatRunReport(m_strRunOutput, exitCode, file, m_toolLog.GetFailureLines());
     AfxMessageBox(report);
 }
 
+LRESULT CRemuxDlg::OnTaskbarButtonCreated(WPARAM, LPARAM) {
+    m_progress.OnTaskbarButtonCreated();
+    return 0;
+}
+
+void CRemuxDlg::OnDestroy() {
+    // The run may go on until the dialog object goes, but its caption and taskbar progress
+    // are cleared while the window is still there.
+    m_progress.End(false);
+    Default();
+}
+
 void CRemuxDlg::EndRunOnClose() {
+    m_progress.End(false);
     if (m_runState != RunState::Running)
         return;
     m_runState = RunState::Idle;
