@@ -9,8 +9,8 @@ const UINT WMTASKBARBUTTONCREATED = ::RegisterWindowMessageA("TaskbarButtonCreat
 namespace {
 
 // ITaskbarList3 up to the calls used here, in its vtable order (ITaskbarList, then
-// ITaskbarList2, then its own first two). Declared here because the SDK headers only
-// declare it for Windows 7 targets, and the program starts on older systems.
+// ITaskbarList2, then its own first two). Declared here: the program targets Windows Vista,
+// and not every SDK declares the interface for that target.
 struct ITaskbarListProgress : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE HrInit() = 0;
     virtual HRESULT STDMETHODCALLTYPE AddTab(HWND hwnd) = 0;

@@ -6,9 +6,9 @@
 
 #include <tlhelp32.h>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -229,27 +229,21 @@ CaptionsUntilMessage(CClipmend& app, MessageBoxInfo* box,
 // percentage rose within each phase; returns the phases in the order they showed.
 std::vector<std::string> CheckProgressCaptions(const std::vector<std::string>& captions,
                                                const std::string& original) {
+    const std::regex progress("([0-9]+)% (.+) - " + original);
     std::vector<std::string> phases;
     int last = -1;
     for (const std::string& caption : captions) {
-        if (caption == original)
+        std::smatch match;
+        if (caption == original || !std::regex_match(caption, match, progress)) {
+            EXPECT_EQ(original, caption);
             continue;
-        const std::string tail = " - " + original;
-        const size_t percent = caption.find("% ");
-        EXPECT_TRUE(percent != std::string::npos && caption.size() > tail.size() &&
-                    caption.compare(caption.size() - tail.size(), tail.size(), tail) == 0)
-            << caption;
-        if (percent == std::string::npos || caption.size() < percent + 2 + tail.size())
-            continue;
-        const int value = std::atoi(caption.substr(0, percent).c_str());
-        const std::string phase =
-            caption.substr(percent + 2, caption.size() - tail.size() - percent - 2);
-        if (phases.empty() || phase != phases.back()) {
-            phases.push_back(phase);
+        }
+        if (phases.empty() || match[2] != phases.back()) {
+            phases.push_back(match[2]);
             last = -1;
         }
-        EXPECT_GT(value, last) << caption;
-        last = value;
+        EXPECT_GT(std::stoi(match[1]), last) << caption;
+        last = std::stoi(match[1]);
     }
     return phases;
 }
