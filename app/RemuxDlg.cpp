@@ -23,6 +23,8 @@ ON_BN_CLICKED(IDC_OPEN, OnOpen)
 ON_WM_DROPFILES()
 ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
+ON_REGISTERED_MESSAGE(WMTASKBARBUTTONCREATED, OnTaskbarButtonCreated)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 void CRemuxDlg::DoDataExchange(CDataExchange* pDX) {
@@ -97,6 +99,18 @@ LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
 LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
     m_run.OnRecord(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     return 0;
+}
+
+LRESULT CRemuxDlg::OnTaskbarButtonCreated(WPARAM, LPARAM) {
+    m_run.OnTaskbarButtonCreated();
+    return 0;
+}
+
+void CRemuxDlg::OnDestroy() {
+    // A run may go on until the dialog object goes; its progress leaves the caption and the
+    // taskbar button while the window still has them.
+    m_run.OnOwnerDestroy();
+    Default();
 }
 
 void CRemuxDlg::ShowRunning(bool bRunning) {

@@ -26,6 +26,8 @@ protected:
     void OnDropFiles(HDROP hDropInfo);
     LRESULT OnStdioCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTaskbarButtonCreated(WPARAM wParam, LPARAM lParam);
+    void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
 
@@ -43,5 +45,6 @@ private:
     void ShowRunning(bool bRunning) override;
     void ShowRunMessage(const CString& text) override;
 
+protected:
     CRunControl m_run; // GO's runs, through m_runner
 };

@@ -73,6 +73,12 @@ CRunControl::~CRunControl() {
     EndRunOnClose();
 }
 
+void CRunControl::SetOwner(CWnd* pOwner) {
+    m_pOwner = pOwner;
+    if (pOwner)
+        m_progress.Attach(pOwner->m_hWnd);
+}
+
 void CRunControl::Go(const CString& source, const CString& toolPath) {
     if (source.GetLength() < 3)
         return;
@@ -124,6 +130,7 @@ void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
     switch (pRecord->dwData) {
     case COPYDATA_STARTED:
         m_view.ShowRunning(true);
+        m_progress.Begin();
         break;
     case COPYDATA_OUTPUT: {
         // Only our runner's records say which stream they carry.
@@ -134,7 +141,9 @@ void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
         size_t length = 0;
         while (length < pRecord->cbData && text[length] != '\0')
             ++length;
-        m_toolLog.Append(stream == CChildRunner::kStdErr ? 1 : 0, text, length);
+        const bool bStdErr = stream == CChildRunner::kStdErr;
+        m_toolLog.Append(bStdErr ? 1 : 0, text, length);
+        m_progress.OnOutput(bStdErr ? CRunProgress::kStdErr : CRunProgress::kStdOut, text, length);
         break;
     }
     case COPYDATA_FINISHED:
@@ -161,11 +170,13 @@ void CRunControl::OnRunFinished() {
         else
             file = CheckMp4File(m_strRunOutput);
     }
+    m_progress.End(exitCode != 0 || !file.bValid);
     m_view.ShowRunMessage(
         FormatRunReport(m_strRunOutput, exitCode, file, m_toolLog.GetFailureLines()));
 }
 
 void CRunControl::EndRunOnClose() {
+    m_progress.End(false);
     if (m_state != State::Running)
         return;
     m_state = State::Idle;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/CString.h"
+#include "job/RunProgress.h"
 #include "job/ToolLog.h"
 #include "runner/ChildRunner.h"
 
@@ -37,9 +38,11 @@ public:
     CRunControl(const CRunControl&) = delete;
     CRunControl& operator=(const CRunControl&) = delete;
 
-    // The window that receives the start request and the runner's records.
-    void SetOwner(CWnd* pOwner) { m_pOwner = pOwner; }
+    // The window that receives the start request and the runner's records, and whose caption
+    // and taskbar button show the run's progress.
+    void SetOwner(CWnd* pOwner);
     bool IsIdle() const { return m_state == State::Idle; }
+    CRunProgress& Progress() { return m_progress; }
 
     // GO: checks that the job can run and posts the start request; nothing while a run is on.
     void Go(const CString& source, const CString& toolPath);
@@ -48,6 +51,10 @@ public:
     void Start(const CString& cmd, const CString& output);
     // A WM_COPYDATA status record sent to the owner.
     void OnRecord(const COPYDATASTRUCT* pRecord);
+    // The taskbar made the owner's button (WMTASKBARBUTTONCREATED).
+    void OnTaskbarButtonCreated() { m_progress.OnTaskbarButtonCreated(); }
+    // The owner window is being destroyed: its caption and button are left as they were.
+    void OnOwnerDestroy() { m_progress.End(false); }
     // The window is closing: a running tool is ended and its half-written output removed.
     void EndRunOnClose();
 
@@ -75,4 +82,5 @@ private:
     CString m_strRunOutput;         // the output of the run in progress, fixed at its start
     COutputStamp m_runOutputBefore; // that output as it was before the run
     CToolLog m_toolLog;             // the tail of what the tool printed, per stream
+    CRunProgress m_progress;        // how far the tool is, from its progress lines
 };

@@ -58,6 +58,9 @@ struct CChildRunner::CRun {
     // Workers start once Open has sent record 4, so it always comes first.
     CKernelHandle m_hGo;
     CKernelHandle m_hStop;
+    // Set by the last reader to leave, after its last delivery: the end then travels to the
+    // waiter at once, without waiting for the readers' threads to be torn down.
+    CKernelHandle m_hReadersDone;
     CKernelHandle m_hStdoutThread;
     CKernelHandle m_hStderrThread;
     CKernelHandle m_hWaitThread;
@@ -69,6 +72,7 @@ struct CChildRunner::CRun {
     std::atomic<long> m_nChunks{0};
     std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
     std::atomic<int> m_nSending{0};
+    std::atomic<int> m_nReaders{2}; // readers that have not left their loop
     // The readers take turns to send, so the owner can ask which stream a record came from.
     SRWLOCK m_outputLock = SRWLOCK_INIT;
     std::atomic<int> m_nOutputStream{0};
@@ -185,6 +189,11 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     if (!dwError) {
         run->m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
         if (!run->m_hStop)
+            dwError = ::GetLastError();
+    }
+    if (!dwError) {
+        run->m_hReadersDone.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!run->m_hReadersDone)
             dwError = ::GetLastError();
     }
     const LPTHREAD_START_ROUTINE entries[3] = {StdOutThread, StdErrThread, ProcessWaitThread};
@@ -356,6 +365,8 @@ DWORD CChildRunner::ReadLoop(CRun& run, bool bStdErr) {
         }
         --run.m_nDelivering;
     }
+    if (--run.m_nReaders == 0)
+        ::SetEvent(run.m_hReadersDone.get());
     return 0;
 }
 
@@ -368,19 +379,17 @@ DWORD WINAPI CChildRunner::ProcessWaitThread(LPVOID pRun) {
         return 0;
     run.CountEnd();
 
-    // Record 5 comes after every record 3. Readers still busy delivering are waited for;
-    // readers idle in a read after the child's end wait on a pipe that someone else holds.
-    const HANDLE readers[2] = {run.m_hStdoutThread.get(), run.m_hStderrThread.get()};
+    // Record 5 comes after every record 3: it waits until both readers have delivered
+    // everything and left. Readers still idle in a read after the child's end wait on a pipe
+    // that someone else holds; once nothing was delivered for a whole grace period, the end
+    // is reported anyway.
+    const HANDLE waits[2] = {run.m_hReadersDone.get(), hStop};
     long lastChunks = run.m_nChunks;
-    DWORD idleSince = ::GetTickCount();
-    while (::WaitForMultipleObjects(2, readers, TRUE, 50) == WAIT_TIMEOUT && !IsSignaled(hStop)) {
+    while (::WaitForMultipleObjects(2, waits, FALSE, kReaderGraceMs) == WAIT_TIMEOUT) {
         const long chunks = run.m_nChunks;
-        if (chunks != lastChunks || run.m_nDelivering > 0) {
-            lastChunks = chunks;
-            idleSince = ::GetTickCount();
-        } else if (::GetTickCount() - idleSince >= kReaderGraceMs) {
+        if (chunks == lastChunks && run.m_nDelivering == 0)
             break;
-        }
+        lastChunks = chunks;
     }
     // A reader that got past the check above delivers its chunk before the end is reported.
     run.m_bEndReported = true;

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +24,8 @@ public:
         m_strOutput = output;
     }
     HICON Icon() const { return m_hIcon; }
+    void PressGo() { OnOK(); }
+    CRunProgress& Progress() { return m_run.Progress(); }
 
 protected:
     BOOL OnInitDialog() override {
@@ -72,6 +77,148 @@ TEST(MainDialogTest, CommandLineNamesTheToolBesideThisExecutable) {
                   "tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"C:\\v\\clip.mp4\" -new "
                   "\"C:\\v\\clip-NEW.mp4\" ",
               dlg.BuildCommandLine());
+}
+
+// Records the taskbar calls instead of making them.
+class CFakeTaskbar : public CTaskbarProgress {
+public:
+    explicit CFakeTaskbar(std::vector<std::string>* pCalls) : m_pCalls(pCalls) {}
+    void SetState(HWND, State state) override {
+        m_pCalls->push_back("state " + std::to_string(state));
+    }
+    void SetValue(HWND, int nPercent) override {
+        m_pCalls->push_back("value " + std::to_string(nPercent));
+    }
+
+private:
+    std::vector<std::string>* m_pCalls;
+};
+
+std::string Caption(HWND hwnd) {
+    char text[512] = "";
+    ::GetWindowTextA(hwnd, text, sizeof(text));
+    return text;
+}
+
+// Handles messages until cond holds or timeoutMs is over.
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (!cond()) {
+        if (::GetTickCount() - start > timeoutMs)
+            return false;
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        ::Sleep(5);
+    }
+    return true;
+}
+
+TEST(RunProgressTest, CaptionAndTaskbarFollowTheRunAndAreClearedAtItsEnd) {
+    // Bytes that only round-trip exactly when the caption is put back as it was read.
+    const char kOriginal[] = "Velmora \xC9 - ONE Click";
+    HWND hwnd = ::CreateWindowExA(0, "STATIC", kOriginal, WS_POPUP, 0, 0, 200, 50, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(nullptr, hwnd);
+    const std::string original = Caption(hwnd);
+    std::vector<std::string> calls;
+    {
+        CRunProgress progress;
+        progress.Attach(hwnd);
+        progress.SetTaskbarForTest(std::make_unique<CFakeTaskbar>(&calls));
+        auto feed = [&](CRunProgress::Stream stream, const std::string& text) {
+            progress.OnOutput(stream, text.data(), text.size());
+        };
+        const std::string bar(20, ' ');
+
+        // A failed run: two phases on stderr, the error shown briefly at the end.
+        progress.Begin();
+        feed(CRunProgress::kStdOut, "Opening the file\r\n");
+        EXPECT_EQ(original, Caption(hwnd));
+        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (1");
+        feed(CRunProgress::kStdErr, "0/100)\r");
+        EXPECT_EQ("10% Importing ISO File - " + original, Caption(hwnd));
+        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (40/100)\r" + "    \r");
+        EXPECT_EQ(original, Caption(hwnd));
+        feed(CRunProgress::kStdErr, "ISO File Writing: |" + bar + "| (00/100)\r");
+        EXPECT_EQ("0% ISO File Writing - " + original, Caption(hwnd));
+        progress.End(true);
+        EXPECT_EQ(original, Caption(hwnd));
+        // "40" and the blank line came in one record: only where they led shows.
+        EXPECT_EQ((std::vector<std::string>{"state 2", "value 10", "state 0", "state 2", "value 0",
+                                            "state 4", "value 100"}),
+                  calls);
+        EXPECT_TRUE(PumpUntil([&] { return calls.back() == "state 0"; },
+                              CRunProgress::kErrorFlashMs + 3000));
+
+        // A run that ends well; old builds print progress on stdout.
+        calls.clear();
+        progress.Begin();
+        feed(CRunProgress::kStdOut, "Importing ISO File: |" + bar + "| (55/100)\r");
+        EXPECT_EQ("55% Importing ISO File - " + original, Caption(hwnd));
+        progress.End(false);
+        EXPECT_EQ(original, Caption(hwnd));
+        EXPECT_EQ((std::vector<std::string>{"state 2", "value 55", "state 0"}), calls);
+
+        // Records after the end change nothing.
+        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (60/100)\r");
+        EXPECT_EQ(original, Caption(hwnd));
+        EXPECT_EQ(3u, calls.size());
+    }
+    ::DestroyWindow(hwnd);
+}
+
+HWND s_hDialog = nullptr;
+std::string s_strAtDestroy;
+
+LRESULT CALLBACK NoteCaptionAtDestroy(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && msg->message == WM_DESTROY && msg->hwnd == s_hDialog)
+        s_strAtDestroy = Caption(msg->hwnd);
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Closing the window mid-run: the caption is the original when the window goes, and the
+// taskbar button is cleared while it still exists.
+TEST(RunProgressTest, ClosingMidRunRestoresTheCaptionBeforeTheWindowGoes) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string source = std::string(temp) + "progress-clip.mp4";
+    HANDLE file =
+        ::CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ::CloseHandle(file);
+    ::SetEnvironmentVariableA("STANDIN_MODE",
+                              "output=none;progresserr;progress=4;pause=3000;sleep=20000");
+
+    s_hDialog = nullptr;
+    s_strAtDestroy = "(not destroyed)";
+    const HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, &NoteCaptionAtDestroy, nullptr,
+                                           ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+
+    std::vector<std::string> calls;
+    std::string original, during;
+    {
+        CProbeDlg dlg;
+        dlg.inspect = [&](CProbeDlg& d) {
+            d.SetSource(source.c_str(), (source + "-NEW.mp4").c_str());
+            s_hDialog = d.m_hWnd;
+            d.Progress().SetTaskbarForTest(std::make_unique<CFakeTaskbar>(&calls));
+            original = Caption(d.m_hWnd);
+            d.PressGo();
+            PumpUntil([&] { return Caption(d.m_hWnd) != original; }, 15000);
+            during = Caption(d.m_hWnd);
+        };
+        dlg.DoModal();
+    }
+    ::UnhookWindowsHookEx(hook);
+    ::SetEnvironmentVariableA("STANDIN_MODE", nullptr);
+    ::DeleteFileA(source.c_str());
+
+    EXPECT_EQ("0% Importing ISO File - " + original, during);
+    EXPECT_EQ(original, s_strAtDestroy);
+    EXPECT_EQ((std::vector<std::string>{"state 2", "value 0", "state 0"}), calls);
 }
 
 } // namespace

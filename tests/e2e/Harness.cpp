@@ -171,17 +171,25 @@ std::string HostPathToWindows(const std::string& path) {
 }
 
 std::string WindowText(HWND hwnd) {
-    DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                               &length))
-        return std::string();
-    std::string text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                               SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied))
-        return std::string();
-    text.resize(std::min<size_t>(copied, length));
-    return text;
+    // The text may change between the two questions (a caption showing progress): a copy that
+    // fills the buffer is read again with room to spare.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        DWORD_PTR length = 0;
+        if (!::SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                                   &length))
+            return std::string();
+        std::string text(length + 64, '\0');
+        DWORD_PTR copied = 0;
+        if (!::SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(),
+                                   reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                                   kSendTimeoutMs, &copied))
+            return std::string();
+        if (copied + 1 < text.size()) {
+            text.resize(copied);
+            return text;
+        }
+    }
+    return std::string();
 }
 
 std::string ClassNameOf(HWND hwnd) {

@@ -6,8 +6,11 @@
 
 #include <tlhelp32.h>
 
+#include <functional>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 using e2e::CClipmend;
 using e2e::MessageBoxInfo;
@@ -211,6 +214,97 @@ TEST_F(RunControlTest, NoSecondRunWhileOneIsInProgress) {
     // A second run would end with a second message.
     EXPECT_FALSE(app->MessageBoxAppears(3500));
     EXPECT_EQ(0, ToolProcesses());
+}
+
+// The captions a run shows until its message, each once, in order.
+std::vector<std::string>
+CaptionsUntilMessage(CClipmend& app, MessageBoxInfo* box,
+                     const std::function<void(const std::string&)>& onNew) {
+    std::vector<std::string> captions;
+    const ULONGLONG end = ::GetTickCount64() + e2e::kTimeoutMs;
+    while (!app.MessageBoxAppears(0) && ::GetTickCount64() < end) {
+        const std::string caption = e2e::WindowText(app.Main());
+        if (captions.empty() || caption != captions.back()) {
+            captions.push_back(caption);
+            if (onNew)
+                onNew(caption);
+        }
+        ::Sleep(10);
+    }
+    EXPECT_TRUE(app.WaitForMessageBox(box, 0)) << "the run did not end";
+    return captions;
+}
+
+// Checks that the captions shown during a run read "<n>% <phase> - <original>" and that the
+// percentage rose within each phase; returns the phases in the order they showed.
+std::vector<std::string> CheckProgressCaptions(const std::vector<std::string>& captions,
+                                               const std::string& original) {
+    const std::regex progress("([0-9]+)% (.+) - " + original);
+    std::vector<std::string> phases;
+    int last = -1;
+    for (const std::string& caption : captions) {
+        std::smatch match;
+        if (caption == original || !std::regex_match(caption, match, progress)) {
+            EXPECT_EQ(original, caption);
+            continue;
+        }
+        if (phases.empty() || match[2] != phases.back()) {
+            phases.push_back(match[2]);
+            last = -1;
+        }
+        EXPECT_GT(std::stoi(match[1]), last) << caption;
+        last = std::stoi(match[1]);
+    }
+    return phases;
+}
+
+// The caption shows how far the tool is, phase by phase, and is the original again however
+// the run ends. (Closing mid-run is checked in process: a closed window has no caption to
+// read from here.)
+TEST_F(RunControlTest, CaptionShowsTheToolsProgressAndComesBackAfterTheRun) {
+    const std::string pidFile = UniqueTempPath("tool-pid");
+    StartWithClip(Mode("output=good;progresserr;progress=6;phases=2;pause=250;pidfile=" + pidFile));
+    const std::string original = e2e::WindowText(app->Main());
+    ASSERT_EQ("Velmora Clipmend - ONE Click", original);
+
+    app->ClickButton(kGo);
+    MessageBoxInfo box;
+    bool shot = false;
+    const std::vector<std::string> done =
+        CaptionsUntilMessage(*app, &box, [&](const std::string& caption) {
+            if (!shot && caption.find("ISO File Writing") != std::string::npos) {
+                shot = true;
+                EXPECT_FALSE(e2e::SaveScreenshot(app->Main(), "progress-caption").empty());
+                EXPECT_TRUE(ShowsWaiting());
+            }
+        });
+    EXPECT_EQ((std::vector<std::string>{"Importing ISO File", "ISO File Writing"}),
+              CheckProgressCaptions(done, original));
+    EXPECT_GE(done.size(), 6u) << "too few captions to see a rise";
+    EXPECT_EQ("Done! Created new file " + output, box.text);
+    EXPECT_EQ(original, e2e::WindowText(app->Main()));
+    Dismiss(box);
+
+    // Failed: the tool killed in its first phase.
+    ::DeleteFileA(pidFile.c_str());
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        return FileExists(pidFile) &&
+               e2e::WindowText(app->Main()).find("% Importing ISO File") != std::string::npos;
+    }));
+    {
+        CKernelHandle tool(
+            ::OpenProcess(PROCESS_TERMINATE, FALSE, std::stoul(e2e::ReadFileText(pidFile))));
+        ASSERT_TRUE(tool && ::TerminateProcess(tool.get(), 1));
+    }
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ("Failed! Could not create new file " + output +
+                  "\nThe BOX program ended with exit code 1.",
+              box.text);
+    EXPECT_EQ(original, e2e::WindowText(app->Main()));
+    Dismiss(box);
+    EXPECT_EQ(original, e2e::WindowText(app->Main()));
+    ::DeleteFileA(pidFile.c_str());
 }
 
 TEST_F(RunControlTest, ClosingDuringARunEndsTheToolAndRemovesItsPartialOutput) {

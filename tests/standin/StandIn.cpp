@@ -10,7 +10,9 @@
 //   output=copy|good|truncated|notmp4|none   what to write at -new (copy by default)
 //   keep              write nothing when -new exists already (and still exit 0)
 //   slowwrite         write half the output file, sleep (sleep=), then the rest
-//   progress=<n>      n progress lines ending in \r on stdout
+//   progress=<n>      n progress lines ending in \r on stdout, then a blank line
+//   phases=<k>        as many phases of them (1 or 2), pause=<ms> after each line
+//   progresserr       the progress lines go to stderr, as current builds print them
 //   errors=<n>        n error lines on stderr
 //   interleave=<n>    n error lines on each stream, written in alternating pieces of 3 bytes
 //   stdout=<bytes>, stderr=<bytes>   the test pattern, both streams at once
@@ -212,6 +214,29 @@ void StartGrandchild(const Mode& mode, const char* self) {
     }
 }
 
+// Progress lines as the multiplexer prints them, n for each phase, each phase ended by a
+// blank line.
+void PrintProgress(const Mode& mode, HANDLE h) {
+    static const char* const kPhases[] = {"Importing ISO File", "ISO File Writing"};
+    const unsigned long long n = Number(mode, "progress", 0);
+    const unsigned long long phases = n ? Number(mode, "phases", 1) : 0;
+    const DWORD pause = static_cast<DWORD>(Number(mode, "pause", 0));
+    for (unsigned long long phase = 0; phase < phases && phase < 2; ++phase) {
+        std::string line;
+        for (unsigned long long i = 0; i < n; ++i) {
+            const size_t bar = static_cast<size_t>(i * 20 / n);
+            const unsigned long long percent = i * 100 / n;
+            line = std::string(kPhases[phase]) + ": |" + std::string(bar, '=') +
+                   std::string(20 - bar, ' ') + "| (" + (percent < 10 ? "0" : "") +
+                   std::to_string(percent) + "/100)\r";
+            Print(h, line);
+            Sleep(pause);
+        }
+        Print(h, std::string(line.size() - 1, ' ') + "\r");
+        Sleep(pause);
+    }
+}
+
 // The exception code becomes the exit code, as after a crash on Windows, without the
 // debugger that Wine would start.
 LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* info) {
@@ -269,9 +294,7 @@ int main(int argc, char** argv) {
         StartGrandchild(mode, argv[0]);
 
     const bool outputOk = WriteOutput(mode, source, target);
-    for (unsigned long long i = 0, n = Number(mode, "progress", 0); i < n; ++i)
-        Print(out, "Importing ISO File: |" + std::string(static_cast<size_t>(i * 20 / n), '=') +
-                       "| (" + std::to_string(i * 100 / n) + "/100)\r");
+    PrintProgress(mode, Has(mode, "progresserr") ? err : out);
     for (unsigned long long i = 0, n = Number(mode, "errors", 0); i < n; ++i)
         Print(err, "Error: something failed (" + std::to_string(i + 1) + ")\n");
     for (unsigned long long i = 0, n = Number(mode, "interleave", 0); i < n; ++i) {

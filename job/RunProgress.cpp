@@ -1,0 +1,218 @@
+#include "job/RunProgress.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+const UINT WMTASKBARBUTTONCREATED = ::RegisterWindowMessageA("TaskbarButtonCreated");
+
+namespace {
+
+// ITaskbarList3 up to the calls used here, in its vtable order (ITaskbarList, then
+// ITaskbarList2, then its own first two). Declared here: the program targets Windows Vista,
+// and not every SDK declares the interface for that target.
+struct ITaskbarListProgress : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE HrInit() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddTab(HWND hwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteTab(HWND hwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ActivateTab(HWND hwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND hwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND hwnd, BOOL fullscreen) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProgressValue(HWND hwnd, ULONGLONG completed,
+                                                       ULONGLONG total) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProgressState(HWND hwnd, int flags) = 0;
+};
+
+const CLSID kClsidTaskbarList = {
+    0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+const IID kIidTaskbarList3 = {
+    0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
+
+template <typename F> F Lookup(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                  : nullptr;
+}
+
+class CSystemTaskbar : public CTaskbarProgress {
+public:
+    CSystemTaskbar(ITaskbarListProgress* pList, HMODULE ole32, bool bUninitialize)
+        : m_pList(pList), m_ole32(ole32), m_bUninitialize(bUninitialize) {}
+    ~CSystemTaskbar() override {
+        m_pList->Release();
+        if (m_bUninitialize) {
+            if (auto uninit = Lookup<void(WINAPI*)()>(m_ole32, "CoUninitialize"))
+                uninit();
+        }
+        ::FreeLibrary(m_ole32);
+    }
+    void SetState(HWND hwnd, State state) override { m_pList->SetProgressState(hwnd, state); }
+    void SetValue(HWND hwnd, int nPercent) override {
+        m_pList->SetProgressValue(hwnd, static_cast<ULONGLONG>(nPercent), 100);
+    }
+
+private:
+    ITaskbarListProgress* m_pList;
+    HMODULE m_ole32;
+    bool m_bUninitialize;
+};
+
+std::wstring Widen(const char* psz) {
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, psz, -1, nullptr, 0);
+    if (n <= 1)
+        return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(n));
+    ::MultiByteToWideChar(CP_ACP, 0, psz, -1, buffer.data(), n);
+    return std::wstring(buffer.data(), static_cast<size_t>(n - 1));
+}
+
+} // namespace
+
+std::unique_ptr<CTaskbarProgress> CTaskbarProgress::Create() {
+    // Looked up at run time: nothing is lost where COM or the interface is missing.
+    HMODULE ole32 = ::LoadLibraryA("ole32.dll");
+    const auto init = Lookup<HRESULT(WINAPI*)(void*, DWORD)>(ole32, "CoInitializeEx");
+    const auto create = Lookup<HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**)>(
+        ole32, "CoCreateInstance");
+    const auto uninit = Lookup<void(WINAPI*)()>(ole32, "CoUninitialize");
+    if (!init || !create || !uninit) {
+        if (ole32)
+            ::FreeLibrary(ole32);
+        return nullptr;
+    }
+    const HRESULT hrInit = init(nullptr, COINIT_APARTMENTTHREADED);
+    const bool bUninitialize = SUCCEEDED(hrInit);
+    void* pObject = nullptr;
+    auto* pList = SUCCEEDED(create(kClsidTaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                   kIidTaskbarList3, &pObject))
+                      ? static_cast<ITaskbarListProgress*>(pObject)
+                      : nullptr;
+    if (pList && FAILED(pList->HrInit())) {
+        pList->Release();
+        pList = nullptr;
+    }
+    if (!pList) {
+        if (bUninitialize)
+            uninit();
+        ::FreeLibrary(ole32);
+        return nullptr;
+    }
+    return std::unique_ptr<CTaskbarProgress>(new CSystemTaskbar(pList, ole32, bUninitialize));
+}
+
+CRunProgress::~CRunProgress() {
+    End(false);
+    StopErrorFlash();
+}
+
+void CRunProgress::Attach(HWND hwnd) {
+    m_hWnd = hwnd;
+    // The program runs elevated: the taskbar's message would not get through otherwise. The
+    // call exists from Windows 7 on, as the taskbar progress does.
+    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const auto change =
+        Lookup<ChangeFilterEx>(::GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+    const DWORD kMsgFltAllow = 1;
+    if (change && WMTASKBARBUTTONCREATED)
+        change(hwnd, WMTASKBARBUTTONCREATED, kMsgFltAllow, nullptr);
+}
+
+void CRunProgress::OnTaskbarButtonCreated() {
+    if (m_bTaskbarForTest)
+        return;
+    m_pTaskbar.reset();
+    m_pTaskbar = CTaskbarProgress::Create();
+}
+
+void CRunProgress::SetTaskbarForTest(std::unique_ptr<CTaskbarProgress> pTaskbar) {
+    m_pTaskbar = std::move(pTaskbar);
+    m_bTaskbarForTest = true;
+}
+
+void CRunProgress::Begin() {
+    StopErrorFlash();
+    for (CProgressParser& parser : m_parsers)
+        parser.Reset();
+    if (m_bRunning || !m_hWnd || !::IsWindow(m_hWnd))
+        return;
+    const int nLength = ::GetWindowTextLengthW(m_hWnd);
+    std::vector<wchar_t> buffer(static_cast<size_t>(nLength) + 2);
+    const int nCopied = ::GetWindowTextW(m_hWnd, buffer.data(), static_cast<int>(buffer.size()));
+    m_strCaption.assign(buffer.data(), static_cast<size_t>(nCopied > 0 ? nCopied : 0));
+    m_bRunning = true;
+    m_bCaptionChanged = false;
+}
+
+void CRunProgress::OnOutput(Stream stream, const char* pText, size_t nLength) {
+    if (!m_bRunning || stream < kStdOut || stream > kStdErr)
+        return;
+    CProgressParser& parser = m_parsers[stream];
+    if (parser.Feed(pText, nLength))
+        Show(parser);
+}
+
+void CRunProgress::Show(const CProgressParser& parser) {
+    if (!::IsWindow(m_hWnd))
+        return;
+    if (parser.IsActive()) {
+        const CString prefix = ProgressCaptionPrefix(parser.GetPercent(), parser.GetPhase());
+        SetCaption(Widen(prefix) + m_strCaption);
+        if (m_pTaskbar) {
+            if (!m_bProgressShown)
+                m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNormal);
+            m_pTaskbar->SetValue(m_hWnd, parser.GetPercent());
+        }
+        m_bProgressShown = true;
+    } else {
+        SetCaption(m_strCaption);
+        if (m_pTaskbar && m_bProgressShown)
+            m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
+        m_bProgressShown = false;
+    }
+}
+
+void CRunProgress::SetCaption(const std::wstring& strCaption) {
+    ::SetWindowTextW(m_hWnd, strCaption.c_str());
+    m_bCaptionChanged = true;
+}
+
+void CRunProgress::End(bool bFailed) {
+    if (!m_bRunning)
+        return;
+    m_bRunning = false;
+    m_bProgressShown = false;
+    for (CProgressParser& parser : m_parsers)
+        parser.Reset();
+    if (!::IsWindow(m_hWnd))
+        return;
+    if (m_bCaptionChanged)
+        ::SetWindowTextW(m_hWnd, m_strCaption.c_str());
+    m_bCaptionChanged = false;
+    if (!m_pTaskbar)
+        return;
+    if (bFailed && ::SetTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this), kErrorFlashMs,
+                              &CRunProgress::ClearError)) {
+        // Full, so that the error state shows whatever the run had reached.
+        m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kError);
+        m_pTaskbar->SetValue(m_hWnd, 100);
+        m_bErrorShown = true;
+        return;
+    }
+    m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
+}
+
+void CRunProgress::StopErrorFlash() {
+    if (!m_bErrorShown)
+        return;
+    m_bErrorShown = false;
+    if (!::IsWindow(m_hWnd))
+        return;
+    ::KillTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this));
+    if (m_pTaskbar)
+        m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
+}
+
+VOID CALLBACK CRunProgress::ClearError(HWND, UINT, UINT_PTR idEvent, DWORD) {
+    // The timer's id is the object: it lives as long as the window or the object, whichever
+    // ends first (StopErrorFlash kills it).
+    reinterpret_cast<CRunProgress*>(idEvent)->StopErrorFlash();
+}
