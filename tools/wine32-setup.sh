@@ -127,7 +127,7 @@ deb_of() {
 
 # Downloads only what the cache does not hold yet.
 fetch() {
-    local name=$1 list=() p file
+    local name=$1 list=() p
     shift
     for p in "$@"; do
         deb_of "$p" >/dev/null || list+=("$p")
