@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Clipmend and starts it under Wine, with the stand-in tool as tool\MP4Box.exe beside
 # it (the real multiplexer cannot be installed here).
-#   tools/run.sh [--headless] [screenshot.png]
+#   tools/run.sh [--win32] [--headless] [screenshot.png]
+# By default it runs the 64-bit twin; --win32 runs the 32-bit release, the exe users get,
+# under the 32-bit Wine of tools/wine32-setup.sh (set up the first time, about a minute).
 # On the user's display ($DISPLAY) it runs until its window is closed. Without a display, or
 # with --headless, it runs under an Xvfb of its own, saves a screenshot once the window is
 # up (default: <build>/clipmend-screenshot.png), and stops.
@@ -12,25 +14,44 @@ root=${CLIPMEND_BUILD_ROOT:-$repo/build}
 export CLIPMEND_BUILD_ROOT=$root
 
 headless=
-if [[ ${1:-} == --headless ]]; then
-    headless=1
+win32=
+while [[ ${1:-} == --* ]]; do
+    case $1 in
+    --headless) headless=1 ;;
+    --win32) win32=1 ;;
+    *)
+        echo "usage: run.sh [--win32] [--headless] [screenshot.png]" >&2
+        exit 2
+        ;;
+    esac
     shift
-fi
+done
 [[ -n ${DISPLAY:-} ]] || headless=1
 shot=$(realpath -m "${1:-$root/clipmend-screenshot.png}")
 
 # xwininfo (x11-utils) tells when the window is up.
 "$repo/tools/setup.sh" x11-utils
-"$repo/tools/build.sh" win64 Clipmend standin
+if [[ -n $win32 ]]; then
+    build=win32
+    run=$root/run32
+    "$repo/tools/wine32-setup.sh" >/dev/null
+    # The 32-bit loader, where 32-bit programs can start.
+    wine=("$repo/tools/wine-run32")
+    in_wine32=("$repo/tools/wine32-env")
+else
+    build=win64
+    run=$root/run
+    wine=(wine)
+    in_wine32=()
+fi
+"$repo/tools/build.sh" "$build" Clipmend standin
 
-# The 64-bit build is the one that runs here; the 32-bit release cannot (no 32-bit support).
-exe=$(find "$root/win64" -name Clipmend.exe -path '*/app/*' -type f | head -n 1)
-standin=$(find "$root/win64" -name standin.exe -type f | head -n 1)
+exe=$(find "$root/$build" -name Clipmend.exe -path '*/app/*' -type f | head -n 1)
+standin=$(find "$root/$build" -name standin.exe -type f | head -n 1)
 [[ -n $exe && -n $standin ]] || {
     echo "run.sh: Clipmend.exe or standin.exe was not built" >&2
     exit 1
 }
-run=$root/run
 mkdir -p "$run/tool"
 cp "$exe" "$run/Clipmend.exe"
 cp "$standin" "$run/tool/MP4Box.exe"
@@ -40,9 +61,9 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
 if [[ -z $headless ]]; then
-    "$repo/tools/wine-prefix.sh"
+    "${in_wine32[@]}" "$repo/tools/wine-prefix.sh"
     cd "$run"
-    exec wine ./Clipmend.exe
+    exec "${wine[@]}" ./Clipmend.exe
 fi
 
 xvfb_pid=
@@ -89,8 +110,8 @@ if [[ $DISPLAY == : ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
     exit 1
 fi
 
-"$repo/tools/wine-prefix.sh"
-(cd "$run" && exec wine ./Clipmend.exe) &
+"${in_wine32[@]}" "$repo/tools/wine-prefix.sh"
+(cd "$run" && exec "${wine[@]}" ./Clipmend.exe) &
 app_pid=$!
 
 caption="Velmora Clipmend - ONE Click"

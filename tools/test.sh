@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the native, 64-bit and 32-bit builds,
-# runs the native and the Wine tests, checks the 32-bit release executable, and closes
-# with "N passed, N failed". Exits non-zero when anything failed.
+# provides a 32-bit Wine (tools/wine32-setup.sh), runs the native tests, the Wine tests of the
+# 64-bit build and those of the 32-bit release (named win32.*), checks the release executable,
+# and closes with "N passed, N failed". Exits non-zero when anything failed.
 #   CLIPMEND_BUILD_ROOT  build root (default <repo>/build)
 #   CLIPMEND_DISPLAY     display number for the Xvfb (default: a free one Xvfb picks)
 set -uo pipefail
@@ -127,9 +128,20 @@ else
     echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
 fi
 
+# The 32-bit Wine (downloaded the first time) and then the prefix, with its 32-bit half when
+# that Wine is there. Its last log line says which kind it is, or nothing when it failed.
 wine_started=1
+wine32_log=$logs/wine32-setup.log
+: >"$wine32_log"
 if [[ -n ${DISPLAY:-} ]]; then
-    setsid "$repo/tools/wine-prefix.sh" >"$logs/wineprefix.log" 2>&1 &
+    # shellcheck disable=SC2016
+    setsid bash -c '
+        if "$1/tools/wine32-setup.sh" >"$2" 2>&1; then
+            exec "$1/tools/wine32-env" "$1/tools/wine-prefix.sh"
+        fi
+        echo "no 32-bit Wine: the prefix gets its 64-bit half only"
+        exec "$1/tools/wine-prefix.sh"' wine-prefix "$repo" "$wine32_log" \
+        >"$logs/wineprefix.log" 2>&1 &
     wineboot_pid=$!
 else
     echo "no display for Wine" >"$logs/wineprefix.log"
@@ -147,10 +159,11 @@ for b in native win64 win32; do
 done
 
 # Runs one build's CTest suite, shows its outline (and its tail when it failed), adds its counts.
-#   run_ctest BUILD TAIL_LINES
+#   run_ctest BUILD TAIL_LINES [WRAPPER...]
 run_ctest() {
     local log=$logs/ctest-$1.log rc
-    run_step "$log" ctest --test-dir "$root/$1" --output-on-failure --timeout 300 -j "$(nproc)"
+    run_step "$log" "${@:3}" ctest --test-dir "$root/$1" --output-on-failure --timeout 300 \
+        -j "$(nproc)"
     rc=$?
     grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$log"
     ((rc == 0)) || tail -n "$2" "$log"
@@ -174,6 +187,22 @@ wineboot_pid=
 if is_built win64; then
     say "Wine tests"
     run_ctest win64 100
+fi
+
+say "32-bit Wine"
+wine32=$(tail -n 1 "$wine32_log")
+if [[ $wine32 == native || $wine32 == qemu ]]; then
+    grep -F 'wine32-setup:' "$wine32_log"
+    echo "32-bit Wine: $wine32"
+else
+    cat "$wine32_log"
+    step_failed "32-bit Wine set-up (log: $wine32_log)"
+    wine32=
+fi
+
+if is_built win32 && [[ -n $wine32 ]]; then
+    say "Wine tests of the 32-bit release"
+    run_ctest win32 100 "$repo/tools/wine32-env"
 fi
 
 say "32-bit release executable"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix in $WINEPREFIX ready for Clipmend's tests and runs: created once
+# Makes the Wine prefix in $WINEPREFIX ready for Clipmend's tests and runs (run it inside
+# tools/wine32-env for the 32-bit ones too): created once
 # with wineboot; windows left unmanaged (without a window manager, Wine otherwise waits
 # about 2 s whenever a managed window is hidden); no crash dialog, which would keep a
 # crashed test program alive until someone dismissed it.
@@ -8,9 +9,24 @@ set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install prompts: nothing here needs them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Inside tools/wine32-env the prefix also gets its 32-bit half. Wine 8 does not find the i386
+# zlib1.dll among its builtins in a 32-bit process: the real ones go into the system folders
+# before wineboot fills them.
+wow64=$WINEPREFIX/.clipmend-wow64
+if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"
+    cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/"
+    cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+fi
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i
+elif [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
+    # Made before the 32-bit Wine was there: let wineboot add the 32-bit half.
+    wineboot -u
+fi
+if [[ -n ${WINE32_LOADER:-} ]]; then
+    : >"$wow64"
 fi
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
