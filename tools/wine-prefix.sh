@@ -13,6 +13,12 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # zlib1.dll among its builtins in a 32-bit process: the real ones go into the system folders
 # before wineboot fills them.
 wow64=$WINEPREFIX/.clipmend-wow64
+if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 && -e $WINEPREFIX ]]; then
+    # Made before the 32-bit Wine was there: "wineboot -u" cannot add the 32-bit half (the
+    # 32-bit loader then finds no kernel32), so the test prefix is made anew.
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+fi
 if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
     mkdir -p "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"
     cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/"
@@ -21,9 +27,6 @@ fi
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i
-elif [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
-    # Made before the 32-bit Wine was there: let wineboot add the 32-bit half.
-    wineboot -u
 fi
 if [[ -n ${WINE32_LOADER:-} ]]; then
     : >"$wow64"
