@@ -134,7 +134,7 @@ void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
         break;
     case COPYDATA_OUTPUT: {
         // Only our runner's records say which stream they carry.
-        const int stream = m_runner.GetOutputStream();
+        const int stream = m_runner.TakeOutputStream();
         if (stream == 0 || !pRecord->lpData || pRecord->cbData == 0)
             break;
         const auto* text = static_cast<const char*>(pRecord->lpData);

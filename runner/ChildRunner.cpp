@@ -73,9 +73,36 @@ struct CChildRunner::CRun {
     std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
     std::atomic<int> m_nSending{0};
     std::atomic<int> m_nReaders{2}; // readers that have not left their loop
-    // The readers take turns to send, so the owner can ask which stream a record came from.
-    SRWLOCK m_outputLock = SRWLOCK_INIT;
-    std::atomic<int> m_nOutputStream{0};
+    // The readers take turns to send output, so the owner can ask which stream a record came
+    // from. A turn ends as soon as the owner has asked (the other reader's record can then
+    // queue up behind the one being handled), or when the send is over.
+    // A lock and a condition rather than an event: they stay in user mode, and a flood pays
+    // for them on every record.
+    SRWLOCK m_turnLock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_turnFree = CONDITION_VARIABLE_INIT;
+    int m_nOutputStream = 0; // the stream that has the turn and was not asked yet; 0: free
+
+    void TakeTurn(int stream) {
+        ::AcquireSRWLockExclusive(&m_turnLock);
+        while (m_nOutputStream != 0)
+            ::SleepConditionVariableSRW(&m_turnFree, &m_turnLock, INFINITE, 0);
+        m_nOutputStream = stream;
+        ::ReleaseSRWLockExclusive(&m_turnLock);
+    }
+    // Ends the turn of stream (0: of whichever stream has it) if it still has it; returns the
+    // stream whose turn ended, or 0.
+    int EndTurn(int stream) {
+        ::AcquireSRWLockExclusive(&m_turnLock);
+        const int ended = m_nOutputStream != 0 && (stream == 0 || m_nOutputStream == stream)
+                              ? m_nOutputStream
+                              : 0;
+        if (ended != 0)
+            m_nOutputStream = 0;
+        ::ReleaseSRWLockExclusive(&m_turnLock);
+        if (ended != 0)
+            ::WakeConditionVariable(&m_turnFree);
+        return ended;
+    }
 
     void CountEnd() {
         if (m_bCounted.exchange(false))
@@ -254,8 +281,8 @@ bool CChildRunner::GetExitCode(DWORD* pdwExitCode) const {
     return true;
 }
 
-int CChildRunner::GetOutputStream() const {
-    return m_pRun ? m_pRun->m_nOutputStream.load() : 0;
+int CChildRunner::TakeOutputStream() {
+    return m_pRun ? m_pRun->EndTurn(0) : 0;
 }
 
 bool CChildRunner::ReleaseRun(bool bQuiet) {
@@ -356,11 +383,11 @@ DWORD CChildRunner::ReadLoop(CRun& run, bool bStdErr) {
                 else
                     run.m_pRunner->OnChildStdOutWrite(buffer);
             }
-            ::AcquireSRWLockExclusive(&run.m_outputLock);
-            run.m_nOutputStream = bStdErr ? kStdErr : kStdOut;
+            const int stream = bStdErr ? kStdErr : kStdOut;
+            run.TakeTurn(stream);
             SendRecord(run, COPYDATA_OUTPUT, buffer);
-            run.m_nOutputStream = 0;
-            ::ReleaseSRWLockExclusive(&run.m_outputLock);
+            // Not asked (no owner, or one that ignored the record): the turn ends here.
+            run.EndTurn(stream);
             ++run.m_nChunks;
         }
         --run.m_nDelivering;

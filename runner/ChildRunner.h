@@ -48,10 +48,11 @@ public:
     // Which of the child's streams the output record being handled came from: kStdOut or
     // kStdErr while the owner handles one of the current run's records 3, 0 otherwise (a
     // record from anyone else). Records of both streams share one code, and a line cut at a
-    // chunk's end must not be continued by the other stream's text.
+    // chunk's end must not be continued by the other stream's text. Call it once per record,
+    // on the thread that calls Open: it also lets the other stream's next record go out.
     static constexpr int kStdOut = 1;
     static constexpr int kStdErr = 2;
-    int GetOutputStream() const;
+    int TakeOutputStream();
 
     // True while any runner of the process has a started child that has not ended.
     static bool IsAnyChildRunning() { return s_bRunning.load() > 0; }
