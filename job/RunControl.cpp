@@ -113,6 +113,7 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     } catch (...) {
         m_runner.Terminate();
         m_state = State::Idle;
+        m_progress.End(false);
         m_view.ShowRunning(false);
         throw;
     }
