@@ -112,6 +112,19 @@ HWND AfxGetSafeOwner(CWnd* pParent) {
     return ::GetLastActivePopup(owner);
 }
 
+void AfxAllowMessageFromLowerIntegrity(HWND hWnd, UINT message) {
+    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    static const ChangeFilterEx change = [] {
+        HMODULE user32 = ::GetModuleHandleA("user32.dll");
+        return user32 ? reinterpret_cast<ChangeFilterEx>(reinterpret_cast<void*>(
+                            ::GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
+                      : nullptr;
+    }();
+    const DWORD kMsgFltAllow = 1;
+    if (change && message != 0)
+        change(hWnd, message, kMsgFltAllow, nullptr);
+}
+
 CString AfxFormatSystemMessage(DWORD dwError) {
     char* pszText = nullptr;
     const DWORD length = ::FormatMessageA(

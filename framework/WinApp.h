@@ -51,6 +51,11 @@ CString AfxGetModuleFileName(HMODULE hModule = nullptr);
 // "System error N." when the system has none.
 CString AfxFormatSystemMessage(DWORD dwError);
 
+// Lets the message through to hWnd from processes of a lower integrity level (Explorer, the
+// taskbar), which an elevated program otherwise never hears from. The call exists from
+// Windows 7 on and is looked up at run time; older systems filter nothing of this kind.
+void AfxAllowMessageFromLowerIntegrity(HWND hWnd, UINT message);
+
 // The window a modal window of the application is to be owned by: the given parent's (or else
 // the main window's) top-level window, or the popup the user last worked in over it. Null
 // when there is none yet.

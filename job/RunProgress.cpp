@@ -1,5 +1,7 @@
 #include "job/RunProgress.h"
 
+#include "framework/WinApp.h"
+
 #include <objbase.h>
 
 #include <vector>
@@ -106,14 +108,8 @@ CRunProgress::~CRunProgress() {
 
 void CRunProgress::Attach(HWND hwnd) {
     m_hWnd = hwnd;
-    // The program runs elevated: the taskbar's message would not get through otherwise. The
-    // call exists from Windows 7 on, as the taskbar progress does.
-    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    const auto change =
-        Lookup<ChangeFilterEx>(::GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
-    const DWORD kMsgFltAllow = 1;
-    if (change && WMTASKBARBUTTONCREATED)
-        change(hwnd, WMTASKBARBUTTONCREATED, kMsgFltAllow, nullptr);
+    // The program runs elevated: the taskbar's message would not get through otherwise.
+    AfxAllowMessageFromLowerIntegrity(hwnd, WMTASKBARBUTTONCREATED);
 }
 
 void CRunProgress::OnTaskbarButtonCreated() {

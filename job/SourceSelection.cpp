@@ -71,19 +71,11 @@ void CRemuxDlg::SelectSource(const CString& path) {
 void CRemuxDlg::AcceptDroppedFiles() {
     DragAcceptFiles(m_hWnd, TRUE);
     // The program runs elevated: without this, Windows keeps a drop from a non-elevated
-    // Explorer away from the window. The call exists from Windows 7 on.
-    using ChangeFilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    HMODULE user32 = ::GetModuleHandleA("user32.dll");
-    const auto change = user32 ? reinterpret_cast<ChangeFilterEx>(reinterpret_cast<void*>(
-                                     ::GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
-                               : nullptr;
-    if (!change)
-        return;
+    // Explorer away from the window.
     const UINT kCopyGlobalData = 0x0049;
-    const DWORD kMsgFltAllow = 1;
     for (UINT message :
          {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
-        change(m_hWnd, message, kMsgFltAllow, nullptr);
+        AfxAllowMessageFromLowerIntegrity(m_hWnd, message);
 }
 
 CString CRemuxDlg::BuildCommandLine() const {
