@@ -136,12 +136,12 @@ std::string ReadWholeFile(const std::string& path) {
     return text;
 }
 
-DWORD WaitForPidFile(const std::string& path, DWORD timeoutMs) {
+DWORD WaitForPidFile(const std::string& path, DWORD timeoutMs, HANDLE writer) {
     DWORD pid = 0;
     PumpUntil(
         [&] {
             pid = static_cast<DWORD>(std::strtoul(ReadWholeFile(path).c_str(), nullptr, 10));
-            return pid != 0;
+            return pid != 0 || (writer && ::WaitForSingleObject(writer, 0) == WAIT_OBJECT_0);
         },
         timeoutMs);
     return pid;

@@ -58,8 +58,9 @@ std::string ToolPath();                           // tool\MP4Box.exe beside the 
 std::string ToolCommand(const std::string& mode); // as the program forms it, plus --mode
 std::string TempPath(const char* name);           // a fresh path in the temp folder
 std::string ReadWholeFile(const std::string& path);
-// The process id a stand-in wrote to path, once it is there; 0 on time-out.
-DWORD WaitForPidFile(const std::string& path, DWORD timeoutMs);
+// The process id a stand-in wrote to path, once it is there; 0 on time-out, or once writer
+// (when given: the process that was to start the stand-in) has ended.
+DWORD WaitForPidFile(const std::string& path, DWORD timeoutMs, HANDLE writer = nullptr);
 
 int ThreadCount();
 int HandleCount();
