@@ -170,6 +170,22 @@ run_ctest() {
     count_ctest "$log" "$rc" "$1"
 }
 
+# Wine's server and the system programs it starts keep the standard error of the program that
+# started them, and CTest waits for every writer of a test's output: started here for the
+# whole suite, they write to a log instead, and no test waits for them or shares their fate.
+# A server still running (the prefix set-up's) is let to end on its own, which saves the
+# registry.
+#   wine_session_start [WRAPPER...]; ...; wine_session_end
+wine_session_start() {
+    timeout 60 wineserver -w || wineserver -k 2>/dev/null
+    "$@" timeout 120 bash -c 'wineserver -p && wine wineboot' </dev/null \
+        >>"$logs/wine-session.log" 2>&1 || echo "Wine session not started (log: $logs/wine-session.log)"
+}
+wine_session_end() {
+    wineserver -k 2>/dev/null
+    timeout 30 wineserver -w
+}
+
 is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
 
 if is_built native; then
@@ -186,7 +202,9 @@ wineboot_pid=
 
 if is_built win64; then
     say "Wine tests"
+    wine_session_start
     run_ctest win64 100
+    wine_session_end
 fi
 
 say "32-bit Wine"
@@ -202,7 +220,9 @@ fi
 
 if is_built win32 && [[ -n $wine32 ]]; then
     say "Wine tests of the 32-bit release"
+    wine_session_start "$repo/tools/wine32-env"
     run_ctest win32 100 "$repo/tools/wine32-env"
+    wine_session_end
 fi
 
 say "32-bit release executable"
