@@ -174,12 +174,13 @@ run_ctest() {
 # started them, and CTest waits for every writer of a test's output: started here for the
 # whole suite, they write to a log instead, and no test waits for them or shares their fate.
 # A server still running (the prefix set-up's) is let to end on its own, which saves the
-# registry.
-#   wine_session_start [WRAPPER...]; ...; wine_session_end
+# registry. The session starts outside tools/wine32-env even for the 32-bit tests: a server
+# inside one of its namespaces cannot write the memory of programs in another.
+#   wine_session_start; ...; wine_session_end
 wine_session_start() {
     timeout 60 wineserver -w || wineserver -k 2>/dev/null
-    "$@" timeout 120 bash -c 'wineserver -p && wine wineboot' </dev/null \
-        >>"$logs/wine-session.log" 2>&1 || echo "Wine session not started (log: $logs/wine-session.log)"
+    timeout 120 bash -c 'wineserver -p && wine wineboot' </dev/null >>"$logs/wine-session.log" \
+        2>&1 || echo "Wine session not started (log: $logs/wine-session.log)"
 }
 wine_session_end() {
     wineserver -k 2>/dev/null
@@ -220,7 +221,7 @@ fi
 
 if is_built win32 && [[ -n $wine32 ]]; then
     say "Wine tests of the 32-bit release"
-    wine_session_start "$repo/tools/wine32-env"
+    wine_session_start
     run_ctest win32 100 "$repo/tools/wine32-env"
     wine_session_end
 fi
