@@ -5,6 +5,7 @@
 #include "job/RunControl.h"
 #include "job/JobNaming.h"
 #include "res/resource.h"
+#include "tests/runner/RunnerTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -100,20 +101,6 @@ std::string Caption(HWND hwnd) {
     char text[512] = "";
     ::GetWindowTextA(hwnd, text, sizeof(text));
     return text;
-}
-
-// Handles messages until cond holds or timeoutMs is over.
-bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    while (!cond()) {
-        if (::GetTickCount() - start > timeoutMs)
-            return false;
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageA(&msg);
-        ::Sleep(5);
-    }
-    return true;
 }
 
 TEST(RunProgressTest, CaptionAndTaskbarFollowTheRunAndAreClearedAtItsEnd) {
