@@ -170,21 +170,12 @@ run_ctest() {
     count_ctest "$log" "$rc" "$1"
 }
 
-# Wine's server and the system programs it starts keep the standard error of the program that
-# started them, and CTest waits for every writer of a test's output: started here for the
-# whole suite, they write to a log instead, and no test waits for them or shares their fate.
-# A server still running (the prefix set-up's) is let to end on its own, which saves the
-# registry. The session starts outside tools/wine32-env even for the 32-bit tests: a server
-# inside one of its namespaces cannot write the memory of programs in another.
-#   wine_session_start; ...; wine_session_end
-wine_session_start() {
+# Each Wine suite waits until the server of what ran before (the prefix set-up's, the 64-bit
+# suite's) has ended on its own: that saves the registry, and the suite's first program then
+# starts a server where its programs run (one started in another tools/wine32-env namespace
+# could not write their memory).
+wine_idle() {
     timeout 60 wineserver -w || wineserver -k 2>/dev/null
-    timeout 120 bash -c 'wineserver -p && wine wineboot' </dev/null >>"$logs/wine-session.log" \
-        2>&1 || echo "Wine session not started (log: $logs/wine-session.log)"
-}
-wine_session_end() {
-    wineserver -k 2>/dev/null
-    timeout 30 wineserver -w
 }
 
 is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
@@ -203,9 +194,8 @@ wineboot_pid=
 
 if is_built win64; then
     say "Wine tests"
-    wine_session_start
+    wine_idle
     run_ctest win64 100
-    wine_session_end
 fi
 
 say "32-bit Wine"
@@ -221,9 +211,8 @@ fi
 
 if is_built win32 && [[ -n $wine32 ]]; then
     say "Wine tests of the 32-bit release"
-    wine_session_start
+    wine_idle
     run_ctest win32 100 "$repo/tools/wine32-env"
-    wine_session_end
 fi
 
 say "32-bit release executable"
