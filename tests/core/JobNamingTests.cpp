@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -18,23 +19,14 @@ Job JobFor(const CString& source) {
     return {JobOutputPath(source, AfxFileTitleOf(source)), JobNameTag(source)};
 }
 
-} // namespace
+struct NamingCase {
+    const char* source;
+    const char* output;
+    const char* nameTag;
+};
 
-TEST(JobNamingTest, OutputAndNameTagOfTheDocumentedExamples) {
-    struct Case {
-        const char* source;
-        const char* output;
-        const char* nameTag;
-    } cases[] = {
-        {"C:\\v\\clip.mp4", "C:\\v\\clip-NEW.mp4", "clip"},
-        {"C:\\v\\Clip.MP4", "C:\\v\\Clip-NEW.mp4", "Clip"},
-        {"C:\\my.videos\\clip", "C:\\my.videos\\clip-NEW.mp4", ""},
-        {"C:\\v\\movie.mpeg4", "C:\\v\\movie-NEW.mp4", "movie.m"},
-        {"C:\\v\\a.mp4", "C:\\v\\a-NEW.mp4", "a"},
-        {"C:\\v\\.mp4", "C:\\v\\-NEW.mp4", ""},
-        {"C:\\v\\abcd", "C:\\v\\abcd-NEW.mp4", ""},
-    };
-    for (const Case& c : cases) {
+void ExpectNaming(std::initializer_list<NamingCase> cases) {
+    for (const NamingCase& c : cases) {
         SCOPED_TRACE(c.source);
         const Job job = JobFor(c.source);
         EXPECT_EQ(job.output, c.output);
@@ -42,15 +34,25 @@ TEST(JobNamingTest, OutputAndNameTagOfTheDocumentedExamples) {
     }
 }
 
+} // namespace
+
+TEST(JobNamingTest, OutputAndNameTagOfTheDocumentedExamples) {
+    ExpectNaming({
+        {"C:\\v\\clip.mp4", "C:\\v\\clip-NEW.mp4", "clip"},
+        {"C:\\v\\Clip.MP4", "C:\\v\\Clip-NEW.mp4", "Clip"},
+        {"C:\\my.videos\\clip", "C:\\my.videos\\clip-NEW.mp4", ""},
+        {"C:\\v\\movie.mpeg4", "C:\\v\\movie-NEW.mp4", "movie.m"},
+        {"C:\\v\\a.mp4", "C:\\v\\a-NEW.mp4", "a"},
+        {"C:\\v\\.mp4", "C:\\v\\-NEW.mp4", ""},
+        {"C:\\v\\abcd", "C:\\v\\abcd-NEW.mp4", ""},
+    });
+}
+
 TEST(JobNamingTest, NameTagDropsFourCharactersNeverPartOfOne) {
     const auto utf8 = CCodePageScope::Utf8();
     // Cyrillic (two bytes a letter), Chinese (three), an emoji outside the BMP (four), in a
     // folder named in two scripts; with ".mp4" and with four or five letters of no extension.
-    struct Case {
-        const char* source;
-        const char* output;
-        const char* nameTag;
-    } cases[] = {
+    ExpectNaming({
         {"C:\\Отпуск 旅行\\видео.mp4", "C:\\Отпуск 旅行\\видео-NEW.mp4", "видео"},
         {"C:\\Отпуск 旅行\\旅行.mp4", "C:\\Отпуск 旅行\\旅行-NEW.mp4", "旅行"},
         {"C:\\Отпуск 旅行\\beach 🌊.mp4", "C:\\Отпуск 旅行\\beach 🌊-NEW.mp4", "beach 🌊"},
@@ -58,13 +60,7 @@ TEST(JobNamingTest, NameTagDropsFourCharactersNeverPartOfOne) {
         {"C:\\v.1\\旅行旅行旅", "C:\\v.1\\旅行旅行旅-NEW.mp4", "旅"},
         {"C:\\v.1\\🌊a🌊🌊🌊", "C:\\v.1\\🌊a🌊🌊🌊-NEW.mp4", "🌊"},
         {"C:\\v.1\\🌊🌊🌊🌊", "C:\\v.1\\🌊🌊🌊🌊-NEW.mp4", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.source);
-        const Job job = JobFor(c.source);
-        EXPECT_EQ(job.output, c.output);
-        EXPECT_EQ(job.nameTag, c.nameTag);
-    }
+    });
 
     // The double-byte rule where the code page is a double-byte one: five Shift-JIS
     // characters whose trail bytes look like backslashes keep one whole character.
