@@ -97,7 +97,7 @@ LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
 }
 
 LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
-    m_run.OnRecord(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    m_run.OnCopyData(lParam);
     return 0;
 }
 

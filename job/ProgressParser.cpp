@@ -8,10 +8,6 @@ namespace {
 const size_t kBarWidth = 20;
 const size_t kMaxPhaseBytes = 40; // of the phase in the caption, before "..."
 
-bool IsBlank(const std::string& strLine) {
-    return !strLine.empty() && strLine.find_first_not_of(' ') == std::string::npos;
-}
-
 // "<phase>: |<bar>| (NN/100)", read from its end so that the phase may hold anything.
 bool ParseProgressLine(const std::string& strLine, std::string* pPhase, int* pPercent) {
     static const char kEnd[] = "/100)";
@@ -49,68 +45,47 @@ bool ParseProgressLine(const std::string& strLine, std::string* pPhase, int* pPe
 
 } // namespace
 
-void CProgressParser::Reset() {
-    m_strLine.clear();
-    m_bLineTooLong = false;
+void CProgressParser::Reset(int nExpectedPhases) {
+    m_nExpected = nExpectedPhases > 0 ? nExpectedPhases : 2;
+    m_nDone = 0;
+    m_nPhasePercent = -1;
+    m_nShown = -1;
     m_strPhase.clear();
-    m_nPercent = -1;
 }
 
-bool CProgressParser::Feed(const char* pData, size_t nLength) {
-    // What showed before, taken when the first line of the record ends.
-    bool bLineEnded = false;
-    const int nPercentBefore = m_nPercent;
-    std::string strPhaseBefore;
-    const char* p = pData;
-    const char* const pEnd = pData + nLength;
-    while (p < pEnd) {
-        const char* pStop = std::find_if(p, pEnd, [](char ch) { return ch == '\r' || ch == '\n'; });
-        const size_t nRoom = kMaxLine - std::min(kMaxLine, m_strLine.size());
-        const size_t nPart = static_cast<size_t>(pStop - p);
-        m_strLine.append(p, std::min(nPart, nRoom));
-        if (nPart > nRoom)
-            m_bLineTooLong = true;
-        if (pStop == pEnd)
-            break;
-        if (!bLineEnded) {
-            bLineEnded = true;
-            strPhaseBefore = m_strPhase;
-        }
-        EndLine();
-        p = pStop + 1;
-    }
-    return bLineEnded && (m_nPercent != nPercentBefore || m_strPhase != strPhaseBefore);
+void CProgressParser::EndPhase() {
+    m_nPhasePercent = -1;
+    ++m_nDone;
+    if (m_nDone >= m_nExpected)
+        m_nExpected = m_nDone + 1;
 }
 
-void CProgressParser::EndLine() {
+bool CProgressParser::OnLine(const std::string& strLine, bool bBlank) {
+    const int nShownBefore = m_nShown;
+    const std::string strPhaseBefore = m_strPhase;
     std::string strPhase;
     int nPercent = -1;
-    if (m_bLineTooLong) {
-        // Not progress; the state stays as it was.
-    } else if (IsBlank(m_strLine)) {
+    if (bBlank) {
         // The tool blanks the line at the end of a phase.
-        m_strPhase.clear();
-        m_nPercent = -1;
-    } else if (ParseProgressLine(m_strLine, &strPhase, &nPercent)) {
+        if (m_nPhasePercent >= 0)
+            EndPhase();
+    } else if (ParseProgressLine(strLine, &strPhase, &nPercent)) {
+        // A phase that starts without a blank line after the last one ends that one too.
+        if (m_nPhasePercent >= 0 && (strPhase != m_strPhase || nPercent < m_nPhasePercent))
+            EndPhase();
         m_strPhase.swap(strPhase);
-        m_nPercent = nPercent;
+        m_nPhasePercent = nPercent;
+    } else {
+        return false;
     }
-    m_strLine.clear();
-    m_bLineTooLong = false;
+    const int nRun = (m_nDone * 100 + (m_nPhasePercent > 0 ? m_nPhasePercent : 0)) / m_nExpected;
+    if (m_nPhasePercent >= 0 || m_nShown >= 0)
+        m_nShown = nRun > m_nShown ? (nRun > 100 ? 100 : nRun) : m_nShown;
+    return m_nShown != nShownBefore || m_strPhase != strPhaseBefore;
 }
 
 CString ProgressCaptionPrefix(int nPercent, const std::string& strPhase) {
-    // Control characters out (none of them continues a character either), spaces trimmed.
-    std::string strClean;
-    for (char ch : strPhase) {
-        const unsigned char uch = static_cast<unsigned char>(ch);
-        if (uch >= 0x20 && uch != 0x7F)
-            strClean += ch;
-    }
-    const size_t nFirst = strClean.find_first_not_of(' ');
-    strClean = nFirst == std::string::npos
-                   ? std::string()
-                   : strClean.substr(nFirst, strClean.find_last_not_of(' ') + 1 - nFirst);
+    std::string strClean = strPhase.substr(0, strPhase.find_last_not_of(' ') + 1);
     if (strClean.size() > kMaxPhaseBytes) {
         const size_t nSpace = strClean.rfind(' ', kMaxPhaseBytes);
         if (nSpace == std::string::npos) {

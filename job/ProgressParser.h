@@ -1,40 +1,41 @@
-// The multiplexer's progress lines, read from one of its output streams as the records come:
-//   "<phase>: |<20 of '=' or ' '>| (NN/100)" ended by '\r', one phase after another, each
-//   phase ended by a line of spaces.
-// Records split lines anywhere; each byte is looked at once. Portable.
+// How far the tool is, from its progress lines:
+//   "<phase>: |<20 of '=' or ' '>| (NN/100)", one phase after another, each ended by a line of
+//   spaces. The multiplexer imports each track in a phase of its own, then writes the file in
+//   one more: the phases together make one percentage for the whole run, which never falls.
+// Takes lines as CLineAssembler makes them. Portable.
 #pragma once
 
 #include "framework/CString.h"
 
-#include <cstddef>
 #include <string>
 
 class CProgressParser {
 public:
-    // A longer line is no progress line; only this much of a line is kept.
-    static constexpr size_t kMaxLine = 400;
+    // A new run that is expected to go through nExpectedPhases phases; fewer than one means
+    // not known, taken as one import and the writing. A run with more phases than expected
+    // holds its percentage while the extra ones go by.
+    void Reset(int nExpectedPhases = 0);
+    // A cleaned line of the tool's output; bBlank: it held only spaces. True when the
+    // percentage or the phase shown changed.
+    bool OnLine(const std::string& strLine, bool bBlank);
 
-    // Forgets everything; called when a new run starts.
-    void Reset();
-    // Takes one record of the stream (any length). True when the progress shown changed.
-    bool Feed(const char* pData, size_t nLength);
-
-    // Whether a phase is in progress: a progress line came and no blank line after it.
-    bool IsActive() const { return m_nPercent >= 0; }
-    int GetPercent() const { return m_nPercent; } // 0 to 100; -1 when not active
+    // Whether there is progress to show: a progress line came during this run.
+    bool IsActive() const { return m_nShown >= 0; }
+    int GetPercent() const { return m_nShown; } // 0 to 100; -1 when not active
     const std::string& GetPhase() const { return m_strPhase; }
 
 private:
-    void EndLine();
+    void EndPhase();
 
-    std::string m_strLine; // the line so far, at most kMaxLine bytes
-    bool m_bLineTooLong = false;
+    int m_nExpected = 2;
+    int m_nDone = 0;          // phases ended
+    int m_nPhasePercent = -1; // of the phase in progress; -1 between phases
+    int m_nShown = -1;
     std::string m_strPhase;
-    int m_nPercent = -1;
 };
 
 // The caption while a run reports progress: "25% Importing - " before the usual caption. The
-// phase comes from the tool, so it is cleaned of control characters and shortened, and it is
-// only ever cut before a space: a space never continues a character in any ANSI code page,
-// UTF-8 and the double-byte ones included. An empty phase leaves "25% - ".
+// phase comes from the tool, so it is shortened, and it is only ever cut before a space: a
+// space never continues a character in any ANSI code page, UTF-8 and the double-byte ones
+// included. An empty phase leaves "25% - ".
 CString ProgressCaptionPrefix(int nPercent, const std::string& strPhase);

@@ -105,7 +105,7 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     m_state = State::Idle;
     m_strRunOutput = output;
     m_runOutputBefore = StampBeforeRun(m_strRunOutput);
-    m_toolLog.Clear();
+    m_toolOutput.Reset();
     m_state = State::Running;
     BOOL bStarted = FALSE;
     try {
@@ -123,30 +123,20 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     }
 }
 
-void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
-    // Records count only while our run is on: any process may send WM_COPYDATA here.
-    if (!pRecord || m_state != State::Running)
+void CRunControl::OnCopyData(LPARAM lParam) {
+    CRunnerRecord record;
+    if (m_state != State::Running || !m_runner.ReadRecord(lParam, &record))
         return;
 
-    switch (pRecord->dwData) {
+    switch (record.nCode) {
     case COPYDATA_STARTED:
         m_view.ShowRunning(true);
         m_progress.Begin();
         break;
-    case COPYDATA_OUTPUT: {
-        // Only our runner's records say which stream they carry.
-        const int stream = m_runner.TakeOutputStream();
-        if (stream == 0 || !pRecord->lpData || pRecord->cbData == 0)
-            break;
-        const auto* text = static_cast<const char*>(pRecord->lpData);
-        size_t length = 0;
-        while (length < pRecord->cbData && text[length] != '\0')
-            ++length;
-        const bool bStdErr = stream == CChildRunner::kStdErr;
-        m_toolLog.Append(bStdErr ? 1 : 0, text, length);
-        m_progress.OnOutput(bStdErr ? CRunProgress::kStdErr : CRunProgress::kStdOut, text, length);
+    case COPYDATA_OUTPUT:
+        if (m_toolOutput.Append(record.eStream, record.pText, record.nLength))
+            m_progress.Show(m_toolOutput.Progress());
         break;
-    }
     case COPYDATA_FINISHED:
         OnRunFinished();
         break;
@@ -156,24 +146,32 @@ void CRunControl::OnRecord(const COPYDATASTRUCT* pRecord) {
 }
 
 void CRunControl::OnRunFinished() {
-    DWORD exitCode = 0;
-    // A finish record while our child still runs did not come from our runner.
-    if (!m_runner.GetExitCode(&exitCode))
-        return;
+    DWORD exitCode = 1;
+    m_runner.GetExitCode(&exitCode);
     m_state = State::Idle;
-    m_view.ShowRunning(false);
 
-    CMp4Verdict file;
-    if (exitCode == 0) {
-        // An output that is just as it was before the run is an earlier run's, not this one's.
-        if (m_runOutputBefore.bExists && COutputStamp::Of(m_strRunOutput) == m_runOutputBefore)
-            file.strProblem = kToolWroteNothing;
-        else
-            file = CheckMp4File(m_strRunOutput);
+    bool bFailed = true;
+    CString report;
+    try {
+        CMp4Verdict file;
+        if (exitCode == 0) {
+            // An output that is just as it was before the run is an earlier run's.
+            if (m_runOutputBefore.bExists && COutputStamp::Of(m_strRunOutput) == m_runOutputBefore)
+                file.strProblem = kToolWroteNothing;
+            else
+                file = CheckMp4File(m_strRunOutput);
+        }
+        bFailed = exitCode != 0 || !file.bValid;
+        report = FormatRunReport(m_strRunOutput, exitCode, file, m_toolOutput.GetFailureLines());
+    } catch (...) {
+        // However the verdict fails, the window shows no run any more.
+        m_progress.End(true);
+        m_view.ShowRunning(false);
+        throw;
     }
-    m_progress.End(exitCode != 0 || !file.bValid);
-    m_view.ShowRunMessage(
-        FormatRunReport(m_strRunOutput, exitCode, file, m_toolLog.GetFailureLines()));
+    m_progress.End(bFailed);
+    m_view.ShowRunning(false);
+    m_view.ShowRunMessage(report);
 }
 
 void CRunControl::EndRunOnClose() {

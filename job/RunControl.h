@@ -6,7 +6,7 @@
 
 #include "framework/CString.h"
 #include "job/RunProgress.h"
-#include "job/ToolLog.h"
+#include "job/ToolOutput.h"
 #include "runner/ChildRunner.h"
 
 #include <windows.h>
@@ -49,12 +49,12 @@ public:
     // The start request: runs cmd, which is to write output. Only the request Go posted
     // starts a run; a stray or repeated one is ignored.
     void Start(const CString& cmd, const CString& output);
-    // A WM_COPYDATA status record sent to the owner.
-    void OnRecord(const COPYDATASTRUCT* pRecord);
+    // A WM_COPYDATA message sent to the owner: a record of the runner's, or anyone else's.
+    void OnCopyData(LPARAM lParam);
     // The taskbar made the owner's button (WMTASKBARBUTTONCREATED).
     void OnTaskbarButtonCreated() { m_progress.OnTaskbarButtonCreated(); }
-    // The owner window is being destroyed: its caption and button are left as they were.
-    void OnOwnerDestroy() { m_progress.End(false); }
+    // The owner window is being destroyed: its caption is left as it was.
+    void OnOwnerDestroy() { m_progress.Detach(); }
     // The window is closing: a running tool is ended and its half-written output removed.
     void EndRunOnClose();
 
@@ -81,6 +81,6 @@ private:
     State m_state = State::Idle;
     CString m_strRunOutput;         // the output of the run in progress, fixed at its start
     COutputStamp m_runOutputBefore; // that output as it was before the run
-    CToolLog m_toolLog;             // the tail of what the tool printed, per stream
+    CToolOutput m_toolOutput;       // what the tool printed
     CRunProgress m_progress;        // how far the tool is, from its progress lines
 };

@@ -102,8 +102,7 @@ std::unique_ptr<CTaskbarProgress> CTaskbarProgress::Create() {
 }
 
 CRunProgress::~CRunProgress() {
-    End(false);
-    StopErrorFlash();
+    Detach();
 }
 
 void CRunProgress::Attach(HWND hwnd) {
@@ -112,11 +111,22 @@ void CRunProgress::Attach(HWND hwnd) {
     AfxAllowMessageFromLowerIntegrity(hwnd, WMTASKBARBUTTONCREATED);
 }
 
+void CRunProgress::Detach() {
+    End(false);
+    if (m_hWnd && ::IsWindow(m_hWnd))
+        ::KillTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this));
+    m_hWnd = nullptr;
+}
+
 void CRunProgress::OnTaskbarButtonCreated() {
     if (m_bTaskbarForTest)
         return;
     m_pTaskbar.reset();
     m_pTaskbar = CTaskbarProgress::Create();
+    // A new button shows nothing yet.
+    m_eShownState = CTaskbarProgress::kNone;
+    m_nShownValue = -1;
+    ScheduleTaskbar();
 }
 
 void CRunProgress::SetTaskbarForTest(std::unique_ptr<CTaskbarProgress> pTaskbar) {
@@ -125,9 +135,7 @@ void CRunProgress::SetTaskbarForTest(std::unique_ptr<CTaskbarProgress> pTaskbar)
 }
 
 void CRunProgress::Begin() {
-    StopErrorFlash();
-    for (CProgressParser& parser : m_parsers)
-        parser.Reset();
+    m_dwErrorSince = 0;
     if (m_bRunning || !m_hWnd || !::IsWindow(m_hWnd))
         return;
     const int nLength = ::GetWindowTextLengthW(m_hWnd);
@@ -138,32 +146,19 @@ void CRunProgress::Begin() {
     m_bCaptionChanged = false;
 }
 
-void CRunProgress::OnOutput(Stream stream, const char* pText, size_t nLength) {
-    if (!m_bRunning || stream < kStdOut || stream > kStdErr)
+void CRunProgress::Show(const CProgressParser& progress) {
+    if (!m_bRunning || !::IsWindow(m_hWnd))
         return;
-    CProgressParser& parser = m_parsers[stream];
-    if (parser.Feed(pText, nLength))
-        Show(parser);
-}
-
-void CRunProgress::Show(const CProgressParser& parser) {
-    if (!::IsWindow(m_hWnd))
-        return;
-    if (parser.IsActive()) {
-        const CString prefix = ProgressCaptionPrefix(parser.GetPercent(), parser.GetPhase());
+    if (progress.IsActive()) {
+        const CString prefix = ProgressCaptionPrefix(progress.GetPercent(), progress.GetPhase());
         SetCaption(Widen(prefix) + m_strCaption);
-        if (m_pTaskbar) {
-            if (!m_bProgressShown)
-                m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNormal);
-            m_pTaskbar->SetValue(m_hWnd, parser.GetPercent());
-        }
-        m_bProgressShown = true;
+        m_eWantState = CTaskbarProgress::kNormal;
+        m_nWantValue = progress.GetPercent();
     } else {
         SetCaption(m_strCaption);
-        if (m_pTaskbar && m_bProgressShown)
-            m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
-        m_bProgressShown = false;
+        m_eWantState = CTaskbarProgress::kNone;
     }
+    ScheduleTaskbar();
 }
 
 void CRunProgress::SetCaption(const std::wstring& strCaption) {
@@ -175,40 +170,71 @@ void CRunProgress::End(bool bFailed) {
     if (!m_bRunning)
         return;
     m_bRunning = false;
-    m_bProgressShown = false;
-    for (CProgressParser& parser : m_parsers)
-        parser.Reset();
-    if (!::IsWindow(m_hWnd))
+    if (!m_hWnd || !::IsWindow(m_hWnd))
         return;
     if (m_bCaptionChanged)
         ::SetWindowTextW(m_hWnd, m_strCaption.c_str());
     m_bCaptionChanged = false;
-    if (!m_pTaskbar)
-        return;
-    if (bFailed && ::SetTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this), kErrorFlashMs,
-                              &CRunProgress::ClearError)) {
+    if (bFailed) {
         // Full, so that the error state shows whatever the run had reached.
-        m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kError);
-        m_pTaskbar->SetValue(m_hWnd, 100);
-        m_bErrorShown = true;
-        return;
+        m_eWantState = CTaskbarProgress::kError;
+        m_nWantValue = 100;
+        m_dwErrorSince = ::GetTickCount();
+        // Zero would read as "no error" when the tick count wraps to it.
+        if (m_dwErrorSince == 0)
+            m_dwErrorSince = 1;
+    } else {
+        m_eWantState = CTaskbarProgress::kNone;
+        m_dwErrorSince = 0;
     }
-    m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
+    ScheduleTaskbar();
 }
 
-void CRunProgress::StopErrorFlash() {
-    if (!m_bErrorShown)
-        return;
-    m_bErrorShown = false;
-    if (!::IsWindow(m_hWnd))
+void CRunProgress::ScheduleTaskbar() {
+    if (m_pTaskbar && m_hWnd && ::IsWindow(m_hWnd) && !m_bApplying)
+        ::SetTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this), USER_TIMER_MINIMUM, &OnTaskbarTimer);
+}
+
+VOID CALLBACK CRunProgress::OnTaskbarTimer(HWND, UINT, UINT_PTR idEvent, DWORD) {
+    // The timer's id is the object: it lives as long as the window or the object, whichever
+    // ends first (Detach kills it).
+    reinterpret_cast<CRunProgress*>(idEvent)->ApplyTaskbar();
+}
+
+void CRunProgress::ApplyTaskbar() {
+    if (m_bApplying || !m_hWnd)
         return;
     ::KillTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this));
-    if (m_pTaskbar)
-        m_pTaskbar->SetState(m_hWnd, CTaskbarProgress::kNone);
-}
-
-VOID CALLBACK CRunProgress::ClearError(HWND, UINT, UINT_PTR idEvent, DWORD) {
-    // The timer's id is the object: it lives as long as the window or the object, whichever
-    // ends first (StopErrorFlash kills it).
-    reinterpret_cast<CRunProgress*>(idEvent)->StopErrorFlash();
+    if (!m_pTaskbar)
+        return;
+    m_bApplying = true;
+    // A handler that ran during a call may have changed what to show: go on until it holds.
+    for (;;) {
+        if (m_dwErrorSince != 0 && ::GetTickCount() - m_dwErrorSince >= kErrorFlashMs) {
+            m_dwErrorSince = 0;
+            m_eWantState = CTaskbarProgress::kNone;
+        }
+        const CTaskbarProgress::State eState = m_eWantState;
+        const int nValue = m_nWantValue;
+        if (eState == m_eShownState &&
+            (eState == CTaskbarProgress::kNone || nValue == m_nShownValue))
+            break;
+        if (eState != m_eShownState) {
+            m_eShownState = eState;
+            m_pTaskbar->SetState(m_hWnd, eState);
+            if (eState == CTaskbarProgress::kNone)
+                m_nShownValue = -1;
+        }
+        if (eState != CTaskbarProgress::kNone && nValue != m_nShownValue) {
+            m_nShownValue = nValue;
+            m_pTaskbar->SetValue(m_hWnd, nValue);
+        }
+    }
+    m_bApplying = false;
+    if (m_dwErrorSince != 0 && ::IsWindow(m_hWnd)) {
+        const DWORD dwShown = ::GetTickCount() - m_dwErrorSince;
+        ::SetTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this),
+                   dwShown < kErrorFlashMs ? kErrorFlashMs - dwShown : USER_TIMER_MINIMUM,
+                   &OnTaskbarTimer);
+    }
 }

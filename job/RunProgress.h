@@ -1,6 +1,6 @@
 // How far the tool is, shown while it runs: before the window's caption ("25% Importing - ")
 // and, from Windows 7 on, on its taskbar button. The owner tells it when a run begins and
-// ends and hands it the tool's output records; it leaves the caption exactly as it found it.
+// ends and what the tool's progress is; it leaves the caption exactly as it found it.
 #pragma once
 
 #include "job/ProgressParser.h"
@@ -29,8 +29,6 @@ public:
 
 class CRunProgress {
 public:
-    // Output streams, as the runner tells them apart.
-    enum Stream { kStdOut = 0, kStdErr = 1 };
     // How long a failed run shows the error state on the taskbar button.
     static constexpr UINT kErrorFlashMs = 1000;
 
@@ -48,26 +46,38 @@ public:
 
     // A run starts: the caption it shows now is the one to restore.
     void Begin();
-    // An output record of the run, as it came from stream.
-    void OnOutput(Stream stream, const char* pText, size_t nLength);
+    // The run's progress changed.
+    void Show(const CProgressParser& progress);
     // The run ended in any way (done, failed, the window closing): the caption is the one
     // Begin saw again and the button's progress is cleared, after a short error state when
     // bFailed. Safe to call when no run is on, and after the window is gone.
     void End(bool bFailed);
+    // The window is being destroyed: the caption as Begin saw it, and no more taskbar calls.
+    void Detach();
 
 private:
-    void Show(const CProgressParser& parser);
+    // The taskbar object is a COM object in another process: a call to it may handle messages
+    // sent to this thread (a runner's record, say) while it waits. So the handlers only note
+    // what the button should show, and the calls are made from a timer of their own, one
+    // batch at a time.
+    void ScheduleTaskbar();
+    void ApplyTaskbar();
+    static VOID CALLBACK OnTaskbarTimer(HWND hwnd, UINT, UINT_PTR idEvent, DWORD);
+
     void SetCaption(const std::wstring& strCaption);
-    void StopErrorFlash();
-    static VOID CALLBACK ClearError(HWND hwnd, UINT, UINT_PTR idEvent, DWORD);
 
     HWND m_hWnd = nullptr;
     bool m_bRunning = false;
     bool m_bTaskbarForTest = false;
-    bool m_bErrorShown = false;
     bool m_bCaptionChanged = false;
-    bool m_bProgressShown = false; // on the taskbar button
-    std::wstring m_strCaption;     // the caption before the run
-    CProgressParser m_parsers[2];
+    std::wstring m_strCaption; // the caption before the run
     std::unique_ptr<CTaskbarProgress> m_pTaskbar;
+
+    // What the button is to show, and what it shows.
+    CTaskbarProgress::State m_eWantState = CTaskbarProgress::kNone;
+    int m_nWantValue = 0;
+    CTaskbarProgress::State m_eShownState = CTaskbarProgress::kNone;
+    int m_nShownValue = -1;
+    DWORD m_dwErrorSince = 0; // tick count when the error state was asked for; 0 if not
+    bool m_bApplying = false;
 };

@@ -5,10 +5,6 @@
 
 namespace {
 
-// A line longer than this is kept only by its start: it is cut for the message anyway, and a
-// stream without line ends must not grow without bound.
-constexpr size_t kMaxPendingLine = 1024;
-
 struct CLine {
     std::string strText;
     bool bError;
@@ -33,22 +29,6 @@ bool LooksLikeError(const std::string& strLine) {
     return false;
 }
 
-// Control characters would garble a message box; tabs become spaces, the rest go.
-std::string CleanLine(const char* pBegin, const char* pEnd) {
-    std::string strLine;
-    for (const char* p = pBegin; p != pEnd; ++p) {
-        const unsigned char ch = static_cast<unsigned char>(*p);
-        if (ch == '\t')
-            strLine += ' ';
-        else if (ch >= 0x20 && ch != 0x7F)
-            strLine += *p;
-    }
-    const size_t nFirst = strLine.find_first_not_of(' ');
-    if (nFirst == std::string::npos)
-        return std::string();
-    return strLine.substr(nFirst, strLine.find_last_not_of(' ') + 1 - nFirst);
-}
-
 // Cuts to nWidth bytes with an ellipsis, never inside a character of the code page in force.
 std::string CutLine(const std::string& strLine, size_t nWidth) {
     if (strLine.size() <= nWidth)
@@ -70,41 +50,11 @@ CToolLog::CToolLog(size_t nCapacity) : m_nCapacity(nCapacity > 0 ? nCapacity : 1
 
 void CToolLog::Clear() {
     m_strTail.clear();
-    for (CPending& pending : m_pending)
-        pending = CPending();
 }
 
-void CToolLog::Append(int nStream, const char* pData, size_t nLength) {
-    if (!pData || nStream < 0 || nStream >= kStreams)
+void CToolLog::AddLine(const std::string& strLine) {
+    if (strLine.empty())
         return;
-    CPending& pending = m_pending[nStream];
-    for (size_t i = 0; i < nLength; ++i) {
-        const char ch = pData[i];
-        if (pending.bCarriageReturn) {
-            // "\r\n" and "\r\r\n" (a text-mode stream given "\r\n") end a line; a '\r'
-            // followed by anything else ended a progress line that the next one overwrites.
-            if (ch == '\r')
-                continue;
-            pending.bCarriageReturn = false;
-            if (ch == '\n') {
-                EndLine(pending.strLine);
-                pending.strLine.clear();
-                continue;
-            }
-            pending.strLine.clear();
-        }
-        if (ch == '\r') {
-            pending.bCarriageReturn = true;
-        } else if (ch == '\n') {
-            EndLine(pending.strLine);
-            pending.strLine.clear();
-        } else if (pending.strLine.size() < kMaxPendingLine) {
-            pending.strLine += ch;
-        }
-    }
-}
-
-void CToolLog::EndLine(const std::string& strLine) {
     // One byte more than the capacity is kept, to tell whether the oldest kept line is whole.
     const size_t nKeep = m_nCapacity + 1;
     m_strTail += strLine;
@@ -114,7 +64,7 @@ void CToolLog::EndLine(const std::string& strLine) {
         m_strTail.erase(0, m_strTail.size() - nKeep);
 }
 
-CString CToolLog::GetFailureLines(int nMaxLines) const {
+CString CToolLog::GetFailureLines(const std::vector<std::string>& unended, int nMaxLines) const {
     if (nMaxLines <= 0)
         return CString();
 
@@ -131,7 +81,7 @@ CString CToolLog::GetFailureLines(int nMaxLines) const {
     std::vector<CLine> lines;
     bool bAnyError = false;
     const auto add = [&](const char* pBegin, const char* pLineEnd) {
-        std::string strLine = CleanLine(pBegin, pLineEnd);
+        std::string strLine(pBegin, pLineEnd);
         if (strLine.empty())
             return;
         const bool bError = LooksLikeError(strLine);
@@ -147,12 +97,8 @@ CString CToolLog::GetFailureLines(int nMaxLines) const {
         bPartial = false;
         p = pLineEnd + 1;
     }
-    // A last line without its end still counts (the tool may die in the middle of one),
-    // unless a '\r' ended it: that is a progress line.
-    for (const CPending& pending : m_pending) {
-        if (!pending.bCarriageReturn)
-            add(pending.strLine.data(), pending.strLine.data() + pending.strLine.size());
-    }
+    for (const std::string& strLine : unended)
+        add(strLine.data(), strLine.data() + strLine.size());
 
     std::vector<const CLine*> chosen;
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {

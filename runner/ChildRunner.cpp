@@ -2,6 +2,8 @@
 
 #include "framework/Wnd.h"
 
+#include <ntsecapi.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -73,36 +75,7 @@ struct CChildRunner::CRun {
     std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
     std::atomic<int> m_nSending{0};
     std::atomic<int> m_nReaders{2}; // readers that have not left their loop
-    // The readers take turns to send output, so the owner can ask which stream a record came
-    // from. A turn ends as soon as the owner has asked (the other reader's record can then
-    // queue up behind the one being handled), or when the send is over.
-    // A lock and a condition rather than an event: they stay in user mode, and a flood pays
-    // for them on every record.
-    SRWLOCK m_turnLock = SRWLOCK_INIT;
-    CONDITION_VARIABLE m_turnFree = CONDITION_VARIABLE_INIT;
-    int m_nOutputStream = 0; // the stream that has the turn and was not asked yet; 0: free
-
-    void TakeTurn(int stream) {
-        ::AcquireSRWLockExclusive(&m_turnLock);
-        while (m_nOutputStream != 0)
-            ::SleepConditionVariableSRW(&m_turnFree, &m_turnLock, INFINITE, 0);
-        m_nOutputStream = stream;
-        ::ReleaseSRWLockExclusive(&m_turnLock);
-    }
-    // Ends the turn of stream (0: of whichever stream has it) if it still has it; returns the
-    // stream whose turn ended, or 0.
-    int EndTurn(int stream) {
-        ::AcquireSRWLockExclusive(&m_turnLock);
-        const int ended = m_nOutputStream != 0 && (stream == 0 || m_nOutputStream == stream)
-                              ? m_nOutputStream
-                              : 0;
-        if (ended != 0)
-            m_nOutputStream = 0;
-        ::ReleaseSRWLockExclusive(&m_turnLock);
-        if (ended != 0)
-            ::WakeConditionVariable(&m_turnFree);
-        return ended;
-    }
+    unsigned char m_key[kKeySize] = {};
 
     void CountEnd() {
         if (m_bCounted.exchange(false))
@@ -122,13 +95,14 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     ReleaseRun(true);
     m_bExitCodeKnown = false;
     m_dwStartError = 0;
-    m_pOwner = owner;
     if (!cmdLine)
         return FailStart("", ERROR_INVALID_PARAMETER);
 
     auto pRun = std::make_unique<CRun>();
     pRun->m_pRunner = this;
     pRun->m_hOwner = owner ? owner->m_hWnd : nullptr;
+    if (!::RtlGenRandom(pRun->m_key, sizeof(pRun->m_key)))
+        return FailStart(cmdLine, ::GetLastError());
 
     // The child's three ends are inheritable, the parent's are not.
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
@@ -237,8 +211,10 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
 
     OnChildStarted(cmdLine);
     // The hook or the owner may have ended this run already (Terminate, a new Open).
-    if (m_pRun.get() == run)
-        SendRecord(*run, COPYDATA_STARTED, nullptr);
+    if (m_pRun.get() == run) {
+        CRecordHeader header{};
+        SendRecord(*run, COPYDATA_STARTED, &header, 0);
+    }
     if (m_pRun.get() == run)
         ::SetEvent(run->m_hGo.get());
     return TRUE;
@@ -255,7 +231,6 @@ BOOL CChildRunner::FailStart(const char* cmdLine, DWORD dwError) {
 }
 
 void CChildRunner::SetOwner(CWnd* owner) {
-    m_pOwner = owner;
     if (m_pRun)
         m_pRun->m_hOwner = owner ? owner->m_hWnd : nullptr;
 }
@@ -281,8 +256,32 @@ bool CChildRunner::GetExitCode(DWORD* pdwExitCode) const {
     return true;
 }
 
-int CChildRunner::TakeOutputStream() {
-    return m_pRun ? m_pRun->EndTurn(0) : 0;
+bool CChildRunner::ReadRecord(LPARAM lParam, CRunnerRecord* pRecord) const {
+    const auto* pData = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!m_pRun || !pData || !pData->lpData || pData->cbData < sizeof(CRecordHeader))
+        return false;
+    CRecordHeader header;
+    std::memcpy(&header, pData->lpData, sizeof(header));
+    // Every byte compared, whatever the first difference: the time taken tells nothing.
+    unsigned char nDiffer = 0;
+    for (size_t i = 0; i < kKeySize; ++i)
+        nDiffer |= header.key[i] ^ m_pRun->m_key[i];
+    if (nDiffer != 0)
+        return false;
+
+    CRunnerRecord record;
+    record.nCode = pData->dwData;
+    if (record.nCode == COPYDATA_OUTPUT) {
+        const char* pText = static_cast<const char*>(pData->lpData) + sizeof(CRecordHeader);
+        const size_t nBytes = pData->cbData - sizeof(CRecordHeader);
+        if (header.nStream >= kOutputStreams || nBytes == 0 || pText[nBytes - 1] != '\0')
+            return false;
+        record.eStream = static_cast<EOutputStream>(header.nStream);
+        record.pText = pText;
+        record.nLength = std::strlen(pText);
+    }
+    *pRecord = record;
+    return true;
 }
 
 bool CChildRunner::ReleaseRun(bool bQuiet) {
@@ -339,15 +338,20 @@ bool CChildRunner::ReleaseRun(bool bQuiet) {
     return bWasRunning;
 }
 
-void CChildRunner::SendRecord(CRun& run, ULONG_PTR code, const char* text) {
+void CChildRunner::SendRecord(CRun& run, ULONG_PTR code, CRecordHeader* pHeader, size_t nText) {
     const HWND hOwner = run.m_hOwner.load();
     if (!hOwner || !::IsWindow(hOwner))
         return;
+    std::memcpy(pHeader->key, run.m_key, kKeySize);
     COPYDATASTRUCT record{};
     record.dwData = code;
-    if (text) {
-        record.cbData = static_cast<DWORD>(std::strlen(text) + 1);
-        record.lpData = const_cast<char*>(text);
+    record.lpData = pHeader;
+    record.cbData = static_cast<DWORD>(sizeof(CRecordHeader));
+    if (code == COPYDATA_OUTPUT) {
+        // The text ends at its first zero byte.
+        char* pText = reinterpret_cast<char*>(pHeader + 1);
+        pText[nText] = '\0';
+        record.cbData += static_cast<DWORD>(std::strlen(pText) + 1);
     }
     ++run.m_nSending;
     ::SendMessageA(hOwner, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
@@ -355,39 +359,41 @@ void CChildRunner::SendRecord(CRun& run, ULONG_PTR code, const char* text) {
 }
 
 DWORD WINAPI CChildRunner::StdOutThread(LPVOID pRun) {
-    return ReadLoop(*static_cast<CRun*>(pRun), false);
+    return ReadLoop(*static_cast<CRun*>(pRun), EOutputStream::StdOut);
 }
 
 DWORD WINAPI CChildRunner::StdErrThread(LPVOID pRun) {
-    return ReadLoop(*static_cast<CRun*>(pRun), true);
+    return ReadLoop(*static_cast<CRun*>(pRun), EOutputStream::StdErr);
 }
 
-DWORD CChildRunner::ReadLoop(CRun& run, bool bStdErr) {
+DWORD CChildRunner::ReadLoop(CRun& run, EOutputStream eStream) {
     ::WaitForSingleObject(run.m_hGo.get(), INFINITE);
+    const bool bStdErr = eStream == EOutputStream::StdErr;
     const HANDLE hRead = bStdErr ? run.m_hStderrRead.get() : run.m_hStdoutRead.get();
-    char buffer[kChunkSize + 1];
+    // The record's header, then the chunk and its terminating zero.
+    struct {
+        CRecordHeader header;
+        char text[kChunkSize + 1];
+    } record;
+    record.header.nStream = StreamIndex(eStream);
     // Until the pipe breaks (every writer gone), not until the child's end is seen: the tail
     // of the output may still be in the pipe then.
     for (;;) {
         DWORD nRead = 0;
-        if (!::ReadFile(hRead, buffer, kChunkSize, &nRead, nullptr) || run.m_bStopping)
+        if (!::ReadFile(hRead, record.text, kChunkSize, &nRead, nullptr) || run.m_bStopping)
             break;
         ++run.m_nDelivering;
         // Output that comes after the end was reported (a grandchild's) is drained and
         // dropped: the owner has closed the run.
         if (nRead > 0 && !run.m_bEndReported) {
-            buffer[nRead] = '\0';
+            record.text[nRead] = '\0';
             if (!run.m_bQuiet) {
                 if (bStdErr)
-                    run.m_pRunner->OnChildStdErrWrite(buffer);
+                    run.m_pRunner->OnChildStdErrWrite(record.text);
                 else
-                    run.m_pRunner->OnChildStdOutWrite(buffer);
+                    run.m_pRunner->OnChildStdOutWrite(record.text);
             }
-            const int stream = bStdErr ? kStdErr : kStdOut;
-            run.TakeTurn(stream);
-            SendRecord(run, COPYDATA_OUTPUT, buffer);
-            // Not asked (no owner, or one that ignored the record): the turn ends here.
-            run.EndTurn(stream);
+            SendRecord(run, COPYDATA_OUTPUT, &record.header, nRead);
             ++run.m_nChunks;
         }
         --run.m_nDelivering;
@@ -425,6 +431,7 @@ DWORD WINAPI CChildRunner::ProcessWaitThread(LPVOID pRun) {
 
     if (!run.m_bQuiet)
         run.m_pRunner->OnChildTerminate();
-    SendRecord(run, COPYDATA_FINISHED, nullptr);
+    CRecordHeader header{};
+    SendRecord(run, COPYDATA_FINISHED, &header, 0);
     return 0;
 }

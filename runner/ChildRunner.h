@@ -1,26 +1,58 @@
 // Runs one console program with its standard handles on pipes, relays its output and its end
-// to the hooks below and to an owner window as WM_COPYDATA status records.
+// to the hooks below and to an owner window as status records.
+//
+// The record contract
+//   Each event of a run reaches the owner window as a WM_COPYDATA message, sent (not posted)
+//   so that the sender waits until the owner has handled it:
+//     dwData  COPYDATA_STARTED (4), sent by Open before it returns TRUE, on the caller's thread;
+//             COPYDATA_OUTPUT (3), a chunk of at most kChunkSize bytes read from one stream;
+//             COPYDATA_FINISHED (5), once the child has ended and every output record was sent.
+//     lpData  a CRecordHeader: the run's key and, for output, the stream; for output the chunk's
+//             text follows, up to its first zero byte, with a terminating zero. cbData counts
+//             all of it.
+//   The owner gives lParam to ReadRecord(), which accepts only a record of the runner's current
+//   run. The key is what makes that hold: the owner must let WM_COPYDATA in from programs of a
+//   lower integrity level (files dropped from Explorer arrive that way), and a program of the
+//   same level (or any program, under Wine) can send the window whatever it likes; it cannot
+//   know 16 random bytes drawn for each run. A message of our own with a pointer in it would
+//   keep out the first kind of sender only, and hand the second a pointer to dereference.
+//   Records of one stream arrive in the order they were read; the two streams interleave.
 #pragma once
 
 #include "framework/Handle.h"
+#include "runner/OutputStream.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 class CWnd;
 
-// Status codes in COPYDATASTRUCT::dwData. Output records carry the chunk's text up to its
-// first zero byte; cbData counts that zero. Started and finished carry nothing.
 constexpr ULONG_PTR COPYDATA_OUTPUT = 3;
 constexpr ULONG_PTR COPYDATA_STARTED = 4;
 constexpr ULONG_PTR COPYDATA_FINISHED = 5;
+
+// A record as the owner reads it; valid while the owner handles the message.
+struct CRunnerRecord {
+    ULONG_PTR nCode = 0;
+    EOutputStream eStream = EOutputStream::StdOut; // of an output record
+    const char* pText = "";                        // an output record's text, zero-terminated
+    size_t nLength = 0;
+};
 
 class CChildRunner {
 public:
     // Output is read and delivered in chunks of at most this many bytes.
     static constexpr DWORD kChunkSize = 256;
+    static constexpr size_t kKeySize = 16;
+
+    // What every record's data starts with.
+    struct CRecordHeader {
+        unsigned char key[kKeySize];
+        DWORD nStream; // an EOutputStream for output records, 0 otherwise
+    };
 
     CChildRunner();
     // Ends a running child with exit code 1 and joins the workers. A class that overrides the
@@ -35,6 +67,10 @@ public:
     BOOL Open(const char* cmdLine, BOOL showWindow, CWnd* owner);
     // The window that receives the records; also redirects the current run. Null stops them.
     void SetOwner(CWnd* owner);
+    // The record in a WM_COPYDATA's lParam, if it is one of the current run's; false for
+    // anything else (a record of an earlier run, a message from another program). Call it on
+    // the thread that calls Open, while handling the message.
+    bool ReadRecord(LPARAM lParam, CRunnerRecord* pRecord) const;
     // Ends the run: a child still running is terminated with exit code 1 and the workers are
     // joined; no record is sent after the call. True when a child was still running (its
     // output is incomplete).
@@ -44,15 +80,6 @@ public:
     bool GetExitCode(DWORD* pdwExitCode) const;
     // The system's error code of the last failed Open, 0 after a successful one.
     DWORD GetStartError() const { return m_dwStartError; }
-
-    // Which of the child's streams the output record being handled came from: kStdOut or
-    // kStdErr while the owner handles one of the current run's records 3, 0 otherwise (a
-    // record from anyone else). Records of both streams share one code, and a line cut at a
-    // chunk's end must not be continued by the other stream's text. Call it once per record,
-    // on the thread that calls Open: it also lets the other stream's next record go out.
-    static constexpr int kStdOut = 1;
-    static constexpr int kStdErr = 2;
-    int TakeOutputStream();
 
     // True while any runner of the process has a started child that has not ended.
     static bool IsAnyChildRunning() { return s_bRunning.load() > 0; }
@@ -68,16 +95,16 @@ protected:
     // Count of started children that have not ended, across every runner of the process.
     static std::atomic<int> s_bRunning;
 
-    CWnd* m_pOwner = nullptr;
-
 private:
     struct CRun;
 
     static DWORD WINAPI StdOutThread(LPVOID pRun);
     static DWORD WINAPI StdErrThread(LPVOID pRun);
     static DWORD WINAPI ProcessWaitThread(LPVOID pRun);
-    static DWORD ReadLoop(CRun& run, bool bStdErr);
-    static void SendRecord(CRun& run, ULONG_PTR code, const char* text);
+    static DWORD ReadLoop(CRun& run, EOutputStream eStream);
+    // Sends record code; an output record's chunk lies right behind the header, text bytes of
+    // it, with room for the terminating zero.
+    static void SendRecord(CRun& run, ULONG_PTR code, CRecordHeader* pHeader, size_t nText);
 
     // Stops the current run (if any) and frees its handles; bQuiet also silences its hooks.
     // Returns true when its child was still running.

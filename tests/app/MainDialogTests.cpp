@@ -4,8 +4,9 @@
 #include "framework/WinApp.h"
 #include "job/RunControl.h"
 #include "job/JobNaming.h"
+#include "job/ToolOutput.h"
 #include "res/resource.h"
-#include "tests/runner/RunnerTestSupport.h"
+#include "tests/support/RunnerSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -115,43 +116,57 @@ TEST(RunProgressTest, CaptionAndTaskbarFollowTheRunAndAreClearedAtItsEnd) {
         CRunProgress progress;
         progress.Attach(hwnd);
         progress.SetTaskbarForTest(std::make_unique<CFakeTaskbar>(&calls));
-        auto feed = [&](CRunProgress::Stream stream, const std::string& text) {
-            progress.OnOutput(stream, text.data(), text.size());
+        CToolOutput output;
+        auto feed = [&](EOutputStream stream, const std::string& text) {
+            if (output.Append(stream, text.data(), text.size()))
+                progress.Show(output.Progress());
+        };
+        auto pumpUntilCalls = [&](size_t n) {
+            return PumpUntil([&] { return calls.size() >= n; }, 5000);
         };
         const std::string bar(20, ' ');
 
-        // A failed run: two phases on stderr, the error shown briefly at the end.
+        // A failed run of two phases, progress on stderr; the error shown briefly at the end.
+        output.Reset(2);
         progress.Begin();
-        feed(CRunProgress::kStdOut, "Opening the file\r\n");
+        feed(EOutputStream::StdOut, "Opening the file\r\n");
         EXPECT_EQ(original, Caption(hwnd));
-        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (1");
-        feed(CRunProgress::kStdErr, "0/100)\r");
-        EXPECT_EQ("10% Importing ISO File - " + original, Caption(hwnd));
-        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (40/100)\r" + "    \r");
-        EXPECT_EQ(original, Caption(hwnd));
-        feed(CRunProgress::kStdErr, "ISO File Writing: |" + bar + "| (00/100)\r");
-        EXPECT_EQ("0% ISO File Writing - " + original, Caption(hwnd));
+        feed(EOutputStream::StdErr, "Importing ISO File: |" + bar + "| (1");
+        feed(EOutputStream::StdErr, "0/100)\r");
+        EXPECT_EQ("5% Importing ISO File - " + original, Caption(hwnd));
+        // The taskbar is called later, never from inside a handler.
+        EXPECT_TRUE(calls.empty());
+        ASSERT_TRUE(pumpUntilCalls(2));
+        feed(EOutputStream::StdErr, "Importing ISO File: |" + bar + "| (40/100)\r" + "    \r");
+        EXPECT_EQ("50% Importing ISO File - " + original, Caption(hwnd));
+        feed(EOutputStream::StdErr, "ISO File Writing: |" + bar + "| (10/100)\r");
+        EXPECT_EQ("55% ISO File Writing - " + original, Caption(hwnd));
+        ASSERT_TRUE(pumpUntilCalls(3));
         progress.End(true);
         EXPECT_EQ(original, Caption(hwnd));
-        // "40" and the blank line came in one record: only where they led shows.
-        EXPECT_EQ((std::vector<std::string>{"state 2", "value 10", "state 0", "state 2", "value 0",
-                                            "state 4", "value 100"}),
-                  calls);
-        EXPECT_TRUE(PumpUntil([&] { return calls.back() == "state 0"; },
+        ASSERT_TRUE(PumpUntil([&] { return calls.back() == "state 0"; },
                               CRunProgress::kErrorFlashMs + 3000));
+        // Only where a batch of records led shows.
+        EXPECT_EQ((std::vector<std::string>{"state 2", "value 5", "value 55", "state 4",
+                                            "value 100", "state 0"}),
+                  calls);
 
         // A run that ends well; old builds print progress on stdout.
         calls.clear();
+        output.Reset(1);
         progress.Begin();
-        feed(CRunProgress::kStdOut, "Importing ISO File: |" + bar + "| (55/100)\r");
+        feed(EOutputStream::StdOut, "Importing ISO File: |" + bar + "| (55/100)\r");
         EXPECT_EQ("55% Importing ISO File - " + original, Caption(hwnd));
+        ASSERT_TRUE(pumpUntilCalls(2));
         progress.End(false);
         EXPECT_EQ(original, Caption(hwnd));
+        ASSERT_TRUE(pumpUntilCalls(3));
         EXPECT_EQ((std::vector<std::string>{"state 2", "value 55", "state 0"}), calls);
 
         // Records after the end change nothing.
-        feed(CRunProgress::kStdErr, "Importing ISO File: |" + bar + "| (60/100)\r");
+        feed(EOutputStream::StdErr, "Importing ISO File: |" + bar + "| (60/100)\r");
         EXPECT_EQ(original, Caption(hwnd));
+        PumpFor(100);
         EXPECT_EQ(3u, calls.size());
     }
     ::DestroyWindow(hwnd);
@@ -207,7 +222,6 @@ TEST(RunProgressTest, ClosingMidRunRestoresTheCaptionBeforeTheWindowGoes) {
 
     EXPECT_EQ("0% Importing ISO File - " + original, during);
     EXPECT_EQ(original, s_strAtDestroy);
-    EXPECT_EQ((std::vector<std::string>{"state 2", "value 0", "state 0"}), calls);
 }
 
 // The run control on a window of its own, with the stand-in tool: what a run shows.
@@ -260,7 +274,7 @@ protected:
         return 0;
     }
     LRESULT OnCopyData(WPARAM, LPARAM lParam) {
-        m_run.OnRecord(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        m_run.OnCopyData(lParam);
         return 0;
     }
     DECLARE_MESSAGE_MAP()

@@ -3,7 +3,7 @@
 // for one that only sleeps; and the longest time the window took to answer a message while
 // the tool floods.
 #include "tests/bench/Stopwatch.h"
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include <algorithm>
 #include <cstdio>

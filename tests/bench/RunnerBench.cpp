@@ -7,7 +7,7 @@
 // Run: cmake --build <build> --target run_runner_bench
 //  or: tools/wine-run <build>/tests/bench/runner_bench.exe [MB] [runs] [sleep ms]
 #include "tests/bench/Stopwatch.h"
-#include "tests/runner/RunnerTestSupport.h"
+#include "tests/support/RunnerSupport.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "job/ProgressParser.h"
+#include "job/ToolOutput.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +15,24 @@ std::string Line(const std::string& strPhase, int nPercent) {
 
 const std::string kBlank = std::string(60, ' ') + "\r";
 
-// What a parser shows, as one comparable value: "" when no phase is in progress.
-std::string Shown(const CProgressParser& parser) {
-    return parser.IsActive() ? std::to_string(parser.GetPercent()) + " " + parser.GetPhase() : "";
+// What the run shows, as one comparable value: "" before any progress.
+std::string Shown(const CToolOutput& output) {
+    const CProgressParser& progress = output.Progress();
+    return progress.IsActive() ? std::to_string(progress.GetPercent()) + " " + progress.GetPhase()
+                               : "";
 }
 
-std::string ShownAfter(const std::string& strOutput) {
-    CProgressParser parser;
-    parser.Feed(strOutput.data(), strOutput.size());
-    return Shown(parser);
+std::string ShownAfter(const std::string& strOutput, int nPhases = 2) {
+    CToolOutput output;
+    output.Reset(nPhases);
+    output.Append(EOutputStream::StdErr, strOutput.data(), strOutput.size());
+    return Shown(output);
 }
 
-// Two phases, each from 0, a blank line between them and a third phase without one, split
-// into three records at every pair of places: what shows after each record is what shows
-// after the same bytes one by one, and Feed says whether it changed.
+// A run of three phases: each from 0, a blank line after the first and none after the second,
+// split into three records at every pair of places: what shows after each record is what
+// shows after the same bytes one by one, Append says whether it changed, and the one
+// percentage for the whole run only ever rises.
 TEST(ProgressParser, FollowsPhasesHoweverTheRecordsSplitTheLines) {
     const std::string strOutput = "Opening\r\n" + Line("Importing ISO File", 7) +
                                   Line("Importing ISO File", 7) + Line("Importing ISO File", 100) +
@@ -36,28 +40,31 @@ TEST(ProgressParser, FollowsPhasesHoweverTheRecordsSplitTheLines) {
                                   Line("ISO File Writing", 45) + Line("Cleaning", 3);
     std::vector<std::string> reference(1, ""), distinct;
     {
-        CProgressParser parser;
+        CToolOutput output;
+        output.Reset(3);
         for (char ch : strOutput) {
-            parser.Feed(&ch, 1);
-            reference.push_back(Shown(parser));
+            output.Append(EOutputStream::StdErr, &ch, 1);
+            reference.push_back(Shown(output));
             if (reference.back() != reference[reference.size() - 2])
                 distinct.push_back(reference.back());
         }
     }
-    ASSERT_EQ((std::vector<std::string>{"7 Importing ISO File", "100 Importing ISO File", "",
-                                        "0 ISO File Writing", "45 ISO File Writing", "3 Cleaning"}),
-              distinct);
+    ASSERT_EQ(
+        (std::vector<std::string>{"2 Importing ISO File", "33 Importing ISO File",
+                                  "33 ISO File Writing", "48 ISO File Writing", "67 Cleaning"}),
+        distinct);
 
     for (size_t i = 0; i <= strOutput.size(); ++i) {
         for (size_t j = i; j <= strOutput.size(); ++j) {
-            CProgressParser parser;
+            CToolOutput output;
+            output.Reset(3);
             const size_t cuts[] = {0, i, j, strOutput.size()};
             for (int k = 0; k < 3; ++k) {
-                const std::string before = Shown(parser);
-                const bool bChanged =
-                    parser.Feed(strOutput.data() + cuts[k], cuts[k + 1] - cuts[k]);
-                ASSERT_EQ(reference[cuts[k + 1]], Shown(parser)) << "cut at " << i << ", " << j;
-                ASSERT_EQ(before != Shown(parser), bChanged) << "cut at " << i << ", " << j;
+                const std::string before = Shown(output);
+                const bool bChanged = output.Append(
+                    EOutputStream::StdErr, strOutput.data() + cuts[k], cuts[k + 1] - cuts[k]);
+                ASSERT_EQ(reference[cuts[k + 1]], Shown(output)) << "cut at " << i << ", " << j;
+                ASSERT_EQ(before != Shown(output), bChanged) << "cut at " << i << ", " << j;
             }
         }
     }
@@ -65,19 +72,22 @@ TEST(ProgressParser, FollowsPhasesHoweverTheRecordsSplitTheLines) {
 
 TEST(ProgressParser, IgnoresWhatOnlyLooksLikeProgress) {
     const std::string strGood = Line("Importing", 30);
-    EXPECT_EQ("30 Importing", ShownAfter(strGood));
+    EXPECT_EQ("30 Importing", ShownAfter(strGood, 1));
+    EXPECT_EQ("15 Importing", ShownAfter(strGood));
     // A line ending in '\n' is progress as well; one without its end is not yet.
-    EXPECT_EQ("30 Importing", ShownAfter(strGood.substr(0, strGood.size() - 1) + "\n"));
+    EXPECT_EQ("15 Importing", ShownAfter(strGood.substr(0, strGood.size() - 1) + "\n"));
     EXPECT_EQ("", ShownAfter(strGood.substr(0, strGood.size() - 1)));
     // The phase may hold anything, even what the line's own pieces look like.
-    EXPECT_EQ("30 a: |b| (1/100) c", ShownAfter(Line("a: |b| (1/100) c", 30)));
+    EXPECT_EQ("15 a: |b| (1/100) c", ShownAfter(Line("a: |b| (1/100) c", 30)));
+    // Colours and tabs are no part of it.
+    EXPECT_EQ("15 Importing ISO File",
+              ShownAfter("\x1b[33mImporting\tISO File: |====                | (30/100)\x1b[0m\r"));
 
     const char* const kJunk[] = {
         "Importing: |====                | (101/100)\r",
         "Importing: |====                | (1000/100)\r",
         "Importing: |====                | (/100)\r",
         "Importing: |====                | (30/200)\r",
-        "Importing: |====                | (30/100) \r",
         "Importing: |===#                | (30/100)\r",
         "Importing: |====               | (30/100)\r",
         "Importing: |====                 | (30/100)\r",
@@ -91,21 +101,24 @@ TEST(ProgressParser, IgnoresWhatOnlyLooksLikeProgress) {
     for (const char* pszJunk : kJunk) {
         EXPECT_EQ("", ShownAfter(pszJunk)) << pszJunk;
         // Nor does junk end a phase in progress.
-        EXPECT_EQ("30 Importing", ShownAfter(strGood + pszJunk)) << pszJunk;
+        EXPECT_EQ("15 Importing", ShownAfter(strGood + pszJunk)) << pszJunk;
     }
     // A line too long to be progress, however it ends; the next one counts again.
-    const std::string strLong = std::string(CProgressParser::kMaxLine, 'x') + strGood;
+    const std::string strLong = std::string(CLineAssembler::kMaxLine, 'x') + strGood;
     EXPECT_EQ("", ShownAfter(strLong));
-    EXPECT_EQ("5 Next", ShownAfter(strLong + Line("Next", 5)));
+    EXPECT_EQ("5 Next", ShownAfter(strLong + Line("Next", 10)));
     // Empty lines ("\r\n") change nothing; a blank line ends the phase.
-    EXPECT_EQ("30 Importing", ShownAfter(strGood + "\r\n\n"));
-    EXPECT_EQ("", ShownAfter(strGood + " \r"));
+    EXPECT_EQ("15 Importing", ShownAfter(strGood + "\r\n\n"));
+    EXPECT_EQ("50 Importing", ShownAfter(strGood + " \r"));
+    // More phases than expected: the percentage goes on from where it stood, never falls.
+    EXPECT_EQ("60 Importing", ShownAfter(strGood + " \r" + Line("Importing", 20), 1));
+    EXPECT_EQ("100 Importing",
+              ShownAfter(Line("Importing", 100) + " \r" + Line("Importing", 20), 1));
 }
 
-TEST(ProgressParser, CaptionPrefixIsCleanedAndShortenedBeforeASpace) {
+TEST(ProgressParser, CaptionPrefixIsShortenedBeforeASpace) {
     EXPECT_STREQ("25% Importing ISO File - ", ProgressCaptionPrefix(25, "Importing ISO File"));
-    EXPECT_STREQ("0% - ", ProgressCaptionPrefix(0, "  \t\x1b "));
-    EXPECT_STREQ("100% a b - ", ProgressCaptionPrefix(100, " a\x07 b\x7f "));
+    EXPECT_STREQ("0% - ", ProgressCaptionPrefix(0, ""));
     // 40 bytes at most, cut before a space: the bytes before one always end a character.
     EXPECT_STREQ("7% Writing the file out.mp4 to the disk... - ",
                  ProgressCaptionPrefix(7, "Writing the file out.mp4 to the disk      at last"));

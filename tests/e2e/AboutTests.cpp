@@ -1,6 +1,6 @@
 // The About box reached through the main window's system menu, driven from outside. The
 // menu's items themselves are read in-process (menus do not cross processes under Wine).
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // it makes is read from the command line the stand-in tool records on GO), and the keys that
 // must and must not close it. The icon is not checked here: Wine answers
 // WM_GETICON with 0 across processes, so the in-process resource tests cover it.
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Results a user can trust: "Done!" only for a sound new file, failures that say why, a file
 // dropped on the window taken as if chosen with OPEN, and names in any script kept whole.
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include <gtest/gtest.h>
 

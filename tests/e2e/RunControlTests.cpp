@@ -1,6 +1,6 @@
 // GO from end to end: the checks before a run, the button's states during it, the message at
 // its end, and what closing the window does to a run in progress.
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include <gtest/gtest.h>
 

@@ -17,6 +17,8 @@
 //   interleave=<n>    n error lines on each stream, written in alternating pieces of 3 bytes
 //   stdout=<bytes>, stderr=<bytes>   the test pattern, both streams at once
 //   zero              "abc", a zero byte, "def" in one write on stdout
+//   forge=<hwnd>      send that window records made up as another program would (a finish,
+//                     output with a guessed key, output as plain text)
 //   sleep=<ms>, exit=<code>, crash (a real access violation)
 #include "tests/standin/Pattern.h"
 
@@ -237,6 +239,26 @@ void PrintProgress(const Mode& mode, HANDLE h) {
     }
 }
 
+// Records for the runner's owner that did not come from its runner: whatever their shape, the
+// owner must not take them.
+void ForgeRecords(HWND hwnd) {
+    struct {
+        unsigned char key[16];
+        DWORD nStream;
+        char text[32];
+    } guessed{{}, 1, "Error: forged record\n"};
+    const char plain[] = "Error: forged text\n";
+    COPYDATASTRUCT records[] = {{5, 0, nullptr},
+                                {5, sizeof(guessed), &guessed},
+                                {3, sizeof(guessed), &guessed},
+                                {3, sizeof(plain), const_cast<char*>(plain)}};
+    for (COPYDATASTRUCT& record : records) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record), SMTO_BLOCK,
+                            10000, &ignored);
+    }
+}
+
 // The exception code becomes the exit code, as after a crash on Windows, without the
 // debugger that Wine would start.
 LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* info) {
@@ -322,6 +344,8 @@ int main(int argc, char** argv) {
     }
     if (Has(mode, "zero"))
         WriteAll(out, "abc\0def", 7);
+    if (Has(mode, "forge"))
+        ForgeRecords(reinterpret_cast<HWND>(static_cast<UINT_PTR>(Number(mode, "forge", 0))));
 
     if (!Has(mode, "slowwrite"))
         Sleep(static_cast<DWORD>(Number(mode, "sleep", 0)));

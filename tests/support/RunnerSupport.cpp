@@ -1,7 +1,8 @@
-#include "tests/runner/RunnerTestSupport.h"
+#include "tests/support/RunnerSupport.h"
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -39,17 +40,18 @@ LRESULT CALLBACK COwnerWindow::WndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARA
     auto* self = reinterpret_cast<COwnerWindow*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (msg != WM_COPYDATA || !self)
         return ::DefWindowProcA(hWnd, msg, wParam, lParam);
-    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    CRecord record{cds->dwData, cds->cbData, cds->lpData != nullptr, std::string()};
-    if (cds->dwData == COPYDATA_OUTPUT) {
-        self->outputBytes += cds->cbData ? cds->cbData - 1 : 0;
-        ++self->outputRecords;
-        if (cds->cbData > self->maxOutputCb)
-            self->maxOutputCb = cds->cbData;
+    CRunnerRecord read;
+    if (!self->runner || !self->runner->ReadRecord(lParam, &read)) {
+        ++self->ignored;
+        return 0;
     }
-    if (self->keepText && cds->lpData)
-        record.text.assign(static_cast<const char*>(cds->lpData), cds->cbData);
-    if (self->keepText || cds->dwData != COPYDATA_OUTPUT)
+    CRecord record{read.nCode, read.eStream, std::string(read.pText, read.nLength)};
+    if (read.nCode == COPYDATA_OUTPUT) {
+        self->outputBytes += read.nLength;
+        ++self->outputRecords;
+        self->maxOutputText = std::max(self->maxOutputText, read.nLength);
+    }
+    if (self->keepText || read.nCode != COPYDATA_OUTPUT)
         self->records.push_back(record);
     if (self->onRecord)
         self->onRecord(record);
@@ -66,8 +68,8 @@ size_t COwnerWindow::Count(ULONG_PTR code) const {
 std::string COwnerWindow::Output() const {
     std::string text;
     for (const CRecord& r : records) {
-        if (r.code == COPYDATA_OUTPUT && r.cbData > 0)
-            text.append(r.text, 0, r.cbData - 1);
+        if (r.code == COPYDATA_OUTPUT)
+            text += r.text;
     }
     return text;
 }

@@ -14,12 +14,12 @@
 
 struct CRecord {
     ULONG_PTR code;
-    DWORD cbData;
-    bool hasData;
-    std::string text; // the bytes at lpData, cbData of them
+    EOutputStream stream;
+    std::string text; // an output record's text, without its terminating zero
 };
 
-// A plain Win32 window on the creating thread that keeps every WM_COPYDATA it receives.
+// A plain Win32 window on the creating thread that keeps the records of runner's current run,
+// read as an owner reads them, and counts every other WM_COPYDATA.
 class COwnerWindow {
 public:
     COwnerWindow();
@@ -31,12 +31,14 @@ public:
     HWND Handle() const { return m_wnd.m_hWnd; }
     void Destroy();
 
+    const CChildRunner* runner = nullptr;
     std::vector<CRecord> records;
-    // Only counts and sizes, for floods whose text is checked elsewhere.
+    size_t ignored = 0; // WM_COPYDATA that was no record of runner's
+    // Output records are only counted, not kept, for floods checked through onRecord.
     bool keepText = true;
     uint64_t outputBytes = 0;
     size_t outputRecords = 0;
-    DWORD maxOutputCb = 0;
+    size_t maxOutputText = 0;
     // Called on the window's thread for each record, after it was stored.
     std::function<void(const CRecord&)> onRecord;
 
