@@ -88,7 +88,7 @@ HCURSOR CRemuxDlg::OnQueryDragIcon() {
 }
 
 void CRemuxDlg::OnOK() {
-    m_run.Go(m_strSource, JobToolPath(JobExeFolder(AfxGetModuleFileName())));
+    m_run.Go(m_strSource, m_strOutput, JobToolPath(JobExeFolder(AfxGetModuleFileName())));
 }
 
 LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
@@ -127,4 +127,8 @@ void CRemuxDlg::ShowRunning(bool bRunning) {
 
 void CRemuxDlg::ShowRunMessage(const CString& text) {
     AfxMessageBox(text);
+}
+
+bool CRemuxDlg::AskRunQuestion(const CString& text) {
+    return AfxMessageBox(text, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }

@@ -44,6 +44,7 @@ private:
     void SelectSource(const CString& path);
     void ShowRunning(bool bRunning) override;
     void ShowRunMessage(const CString& text) override;
+    bool AskRunQuestion(const CString& text) override;
 
 protected:
     CRunControl m_run; // GO's runs, through m_runner

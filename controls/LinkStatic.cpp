@@ -1,6 +1,8 @@
 #include "controls/LinkStatic.h"
 
+#include "controls/DesktopShell.h"
 #include "framework/Handle.h"
+#include "framework/WinApp.h"
 
 #include <vector>
 
@@ -25,7 +27,8 @@ CString WindowsDirectory() {
 
 } // namespace
 
-CLinkStatic::ShellExecuteFn CLinkStatic::s_pfnShellExecute = &::ShellExecuteA;
+CLinkStatic::OpenFn CLinkStatic::s_pfnOpen = &OpenWithDesktopShell;
+const char* CLinkStatic::s_pszSystemHand = IDC_HAND;
 const char* CLinkStatic::s_pszHelpProgram = "Winhlp32.exe";
 
 CLinkStatic::CLinkStatic() = default;
@@ -74,21 +77,21 @@ void CLinkStatic::PreSubclassWindow() {
 }
 
 void CLinkStatic::LoadLinkCursor() {
-    const CString path = WindowsDirectory() + "\\" + s_pszHelpProgram;
-    // Only its resources are wanted: mapped as an image resource, none of its code runs in this
-    // (elevated) process.
-    CLibraryHandle help(
-        ::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (help) {
+    m_hLinkCursor = ::LoadCursorA(nullptr, s_pszSystemHand);
+    // Systems before Windows 2000 have no hand of their own; their help program has one.
+    if (!m_hLinkCursor) {
+        const CString path = WindowsDirectory() + "\\" + s_pszHelpProgram;
+        // Only its resources are wanted: mapped as an image resource, none of its code runs in
+        // this (elevated) process.
+        CLibraryHandle help(::LoadLibraryExA(
+            path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
         // The cursor belongs to the module freed below: keep a copy of our own.
-        if (HCURSOR hand = ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor)))
+        HCURSOR hand =
+            help ? ::LoadCursorA(help.get(), MAKEINTRESOURCEA(kHelpHandCursor)) : nullptr;
+        if (hand)
             m_helpCursor.reset(static_cast<HCURSOR>(::CopyIcon(hand)));
         m_hLinkCursor = m_helpCursor.get();
     }
-    // Newer systems have no help program, or one without the hand: the pointer must not
-    // vanish over the link.
-    if (!m_hLinkCursor)
-        m_hLinkCursor = ::LoadCursorA(nullptr, IDC_HAND);
     SendMessage(STM_SETIMAGE, IMAGE_CURSOR, reinterpret_cast<LPARAM>(m_hLinkCursor));
 }
 
@@ -133,9 +136,14 @@ HBRUSH CLinkStatic::CtlColor(CDC* pDC, UINT) {
 }
 
 void CLinkStatic::OnClicked() {
-    // With no address the shell would open whatever an empty name means to it.
-    if (!m_strURL.IsEmpty())
-        s_pfnShellExecute(nullptr, "open", m_strURL, nullptr, nullptr, SW_SHOWMINIMIZED);
     m_bVisited = true;
     Invalidate(TRUE);
+    // With no address the shell would open whatever an empty name means to it.
+    if (m_strURL.IsEmpty() || s_pfnOpen(m_strURL, SW_SHOWMINIMIZED))
+        return;
+    // Never a browser started from here: it would run as administrator too. A message box's
+    // text can be copied with Ctrl+C.
+    CString text;
+    text.Format("Open this address in your web browser:\n\n%s", static_cast<const char*>(m_strURL));
+    AfxMessageBox(text);
 }

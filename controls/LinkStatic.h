@@ -1,13 +1,11 @@
 // A static text control that looks and acts like a web link: underlined, blue, red while the
-// pointer is over it, dark blue once clicked; a hand cursor; a click opens the address with
-// the shell.
+// pointer is over it, dark blue once clicked; a hand cursor; a click opens the address through
+// the desktop's shell, at the user's level, or shows it to copy where that cannot be done.
 #pragma once
 
 #include "framework/Controls.h"
 #include "framework/Gdi.h"
 #include "framework/Handle.h"
-
-#include <shellapi.h>
 
 class CLinkStatic : public CStatic {
 public:
@@ -18,10 +16,13 @@ public:
 
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
-    // The shell's open call; tests put their own here so that no browser starts.
-    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-    static ShellExecuteFn s_pfnShellExecute;
-    // The help program whose hand cursor the link shows, relative to the Windows directory.
+    // Opens an address shown as nShow; false when it could not. Tests put their own here so
+    // that no browser starts.
+    using OpenFn = bool (*)(const char* pszAddress, int nShow);
+    static OpenFn s_pfnOpen;
+    // The system's hand cursor, and the help program whose hand the link shows where the
+    // system has none (relative to the Windows directory).
+    static const char* s_pszSystemHand;
     static const char* s_pszHelpProgram;
 
 protected:

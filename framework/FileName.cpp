@@ -17,10 +17,7 @@ CString AfxFileTitleOf(const CString& path) {
 #include <windows.h>
 
 bool AfxPathExists(const CString& path) {
-    // The "\\?\" of a long path is its only '?' that is no wildcard.
-    const int first = path.Left(4) == "\\\\?\\" ? 4 : 0;
-    if (path.Find('?', first) >= 0 || path.Find('*', first) >= 0)
-        return false;
+    // The system refuses a name with a wildcard in it rather than matching anything.
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 #endif

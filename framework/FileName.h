@@ -9,8 +9,8 @@ CString AfxFileNameOf(const CString& path);
 CString AfxFileTitleOf(const CString& path);
 
 #if defined(_WIN32)
-// Whether a file or folder exists at exactly this path. '?' and '*' are never expanded: no
-// file name holds them, so a path with one (the '?' an older system puts for a character its
-// code page lacks, say) names nothing, even where a wildcard search would match some file.
+// Whether a file or folder exists at exactly this path. '?' and '*' are never expanded (no
+// find-first): no file name holds them, so a path with one (the '?' an older system puts for a
+// character its code page lacks, say) names nothing, even where a search would match a file.
 bool AfxPathExists(const CString& path);
 #endif

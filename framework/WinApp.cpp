@@ -154,7 +154,18 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     return ::MessageBoxA(AfxGetSafeOwner(), lpszText, caption, nType);
 }
 
+void AfxRestrictDllSearch() {
+    // Without the current folder first, for every system this program runs on.
+    ::SetDllDirectoryA("");
+    using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int AfxWinMain(HINSTANCE hInstance, int) {
+    AfxRestrictDllSearch();
     CWinApp* app = AfxGetApp();
     if (!app)
         return -1;

@@ -65,5 +65,11 @@ HWND AfxGetSafeOwner(CWnd* pParent = nullptr);
 // application's name; OK-only boxes get the exclamation icon.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
+// DLLs loaded by name come from the system folder only, never from the current folder, the
+// program's own or PATH: an elevated program would run a DLL planted in any of them. Where
+// Windows lacks SetDefaultDllDirectories (before 8, or 7 without KB2533623) only the current
+// folder is taken out. The entry calls it first.
+void AfxRestrictDllSearch();
+
 // The framework's entry: InitInstance, then Run unless it returned FALSE.
 int AfxWinMain(HINSTANCE hInstance, int nCmdShow);

@@ -6,6 +6,8 @@
 #include "job/Mp4Check.h"
 #include "job/RunReport.h"
 
+#include <cwchar>
+
 // The start request GO posts to the dialog itself, registered before the program's entry runs.
 const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
 
@@ -79,7 +81,36 @@ void CRunControl::SetOwner(CWnd* pOwner) {
         m_progress.Attach(pOwner->m_hWnd);
 }
 
-void CRunControl::Go(const CString& source, const CString& toolPath) {
+std::wstring CRunControl::ToolEnvironment() {
+    std::wstring strBlock;
+    if (wchar_t* pStrings = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* p = pStrings; *p; p += wcslen(p) + 1) {
+            // Names compare without case; "=C:=C:\\..." entries start with '='.
+            const wchar_t* pEq = wcschr(p + 1, L'=');
+            const size_t nName = pEq ? static_cast<size_t>(pEq - p) : wcslen(p);
+            const std::wstring strName(p, nName);
+            if (::lstrcmpiW(strName.c_str(), L"SHELL") == 0 ||
+                ::lstrcmpiW(strName.c_str(), L"PATH") == 0)
+                continue;
+            strBlock.append(p).push_back(L'\0');
+        }
+        ::FreeEnvironmentStringsW(pStrings);
+    }
+    wchar_t system[MAX_PATH + 1] = L"";
+    wchar_t windows[MAX_PATH + 1] = L"";
+    const UINT nSystem = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+    const UINT nWindows = ::GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    std::wstring strPath = L"PATH=";
+    if (nSystem > 0 && nSystem <= MAX_PATH)
+        strPath += std::wstring(system) + L";";
+    if (nWindows > 0 && nWindows <= MAX_PATH)
+        strPath += windows;
+    strBlock.append(strPath).push_back(L'\0');
+    strBlock.push_back(L'\0');
+    return strBlock;
+}
+
+void CRunControl::Go(const CString& source, const CString& output, const CString& toolPath) {
     if (source.GetLength() < 3)
         return;
     // One tool at a time writes an output file.
@@ -94,6 +125,15 @@ void CRunControl::Go(const CString& source, const CString& toolPath) {
         m_view.ShowRunMessage("Cannot find the source video file");
         return;
     }
+    // The Open dialog never asks this: a new file is only ever chosen as the source.
+    if (AfxPathExists(output)) {
+        CString question;
+        question.Format("%s already exists. Replace it?", static_cast<const char*>(output));
+        if (!m_view.AskRunQuestion(question))
+            return;
+    }
+    const int nSlash = toolPath.ReverseFind('\\');
+    m_strToolFolder = nSlash > 0 ? toolPath.Left(nSlash) : CString();
     if (m_pOwner && m_pOwner->PostMessage(WMSTDIOCOMMAND, 0, 0))
         m_state = State::Starting;
 }
@@ -109,7 +149,14 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     m_state = State::Running;
     BOOL bStarted = FALSE;
     try {
-        bStarted = m_runner.Open(cmd, FALSE, m_pOwner);
+        // The tool's own folder and a clean environment: nothing of the user's current
+        // folder or PATH is where the tool looks for what it loads.
+        const std::wstring environment = ToolEnvironment();
+        CChildPlace place;
+        place.pszFolder =
+            m_strToolFolder.IsEmpty() ? nullptr : static_cast<const char*>(m_strToolFolder);
+        place.pEnvironment = environment.c_str();
+        bStarted = m_runner.Open(cmd, FALSE, m_pOwner, place);
     } catch (...) {
         m_runner.Terminate();
         m_state = State::Idle;
@@ -179,10 +226,9 @@ void CRunControl::EndRunOnClose() {
     if (m_state != State::Running)
         return;
     m_state = State::Idle;
-    if (!m_runner.Terminate())
-        return; // the tool had ended: its output is complete
-    // The tool was cut off: what it wrote is no result. An output it never touched (a complete
-    // file of an earlier run, or none) stays as it was.
+    // Cut off, or ended but never checked and announced: what the tool wrote is no result. An
+    // output it never touched (a complete file of an earlier run, or none) stays as it was.
+    m_runner.Terminate();
     const COutputStamp now = COutputStamp::Of(m_strRunOutput);
     if (!now.bExists || now == m_runOutputBefore)
         return;

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 class CWnd;
 
@@ -27,6 +28,8 @@ public:
         virtual void ShowRunning(bool bRunning) = 0;
         // A message to the user about the run (a modal message box).
         virtual void ShowRunMessage(const CString& text) = 0;
+        // A question with Yes and No, No the default; true for Yes.
+        virtual bool AskRunQuestion(const CString& text) = 0;
 
     protected:
         ~CView() = default;
@@ -44,8 +47,9 @@ public:
     bool IsIdle() const { return m_state == State::Idle; }
     CRunProgress& Progress() { return m_progress; }
 
-    // GO: checks that the job can run and posts the start request; nothing while a run is on.
-    void Go(const CString& source, const CString& toolPath);
+    // GO: checks that the job can run, asks before an earlier output is replaced, and posts
+    // the start request; nothing while a run is on.
+    void Go(const CString& source, const CString& output, const CString& toolPath);
     // The start request: runs cmd, which is to write output. Only the request Go posted
     // starts a run; a stray or repeated one is ignored.
     void Start(const CString& cmd, const CString& output);
@@ -55,8 +59,14 @@ public:
     void OnTaskbarButtonCreated() { m_progress.OnTaskbarButtonCreated(); }
     // The owner window is being destroyed: its caption is left as it was.
     void OnOwnerDestroy() { m_progress.Detach(); }
-    // The window is closing: a running tool is ended and its half-written output removed.
+    // The window is closing: a running tool is ended, and an output that was never announced
+    // (the tool cut off, or ended but not yet checked) is removed.
     void EndRunOnClose();
+
+    // The tool's environment: this process's, less SHELL (the multiplexer would colour its
+    // lines), with PATH the system's folders only (a DLL the tool loads by name must not come
+    // from a folder a user can write to: the tool runs elevated). A block for CreateProcess.
+    static std::wstring ToolEnvironment();
 
 private:
     enum class State { Idle, Starting, Running };
@@ -79,6 +89,7 @@ private:
     CView& m_view;
     CWnd* m_pOwner = nullptr;
     State m_state = State::Idle;
+    CString m_strToolFolder;        // where the tool runs, from GO
     CString m_strRunOutput;         // the output of the run in progress, fixed at its start
     COutputStamp m_runOutputBefore; // that output as it was before the run
     CToolOutput m_toolOutput;       // what the tool printed

@@ -17,7 +17,7 @@ const DWORD kReaderGraceMs = 1500;
 // How long a release waits for a terminated child and for the readers before it cancels
 // their reads.
 const DWORD kProcessEndMs = 5000;
-const DWORD kJoinMs = 2000;
+const DWORD kJoinMs = 100;
 
 bool IsSignaled(HANDLE h) {
     return h && ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
@@ -91,7 +91,8 @@ CChildRunner::~CChildRunner() {
     ReleaseRun(true);
 }
 
-BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
+BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
+                        const CChildPlace& place) {
     ReleaseRun(true);
     m_bExitCodeKnown = false;
     m_dwStartError = 0;
@@ -138,7 +139,11 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
         ::DeleteProcThreadAttributeList(attrs);
         bAttrs = false;
     }
-    DWORD flags = CREATE_NEW_CONSOLE | CREATE_SUSPENDED;
+    // No console window at all: a hidden new console still opens a terminal window where
+    // Windows Terminal is the default console host. The pipes carry the output anyway.
+    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+    if (place.pEnvironment)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
     if (bAttrs) {
         si.StartupInfo.cb = sizeof(si);
         si.lpAttributeList = attrs;
@@ -150,7 +155,8 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner) {
     std::string command(cmdLine);
     PROCESS_INFORMATION pi{};
     const BOOL bCreated = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
-                                           nullptr, nullptr, &si.StartupInfo, &pi);
+                                           const_cast<wchar_t*>(place.pEnvironment),
+                                           place.pszFolder, &si.StartupInfo, &pi);
     const DWORD dwCreateError = bCreated ? 0 : ::GetLastError();
     if (bAttrs)
         ::DeleteProcThreadAttributeList(attrs);
@@ -316,7 +322,8 @@ bool CChildRunner::ReleaseRun(bool bQuiet) {
                                run.m_hWaitThread.get()};
     bool bJoined = WaitPumpingSends(threads, 3, kJoinMs);
     // A pipe end we could not take down (held by a process outside the job): cancel the
-    // blocked reads, again and again in case a reader is between two reads.
+    // blocked reads at once, again and again in case a reader is between two reads. The
+    // output is no longer wanted, and the window closing must not wait for it.
     for (int attempt = 0; !bJoined && attempt < 100; ++attempt) {
         if (threads[0])
             ::CancelSynchronousIo(threads[0]);

@@ -42,6 +42,13 @@ struct CRunnerRecord {
     size_t nLength = 0;
 };
 
+// Where a child starts: its current folder and its environment (a block of "NAME=value"
+// strings, each ended by a zero, the block by one more). Null: the caller's own.
+struct CChildPlace {
+    const char* pszFolder = nullptr;
+    const wchar_t* pEnvironment = nullptr;
+};
+
 class CChildRunner {
 public:
     // Output is read and delivered in chunks of at most this many bytes.
@@ -61,10 +68,12 @@ public:
     CChildRunner(const CChildRunner&) = delete;
     CChildRunner& operator=(const CChildRunner&) = delete;
 
-    // Starts cmdLine in a new console, hidden unless showWindow. Ends the previous run first
-    // (a child of it still running is killed). Record 4 reaches the owner before this
-    // returns TRUE; on failure hook 1 gets "Unable to start <cmdLine>\n" and no record is sent.
-    BOOL Open(const char* cmdLine, BOOL showWindow, CWnd* owner);
+    // Starts cmdLine as a console program without a console window (its first window, if it
+    // makes one, hidden unless showWindow). Ends the previous run first (a child of it still
+    // running is killed). Record 4 reaches the owner before this returns TRUE; on failure
+    // hook 1 gets "Unable to start <cmdLine>\n" and no record is sent.
+    BOOL Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
+              const CChildPlace& place = CChildPlace());
     // The window that receives the records; also redirects the current run. Null stops them.
     void SetOwner(CWnd* owner);
     // The record in a WM_COPYDATA's lParam, if it is one of the current run's; false for

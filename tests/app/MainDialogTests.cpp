@@ -267,6 +267,10 @@ protected:
             throw std::runtime_error("the view failed");
         }
     }
+    bool AskRunQuestion(const CString& text) override {
+        m_messages.push_back(text.str());
+        return true;
+    }
     void OnUnhandledException(const char* pszWhat) override { m_strUnhandled = pszWhat; }
 
     LRESULT OnStdioCommand(WPARAM, LPARAM) {
@@ -285,15 +289,19 @@ ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
 
+// With the system's taskbar object, as a user's run has it.
 TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnored) {
     const std::string exe = AfxGetModuleFileName().str();
     const std::string tool = exe.substr(0, exe.rfind('\\') + 1) + "tool\\MP4Box.exe";
+    const char kOutput[] = "C:\\nowhere\\clip-NEW.mp4";
+    ASSERT_NE(nullptr, CTaskbarProgress::Create()) << "no taskbar object to be had";
     CRunWindow window;
+    window.m_run.OnTaskbarButtonCreated();
     window.m_strCommand = "\"" + tool + "\" --mode \"sleep=300;errors=1;exit=2\"";
     window.m_bThrowOnMessage = true;
     window.m_bForgeOutput = true;
 
-    window.m_run.Go(exe.c_str(), tool.c_str());
+    window.m_run.Go(exe.c_str(), kOutput, tool.c_str());
     ASSERT_TRUE(PumpUntil([&] { return !window.m_messages.empty(); }, 20000));
     EXPECT_EQ("Failed! Could not create new file C:\\nowhere\\clip-NEW.mp4\n"
               "The BOX program ended with exit code 2.\n\nError: something failed (1)",
@@ -303,7 +311,7 @@ TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnor
     EXPECT_TRUE(window.m_run.IsIdle());
 
     // GO works again after the handler threw.
-    window.m_run.Go(exe.c_str(), tool.c_str());
+    window.m_run.Go(exe.c_str(), kOutput, tool.c_str());
     ASSERT_TRUE(PumpUntil([&] { return window.m_messages.size() == 2; }, 20000));
     EXPECT_EQ(window.m_messages[0], window.m_messages[1]);
 }

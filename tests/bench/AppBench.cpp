@@ -27,7 +27,7 @@ ProgramRun ThroughProgram(const std::string& mode) {
         std::fprintf(stderr, "cannot start Clipmend: %s\n", app.Error().c_str());
         return run;
     }
-    const std::string source = app.MakeFile("clip.mp4", "source video");
+    const std::string source = app.MakeFile("clip.mp4");
     if (!app.ChooseFile(source))
         return run;
     e2e::WaitUntil([&] { return app.ControlText(1000) == source; });

@@ -1,4 +1,5 @@
 // The link control inside a real dialog, driven with the messages Windows would send it.
+#include "controls/DesktopShell.h"
 #include "controls/LinkStatic.h"
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,22 +21,61 @@ constexpr COLORREF kHoverColor = RGB(255, 0, 0);
 constexpr COLORREF kVisitedColor = RGB(5, 34, 143);
 const char kURL[] = "http://www.velmora.example/products.htm";
 
-struct ShellCall {
-    HWND owner;
-    std::string operation;
-    std::string file;
-    bool parameters;
-    bool directory;
-    INT show;
+struct OpenCall {
+    std::string address;
+    int show;
 };
-std::vector<ShellCall> g_shellCalls;
+std::vector<OpenCall> g_openCalls;
+bool g_bOpenSucceeds = true;
 
-HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters,
-                                    LPCSTR directory, INT show) {
-    g_shellCalls.push_back({owner, operation ? operation : "(null)", file ? file : "(null)",
-                            parameters != nullptr, directory != nullptr, show});
-    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33)); // the shell's "done"
+bool RecordOpen(const char* pszAddress, int nShow) {
+    g_openCalls.push_back({pszAddress, nShow});
+    return g_bOpenSucceeds;
 }
+
+// The text of the next message box this process shows, which it then closes with OK; empty
+// when none shows within a few seconds. Runs beside the test's thread, which the box blocks.
+class CMessageBoxWatch {
+public:
+    CMessageBoxWatch() : m_thread(::CreateThread(nullptr, 0, &Watch, this, 0, nullptr)) {}
+    ~CMessageBoxWatch() { Text(); }
+    std::string Text() {
+        if (m_thread) {
+            ::WaitForSingleObject(m_thread, INFINITE);
+            ::CloseHandle(m_thread);
+            m_thread = nullptr;
+        }
+        return m_text;
+    }
+
+private:
+    static DWORD WINAPI Watch(LPVOID pThis) {
+        auto* self = static_cast<CMessageBoxWatch*>(pThis);
+        for (int i = 0; i < 500 && self->m_text.empty(); ++i) {
+            ::EnumWindows(&CMessageBoxWatch::Visit, reinterpret_cast<LPARAM>(self));
+            ::Sleep(10);
+        }
+        return 0;
+    }
+    static BOOL CALLBACK Visit(HWND hwnd, LPARAM lParam) {
+        auto* self = reinterpret_cast<CMessageBoxWatch*>(lParam);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(hwnd, &pid);
+        char cls[16] = "";
+        ::GetClassNameA(hwnd, cls, sizeof(cls));
+        if (pid != ::GetCurrentProcessId() || std::string(cls) != "#32770" ||
+            !::IsWindowVisible(hwnd))
+            return TRUE;
+        char text[1024] = "";
+        ::GetDlgItemTextA(hwnd, 0xFFFF, text, sizeof(text));
+        self->m_text = text;
+        ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+        return FALSE;
+    }
+
+    std::string m_text;
+    HANDLE m_thread;
+};
 
 // Lets the tests reach the tooltip the control owns.
 class TestLink : public CLinkStatic {
@@ -72,9 +114,10 @@ protected:
     }
 
     void SetUp() override {
-        g_shellCalls.clear();
+        g_openCalls.clear();
+        g_bOpenSucceeds = true;
         m_pszHelpProgram = CLinkStatic::s_pszHelpProgram;
-        CLinkStatic::s_pfnShellExecute = &RecordShellExecute;
+        CLinkStatic::s_pfnOpen = &RecordOpen;
         // The real pointer stays away from the dialog, so no real move changes the hover state.
         ::SetCursorPos(1000, 700);
         m_hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_LINK_TEST),
@@ -90,7 +133,8 @@ protected:
         if (m_hDlg)
             ::DestroyWindow(m_hDlg);
         m_link.reset();
-        CLinkStatic::s_pfnShellExecute = &::ShellExecuteA;
+        CLinkStatic::s_pfnOpen = &OpenWithDesktopShell;
+        CLinkStatic::s_pszSystemHand = IDC_HAND;
         CLinkStatic::s_pszHelpProgram = m_pszHelpProgram;
     }
 
@@ -232,13 +276,9 @@ TEST_F(LinkStaticTest, ClickOpensTheAddressMinimisedAndStaysVisited) {
     MoveInside();
     Click();
 
-    ASSERT_EQ(g_shellCalls.size(), 1u);
-    EXPECT_EQ(g_shellCalls[0].owner, nullptr);
-    EXPECT_EQ(g_shellCalls[0].operation, "open");
-    EXPECT_EQ(g_shellCalls[0].file, kURL);
-    EXPECT_FALSE(g_shellCalls[0].parameters);
-    EXPECT_FALSE(g_shellCalls[0].directory);
-    EXPECT_EQ(g_shellCalls[0].show, SW_SHOWMINIMIZED);
+    ASSERT_EQ(g_openCalls.size(), 1u);
+    EXPECT_EQ(g_openCalls[0].address, kURL);
+    EXPECT_EQ(g_openCalls[0].show, SW_SHOWMINIMIZED);
 
     EXPECT_EQ(TextColor(), kVisitedColor);
     MoveOutside();
@@ -248,14 +288,57 @@ TEST_F(LinkStaticTest, ClickOpensTheAddressMinimisedAndStaysVisited) {
     EXPECT_EQ(TextColor(), kVisitedColor);
 
     Click();
-    EXPECT_EQ(g_shellCalls.size(), 2u);
+    EXPECT_EQ(g_openCalls.size(), 2u);
 }
 
 TEST_F(LinkStaticTest, ClickWithoutAddressOpensNothing) {
     m_link->SetURL("");
     Click();
-    EXPECT_TRUE(g_shellCalls.empty());
+    EXPECT_TRUE(g_openCalls.empty());
     EXPECT_EQ(TextColor(), kVisitedColor);
+}
+
+// Where the desktop's shell cannot open it, nothing is started from this (elevated) program:
+// the address is shown to copy.
+TEST_F(LinkStaticTest, AnAddressThatCannotBeOpenedIsShownToCopy) {
+    g_bOpenSucceeds = false;
+    CMessageBoxWatch box;
+    Click();
+    EXPECT_EQ(std::string("Open this address in your web browser:\n\n") + kURL, box.Text());
+    EXPECT_EQ(g_openCalls.size(), 1u);
+    EXPECT_EQ(TextColor(), kVisitedColor);
+}
+
+// The desktop's shell, for real: a command file in place of the web page, so that what it
+// starts leaves a mark instead of a browser window.
+TEST_F(LinkStaticTest, TheDesktopShellOpensWhatItIsGiven) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string mark = std::string(temp) + "clipmend-link-opened.txt";
+    const std::string script = std::string(temp) + "clipmend-link-open.cmd";
+    ::DeleteFileA(mark.c_str());
+    std::ofstream(script) << "@echo opened>\"" << mark << "\"\r\n";
+    const bool bOpened = OpenWithDesktopShell(script.c_str(), SW_HIDE);
+    if (bOpened) {
+        const DWORD start = ::GetTickCount();
+        while (::GetFileAttributesA(mark.c_str()) == INVALID_FILE_ATTRIBUTES &&
+               ::GetTickCount() - start < 60000)
+            ::Sleep(50);
+        EXPECT_NE(::GetFileAttributesA(mark.c_str()), INVALID_FILE_ATTRIBUTES)
+            << "the shell said it opened the file, and nothing ran";
+    } else {
+        std::printf("note: no desktop shell to open with here; the address is shown instead\n");
+        // Then a click shows the address and starts nothing.
+        CLinkStatic::s_pfnOpen = &OpenWithDesktopShell;
+        m_link->SetURL(script.c_str());
+        CMessageBoxWatch box;
+        Click();
+        EXPECT_EQ("Open this address in your web browser:\n\n" + script, box.Text());
+        ::Sleep(500);
+        EXPECT_EQ(::GetFileAttributesA(mark.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    ::DeleteFileA(mark.c_str());
+    ::DeleteFileA(script.c_str());
 }
 
 TEST_F(LinkStaticTest, DrawsEachStateInItsColour) {
@@ -279,17 +362,13 @@ TEST_F(LinkStaticTest, DrawsEachStateInItsColour) {
     EXPECT_EQ(CountPixels(kHoverColor), 0);
 }
 
-TEST_F(LinkStaticTest, ShowsTheSystemHandWithoutTheHelpProgram) {
+TEST_F(LinkStaticTest, ShowsTheSystemHand) {
+    EXPECT_EQ(CursorShown(), ::LoadCursorA(nullptr, IDC_HAND));
+    // Without it, and without a help program to take one from, no pointer at all.
+    CLinkStatic::s_pszSystemHand = MAKEINTRESOURCEA(1);
     CLinkStatic::s_pszHelpProgram = "no-such-help-program.exe";
     Bind();
-    EXPECT_EQ(CursorShown(), ::LoadCursorA(nullptr, IDC_HAND));
-
-    // A module that loads but has no hand cursor.
-    HMODULE user32 = ::GetModuleHandleA("user32.dll");
-    ASSERT_EQ(::FindResourceA(user32, MAKEINTRESOURCEA(106), RT_GROUP_CURSOR), nullptr);
-    CLinkStatic::s_pszHelpProgram = "system32\\user32.dll";
-    Bind();
-    EXPECT_EQ(CursorShown(), ::LoadCursorA(nullptr, IDC_HAND));
+    EXPECT_EQ(CursorShown(), nullptr);
 }
 
 TEST_F(LinkStaticTest, ShowsACopyOfTheHelpProgramsHandThatOutlivesTheModule) {
@@ -302,6 +381,8 @@ TEST_F(LinkStaticTest, ShowsACopyOfTheHelpProgramsHandThatOutlivesTheModule) {
         ~Remove() { ::DeleteFileA(path.c_str()); }
     } remove{installed};
     CLinkStatic::s_pszHelpProgram = "clipmend-test-help.dll";
+    // A system without a hand cursor of its own.
+    CLinkStatic::s_pszSystemHand = MAKEINTRESOURCEA(1);
 
     // The control frees the module at once; its cursor (a copy it owns) must stay usable.
     Bind();

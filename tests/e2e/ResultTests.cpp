@@ -30,13 +30,18 @@ protected:
 
     // OPEN clip.mp4, GO, and the text of the message that ends the run.
     std::string RunClip() {
-        const std::string source = app->MakeFile("clip.mp4", "source video");
+        const std::string source = app->MakeFile("clip.mp4");
         output = app->Folder() + "\\clip-NEW.mp4";
         EXPECT_TRUE(app->ChooseFile(source));
         EXPECT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == source; }));
         app->ClickButton(kGo);
         MessageBoxInfo box;
         EXPECT_TRUE(app->WaitForMessageBox(&box));
+        // An earlier run's copy is replaced only when the user says so.
+        if (box.text == output + " already exists. Replace it?") {
+            EXPECT_TRUE(app->PressButton(box, IDYES));
+            EXPECT_TRUE(app->WaitForMessageBox(&box));
+        }
         EXPECT_TRUE(app->PressOk(box));
         return box.text;
     }
@@ -80,6 +85,25 @@ TEST_F(ResultTest, DoneOnlyForAWellFormedFile) {
     Start("output=good");
     EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
     // Written again seconds later, the same file is new again, not taken for the earlier one.
+    EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
+}
+
+// FAT keeps write times in steps of two seconds: a copy written again within the step of the
+// last one has the same time, size and all. It is still the run's new file.
+TEST_F(ResultTest, ARewriteWithinOneStepOfACoarseClockIsStillANewFile) {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const unsigned long long step = 20000000ull;
+    const unsigned long long time =
+        (((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / step) *
+        step;
+    Start("output=good;settime=" + std::to_string(time));
+    const std::string earlier = app->MakeFile("clip-NEW.mp4");
+    CFileHandle file(::CreateFileA(earlier.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    const FILETIME ft{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &ft));
+    file.reset();
     EXPECT_EQ("Done! Created new file " + app->Folder() + "\\clip-NEW.mp4", RunClip());
 }
 
@@ -154,7 +178,7 @@ TEST_F(ResultTest, ErrorsPrintedBeforeASuccessfulExitStillFailABadFile) {
 
 TEST_F(ResultTest, ADroppedFileIsTakenAsIfChosenWithOpen) {
     Start("output=good");
-    const std::string dropped = app->MakeFile("dropped clip.mp4", "video");
+    const std::string dropped = app->MakeFile("dropped clip.mp4");
     Drop({dropped});
     ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == dropped; }));
     EXPECT_FALSE(app->MessageBoxAppears(300));
@@ -169,8 +193,8 @@ TEST_F(ResultTest, ADroppedFileIsTakenAsIfChosenWithOpen) {
 
 TEST_F(ResultTest, SeveralDroppedFilesTakeTheFirstAndSaySo) {
     Start("output=good");
-    const std::string first = app->MakeFile("first.mp4", "video");
-    const std::string second = app->MakeFile("second.mp4", "video");
+    const std::string first = app->MakeFile("first.mp4");
+    const std::string second = app->MakeFile("second.mp4");
     Drop({first, second});
     MessageBoxInfo box;
     ASSERT_TRUE(app->WaitForMessageBox(&box));
@@ -184,7 +208,7 @@ TEST_F(ResultTest, SeveralDroppedFilesTakeTheFirstAndSaySo) {
 
 TEST_F(ResultTest, DroppedNamesGetTheSameChecksAsOpen) {
     Start("");
-    const std::string noDot = app->MakeFile("noext", "video");
+    const std::string noDot = app->MakeFile("noext");
     Drop({noDot});
     MessageBoxInfo box;
     ASSERT_TRUE(app->WaitForMessageBox(&box));
@@ -214,7 +238,7 @@ TEST_F(ResultTest, NamesInAnyScriptComeThroughWhole) {
         {"видео.mp4", "видео"}, {"旅行.mp4", "旅行"}, {"beach 🌊.mp4", "beach 🌊"}};
     int shots = 0;
     for (const auto& [file, title] : names) {
-        const std::string source = app->MakeFile("Отпуск 旅行\\" + file, "source video");
+        const std::string source = app->MakeFile("Отпуск 旅行\\" + file);
         ASSERT_EQ(folder + "\\" + file, source);
         output = folder + "\\" + title + "-NEW.mp4";
         for (const bool bDrop : {false, true}) {

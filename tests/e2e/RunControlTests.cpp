@@ -6,6 +6,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -48,7 +50,9 @@ int ToolProcesses() {
 
 // True when the process whose id is in pidFile has ended (or never existed) within timeoutMs.
 bool ProcessGone(const std::string& pidFile, DWORD timeoutMs) {
-    const DWORD pid = std::stoul(e2e::ReadFileText(pidFile));
+    const DWORD pid = std::strtoul(e2e::ReadFileText(pidFile).c_str(), nullptr, 10);
+    if (pid == 0)
+        return true;
     CKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
     return !process || ::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
 }
@@ -68,7 +72,7 @@ protected:
     void StartWithClip(CClipmend::Options options) {
         app.reset(new CClipmend(options));
         ASSERT_TRUE(app->Start()) << app->Error();
-        source = app->MakeFile("clip.mp4", "source video");
+        source = app->MakeFile("clip.mp4");
         output = app->Folder() + "\\clip-NEW.mp4";
         ASSERT_TRUE(app->ChooseFile(source));
         ASSERT_TRUE(e2e::WaitUntil([&] { return app->ControlText(1000) == source; }));
@@ -161,7 +165,7 @@ TEST_F(RunControlTest, ACrashIsAFailure) {
 
 TEST_F(RunControlTest, MessageNamesTheRunsOutputNotAFileChosenDuringIt) {
     StartWithClip(Mode("sleep=3000;output=good"));
-    const std::string other = app->MakeFile("other.mp4", "other video");
+    const std::string other = app->MakeFile("other.mp4");
     app->ClickButton(kGo);
     ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); }));
     // OPEN stays usable during a run and replaces the job at once.
@@ -288,6 +292,8 @@ TEST_F(RunControlTest, CaptionShowsTheToolsProgressAndComesBackAfterTheRun) {
     // Failed: the tool killed in its first phase.
     ::DeleteFileA(pidFile.c_str());
     app->ClickButton(kGo);
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    ASSERT_TRUE(app->PressButton(box, IDYES));
     ASSERT_TRUE(e2e::WaitUntil([&] {
         return FileExists(pidFile) &&
                e2e::WindowText(app->Main()).find("% Importing ISO File") != std::string::npos;
@@ -345,11 +351,104 @@ TEST_F(RunControlTest, ClosingDuringARunKeepsAnOutputTheToolNeverTouched) {
     // A complete output of an earlier run.
     app->MakeFile("clip-NEW.mp4", "earlier complete output");
     app->ClickButton(kGo);
+    MessageBoxInfo question;
+    ASSERT_TRUE(app->WaitForMessageBox(&question));
+    ASSERT_TRUE(app->PressButton(question, IDYES));
     ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting() && FileExists(pidFile); }));
 
     ASSERT_TRUE(app->Close());
     EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
     EXPECT_EQ("earlier complete output", e2e::ReadFileText(output));
+    ::DeleteFileA(pidFile.c_str());
+}
+
+// GO over the copy an earlier run made asks first; No leaves it as it was.
+TEST_F(RunControlTest, ReplacingAnEarlierCopyIsAskedFirst) {
+    StartWithClip(Mode("output=good"));
+    app->MakeFile("clip-NEW.mp4", "an earlier copy");
+    app->ClickButton(kGo);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    EXPECT_EQ(output + " already exists. Replace it?", box.text);
+    EXPECT_EQ((std::vector<std::string>{"&Yes", "&No"}), box.buttons);
+    EXPECT_EQ("&No", e2e::WindowText(app->Focus())) << "No is not the default";
+    EXPECT_FALSE(e2e::SaveScreenshot(nullptr, "replace-question").empty());
+    ASSERT_TRUE(app->PressButton(box, IDNO));
+    EXPECT_FALSE(app->MessageBoxAppears(1000));
+    EXPECT_TRUE(app->ReadStandinLog().empty()) << "the tool ran";
+    EXPECT_EQ("an earlier copy", e2e::ReadFileText(output));
+    EXPECT_EQ("GO", app->ControlText(kGo));
+
+    app->ClickButton(kGo);
+    ASSERT_TRUE(app->WaitForMessageBox(&box));
+    ASSERT_TRUE(app->PressButton(box, IDYES));
+    Dismiss(ExpectMessage("Done! Created new file " + output));
+    EXPECT_NE("an earlier copy", e2e::ReadFileText(output));
+}
+
+// The tool starts in its own folder, without a console window, with the user's environment
+// less SHELL, and with PATH the system's folders only.
+TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
+    const std::string place = UniqueTempPath("tool-place");
+    CClipmend::Options options = Mode("output=good;place=" + place);
+    options.env.emplace_back("SHELL", "/bin/bash");
+    options.env.emplace_back("PATH", "C:\\planted;" + std::string(getenv("PATH")));
+    StartWithClip(options);
+    app->ClickButton(kGo);
+    Dismiss(ExpectMessage("Done! Created new file " + output));
+
+    char system[MAX_PATH + 1] = "", windows[MAX_PATH + 1] = "";
+    ::GetSystemDirectoryA(system, sizeof(system));
+    ::GetWindowsDirectoryA(windows, sizeof(windows));
+    EXPECT_EQ("console=none\nfolder=" + app->Folder() + "\\tool\nPATH=" + system + ";" + windows +
+                  "\nSHELL=unset\n",
+              e2e::ReadFileText(place));
+    ::DeleteFileA(place.c_str());
+}
+
+// The tool has ended and written its copy, but the verdict has not come (a process it started
+// still writes to its output): closing then removes the copy nobody checked.
+TEST_F(RunControlTest, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheCopy) {
+    const std::string pidFile = UniqueTempPath("tool-pid");
+    StartWithClip(Mode("output=good;grandchild=30000;chatter;pidfile=" + pidFile));
+    app->ClickButton(kGo);
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        return FileExists(output) && !e2e::ReadFileText(pidFile).empty() && ProcessGone(pidFile, 0);
+    })) << "the tool did not end";
+    EXPECT_TRUE(ShowsWaiting());
+    EXPECT_FALSE(app->MessageBoxAppears(0));
+    ASSERT_TRUE(app->Close());
+    EXPECT_FALSE(FileExists(output)) << "a copy that was never checked was left behind";
+    EXPECT_TRUE(ProcessGone(pidFile + ".2", 5000)) << "what the tool started runs on";
+    ::DeleteFileA(pidFile.c_str());
+    ::DeleteFileA((pidFile + ".2").c_str());
+}
+
+// A process outside the tool's reach holds its output pipes (here: this test): closing still
+// takes the window away at once and ends the program.
+TEST_F(RunControlTest, ClosingNeverWaitsForWhatHoldsThePipes) {
+    const std::string pidFile = UniqueTempPath("tool-pid");
+    StartWithClip(Mode("sleep=30000;output=none;pidfile=" + pidFile +
+                       ";lendpipes=" + std::to_string(::GetCurrentProcessId())));
+    app->ClickButton(kGo);
+    const std::string pipes = app->StandinLogPath() + ".pipes";
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::ReadFileText(pipes).empty(); }));
+    unsigned long long out = 0, err = 0;
+    ASSERT_EQ(2, std::sscanf(e2e::ReadFileText(pipes).c_str(), "%llu %llu", &out, &err));
+    ASSERT_NE(0u, out);
+
+    const ULONGLONG closing = ::GetTickCount64();
+    ASSERT_TRUE(::PostMessageA(app->Main(), WM_CLOSE, 0, 0));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::IsShown(app->Main()); }));
+    const ULONGLONG gone = ::GetTickCount64() - closing;
+    EXPECT_TRUE(app->WaitForExit(e2e::kTimeoutMs)) << "the program did not end";
+    const ULONGLONG ended = ::GetTickCount64() - closing;
+    std::printf("closing with the pipes held elsewhere: window gone after %llu ms, program "
+                "ended after %llu ms\n",
+                gone, ended);
+    ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(out)));
+    ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(err)));
+    EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
     ::DeleteFileA(pidFile.c_str());
 }
 

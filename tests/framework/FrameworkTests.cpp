@@ -376,3 +376,38 @@ TEST(FileNameTest, ExistenceNeverExpandsWildcards) {
 }
 
 } // namespace
+
+// A DLL planted where an elevated program would look for it by name: once the search is
+// restricted, only the system folder is searched. Last in this program: the restriction is for
+// the whole process.
+TEST(ZLastDllSearchTest, ADllPlantedInTheCurrentFolderIsNotLoaded) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string folder =
+        std::string(temp) + "clipmend-dlls-" + std::to_string(::GetCurrentProcessId());
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string planted = folder + "\\clipmend-planted.dll";
+    // The link control's tests build a resource-only DLL beside theirs.
+    const CString exe = AfxGetModuleFileName();
+    const CString stub = exe.Left(exe.ReverseFind('\\')) + "\\..\\controls\\helpstub.dll";
+    ASSERT_TRUE(::CopyFileA(stub, planted.c_str(), FALSE)) << ::GetLastError();
+    char before[MAX_PATH + 1] = "";
+    ::GetCurrentDirectoryA(sizeof(before), before);
+    ASSERT_TRUE(::SetCurrentDirectoryA(folder.c_str()));
+
+    HMODULE loaded = ::LoadLibraryA("clipmend-planted.dll");
+    EXPECT_NE(nullptr, loaded) << "the current folder is not searched here anyway";
+    if (loaded)
+        ::FreeLibrary(loaded);
+    AfxRestrictDllSearch();
+    loaded = ::LoadLibraryA("clipmend-planted.dll");
+    EXPECT_EQ(nullptr, loaded);
+    if (loaded)
+        ::FreeLibrary(loaded);
+    // The system's own still load.
+    EXPECT_NE(nullptr, ::LoadLibraryA("ole32.dll"));
+
+    ::SetCurrentDirectoryA(before);
+    ::DeleteFileA(planted.c_str());
+    ::RemoveDirectoryA(folder.c_str());
+}

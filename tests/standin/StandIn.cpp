@@ -5,10 +5,17 @@
 //   log=<path>        write the exact command line to <path>, as UTF-8
 //   pidfile=<path>    write the process id to <path> (a grandchild writes to <path>.2)
 //   showinfo          print how the window was asked to show and whether the console shows
+//   place=<path>      write where it runs to <path>: its console window (none, hidden or
+//                     visible), current folder, PATH, and whether SHELL is set
 //   readstdin         read stdin to its end, print the byte count
-//   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
+//   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>, printing a dot
+//                     every 300 ms meanwhile with chatter
+//   lendpipes=<pid>   give process <pid> copies of its output handles (a process outside the
+//                     tool's reach that holds the pipes); their values go to <log>.pipes
 //   output=copy|good|truncated|notmp4|none   what to write at -new (copy by default)
 //   keep              write nothing when -new exists already (and still exit 0)
+//   settime=<n>       give the file written at -new this write time (FILETIME, 100 ns units),
+//                     as a file system with a coarse clock would
 //   slowwrite         write half the output file, sleep (sleep=), then the rest
 //   progress=<n>      n progress lines ending in \r on stdout, then a blank line
 //   phases=<k>        as many phases of them (1 or 2), pause=<ms> after each line
@@ -21,6 +28,7 @@
 //                     output with a guessed key, output as plain text)
 //   sleep=<ms>, exit=<code>, crash (a real access violation)
 #include "tests/standin/Pattern.h"
+#include "tests/standin/SmallMp4.h"
 
 #include <windows.h>
 
@@ -123,37 +131,6 @@ DWORD WINAPI WritePattern(LPVOID param) {
     return 0;
 }
 
-void AppendBox(std::string& file, const char* type, const std::string& payload) {
-    const size_t size = payload.size() + 8;
-    const char header[8] = {static_cast<char>(size >> 24),
-                            static_cast<char>(size >> 16),
-                            static_cast<char>(size >> 8),
-                            static_cast<char>(size),
-                            type[0],
-                            type[1],
-                            type[2],
-                            type[3]};
-    file.append(header, 8);
-    file += payload;
-}
-
-// ftyp, moov (with a movie header) and mdat: enough for a reader that walks the boxes.
-std::string GoodMp4() {
-    std::string file;
-    AppendBox(file, "ftyp", std::string("isom\0\0\x02\0isommp41", 16));
-    std::string mvhd(100, '\0');
-    mvhd[15] = static_cast<char>(0xE8); // time scale 1000
-    mvhd[14] = 0x03;
-    mvhd[20] = 0x01; // rate 1.0
-    mvhd[24] = 0x01; // volume 1.0
-    mvhd[99] = 0x02; // next track id
-    std::string moov;
-    AppendBox(moov, "mvhd", mvhd);
-    AppendBox(file, "moov", moov);
-    AppendBox(file, "mdat", std::string(4096, '\x5A'));
-    return file;
-}
-
 bool WriteOutput(const Mode& mode, const std::string& source, const std::string& target) {
     const auto it = mode.find("output");
     const std::string kind = it == mode.end() ? "copy" : it->second;
@@ -163,7 +140,7 @@ bool WriteOutput(const Mode& mode, const std::string& source, const std::string&
         return true;
     std::string bytes;
     if (kind == "good" || kind == "truncated") {
-        bytes = GoodMp4();
+        bytes = SmallMp4();
         if (kind == "truncated")
             bytes.resize(bytes.size() - 2048);
     } else if (kind == "notmp4") {
@@ -178,6 +155,17 @@ bool WriteOutput(const Mode& mode, const std::string& source, const std::string&
         while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
             bytes.append(buffer, got);
         CloseHandle(h);
+    }
+    if (Has(mode, "settime")) {
+        const unsigned long long time = Number(mode, "settime", 0);
+        const FILETIME ft{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+        HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        const bool ok = h != INVALID_HANDLE_VALUE && WriteAll(h, bytes.data(), bytes.size()) &&
+                        SetFileTime(h, nullptr, nullptr, &ft);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        return ok;
     }
     if (!Has(mode, "slowwrite"))
         return WriteFileBytes(target, bytes);
@@ -195,7 +183,8 @@ bool WriteOutput(const Mode& mode, const std::string& source, const std::string&
 }
 
 void StartGrandchild(const Mode& mode, const char* self) {
-    std::string childMode = "sleep=" + std::to_string(Number(mode, "grandchild", 0));
+    std::string childMode =
+        (Has(mode, "chatter") ? "dots=" : "sleep=") + std::to_string(Number(mode, "grandchild", 0));
     const auto pid = mode.find("pidfile");
     if (pid != mode.end())
         childMode += ";pidfile=" + pid->second + ".2";
@@ -303,6 +292,21 @@ int main(int argc, char** argv) {
         Print(out, "show=" + std::to_string(si.wShowWindow) +
                        " flags=" + std::to_string(si.dwFlags) + " console=" + shown + "\n");
     }
+    if (Has(mode, "place")) {
+        const HWND console = GetConsoleWindow();
+        char folder[MAX_PATH + 1] = "";
+        GetCurrentDirectoryA(sizeof(folder), folder);
+        std::vector<char> path(32768);
+        path.resize(GetEnvironmentVariableA("PATH", path.data(), static_cast<DWORD>(path.size())));
+        const bool bShell = GetEnvironmentVariableA("SHELL", nullptr, 0) > 0;
+        WriteFileBytes(mode["place"], std::string("console=") +
+                                          (!console                   ? "none"
+                                           : IsWindowVisible(console) ? "visible"
+                                                                      : "hidden") +
+                                          "\nfolder=" + folder +
+                                          "\nPATH=" + std::string(path.begin(), path.end()) +
+                                          "\nSHELL=" + (bShell ? "set" : "unset") + "\n");
+    }
     if (Has(mode, "readstdin")) {
         char buffer[4096];
         DWORD got = 0;
@@ -314,6 +318,21 @@ int main(int argc, char** argv) {
     }
     if (Has(mode, "grandchild"))
         StartGrandchild(mode, argv[0]);
+    if (Has(mode, "lendpipes")) {
+        HANDLE borrower = OpenProcess(PROCESS_DUP_HANDLE, FALSE,
+                                      static_cast<DWORD>(Number(mode, "lendpipes", 0)));
+        HANDLE lent[2] = {nullptr, nullptr};
+        if (borrower) {
+            DuplicateHandle(GetCurrentProcess(), out, borrower, &lent[0], 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+            DuplicateHandle(GetCurrentProcess(), err, borrower, &lent[1], 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+            CloseHandle(borrower);
+        }
+        WriteFileBytes(mode["log"] + ".pipes",
+                       std::to_string(reinterpret_cast<UINT_PTR>(lent[0])) + " " +
+                           std::to_string(reinterpret_cast<UINT_PTR>(lent[1])));
+    }
 
     const bool outputOk = WriteOutput(mode, source, target);
     PrintProgress(mode, Has(mode, "progresserr") ? err : out);
@@ -349,6 +368,10 @@ int main(int argc, char** argv) {
 
     if (!Has(mode, "slowwrite"))
         Sleep(static_cast<DWORD>(Number(mode, "sleep", 0)));
+    for (unsigned long long waited = 0, n = Number(mode, "dots", 0); waited < n; waited += 300) {
+        Print(out, ".");
+        Sleep(300);
+    }
     if (Has(mode, "crash")) {
         volatile int* volatile nowhere = nullptr;
         *nowhere = 1;

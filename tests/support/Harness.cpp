@@ -1,5 +1,7 @@
 #include "tests/support/Harness.h"
 
+#include "tests/standin/SmallMp4.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -378,6 +380,10 @@ bool CClipmend::Fail(const std::string& what) {
     return false;
 }
 
+std::string CClipmend::MakeFile(const std::string& relPath) const {
+    return MakeFile(relPath, SmallMp4());
+}
+
 std::string CClipmend::MakeFile(const std::string& relPath, const std::string& contents) const {
     const std::string path = m_folder + "\\" + relPath;
     const size_t slash = path.rfind('\\');
@@ -530,6 +536,11 @@ bool CClipmend::WaitForMessageBox(MessageBoxInfo* info, DWORD timeoutMs) {
     info->hwnd = box;
     info->caption = WindowText(box);
     info->text = WindowText(::GetDlgItem(box, 0xFFFF));
+    info->buttons.clear();
+    for (HWND child : ChildWindows(box)) {
+        if (ClassNameOf(child) == "Button")
+            info->buttons.push_back(WindowText(child));
+    }
     return true;
 }
 
@@ -551,9 +562,9 @@ std::string CClipmend::DescribeWindows() const {
     return s.str();
 }
 
-bool CClipmend::PressOk(const MessageBoxInfo& box) {
-    ::PostMessageA(box.hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(box.hwnd, IDOK)));
+bool CClipmend::PressButton(const MessageBoxInfo& box, int id) {
+    ::PostMessageA(box.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(box.hwnd, id)));
     if (!WaitUntil([&box] { return !IsShown(box.hwnd); }))
         return Fail("the message box \"" + box.text + "\" did not close on OK");
     return true;

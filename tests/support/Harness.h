@@ -60,6 +60,7 @@ struct MessageBoxInfo {
     HWND hwnd = nullptr;
     std::string caption;
     std::string text;
+    std::vector<std::string> buttons; // their texts, in tab order
 };
 
 // Saves a picture of a window (or of the whole screen for nullptr) as a BMP file named
@@ -85,8 +86,10 @@ public:
 
     // Where the test's copy lives (no trailing backslash); files for the test go here too.
     const std::string& Folder() const { return m_folder; }
-    // Creates Folder()\relPath (and its folders) with the contents; returns its full path.
-    std::string MakeFile(const std::string& relPath, const std::string& contents = "x") const;
+    // Creates Folder()\relPath (and its folders) with the contents (by default a small MP4
+    // file); returns its full path.
+    std::string MakeFile(const std::string& relPath, const std::string& contents) const;
+    std::string MakeFile(const std::string& relPath) const;
     // The stand-in tool records its command line here.
     std::string StandinLogPath() const { return m_folder + "\\standin-log.txt"; }
     std::string ReadStandinLog() const { return ReadFileText(StandinLogPath()); }
@@ -122,7 +125,9 @@ public:
     bool MessageBoxAppears(DWORD withinMs);
     // The program's top-level windows: class, caption, owner, shown or not (for diagnostics).
     std::string DescribeWindows() const;
-    bool PressOk(const MessageBoxInfo& box);
+    bool PressOk(const MessageBoxInfo& box) { return PressButton(box, IDOK); }
+    // Presses the button of that id (IDYES, IDNO...) and waits for the box to go.
+    bool PressButton(const MessageBoxInfo& box, int id);
 
     // Ends the program with WM_CLOSE and waits for its process to end.
     bool Close();

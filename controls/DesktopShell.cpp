@@ -1,0 +1,125 @@
+#include "controls/DesktopShell.h"
+
+#include <windows.h>
+
+#include <exdisp.h>
+#include <servprov.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Owns one reference to a COM interface.
+template <typename T> class CComRef {
+public:
+    CComRef() = default;
+    ~CComRef() { Reset(); }
+    CComRef(const CComRef&) = delete;
+    CComRef& operator=(const CComRef&) = delete;
+
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    T** Put() {
+        Reset();
+        return &m_p;
+    }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void Reset() {
+        if (m_p)
+            m_p->Release();
+        m_p = nullptr;
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
+class CBstr {
+public:
+    explicit CBstr(const std::wstring& str) : m_b(::SysAllocString(str.c_str())) {}
+    ~CBstr() { ::SysFreeString(m_b); }
+    CBstr(const CBstr&) = delete;
+    CBstr& operator=(const CBstr&) = delete;
+    BSTR Get() const { return m_b; }
+
+private:
+    BSTR m_b;
+};
+
+std::wstring Widen(const char* psz) {
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, psz, -1, nullptr, 0);
+    if (n <= 1)
+        return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(n));
+    ::MultiByteToWideChar(CP_ACP, 0, psz, -1, buffer.data(), n);
+    return std::wstring(buffer.data(), static_cast<size_t>(n - 1));
+}
+
+// The desktop's folder view, then its Shell.Application object, which Explorer runs.
+bool DesktopShellDispatch(IShellDispatch2** ppShell) {
+    CComRef<IShellWindows> windows;
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                  IID_IShellWindows, windows.PutVoid())))
+        return false;
+    VARIANT location;
+    ::VariantInit(&location);
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    VARIANT empty;
+    ::VariantInit(&empty);
+    long hwnd = 0;
+    CComRef<IDispatch> desktop;
+    if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH,
+                              desktop.Put()) != S_OK ||
+        !desktop)
+        return false;
+    CComRef<IServiceProvider> services;
+    CComRef<IShellBrowser> browser;
+    CComRef<IShellView> view;
+    CComRef<IDispatch> viewDispatch;
+    CComRef<IShellFolderViewDual> folderView;
+    CComRef<IDispatch> application;
+    return SUCCEEDED(desktop->QueryInterface(IID_IServiceProvider, services.PutVoid())) &&
+           SUCCEEDED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                            browser.PutVoid())) &&
+           SUCCEEDED(browser->QueryActiveShellView(view.Put())) &&
+           SUCCEEDED(
+               view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, viewDispatch.PutVoid())) &&
+           SUCCEEDED(
+               viewDispatch->QueryInterface(IID_IShellFolderViewDual, folderView.PutVoid())) &&
+           SUCCEEDED(folderView->get_Application(application.Put())) && application &&
+           SUCCEEDED(
+               application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(ppShell)));
+}
+
+} // namespace
+
+bool OpenWithDesktopShell(const char* pszTarget, int nShow) {
+    const HRESULT hrInit = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool bOpened = false;
+    {
+        CComRef<IShellDispatch2> shell;
+        if (DesktopShellDispatch(shell.Put()) && shell) {
+            const CBstr target(Widen(pszTarget));
+            const CBstr operation(L"open");
+            VARIANT none;
+            ::VariantInit(&none);
+            VARIANT verb;
+            ::VariantInit(&verb);
+            verb.vt = VT_BSTR;
+            verb.bstrVal = operation.Get();
+            VARIANT show;
+            ::VariantInit(&show);
+            show.vt = VT_I4;
+            show.lVal = nShow;
+            bOpened = SUCCEEDED(shell->ShellExecute(target.Get(), none, none, verb, show));
+        }
+    }
+    if (SUCCEEDED(hrInit))
+        ::CoUninitialize();
+    return bOpened;
+}
