@@ -144,6 +144,7 @@ void CLinkStatic::OnClicked() {
     // Never a browser started from here: it would run as administrator too. A message box's
     // text can be copied with Ctrl+C.
     CString text;
-    text.Format("Open this address in your web browser:\n\n%s", static_cast<const char*>(m_strURL));
+    text.Format("Open this address in your web browser (Ctrl+C copies this message):\n\n%s",
+                static_cast<const char*>(m_strURL));
     AfxMessageBox(text);
 }

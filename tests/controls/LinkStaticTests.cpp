@@ -3,6 +3,7 @@
 #include "controls/LinkStatic.h"
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
+#include "tests/support/Harness.h"
 
 #include "TestDialog.h"
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,7 +39,9 @@ bool RecordOpen(const char* pszAddress, int nShow) {
 // when none shows within a few seconds. Runs beside the test's thread, which the box blocks.
 class CMessageBoxWatch {
 public:
-    CMessageBoxWatch() : m_thread(::CreateThread(nullptr, 0, &Watch, this, 0, nullptr)) {}
+    // shot: the name of a screenshot to take of the box, if any.
+    explicit CMessageBoxWatch(std::string shot = std::string())
+        : m_shot(std::move(shot)), m_thread(::CreateThread(nullptr, 0, &Watch, this, 0, nullptr)) {}
     ~CMessageBoxWatch() { Text(); }
     std::string Text() {
         if (m_thread) {
@@ -68,11 +72,16 @@ private:
             return TRUE;
         char text[1024] = "";
         ::GetDlgItemTextA(hwnd, 0xFFFF, text, sizeof(text));
+        if (!self->m_shot.empty()) {
+            ::Sleep(200); // drawn
+            e2e::SaveScreenshot(hwnd, self->m_shot);
+        }
         self->m_text = text;
         ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
         return FALSE;
     }
 
+    std::string m_shot;
     std::string m_text;
     HANDLE m_thread;
 };
@@ -302,9 +311,12 @@ TEST_F(LinkStaticTest, ClickWithoutAddressOpensNothing) {
 // the address is shown to copy.
 TEST_F(LinkStaticTest, AnAddressThatCannotBeOpenedIsShownToCopy) {
     g_bOpenSucceeds = false;
-    CMessageBoxWatch box;
+    CMessageBoxWatch box("link-address-to-copy");
     Click();
-    EXPECT_EQ(std::string("Open this address in your web browser:\n\n") + kURL, box.Text());
+    EXPECT_EQ(
+        std::string("Open this address in your web browser (Ctrl+C copies this message):\n\n") +
+            kURL,
+        box.Text());
     EXPECT_EQ(g_openCalls.size(), 1u);
     EXPECT_EQ(TextColor(), kVisitedColor);
 }
@@ -333,7 +345,9 @@ TEST_F(LinkStaticTest, TheDesktopShellOpensWhatItIsGiven) {
         m_link->SetURL(script.c_str());
         CMessageBoxWatch box;
         Click();
-        EXPECT_EQ("Open this address in your web browser:\n\n" + script, box.Text());
+        EXPECT_EQ("Open this address in your web browser (Ctrl+C copies this message):\n\n" +
+                      script,
+                  box.Text());
         ::Sleep(500);
         EXPECT_EQ(::GetFileAttributesA(mark.c_str()), INVALID_FILE_ATTRIBUTES);
     }
