@@ -1,6 +1,7 @@
 #include "job/Mp4Check.h"
 
 #include "media/Box.h"
+#include "media/Movie.h"
 
 #include <cerrno>
 
@@ -20,7 +21,7 @@ const char kEmptyMoov[] = "The new file has an empty movie header (moov).";
 const char kNoFtyp[] = "The new file is not an MP4 file: it has no file type box (ftyp).";
 
 CMp4Verdict Fail(const char* pszProblem) {
-    return CMp4Verdict{false, CString(pszProblem)};
+    return CMp4Verdict{false, CString(pszProblem), 0};
 }
 
 } // namespace
@@ -33,6 +34,7 @@ CMp4Verdict CheckMp4Boxes(CByteSource& source) {
     bool bFtyp = false;
     bool bMoov = false;
     bool bEmptyMoov = false;
+    CMovieSummary movie;
     unsigned nBoxes = 0;
     CBoxWalk walk(source, 0, nFileSize);
     CBox box;
@@ -44,6 +46,7 @@ CMp4Verdict CheckMp4Boxes(CByteSource& source) {
         } else if (box.nType == FourCC("moov")) {
             bMoov = true;
             bEmptyMoov = box.PayloadSize() == 0;
+            ReadMovieSummary(source, box, &movie);
         }
     }
     // A file whose very first box does not hold together is not a box file at all (a text
@@ -69,7 +72,7 @@ CMp4Verdict CheckMp4Boxes(CByteSource& source) {
         return Fail(kEmptyMoov);
     if (!bFtyp)
         return Fail(kNoFtyp);
-    return CMp4Verdict{true, CString()};
+    return CMp4Verdict{true, CString(), movie.SampleSeconds()};
 }
 
 CMp4Verdict CheckMp4File(const char* path) {

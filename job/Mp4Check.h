@@ -10,7 +10,8 @@
 
 struct CMp4Verdict {
     bool bValid = false;
-    CString strProblem; // one short sentence for the user when !bValid, else empty
+    CString strProblem;        // one short sentence for the user when !bValid, else empty
+    double dSampleSeconds = 0; // of a valid file: how long its longest track's samples last
 };
 
 // Most top-level boxes accepted; a real movie has a handful, a fragmented one some thousands.

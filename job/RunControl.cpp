@@ -110,6 +110,19 @@ std::wstring CRunControl::ToolEnvironment() {
     return strBlock;
 }
 
+bool CRunControl::CheckRunnable(const CString& source, CSourceInfo* pInfo) {
+    *pInfo = CheckSourceFile(source);
+    if (IsRunnable(pInfo->eKind))
+        return true;
+    m_view.ShowRunMessage(DescribeUnrunnableSource(AfxFileNameOf(source), *pInfo));
+    return false;
+}
+
+void CRunControl::OnSourceChosen(const CString& source) {
+    CSourceInfo info;
+    CheckRunnable(source, &info);
+}
+
 void CRunControl::Go(const CString& source, const CString& output, const CString& toolPath) {
     if (source.GetLength() < 3)
         return;
@@ -125,6 +138,9 @@ void CRunControl::Go(const CString& source, const CString& output, const CString
         m_view.ShowRunMessage("Cannot find the source video file");
         return;
     }
+    CSourceInfo info;
+    if (!CheckRunnable(source, &info))
+        return;
     // The Open dialog never asks this: a new file is only ever chosen as the source.
     if (AfxPathExists(output)) {
         CString question;
@@ -134,6 +150,8 @@ void CRunControl::Go(const CString& source, const CString& output, const CString
     }
     const int nSlash = toolPath.ReverseFind('\\');
     m_strToolFolder = nSlash > 0 ? toolPath.Left(nSlash) : CString();
+    m_source = info;
+    m_strSourceName = AfxFileNameOf(source);
     if (m_pOwner && m_pOwner->PostMessage(WMSTDIOCOMMAND, 0, 0))
         m_state = State::Starting;
 }
@@ -145,7 +163,9 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     m_state = State::Idle;
     m_strRunOutput = output;
     m_runOutputBefore = StampBeforeRun(m_strRunOutput);
-    m_toolOutput.Reset();
+    // One import phase for each track of a movie, then the writing.
+    const size_t nTracks = m_source.movie.tracks.size();
+    m_toolOutput.Reset(nTracks > 0 ? static_cast<int>(nTracks) + 1 : 0);
     m_state = State::Running;
     BOOL bStarted = FALSE;
     try {
@@ -200,16 +220,22 @@ void CRunControl::OnRunFinished() {
     bool bFailed = true;
     CString report;
     try {
-        CMp4Verdict file;
+        CRunOutcome outcome;
+        outcome.strOutput = m_strRunOutput;
+        outcome.nExitCode = exitCode;
+        outcome.strSourceName = m_strSourceName;
+        outcome.eSource = m_source.eKind;
+        outcome.dStatedSeconds = m_source.movie.StatedSeconds();
         if (exitCode == 0) {
             // An output that is just as it was before the run is an earlier run's.
             if (m_runOutputBefore.bExists && COutputStamp::Of(m_strRunOutput) == m_runOutputBefore)
-                file.strProblem = kToolWroteNothing;
+                outcome.file.strProblem = kToolWroteNothing;
             else
-                file = CheckMp4File(m_strRunOutput);
+                outcome.file = CheckMp4File(m_strRunOutput);
         }
-        bFailed = exitCode != 0 || !file.bValid;
-        report = FormatRunReport(m_strRunOutput, exitCode, file, m_toolOutput.GetFailureLines());
+        outcome.strToolLines = m_toolOutput.GetFailureLines();
+        bFailed = exitCode != 0 || !outcome.file.bValid;
+        report = FormatRunReport(outcome);
     } catch (...) {
         // However the verdict fails, the window shows no run any more.
         m_progress.End(true);

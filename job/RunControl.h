@@ -6,6 +6,7 @@
 
 #include "framework/CString.h"
 #include "job/RunProgress.h"
+#include "job/SourceCheck.h"
 #include "job/ToolOutput.h"
 #include "runner/ChildRunner.h"
 
@@ -47,8 +48,11 @@ public:
     bool IsIdle() const { return m_state == State::Idle; }
     CRunProgress& Progress() { return m_progress; }
 
-    // GO: checks that the job can run, asks before an earlier output is replaced, and posts
-    // the start request; nothing while a run is on.
+    // A file was chosen (OPEN, a drop): says at once what is wrong with it, if anything.
+    void OnSourceChosen(const CString& source);
+    // GO: checks that the job can run (the source's kind too: it may have changed since it was
+    // chosen), asks before an earlier output is replaced, and posts the start request; nothing
+    // while a run is on.
     void Go(const CString& source, const CString& output, const CString& toolPath);
     // The start request: runs cmd, which is to write output. Only the request Go posted
     // starts a run; a stray or repeated one is ignored.
@@ -82,6 +86,9 @@ private:
     };
     // The output's stamp before a run, made so that any rewrite changes it.
     static COutputStamp StampBeforeRun(const CString& path);
+    // Checks what the source is; false (after telling the user why) when the tool is not to
+    // be run on it.
+    bool CheckRunnable(const CString& source, CSourceInfo* pInfo);
 
     void OnRunFinished();
 
@@ -89,7 +96,9 @@ private:
     CView& m_view;
     CWnd* m_pOwner = nullptr;
     State m_state = State::Idle;
-    CString m_strToolFolder;        // where the tool runs, from GO
+    CString m_strToolFolder; // where the tool runs, from GO
+    CSourceInfo m_source;    // what GO found the source to be
+    CString m_strSourceName;
     CString m_strRunOutput;         // the output of the run in progress, fixed at its start
     COutputStamp m_runOutputBefore; // that output as it was before the run
     CToolOutput m_toolOutput;       // what the tool printed

@@ -29,19 +29,106 @@ CString DescribeExitCode(uint32_t exitCode) {
     return text;
 }
 
-CString FormatRunReport(const CString& output, uint32_t exitCode, const CMp4Verdict& file,
-                        const CString& toolLines) {
+CString FormatDuration(double dSeconds) {
+    const long long nTotal = dSeconds > 0 ? static_cast<long long>(dSeconds + 0.5) : 0;
+    CString text;
+    if (nTotal >= 3600)
+        text.Format("%lld:%02lld:%02lld", nTotal / 3600, nTotal / 60 % 60, nTotal % 60);
+    else
+        text.Format("%lld:%02lld", nTotal / 60, nTotal % 60);
+    return text;
+}
+
+CString FormatRunReport(const CRunOutcome& outcome) {
+    const char* pszOutput = outcome.strOutput;
+    const char* pszSource = outcome.strSourceName;
     CString message;
-    if (exitCode == 0 && file.bValid) {
-        message.Format("Done! Created new file %s", static_cast<const char*>(output));
+    if (outcome.nExitCode == 0 && outcome.file.bValid) {
+        message.Format("Done! Created new file %s", pszOutput);
+        const double dSaved = outcome.file.dSampleSeconds;
+        const double dStated = outcome.dStatedSeconds;
+        // A second is what audio priming and rounding can take; more is missing video.
+        const bool bShort = dStated > 0 && dSaved + 1.0 < dStated;
+        if (outcome.eSource == ESourceKind::Mp4CutShort || bShort) {
+            CString part;
+            if (dStated > 0 && dSaved < dStated)
+                part.Format("\nThe new file holds %s of the %s the video should have: the rest "
+                            "of %s is missing (it was cut short).",
+                            static_cast<const char*>(FormatDuration(dSaved)),
+                            static_cast<const char*>(FormatDuration(dStated)), pszSource);
+            else
+                part.Format("\nThe new file holds %s of the video: the rest of %s is missing "
+                            "(it was cut short).",
+                            static_cast<const char*>(FormatDuration(dSaved)), pszSource);
+            message.Format("Saved what was left! Created new file %s", pszOutput);
+            message += part;
+        } else if (outcome.eSource == ESourceKind::MpegTs || outcome.eSource == ESourceKind::Avi) {
+            CString kind;
+            kind.Format("\n%s was %s video; the new file is an MP4 file.", pszSource,
+                        outcome.eSource == ESourceKind::MpegTs ? "an MPEG-TS" : "an AVI");
+            message += kind;
+        }
         return message;
     }
-    message.Format(
-        "Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
-        static_cast<const char*>(exitCode != 0 ? DescribeExitCode(exitCode) : file.strProblem));
-    if (!toolLines.IsEmpty())
-        message += CString("\n\n") + toolLines;
+    message.Format("Failed! Could not create new file %s\n%s", pszOutput,
+                   static_cast<const char*>(outcome.nExitCode != 0
+                                                ? DescribeExitCode(outcome.nExitCode)
+                                                : outcome.file.strProblem));
+    if (!outcome.strToolLines.IsEmpty())
+        message += CString("\n\n") + outcome.strToolLines;
     return message;
+}
+
+CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
+    const char* pszName = name;
+    CString text;
+    switch (info.eKind) {
+    case ESourceKind::Mp4:
+    case ESourceKind::Mp4CutShort:
+    case ESourceKind::MpegTs:
+    case ESourceKind::Avi:
+        break;
+    case ESourceKind::NoIndex:
+        if (info.nMediaBytes == 0) {
+            text.Format("%s holds no video: its recording stopped before any was saved.", pszName);
+            break;
+        }
+        text.Format("%s was cut off before its index was written: the recording stopped (the "
+                    "camera or phone lost power, or the recording program was ended) before the "
+                    "part that says where each picture and sound lies was saved. The video is "
+                    "still in the file, but no player can find it, and no program can rebuild "
+                    "the index from this file alone.\n\nWhat can help: a second, whole "
+                    "recording made by the same device with the same settings.",
+                    pszName);
+        break;
+    case ESourceKind::Matroska:
+    case ESourceKind::WebM:
+        text.Format("%s is %s video, not an MP4 file. Clipmend fixes MP4 files only.", pszName,
+                    info.eKind == ESourceKind::WebM ? "a WebM" : "a Matroska");
+        break;
+    case ESourceKind::AppleDouble:
+        text.Format("%s is no video: it is a macOS metadata file, which a Mac leaves beside the "
+                    "files it copies. The video itself is %s.",
+                    pszName,
+                    name.Left(2) == "._" ? static_cast<const char*>(name.Mid(2))
+                                         : "the file of the same name without \"._\"");
+        break;
+    case ESourceKind::Empty:
+        text.Format("%s is empty: there is no video in it.", pszName);
+        break;
+    case ESourceKind::Zeros:
+        text.Format("%s holds nothing but zeros: its video was never written into it (a copy or a "
+                    "download that did not finish).",
+                    pszName);
+        break;
+    case ESourceKind::Unknown:
+        text.Format("%s is not an MP4 file, nor any other video file Clipmend knows.", pszName);
+        break;
+    case ESourceKind::Unreadable:
+        text.Format("%s cannot be read.", pszName);
+        break;
+    }
+    return text;
 }
 
 CString FormatStartFailure(const CString& reason) {

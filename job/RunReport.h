@@ -4,13 +4,28 @@
 
 #include "framework/CString.h"
 #include "job/Mp4Check.h"
+#include "job/SourceCheck.h"
 
 #include <cstdint>
 
-// exitCode: the tool's exit code; file: the check of the output it wrote (only consulted when
-// the exit code is 0); toolLines: the tool's last lines worth showing, '\n'-separated, or empty.
-CString FormatRunReport(const CString& output, uint32_t exitCode, const CMp4Verdict& file,
-                        const CString& toolLines);
+// What the message that ends a run is made of.
+struct CRunOutcome {
+    CString strOutput;
+    uint32_t nExitCode = 0;
+    CMp4Verdict file;     // the check of the new file (only consulted when the exit code is 0)
+    CString strToolLines; // the tool's last lines worth showing, '\n'-separated, or empty
+    CString strSourceName;
+    ESourceKind eSource = ESourceKind::Mp4;
+    double dStatedSeconds = 0; // how long the source says it is; 0 when it does not say
+};
+CString FormatRunReport(const CRunOutcome& outcome);
+
+// The message for a chosen file the tool is not to be run on, which says what it is; empty for
+// a file it is run on. name: its file name.
+CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info);
+
+// A length as a person reads it: "0:09", "12:34", "1:02:03" (rounded to the second).
+CString FormatDuration(double dSeconds);
 
 // One short sentence about how the tool ended; for a tool the system could not load, also what
 // to do about it.

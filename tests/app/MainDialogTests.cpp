@@ -4,8 +4,11 @@
 #include "framework/WinApp.h"
 #include "job/RunControl.h"
 #include "job/JobNaming.h"
+#include "job/Mp4Check.h"
+#include "job/SourceCheck.h"
 #include "job/ToolOutput.h"
 #include "res/resource.h"
+#include "tests/standin/SmallMp4.h"
 #include "tests/support/RunnerSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +20,17 @@
 #include <vector>
 
 namespace {
+
+bool WriteSmallMp4(const std::string& path) {
+    const std::string bytes = SmallMp4();
+    CFileHandle file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file &&
+           ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
 
 // Runs the real dialog modally and calls inspect once it is up, then closes it.
 class CProbeDlg : public CRemuxDlg {
@@ -188,10 +202,7 @@ TEST(RunProgressTest, ClosingMidRunRestoresTheCaptionBeforeTheWindowGoes) {
     char temp[MAX_PATH + 1] = "";
     ::GetTempPathA(sizeof(temp), temp);
     const std::string source = std::string(temp) + "progress-clip.mp4";
-    HANDLE file =
-        ::CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    ::CloseHandle(file);
+    ASSERT_TRUE(WriteSmallMp4(source));
     ::SetEnvironmentVariableA("STANDIN_MODE",
                               "output=none;progresserr;progress=4;pause=3000;sleep=20000");
 
@@ -294,6 +305,8 @@ TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnor
     const std::string exe = AfxGetModuleFileName().str();
     const std::string tool = exe.substr(0, exe.rfind('\\') + 1) + "tool\\MP4Box.exe";
     const char kOutput[] = "C:\\nowhere\\clip-NEW.mp4";
+    const std::string source = TempPath("clip.mp4");
+    ASSERT_TRUE(WriteSmallMp4(source));
     ASSERT_NE(nullptr, CTaskbarProgress::Create()) << "no taskbar object to be had";
     CRunWindow window;
     window.m_run.OnTaskbarButtonCreated();
@@ -301,7 +314,7 @@ TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnor
     window.m_bThrowOnMessage = true;
     window.m_bForgeOutput = true;
 
-    window.m_run.Go(exe.c_str(), kOutput, tool.c_str());
+    window.m_run.Go(source.c_str(), kOutput, tool.c_str());
     ASSERT_TRUE(PumpUntil([&] { return !window.m_messages.empty(); }, 20000));
     EXPECT_EQ("Failed! Could not create new file C:\\nowhere\\clip-NEW.mp4\n"
               "The BOX program ended with exit code 2.\n\nError: something failed (1)",
@@ -311,9 +324,65 @@ TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnor
     EXPECT_TRUE(window.m_run.IsIdle());
 
     // GO works again after the handler threw.
-    window.m_run.Go(exe.c_str(), kOutput, tool.c_str());
+    window.m_run.Go(source.c_str(), kOutput, tool.c_str());
     ASSERT_TRUE(PumpUntil([&] { return window.m_messages.size() == 2; }, 20000));
     EXPECT_EQ(window.m_messages[0], window.m_messages[1]);
+}
+
+// The box readers on a real file of more than 4 GiB (sparse: only its boxes are written), with
+// the 64-bit file positions the 32-bit program needs as much as the 64-bit one.
+TEST(BoxReadersOnDisk, ReadBoxesPastFourGigabytes) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string path =
+        std::string(temp) + "clipmend-5gb-" + std::to_string(::GetCurrentProcessId()) + ".mp4";
+    auto box = [](const char* type, uint64_t size, bool bLarge) {
+        std::string header(bLarge ? 16 : 8, '\0');
+        const uint64_t field = bLarge ? 1 : size;
+        for (int i = 0; i < 4; ++i)
+            header[i] = static_cast<char>(field >> (24 - 8 * i));
+        header.replace(4, 4, type);
+        for (int i = 0; bLarge && i < 8; ++i)
+            header[8 + i] = static_cast<char>(size >> (56 - 8 * i));
+        return header;
+    };
+    // ftyp, a movie box with a movie header, media data up to 5 GiB, then one more box.
+    std::string head = box("ftyp", 20, false) + "isom" + std::string(4, '\0') + "isom";
+    std::string mvhd = box("mvhd", 108, false) + std::string(100, '\0');
+    mvhd[8 + 14] = 0x03;
+    mvhd[8 + 15] = static_cast<char>(0xE8); // time scale 1000
+    head += box("moov", 8 + mvhd.size(), false) + mvhd;
+    const uint64_t nMdat = (5ULL << 30) - head.size();
+    head += box("mdat", nMdat, true);
+    const std::string tail = box("free", 40, false) + std::string(32, '\0');
+    const uint64_t nTailAt = head.size() - 16 + nMdat;
+    {
+        CFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &written,
+                                nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(nTailAt);
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &written,
+                                nullptr));
+    }
+    EXPECT_TRUE(CheckMp4File(path.c_str()).bValid);
+    EXPECT_EQ(ESourceKind::Mp4, CheckSourceFile(path.c_str()).eKind);
+    // One byte short, and the box past 5 GiB runs past the end.
+    {
+        CFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(nTailAt + tail.size() - 1);
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::SetEndOfFile(file.get()));
+    }
+    EXPECT_EQ(ESourceKind::Mp4CutShort, CheckSourceFile(path.c_str()).eKind);
+    EXPECT_FALSE(CheckMp4File(path.c_str()).bValid);
+    ::DeleteFileA(path.c_str());
 }
 
 } // namespace

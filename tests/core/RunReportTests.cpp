@@ -4,14 +4,25 @@
 
 namespace {
 
-CMp4Verdict Valid() {
-    return {true, CString()};
+CMp4Verdict Valid(double dSeconds = 0) {
+    return {true, CString(), dSeconds};
 }
 CMp4Verdict Invalid(const char* problem) {
-    return {false, CString(problem)};
+    return {false, CString(problem), 0};
 }
 
 const CString kOutput = "C:\\v\\clip-NEW.mp4";
+
+CString FormatRunReport(const CString& output, uint32_t exitCode, const CMp4Verdict& file,
+                        const CString& toolLines) {
+    CRunOutcome outcome;
+    outcome.strOutput = output;
+    outcome.nExitCode = exitCode;
+    outcome.file = file;
+    outcome.strToolLines = toolLines;
+    outcome.strSourceName = "clip.mp4";
+    return ::FormatRunReport(outcome);
+}
 
 } // namespace
 
@@ -72,4 +83,57 @@ TEST(RunReportTest, PercentInThePathIsData) {
     EXPECT_EQ(FormatRunReport("C:\\100%s\\a%n-NEW.mp4", 1, Valid(), "50% %s"),
               "Failed! Could not create new file C:\\100%s\\a%n-NEW.mp4\n"
               "The BOX program ended with exit code 1.\n\n50% %s");
+}
+
+TEST(RunReportTest, ACopyOfACutFileSaysHowMuchItHolds) {
+    CRunOutcome outcome;
+    outcome.strOutput = kOutput;
+    outcome.strSourceName = "clip.mp4";
+    outcome.file = Valid(9.8);
+    outcome.dStatedSeconds = 20.0;
+    // Shorter than the source says, or the source was cut short: not a plain "Done!".
+    for (const ESourceKind eKind : {ESourceKind::Mp4, ESourceKind::Mp4CutShort}) {
+        outcome.eSource = eKind;
+        EXPECT_STREQ(
+            "Saved what was left! Created new file C:\\v\\clip-NEW.mp4\nThe new file "
+            "holds 0:10 of the 0:20 the video should have: the rest of clip.mp4 is missing "
+            "(it was cut short).",
+            ::FormatRunReport(outcome));
+    }
+    // A fragmented recording that does not state its length.
+    outcome.dStatedSeconds = 0;
+    outcome.file = Valid(3725.2);
+    EXPECT_STREQ("Saved what was left! Created new file C:\\v\\clip-NEW.mp4\nThe new file holds "
+                 "1:02:05 of the video: the rest of clip.mp4 is missing (it was cut short).",
+                 ::FormatRunReport(outcome));
+    // Whole, within the second that audio priming takes.
+    outcome.eSource = ESourceKind::Mp4;
+    outcome.dStatedSeconds = 20.0;
+    outcome.file = Valid(19.3);
+    EXPECT_STREQ("Done! Created new file C:\\v\\clip-NEW.mp4", ::FormatRunReport(outcome));
+    // A kind the tool converted says what the file was.
+    outcome.eSource = ESourceKind::MpegTs;
+    EXPECT_STREQ("Done! Created new file C:\\v\\clip-NEW.mp4\nclip.mp4 was an MPEG-TS video; the "
+                 "new file is an MP4 file.",
+                 ::FormatRunReport(outcome));
+    EXPECT_STREQ("0:00", FormatDuration(0.2));
+    EXPECT_STREQ("59:59", FormatDuration(3599.4));
+}
+
+TEST(RunReportTest, AFileTheToolIsNotRunOnIsNamedForWhatItIs) {
+    CSourceInfo info;
+    info.eKind = ESourceKind::Mp4;
+    EXPECT_STREQ("", DescribeUnrunnableSource("a.mp4", info));
+    info.eKind = ESourceKind::Matroska;
+    EXPECT_STREQ("a.mp4 is a Matroska video, not an MP4 file. Clipmend fixes MP4 files only.",
+                 DescribeUnrunnableSource("a.mp4", info));
+    info.eKind = ESourceKind::AppleDouble;
+    EXPECT_NE(std::string::npos,
+              DescribeUnrunnableSource("._a.mp4", info).str().find("The video itself is a.mp4."));
+    info.eKind = ESourceKind::NoIndex;
+    info.nMediaBytes = 1000;
+    const std::string noIndex = DescribeUnrunnableSource("a.mp4", info).str();
+    EXPECT_EQ(0u, noIndex.find("a.mp4 was cut off before its index was written"));
+    EXPECT_NE(std::string::npos, noIndex.find("no program can rebuild"));
+    EXPECT_NE(std::string::npos, noIndex.find("a second, whole recording made by the same device"));
 }

@@ -17,8 +17,9 @@
 
 namespace e2e {
 
-// Long enough for a cold Wine start of a GUI program on a busy machine.
-constexpr DWORD kTimeoutMs = 20000;
+// Only catches a hang: a cold Wine start of a GUI program on a loaded 2-core machine can take
+// many times what it takes on an idle one.
+constexpr DWORD kTimeoutMs = 120000;
 
 // Polls cond until it holds or the time is up; never a fixed sleep.
 bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs = kTimeoutMs);
