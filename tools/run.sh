@@ -85,30 +85,12 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# CLIPMEND_DISPLAY=N asks for display :N, else Xvfb picks a free one.
-if [[ -n ${CLIPMEND_DISPLAY:-} ]]; then
-    Xvfb ":$CLIPMEND_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=:$CLIPMEND_DISPLAY
-    for _ in $(seq 100); do
-        [[ -S /tmp/.X11-unix/X$CLIPMEND_DISPLAY ]] && break
-        sleep 0.1
-    done
-else
-    displayfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [[ -s $displayfile ]] && break
-        sleep 0.1
-    done
-    export DISPLAY=:$(tr -d '[:space:]' <"$displayfile")
-    rm -f "$displayfile"
-fi
-if [[ $DISPLAY == : ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+# shellcheck source=tools/xvfb.sh
+source "$repo/tools/xvfb.sh"
+start_xvfb "$root/run-xvfb.log" 1024x768x24 || {
     echo "run.sh: Xvfb did not start" >&2
     exit 1
-fi
+}
 
 "${in_wine32[@]}" "$repo/tools/wine-prefix.sh"
 (cd "$run" && exec "${wine[@]}" ./Clipmend.exe) &

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine xvfb imagemagick
-    clang libclang-rt-14-dev googletest cmake "$@")
+    clang libclang-rt-14-dev googletest cmake python3-pefile ffmpeg "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -97,35 +97,13 @@ fi
 
 # The display and the Wine prefix are made while the builds run.
 say "Xvfb"
-if [[ -n ${CLIPMEND_DISPLAY:-} ]]; then
-    display=$CLIPMEND_DISPLAY
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [[ -S /tmp/.X11-unix/X$display ]] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-else
-    displayfile=$logs/xvfb.display
-    : >"$displayfile"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >"$logs/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [[ -s $displayfile ]] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    display=$(tr -d '[:space:]' <"$displayfile")
-fi
-if [[ -z $display ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    cat "$logs/xvfb.log"
-    step_failed "Xvfb did not start"
-    xvfb_pid=
-    unset DISPLAY
-else
-    export DISPLAY=:$display
+# shellcheck source=tools/xvfb.sh
+source "$repo/tools/xvfb.sh"
+if start_xvfb "$logs/xvfb.log"; then
     echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
+else
+    step_failed "Xvfb did not start"
+    unset DISPLAY
 fi
 
 # The 32-bit Wine (downloaded the first time) and then the prefix, with its 32-bit half when

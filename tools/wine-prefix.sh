@@ -12,10 +12,17 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # Inside tools/wine32-env the prefix also gets its 32-bit half. Wine 8 does not find the i386
 # zlib1.dll among its builtins in a 32-bit process: the real ones go into the system folders
 # before wineboot fills them.
+# A prefix this script made carries this mark; it never deletes any other folder.
+made=$WINEPREFIX/.clipmend-prefix
 wow64=$WINEPREFIX/.clipmend-wow64
 if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 && -e $WINEPREFIX ]]; then
     # Made before the 32-bit Wine was there: "wineboot -u" cannot add the 32-bit half (the
     # 32-bit loader then finds no kernel32), so the test prefix is made anew.
+    if [[ ! -f $made ]]; then
+        echo "wine-prefix.sh: $WINEPREFIX lacks a 32-bit half, and this script did not make" \
+            "it: remove it yourself or choose another WINEPREFIX" >&2
+        exit 1
+    fi
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
 fi
@@ -25,7 +32,13 @@ if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
     cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/"
 fi
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    if [[ -e $WINEPREFIX && ! -f $made && -n $(ls -A "$WINEPREFIX" 2>/dev/null) ]]; then
+        echo "wine-prefix.sh: $WINEPREFIX is a folder with other things in it, not a Wine" \
+            "prefix: choose another WINEPREFIX" >&2
+        exit 1
+    fi
+    mkdir -p "$WINEPREFIX"
+    : >"$made"
     wineboot -i
 fi
 if [[ -n ${WINE32_LOADER:-} ]]; then
