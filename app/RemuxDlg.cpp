@@ -121,8 +121,13 @@ void CRemuxDlg::ShowRunning(bool bRunning) {
         SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_SOURCE_PATH).m_hWnd),
                     TRUE);
     }
+    // One repaint for both changes, left to the message loop: at a run's end the message
+    // box is what the user waits for, and each change would repaint the button at once.
+    go.SendMessage(WM_SETREDRAW, FALSE);
     go.SetWindowText(bRunning ? "Waiting..." : "GO");
     go.EnableWindow(!bRunning);
+    go.SendMessage(WM_SETREDRAW, TRUE);
+    ::InvalidateRect(go.m_hWnd, nullptr, TRUE);
 }
 
 void CRemuxDlg::ShowRunMessage(const CString& text) {

@@ -10,10 +10,8 @@
 
 namespace {
 
-// After the child has ended, a grandchild that inherited the output pipe can keep the readers
-// blocked for as long as it lives. Once the readers have been idle this long, the end is
-// reported anyway.
-const DWORD kReaderGraceMs = 1500;
+// How often the waiter looks again at pipes still being drained after the child's end.
+const DWORD kDrainStepMs = 5;
 // How long a release waits for a terminated child and for the readers before it cancels
 // their reads.
 const DWORD kProcessEndMs = 5000;
@@ -69,10 +67,7 @@ struct CChildRunner::CRun {
 
     std::atomic<bool> m_bQuiet{false};    // the runner is going away: no more hooks
     std::atomic<bool> m_bStopping{false}; // readers leave after their current read
-    std::atomic<bool> m_bEndReported{false};
-    std::atomic<bool> m_bCounted{false}; // holds one count of s_bRunning
-    std::atomic<long> m_nChunks{0};
-    std::atomic<int> m_nDelivering{0}; // readers between a read and the end of its delivery
+    std::atomic<bool> m_bCounted{false};  // holds one count of s_bRunning
     std::atomic<int> m_nSending{0};
     std::atomic<int> m_nReaders{2}; // readers that have not left their loop
     unsigned char m_key[kKeySize] = {};
@@ -383,27 +378,22 @@ DWORD CChildRunner::ReadLoop(CRun& run, EOutputStream eStream) {
         char text[kChunkSize + 1];
     } record;
     record.header.nStream = StreamIndex(eStream);
-    // Until the pipe breaks (every writer gone), not until the child's end is seen: the tail
-    // of the output may still be in the pipe then.
+    // Until the pipe breaks (every writer gone) or the waiter cancels the read, once the
+    // child has ended and its pipes are empty.
     for (;;) {
         DWORD nRead = 0;
         if (!::ReadFile(hRead, record.text, kChunkSize, &nRead, nullptr) || run.m_bStopping)
             break;
-        ++run.m_nDelivering;
-        // Output that comes after the end was reported (a grandchild's) is drained and
-        // dropped: the owner has closed the run.
-        if (nRead > 0 && !run.m_bEndReported) {
-            record.text[nRead] = '\0';
-            if (!run.m_bQuiet) {
-                if (bStdErr)
-                    run.m_pRunner->OnChildStdErrWrite(record.text);
-                else
-                    run.m_pRunner->OnChildStdOutWrite(record.text);
-            }
-            SendRecord(run, COPYDATA_OUTPUT, &record.header, nRead);
-            ++run.m_nChunks;
+        if (nRead == 0)
+            continue;
+        record.text[nRead] = '\0';
+        if (!run.m_bQuiet) {
+            if (bStdErr)
+                run.m_pRunner->OnChildStdErrWrite(record.text);
+            else
+                run.m_pRunner->OnChildStdOutWrite(record.text);
         }
-        --run.m_nDelivering;
+        SendRecord(run, COPYDATA_OUTPUT, &record.header, nRead);
     }
     if (--run.m_nReaders == 0)
         ::SetEvent(run.m_hReadersDone.get());
@@ -420,20 +410,26 @@ DWORD WINAPI CChildRunner::ProcessWaitThread(LPVOID pRun) {
     run.CountEnd();
 
     // Record 5 comes after every record 3: it waits until both readers have delivered
-    // everything and left. Readers still idle in a read after the child's end wait on a pipe
-    // that someone else holds; once nothing was delivered for a whole grace period, the end
-    // is reported anyway.
+    // everything and left. A reader sees the end of its pipe only once every copy of the
+    // pipe's write end is closed, and something the child started (or the console host that
+    // Wine gives it) may hold one after the child is gone. But the child's whole output is
+    // in the pipes or with the readers by now: once a pipe is empty, its reader waits for
+    // nothing of the child's any more, and its read is cancelled. A read that has just
+    // returned is not undone by that; its reader delivers the chunk and is cancelled in its
+    // next read. What others write after the child's end is not the child's output.
     const HANDLE waits[2] = {run.m_hReadersDone.get(), hStop};
-    long lastChunks = run.m_nChunks;
-    while (::WaitForMultipleObjects(2, waits, FALSE, kReaderGraceMs) == WAIT_TIMEOUT) {
-        const long chunks = run.m_nChunks;
-        if (chunks == lastChunks && run.m_nDelivering == 0)
+    const HANDLE pipes[2] = {run.m_hStdoutRead.get(), run.m_hStderrRead.get()};
+    const HANDLE readers[2] = {run.m_hStdoutThread.get(), run.m_hStderrThread.get()};
+    while (::WaitForMultipleObjects(2, waits, FALSE, 0) == WAIT_TIMEOUT) {
+        for (int i = 0; i < 2; ++i) {
+            DWORD nAvailable = 0;
+            // Fails once the pipe is broken and empty: the reader ends by itself then.
+            if (!::PeekNamedPipe(pipes[i], nullptr, 0, nullptr, &nAvailable, nullptr) ||
+                nAvailable == 0)
+                ::CancelSynchronousIo(readers[i]);
+        }
+        if (::WaitForMultipleObjects(2, waits, FALSE, kDrainStepMs) != WAIT_TIMEOUT)
             break;
-        lastChunks = chunks;
-    }
-    // A reader that got past the check above delivers its chunk before the end is reported.
-    run.m_bEndReported = true;
-    while (run.m_nDelivering > 0 && ::WaitForSingleObject(hStop, 1) == WAIT_TIMEOUT) {
     }
 
     if (!run.m_bQuiet)

@@ -251,6 +251,8 @@ public:
     }
 
     std::string m_strCommand;
+    std::string m_strOutput = "C:\\nowhere\\clip-NEW.mp4";
+    bool m_bCloseAtTheEnd = false; // the window closes just before the verdict
     std::vector<bool> m_shownRunning;
     std::vector<std::string> m_messages;
     bool m_bThrowOnMessage = false;
@@ -285,10 +287,16 @@ protected:
     void OnUnhandledException(const char* pszWhat) override { m_strUnhandled = pszWhat; }
 
     LRESULT OnStdioCommand(WPARAM, LPARAM) {
-        m_run.Start(m_strCommand.c_str(), "C:\\nowhere\\clip-NEW.mp4");
+        m_run.Start(m_strCommand.c_str(), m_strOutput.c_str());
         return 0;
     }
     LRESULT OnCopyData(WPARAM, LPARAM lParam) {
+        CRunnerRecord record;
+        if (m_bCloseAtTheEnd && m_runner.ReadRecord(lParam, &record) &&
+            record.nCode == COPYDATA_FINISHED) {
+            m_run.EndRunOnClose();
+            return 0;
+        }
         m_run.OnCopyData(lParam);
         return 0;
     }
@@ -327,6 +335,27 @@ TEST(RunControlInProcess, AHandlerThatThrowsLeavesGoUsableAndForgedOutputIsIgnor
     window.m_run.Go(source.c_str(), kOutput, tool.c_str());
     ASSERT_TRUE(PumpUntil([&] { return window.m_messages.size() == 2; }, 20000));
     EXPECT_EQ(window.m_messages[0], window.m_messages[1]);
+}
+
+// The tool has ended and written its copy, but the window closes before the verdict: the copy
+// nobody checked is removed, the source is left alone.
+TEST(RunControlInProcess, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheCopy) {
+    const std::string exe = AfxGetModuleFileName().str();
+    const std::string tool = exe.substr(0, exe.rfind('\\') + 1) + "tool\\MP4Box.exe";
+    const std::string source = TempPath("gap.mp4");
+    ASSERT_TRUE(WriteSmallMp4(source));
+    CRunWindow window;
+    window.m_strOutput = TempPath("gap-NEW.mp4");
+    window.m_strCommand = "\"" + tool + "\" -add \"" + source + "\" -new \"" + window.m_strOutput +
+                          "\" --mode \"output=copy\"";
+    window.m_bCloseAtTheEnd = true;
+    window.m_run.Go(source.c_str(), window.m_strOutput.c_str(), tool.c_str());
+    ASSERT_TRUE(PumpUntil([&] { return window.m_run.IsIdle(); }, 300000));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(window.m_strOutput.c_str()))
+        << "a copy that was never checked was left behind";
+    EXPECT_EQ(SmallMp4(), ReadWholeFile(source));
+    EXPECT_TRUE(window.m_messages.empty());
+    ::DeleteFileA(source.c_str());
 }
 
 // The box readers on a real file of more than 4 GiB (sparse: only its boxes are written), with

@@ -1,13 +1,16 @@
 // The whole program against the tool alone (not a test): wall time from GO to the closing
 // message next to the same stand-in run by itself, for a tool that floods 50 MB of output and
-// for one that only sleeps; and the longest time the window took to answer a message while
-// the tool floods.
+// for one that only sleeps; the longest time the window took to answer a message while the
+// tool floods; and what the user waits for once the tool has ended, from its exit to the
+// message box on screen, run by run against a plain program that does only that.
 #include "tests/bench/Stopwatch.h"
 #include "tests/support/Harness.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -80,9 +83,116 @@ double Alone(const std::string& mode) {
     return Seconds(start, Now());
 }
 
+// A shown message box of the process, or null.
+HWND ShownBox(DWORD pid) {
+    struct Find {
+        DWORD pid;
+        HWND found;
+    } find{pid, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM lParam) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(lParam);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            char cls[16] = "";
+            ::GetClassNameA(hwnd, cls, sizeof(cls));
+            // A message box: a dialog with its text in control 0xFFFF (not the Open dialog).
+            if (owner == f->pid && ::IsWindowVisible(hwnd) && std::string(cls) == "#32770" &&
+                ::GetDlgItem(hwnd, 0xFFFF)) {
+                f->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+// Milliseconds from the tool's last stamp to the box, once it shows; the box is then closed.
+double ExitToBox(DWORD pid, const std::string& stampPath) {
+    HWND box = nullptr;
+    LARGE_INTEGER shown{};
+    const ULONGLONG end = ::GetTickCount64() + 60000;
+    while (!(box = ShownBox(pid)) && ::GetTickCount64() < end)
+        ::Sleep(0);
+    shown = Now();
+    if (!box)
+        return -1;
+    LARGE_INTEGER exited{};
+    exited.QuadPart = std::strtoll(e2e::ReadFileText(stampPath).c_str(), nullptr, 10);
+
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    e2e::WaitUntil([box] { return !e2e::IsShown(box); });
+    return exited.QuadPart ? 1000 * Seconds(exited, shown) : -1;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+// Clipmend and the plain program, each run in turn, nRuns times.
+void ExitToBoxScenario(int nRuns) {
+    char temp[MAX_PATH + 1] = "";
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string stamp = std::string(temp) + "clipmend-bench-exit.txt";
+    e2e::CClipmend::Options options;
+    options.standinMode = "output=good;exitstamp=" + stamp;
+    e2e::CClipmend app(options);
+    if (!app.Start() || !app.ChooseFile(app.MakeFile("clip.mp4"))) {
+        std::fprintf(stderr, "cannot start Clipmend: %s\n", app.Error().c_str());
+        return;
+    }
+    const std::string output = app.Folder() + "\\clip-NEW.mp4";
+    std::string plain = "\"" + e2e::HostPathToWindows(PLAIN_EXE) + "\" \"" +
+                        e2e::HostPathToWindows(STANDIN_EXE) +
+                        "\" --mode \"output=none;exitstamp=" + stamp + "\"";
+    std::vector<double> clipmend, alone, ratio;
+    for (int i = 0; i < nRuns; ++i) {
+        ::DeleteFileA(output.c_str());
+        ::DeleteFileA(stamp.c_str());
+        app.ClickButton(IDOK);
+        const double dClipmend = ExitToBox(app.ProcessId(), stamp);
+
+        ::DeleteFileA(stamp.c_str());
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        if (!::CreateProcessA(nullptr, &plain[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                              &pi))
+            return;
+        CKernelHandle process(pi.hProcess), thread(pi.hThread);
+        const double dPlain = ExitToBox(pi.dwProcessId, stamp);
+        ::WaitForSingleObject(process.get(), 10000);
+        if (dClipmend < 0 || dPlain <= 0) {
+            std::fprintf(stderr, "run %d: no figure (Clipmend %.1f, plain %.1f)\n", i, dClipmend,
+                         dPlain);
+            continue;
+        }
+        clipmend.push_back(dClipmend);
+        alone.push_back(dPlain);
+        ratio.push_back(dClipmend / dPlain);
+    }
+    std::printf("\ntool exit -> message box, %zu pairs (ms):\n%-10s %8s %8s %8s %8s\n",
+                clipmend.size(), "", "median", "p90", "p99", "max");
+    for (const auto& row : {std::make_pair("Clipmend", &clipmend), std::make_pair("plain", &alone)})
+        std::printf("%-10s %8.1f %8.1f %8.1f %8.1f\n", row.first, Percentile(*row.second, 0.5),
+                    Percentile(*row.second, 0.9), Percentile(*row.second, 0.99),
+                    Percentile(*row.second, 1.0));
+    std::printf("ratio: median %.2f, p99 %.2f (of the two series' p99: %.2f)\n",
+                Percentile(clipmend, 0.5) / Percentile(alone, 0.5), Percentile(ratio, 0.99),
+                Percentile(clipmend, 0.99) / Percentile(alone, 0.99));
+    app.Close();
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "exit N": only the exit-to-message pairs, N of them.
+    if (argc == 3 && std::string(argv[1]) == "exit") {
+        ExitToBoxScenario(std::atoi(argv[2]));
+        return 0;
+    }
     struct Scenario {
         const char* name;
         const char* mode;
@@ -98,5 +208,6 @@ int main() {
         std::printf("%-30s %12.3f %12.3f %8.2f %18.1f\n", s.name, program.seconds, alone,
                     alone > 0 ? program.seconds / alone : 0.0, program.slowestAnswerMs);
     }
+    ExitToBoxScenario(200);
     return 0;
 }

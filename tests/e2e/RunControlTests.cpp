@@ -406,24 +406,6 @@ TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
     ::DeleteFileA(place.c_str());
 }
 
-// The tool has ended and written its copy, but the verdict has not come (a process it started
-// still writes to its output): closing then removes the copy nobody checked.
-TEST_F(RunControlTest, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheCopy) {
-    const std::string pidFile = UniqueTempPath("tool-pid");
-    StartWithClip(Mode("output=good;grandchild=30000;chatter;pidfile=" + pidFile));
-    app->ClickButton(kGo);
-    ASSERT_TRUE(e2e::WaitUntil([&] {
-        return FileExists(output) && !e2e::ReadFileText(pidFile).empty() && ProcessGone(pidFile, 0);
-    })) << "the tool did not end";
-    EXPECT_TRUE(ShowsWaiting());
-    EXPECT_FALSE(app->MessageBoxAppears(0));
-    ASSERT_TRUE(app->Close());
-    EXPECT_FALSE(FileExists(output)) << "a copy that was never checked was left behind";
-    EXPECT_TRUE(ProcessGone(pidFile + ".2", 5000)) << "what the tool started runs on";
-    ::DeleteFileA(pidFile.c_str());
-    ::DeleteFileA((pidFile + ".2").c_str());
-}
-
 // A process outside the tool's reach holds its output pipes (here: this test): closing still
 // takes the window away at once and ends the program.
 TEST_F(RunControlTest, ClosingNeverWaitsForWhatHoldsThePipes) {

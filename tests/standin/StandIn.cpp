@@ -8,8 +8,7 @@
 //   place=<path>      write where it runs to <path>: its console window (none, hidden or
 //                     visible), current folder, PATH, and whether SHELL is set
 //   readstdin         read stdin to its end, print the byte count
-//   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>, printing a dot
-//                     every 300 ms meanwhile with chatter
+//   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
 //   lendpipes=<pid>   give process <pid> copies of its output handles (a process outside the
 //                     tool's reach that holds the pipes); their values go to <log>.pipes
 //   output=copy|good|truncated|notmp4|none   what to write at -new (copy by default)
@@ -27,6 +26,7 @@
 //   forge=<hwnd>      send that window records made up as another program would (a finish,
 //                     output with a guessed key, output as plain text)
 //   sleep=<ms>, exit=<code>, crash (a real access violation)
+//   exitstamp=<path>  write the performance counter to <path> as the last thing before exit
 #include "tests/standin/Pattern.h"
 #include "tests/standin/SmallMp4.h"
 
@@ -368,13 +368,15 @@ int main(int argc, char** argv) {
 
     if (!Has(mode, "slowwrite"))
         Sleep(static_cast<DWORD>(Number(mode, "sleep", 0)));
-    for (unsigned long long waited = 0, n = Number(mode, "dots", 0); waited < n; waited += 300) {
-        Print(out, ".");
-        Sleep(300);
-    }
+
     if (Has(mode, "crash")) {
         volatile int* volatile nowhere = nullptr;
         *nowhere = 1;
+    }
+    if (Has(mode, "exitstamp")) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        WriteFileBytes(mode["exitstamp"], std::to_string(now.QuadPart));
     }
     return static_cast<int>(Number(mode, "exit", outputOk ? 0 : 1));
 }
