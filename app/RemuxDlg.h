@@ -47,5 +47,7 @@ private:
     bool AskRunQuestion(const CString& text) override;
 
 protected:
-    CRunControl m_run; // GO's runs, through m_runner
+    // GO's runs, through m_runner. Declared after m_runner, so it is made after it and gone
+    // before it: its destructor ends a run still on through the runner.
+    CRunControl m_run;
 };

@@ -315,22 +315,20 @@ TEST_F(RunControlTest, CaptionShowsTheToolsProgressAndComesBackAfterTheRun) {
 
 TEST_F(RunControlTest, ClosingDuringARunEndsTheToolAndRemovesItsPartialOutput) {
     const std::string pidFile = UniqueTempPath("tool-pid");
-    StartWithClip(Mode("slowwrite;sleep=30000;output=good;pidfile=" + pidFile));
+    StartWithClip(Mode("slowwrite;sleep=900000;output=good;pidfile=" + pidFile));
     app->ClickButton(kGo);
     ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting(); }));
     // The tool has written half of the file and sleeps.
     ASSERT_TRUE(e2e::WaitUntil([&] { return FileExists(output) && FileExists(pidFile); }));
 
-    const DWORD closing = ::GetTickCount();
     ASSERT_TRUE(app->Close()) << "the program did not exit";
-    EXPECT_LT(::GetTickCount() - closing, 10000u);
-    EXPECT_TRUE(ProcessGone(pidFile, 5000)) << "the tool runs on";
+    EXPECT_TRUE(ProcessGone(pidFile, e2e::kTimeoutMs)) << "the tool runs on";
     EXPECT_FALSE(FileExists(output)) << "a half-written output was left behind";
     ::DeleteFileA(pidFile.c_str());
 }
 
 TEST_F(RunControlTest, ClosingDuringARunRemovesThePartialOutputOnceItIsNoLongerHeldOpen) {
-    StartWithClip(Mode("slowwrite;sleep=30000;output=good"));
+    StartWithClip(Mode("slowwrite;sleep=900000;output=good"));
     app->ClickButton(kGo);
     ASSERT_TRUE(e2e::WaitUntil([&] { return ShowsWaiting() && FileExists(output); }));
     // Someone else (a virus scanner, say) has the half-written file open for a moment.
@@ -347,7 +345,7 @@ TEST_F(RunControlTest, ClosingDuringARunRemovesThePartialOutputOnceItIsNoLongerH
 
 TEST_F(RunControlTest, ClosingDuringARunKeepsAnOutputTheToolNeverTouched) {
     const std::string pidFile = UniqueTempPath("tool-pid");
-    StartWithClip(Mode("sleep=30000;output=none;pidfile=" + pidFile));
+    StartWithClip(Mode("sleep=900000;output=none;pidfile=" + pidFile));
     // A complete output of an earlier run.
     app->MakeFile("clip-NEW.mp4", "earlier complete output");
     app->ClickButton(kGo);
@@ -410,7 +408,7 @@ TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
 // takes the window away at once and ends the program.
 TEST_F(RunControlTest, ClosingNeverWaitsForWhatHoldsThePipes) {
     const std::string pidFile = UniqueTempPath("tool-pid");
-    StartWithClip(Mode("sleep=30000;output=none;pidfile=" + pidFile +
+    StartWithClip(Mode("sleep=900000;output=none;pidfile=" + pidFile +
                        ";lendpipes=" + std::to_string(::GetCurrentProcessId())));
     app->ClickButton(kGo);
     const std::string pipes = app->StandinLogPath() + ".pipes";

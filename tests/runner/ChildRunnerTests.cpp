@@ -15,6 +15,8 @@ namespace {
 // Only catches a hang: a loaded machine, or the 32-bit tests under an emulated Wine, can be
 // many times slower than an idle one. Speed is the benchmarks' business.
 const DWORD kRunTimeoutMs = 300000;
+// What a child that must not be waited for lives: far beyond any bound above.
+const char kLongLife[] = "900000";
 const DWORD kAccessViolation = 0xC0000005;
 
 // Keeps what the hooks receive. Each reader owns its stream's fields; they are read once the
@@ -299,16 +301,15 @@ TEST(Teardown, DestroyingTheRunnerKillsTheChildWithExitCodeOne) {
     auto runner = std::make_unique<CChildRunner>();
     owner.runner = runner.get();
     ASSERT_TRUE(
-        runner->Open(ToolCommand("sleep=30000;pidfile=" + pidFile).c_str(), FALSE, owner.Owner()));
+        runner->Open(ToolCommand(std::string("sleep=") + kLongLife + ";pidfile=" + pidFile).c_str(),
+                     FALSE, owner.Owner()));
     const DWORD pid = WaitForPidFile(pidFile, kRunTimeoutMs);
     ASSERT_NE(pid, 0u);
     HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     ASSERT_NE(child, nullptr);
     EXPECT_TRUE(CChildRunner::IsAnyChildRunning());
-    const DWORD start = ::GetTickCount();
     runner.reset();
-    EXPECT_LT(::GetTickCount() - start, 5000u);
-    EXPECT_EQ(::WaitForSingleObject(child, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(child, kRunTimeoutMs), WAIT_OBJECT_0);
     DWORD code = 0;
     ::GetExitCodeProcess(child, &code);
     ::CloseHandle(child);
@@ -339,12 +340,12 @@ TEST(Teardown, GrandchildHoldingThePipeDoesNotHoldTheEnd) {
     const std::string pidFile = TempPath("pid.txt");
     auto runner = std::make_unique<CChildRunner>();
     owner.runner = runner.get();
-    const DWORD start = ::GetTickCount();
-    ASSERT_TRUE(runner->Open(ToolCommand("grandchild=60000;pidfile=" + pidFile).c_str(), FALSE,
-                             owner.Owner()));
-    ASSERT_TRUE(PumpUntil([&] { return owner.Finished(); }, 10000));
-    EXPECT_LT(::GetTickCount() - start, 8000u);
-    const DWORD grandchildPid = WaitForPidFile(pidFile + ".2", 5000);
+    ASSERT_TRUE(runner->Open(
+        ToolCommand(std::string("grandchild=") + kLongLife + ";pidfile=" + pidFile).c_str(), FALSE,
+        owner.Owner()));
+    // The end comes though the grandchild lives on with the pipes.
+    ASSERT_TRUE(PumpUntil([&] { return owner.Finished(); }, kRunTimeoutMs));
+    const DWORD grandchildPid = WaitForPidFile(pidFile + ".2", kRunTimeoutMs);
     ASSERT_NE(grandchildPid, 0u);
     HANDLE grandchild = ::OpenProcess(SYNCHRONIZE, FALSE, grandchildPid);
     ASSERT_NE(grandchild, nullptr);
@@ -353,10 +354,9 @@ TEST(Teardown, GrandchildHoldingThePipeDoesNotHoldTheEnd) {
     EXPECT_TRUE(runner->GetExitCode(&code));
     EXPECT_EQ(code, 0u);
 
-    const DWORD destroyStart = ::GetTickCount();
     runner.reset();
-    EXPECT_LT(::GetTickCount() - destroyStart, 5000u);
-    EXPECT_EQ(::WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0) << "the tree goes too";
+    EXPECT_EQ(::WaitForSingleObject(grandchild, kRunTimeoutMs), WAIT_OBJECT_0)
+        << "the tree goes too";
     ::CloseHandle(grandchild);
     EXPECT_EQ(ThreadCount(), threadsBefore);
     ::DeleteFileA(pidFile.c_str());
@@ -370,9 +370,7 @@ TEST(Teardown, OwnerWindowGoneDuringTheRun) {
     ASSERT_TRUE(runner.Open(ToolCommand("sleep=500;stdout=5000").c_str(), FALSE, owner->Owner()));
     owner->Destroy();
     ASSERT_TRUE(PumpUntil([&] { return runner.terminated > 0; }, kRunTimeoutMs));
-    const DWORD start = ::GetTickCount();
     runner.Terminate();
-    EXPECT_LT(::GetTickCount() - start, 3000u);
     EXPECT_EQ(runner.out.Size(), 5000u) << "hooks still get the output";
     EXPECT_EQ(owner->Count(COPYDATA_OUTPUT), 0u);
 }
@@ -438,7 +436,7 @@ TEST(Teardown, ChildDoesNotOutliveAKilledProgram) {
     ASSERT_TRUE(child);
     EXPECT_EQ(::WaitForSingleObject(child.get(), 0), WAIT_TIMEOUT);
     ::TerminateProcess(program.get(), 9);
-    EXPECT_EQ(::WaitForSingleObject(child.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(child.get(), kRunTimeoutMs), WAIT_OBJECT_0);
     ::DeleteFileA(pidFile.c_str());
 }
 
@@ -493,7 +491,8 @@ int main(int argc, char** argv) {
     // The program whose death the teardown test stages: it starts a long child and waits.
     if (argc == 3 && std::strcmp(argv[1], "--hold-child") == 0) {
         CChildRunner runner;
-        const std::string command = ToolCommand(std::string("sleep=60000;pidfile=") + argv[2]);
+        const std::string command =
+            ToolCommand(std::string("sleep=") + kLongLife + ";pidfile=" + argv[2]);
         // Wine now and then fails a start inside the new process (see the leak test).
         for (int attempt = 0; !runner.Open(command.c_str(), FALSE, nullptr); ++attempt) {
             if (runner.GetStartError() != ERROR_INTERNAL_ERROR || attempt == 2)
