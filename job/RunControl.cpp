@@ -151,6 +151,7 @@ void CRunControl::Go(const CString& source, const CString& output, const CString
     const int nSlash = toolPath.ReverseFind('\\');
     m_strToolFolder = nSlash > 0 ? toolPath.Left(nSlash) : CString();
     m_source = info;
+    m_strRunSource = source;
     m_strSourceName = AfxFileNameOf(source);
     if (m_pOwner && m_pOwner->PostMessage(WMSTDIOCOMMAND, 0, 0))
         m_state = State::Starting;
@@ -165,7 +166,8 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
     m_runOutputBefore = StampBeforeRun(m_strRunOutput);
     // One import phase for each track of a movie, then the writing.
     const size_t nTracks = m_source.movie.tracks.size();
-    m_toolOutput.Reset(nTracks > 0 ? static_cast<int>(nTracks) + 1 : 0);
+    m_toolOutput.Reset(nTracks > 0 ? static_cast<int>(nTracks) + 1 : 0,
+                       {m_strRunSource.str(), m_strRunOutput.str()});
     m_state = State::Running;
     BOOL bStarted = FALSE;
     try {

@@ -50,10 +50,10 @@ bool CLineAssembler::GetPending(CLine* pLine) const {
     return true;
 }
 
-void CToolOutput::Reset(int nExpectedPhases) {
+void CToolOutput::Reset(int nExpectedPhases, const std::vector<std::string>& paths) {
     for (CLineAssembler& lines : m_lines)
         lines.Reset();
-    m_log.Clear();
+    m_log.Clear(paths);
     m_progress.Reset(nExpectedPhases);
 }
 

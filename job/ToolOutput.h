@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // A line of the tool's output as the user may see it: ANSI escape sequences (colours) and
 // other control characters removed, tabs made spaces, leading and trailing spaces trimmed.
@@ -49,8 +50,9 @@ class CToolOutput {
 public:
     explicit CToolOutput(size_t nLogCapacity = CToolLog::kDefaultCapacity) : m_log(nLogCapacity) {}
 
-    // A new run; nExpectedPhases as for CProgressParser::Reset.
-    void Reset(int nExpectedPhases = 0);
+    // A new run; nExpectedPhases as for CProgressParser::Reset, paths as for CToolLog::Clear.
+    void Reset(int nExpectedPhases = 0,
+               const std::vector<std::string>& paths = std::vector<std::string>());
     // One record's text from stream. True when the progress to show changed.
     bool Append(EOutputStream eStream, const char* pData, size_t nLength);
 

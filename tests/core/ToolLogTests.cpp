@@ -172,17 +172,20 @@ TEST(ToolLog, LongLinesAndOddBytes) {
 
 TEST(ToolLog, CutsBetweenDoubleByteCharacters) {
     CString strCut;
-    std::string strLine = "ab";
+    // One single-byte character, then double-byte ones: the cut at an even number of bytes
+    // (kMaxLineWidth - 3) would fall between a lead byte and its trail byte, so the line is
+    // cut one byte earlier.
+    static_assert(CToolLog::kMaxLineWidth % 2 == 1, "the cut must fall inside a character");
+    const size_t nKept = CToolLog::kMaxLineWidth - 4;
+    std::string strLine = "a";
     {
         const auto sjis = CCodePageScope::ShiftJis();
-        // Two single-byte characters, then double-byte ones: the cut at 97 bytes would fall
-        // between a lead byte and its trail byte, so the line is cut one byte earlier.
-        for (int i = 0; i < 100; ++i)
+        while (strLine.size() < 2 * CToolLog::kMaxLineWidth)
             strLine += "\x82\xA0";
         strCut = LinesOf(strLine + "\n");
     }
-    ASSERT_EQ(96 + 3, strCut.GetLength());
-    EXPECT_EQ(0, std::memcmp(strLine.data(), static_cast<const char*>(strCut), 96));
+    ASSERT_EQ(static_cast<int>(nKept + 3), strCut.GetLength());
+    EXPECT_EQ(0, std::memcmp(strLine.data(), static_cast<const char*>(strCut), nKept));
     EXPECT_STREQ("...", strCut.Right(3));
 }
 
@@ -208,6 +211,47 @@ TEST(ToolLog, CutsBetweenUtf8Characters) {
             EXPECT_GT(nKept + strChar.size(), nKeep);
         }
     }
+}
+
+// What the multiplexer prints when it fails: the line that says why over the ones that only
+// say that it failed, paths cut to names, no false advice.
+TEST(ToolLog, TheReasonOverTheToolsGenericFailure) {
+    const std::string strFolder = "C:\\Users\\someone\\" + std::string(150, 'f');
+    const std::string strSource = strFolder + "\\clip.mp4";
+    const std::string strOutput = strFolder + "\\clip-NEW.mp4";
+    auto lines = [&](const std::string& strText) {
+        CToolOutput output;
+        output.Reset(0, {strSource, strOutput});
+        output.Append(kErr, strText.data(), strText.size());
+        return std::string(output.GetFailureLines());
+    };
+    const std::string strGeneric =
+        "\x1b[31m[IsoMedia] error while opening " + strSource +
+        ", error=Invalid IsoMedia File\x1b[0m\n"
+        "Filter mp4dmx failed to setup: Invalid IsoMedia File\nFilters not connected:\n"
+        "mp4mx (importer:file=0000000000C84360:xps_inband=auto) (idx=1)\n"
+        "[Importer] Error importing " +
+        strSource +
+        "\n"
+        "Failure while importing media: Invalid IsoMedia File\n"
+        "Error importing " +
+        strSource + ": Invalid IsoMedia File\n";
+    // Only that it failed: once.
+    EXPECT_EQ("Error importing clip.mp4: Invalid IsoMedia File", lines(strGeneric));
+    // The reason first, then once that it failed; the path, however long, is a name.
+    EXPECT_EQ("[iso file] Incomplete box mdat - start 40 size 1000\n"
+              "Error importing clip.mp4: Invalid IsoMedia File",
+              lines("[iso file] Incomplete box mdat - start 40 size 1000\n" + strGeneric));
+    EXPECT_EQ("Cannot open " + std::string("clip-NEW.mp4") + ": Permission denied",
+              lines("Cannot open " + strOutput + ": Permission denied\n"));
+    // "Not ready, retry later" is what an empty file gets; retrying never helps.
+    EXPECT_EQ("[Importer] Error importing clip.mp4",
+              lines("Filter fin failed to setup: Not ready, retry later\n"
+                    "[Importer] Error importing " +
+                    strSource +
+                    "\n"
+                    "Error importing " +
+                    strSource + ": Not ready, retry later"));
 }
 
 } // namespace
