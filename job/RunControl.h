@@ -98,6 +98,7 @@ private:
     State m_state = State::Idle;
     CString m_strToolFolder; // where the tool runs, from GO
     CSourceInfo m_source;    // what GO found the source to be
+    CString m_strRunSource;
     CString m_strSourceName;
     CString m_strRunOutput;         // the output of the run in progress, fixed at its start
     COutputStamp m_runOutputBefore; // that output as it was before the run

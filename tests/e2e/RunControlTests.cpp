@@ -1,5 +1,6 @@
 // GO from end to end: the checks before a run, the button's states during it, the message at
 // its end, and what closing the window does to a run in progress.
+#include "tests/e2e/Captions.h"
 #include "tests/support/Harness.h"
 
 #include <gtest/gtest.h>
@@ -220,48 +221,6 @@ TEST_F(RunControlTest, NoSecondRunWhileOneIsInProgress) {
     EXPECT_EQ(0, ToolProcesses());
 }
 
-// The captions a run shows until its message, each once, in order.
-std::vector<std::string>
-CaptionsUntilMessage(CClipmend& app, MessageBoxInfo* box,
-                     const std::function<void(const std::string&)>& onNew) {
-    std::vector<std::string> captions;
-    const ULONGLONG end = ::GetTickCount64() + e2e::kTimeoutMs;
-    while (!app.MessageBoxAppears(0) && ::GetTickCount64() < end) {
-        const std::string caption = e2e::WindowText(app.Main());
-        if (captions.empty() || caption != captions.back()) {
-            captions.push_back(caption);
-            if (onNew)
-                onNew(caption);
-        }
-        ::Sleep(10);
-    }
-    EXPECT_TRUE(app.WaitForMessageBox(box, 0)) << "the run did not end";
-    return captions;
-}
-
-// Checks that the captions shown during a run read "<n>% <phase> - <original>" and that the
-// percentage rose within each phase; returns the phases in the order they showed.
-std::vector<std::string> CheckProgressCaptions(const std::vector<std::string>& captions,
-                                               const std::string& original) {
-    const std::regex progress("([0-9]+)% (.+) - " + original);
-    std::vector<std::string> phases;
-    int last = -1;
-    for (const std::string& caption : captions) {
-        std::smatch match;
-        if (caption == original || !std::regex_match(caption, match, progress)) {
-            EXPECT_EQ(original, caption);
-            continue;
-        }
-        if (phases.empty() || match[2] != phases.back()) {
-            phases.push_back(match[2]);
-            last = -1;
-        }
-        EXPECT_GT(std::stoi(match[1]), last) << caption;
-        last = std::stoi(match[1]);
-    }
-    return phases;
-}
-
 // The caption shows how far the tool is, phase by phase, and is the original again however
 // the run ends. (Closing mid-run is checked in process: a closed window has no caption to
 // read from here.)
@@ -275,7 +234,7 @@ TEST_F(RunControlTest, CaptionShowsTheToolsProgressAndComesBackAfterTheRun) {
     MessageBoxInfo box;
     bool shot = false;
     const std::vector<std::string> done =
-        CaptionsUntilMessage(*app, &box, [&](const std::string& caption) {
+        e2e::CaptionsUntilMessage(*app, &box, [&](const std::string& caption) {
             if (!shot && caption.find("ISO File Writing") != std::string::npos) {
                 shot = true;
                 EXPECT_FALSE(e2e::SaveScreenshot(app->Main(), "progress-caption").empty());
@@ -283,7 +242,7 @@ TEST_F(RunControlTest, CaptionShowsTheToolsProgressAndComesBackAfterTheRun) {
             }
         });
     EXPECT_EQ((std::vector<std::string>{"Importing ISO File", "ISO File Writing"}),
-              CheckProgressCaptions(done, original));
+              e2e::CheckProgressCaptions(done, original));
     EXPECT_GE(done.size(), 6u) << "too few captions to see a rise";
     EXPECT_EQ("Done! Created new file " + output, box.text);
     EXPECT_EQ(original, e2e::WindowText(app->Main()));

@@ -380,6 +380,12 @@ bool CClipmend::Fail(const std::string& what) {
     return false;
 }
 
+std::string CClipmend::CopyIn(const std::string& from, const std::string& relPath) const {
+    const std::string path = m_folder + "\\" + relPath;
+    MakeFolders(path.substr(0, path.rfind('\\')));
+    return ::CopyFileA(from.c_str(), path.c_str(), FALSE) ? path : std::string();
+}
+
 std::string CClipmend::MakeFile(const std::string& relPath) const {
     return MakeFile(relPath, SmallMp4());
 }
@@ -430,7 +436,12 @@ bool CClipmend::Start() {
     const std::string exe = HostPathToWindows(CLIPMEND_EXE);
     if (!::CopyFileA(exe.c_str(), m_exe.c_str(), FALSE))
         return Fail(LastErrorText("cannot copy " + exe, ::GetLastError()));
-    if (m_options.withTool) {
+    if (!m_options.toolExe.empty()) {
+        MakeFolders(m_folder + "\\tool");
+        if (!::CopyFileA(m_options.toolExe.c_str(), (m_folder + "\\tool\\MP4Box.exe").c_str(),
+                         FALSE))
+            return Fail(LastErrorText("cannot copy " + m_options.toolExe, ::GetLastError()));
+    } else if (m_options.withTool) {
         const std::string standin = HostPathToWindows(STANDIN_EXE);
         if (standin.empty())
             return Fail("the stand-in tool (standin.exe) is not part of this build");

@@ -76,6 +76,7 @@ public:
     struct Options {
         Options() {}
         bool withTool = true;    // tool\MP4Box.exe = the stand-in tool
+        std::string toolExe;     // or this program (a Windows path): the real MP4Box
         std::string standinMode; // extra STANDIN_MODE entries ("sleep=500;exit=3")
         std::vector<std::pair<std::string, std::string>> env; // more variables for the program
     };
@@ -91,6 +92,8 @@ public:
     // file); returns its full path.
     std::string MakeFile(const std::string& relPath, const std::string& contents) const;
     std::string MakeFile(const std::string& relPath) const;
+    // Copies the file at from (a Windows path) to Folder()\relPath; returns the copy's path.
+    std::string CopyIn(const std::string& from, const std::string& relPath) const;
     // The stand-in tool records its command line here.
     std::string StandinLogPath() const { return m_folder + "\\standin-log.txt"; }
     std::string ReadStandinLog() const { return ReadFileText(StandinLogPath()); }

@@ -1,0 +1,174 @@
+// GO with the real MP4Box on videos made with ffmpeg, whole and damaged the ways users' videos
+// are. tests/e2e/real_tool.py makes the videos, runs these tests and then checks the new files
+// with ffprobe; here is what a user sees: the messages, the caption, whether a run happened.
+//   CLIPMEND_REAL_TOOL  the MP4Box.exe to put at tool\MP4Box.exe (a Windows path)
+//   CLIPMEND_MEDIA      the folder of the videos
+//   CLIPMEND_RESULTS    where each run's message (<name>.txt) and new file (<name>) are kept
+//   CLIPMEND_REAL_FEW   set: the first video of each kind only (the emulated 32-bit runs)
+#include "tests/e2e/Captions.h"
+#include "tests/support/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using e2e::CClipmend;
+using e2e::MessageBoxInfo;
+
+namespace {
+
+const int kGo = IDOK;
+const int kSourcePath = 1000;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class RealTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Env("CLIPMEND_REAL_TOOL").empty()) << "no MP4Box.exe given to run";
+        ASSERT_FALSE(Env("CLIPMEND_MEDIA").empty()) << "no videos given";
+        CClipmend::Options options;
+        options.toolExe = Env("CLIPMEND_REAL_TOOL");
+        app.reset(new CClipmend(options));
+        ASSERT_TRUE(app->Start()) << app->Error();
+    }
+
+    // The videos of a kind, all of them or the first only.
+    static std::vector<std::string> Few(std::vector<std::string> names) {
+        if (!Env("CLIPMEND_REAL_FEW").empty())
+            names.resize(1);
+        return names;
+    }
+
+    // Copies the video into the program's folder and chooses it with OPEN.
+    std::string Choose(const std::string& name) {
+        const std::string source = app->CopyIn(Env("CLIPMEND_MEDIA") + "\\" + name, name);
+        EXPECT_FALSE(source.empty()) << "no video " << name;
+        EXPECT_TRUE(app->ChooseFile(source)) << app->Error();
+        EXPECT_TRUE(e2e::WaitUntil([&] { return app->ControlText(kSourcePath) == source; }));
+        return source;
+    }
+
+    std::string OutputOf(const std::string& name) const {
+        return app->Folder() + "\\" + name.substr(0, name.rfind('.')) + "-NEW.mp4";
+    }
+
+    // Keeps the message and the new file for the checks with ffprobe.
+    void Keep(const std::string& name, const std::string& message) {
+        const std::string results = Env("CLIPMEND_RESULTS");
+        if (results.empty())
+            return;
+        const std::string kept = results + "\\" + name;
+        ::CopyFileA(OutputOf(name).c_str(), kept.c_str(), FALSE);
+        app->MakeFile("message.txt", message);
+        ::CopyFileA((app->Folder() + "\\message.txt").c_str(), (kept + ".txt").c_str(), FALSE);
+    }
+
+    // GO on the chosen video; the message that ends the run, with the captions on the way.
+    // Screenshots of the progress and of the message when named.
+    std::string Run(const std::string& name, const std::string& shot = std::string(),
+                    const std::string& messageShot = std::string()) {
+        const std::string original = e2e::WindowText(app->Main());
+        app->ClickButton(kGo);
+        MessageBoxInfo box;
+        bool bShot = shot.empty();
+        const std::vector<std::string> captions =
+            e2e::CaptionsUntilMessage(*app, &box, [&](const std::string& caption) {
+                if (!bShot && caption.find("% ") != std::string::npos) {
+                    bShot = true;
+                    e2e::SaveScreenshot(app->Main(), shot);
+                }
+            });
+        // One percentage for the whole run, never falling, and the caption as it was after.
+        e2e::CheckProgressCaptions(captions, original);
+        EXPECT_EQ(original, e2e::WindowText(app->Main()));
+        EXPECT_EQ("GO", app->ControlText(kGo));
+        if (!messageShot.empty())
+            e2e::SaveScreenshot(box.hwnd, messageShot);
+        EXPECT_TRUE(app->PressOk(box));
+        Keep(name, box.text);
+        return box.text;
+    }
+
+    std::unique_ptr<CClipmend> app;
+};
+
+TEST_F(RealTool, WholeVideosAreRewritten) {
+    const std::vector<std::string> names =
+        Few({"whole-h264.mp4", "whole-mpeg4.mp4", "видео 1.mp4"});
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Choose(name);
+        EXPECT_FALSE(app->MessageBoxAppears(300)) << "a whole video was refused";
+        EXPECT_EQ("Done! Created new file " + OutputOf(name),
+                  Run(name, name == names[0] ? "real-tool-progress" : ""));
+    }
+}
+
+// What no run can help: the message says what the file is, at OPEN and again at GO, and the
+// tool is never started.
+TEST_F(RealTool, FilesItDoesNotRunAreNamedForWhatTheyAre) {
+    const std::vector<std::pair<std::string, std::string>> kinds{
+        {"nomoov-size0.mp4", "nomoov-size0.mp4 was cut off before its index was written"},
+        {"nomoov-pastend.mp4", "nomoov-pastend.mp4 was cut off before its index was written"},
+        {"cut-in-moov.mp4", "cut-in-moov.mp4 holds no video"},
+        {"matroska.mp4", "matroska.mp4 is a Matroska video, not an MP4 file."},
+        {"._clip.mp4", "._clip.mp4 is no video: it is a macOS metadata file"},
+        {"zeros.mp4", "zeros.mp4 holds nothing but zeros"},
+        {"empty.mp4", "empty.mp4 is empty"},
+    };
+    const size_t nKinds = Env("CLIPMEND_REAL_FEW").empty() ? kinds.size() : 1;
+    for (size_t i = 0; i < nKinds; ++i) {
+        const std::string& name = kinds[i].first;
+        SCOPED_TRACE(name);
+        Choose(name);
+        MessageBoxInfo box;
+        ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+        EXPECT_EQ(0u, box.text.find(kinds[i].second)) << box.text;
+        e2e::SaveScreenshot(box.hwnd, "refused-" + name.substr(0, name.rfind('.')));
+        EXPECT_TRUE(app->PressOk(box));
+        // At GO again: the file may have changed since.
+        app->ClickButton(kGo);
+        ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+        EXPECT_EQ(0u, box.text.find(kinds[i].second)) << box.text;
+        EXPECT_TRUE(app->PressOk(box));
+        EXPECT_EQ("GO", app->ControlText(kGo));
+        EXPECT_TRUE(app->IsControlEnabled(kGo));
+        EXPECT_FALSE(FileExists(OutputOf(name))) << "the tool ran";
+    }
+}
+
+// Damaged, but with what the tool can save; and kinds it converts.
+TEST_F(RealTool, WhatCanBeSavedIsSavedAndSaysHowMuch) {
+    const std::vector<std::pair<std::string, std::string>> kinds{
+        {"faststart-cut.mp4", "The new file holds "},
+        {"fragmented-cut.mp4", "The new file holds "},
+        {"mpegts.mp4", "mpegts.mp4 was an MPEG-TS video; the new file is an MP4 file."},
+        {"avi.mp4", "avi.mp4 was an AVI video; the new file is an MP4 file."},
+    };
+    const size_t nKinds = Env("CLIPMEND_REAL_FEW").empty() ? kinds.size() : 1;
+    for (size_t i = 0; i < nKinds; ++i) {
+        const std::string& name = kinds[i].first;
+        SCOPED_TRACE(name);
+        Choose(name);
+        EXPECT_FALSE(app->MessageBoxAppears(300)) << "refused at OPEN";
+        const bool bPart = kinds[i].second.find("holds") != std::string::npos;
+        const std::string text = Run(name, "", i == 0 ? "saved-in-part" : "");
+        EXPECT_EQ((bPart ? "Saved what was left! Created new file " : "Done! Created new file ") +
+                      OutputOf(name) + "\n" + kinds[i].second,
+                  text.substr(0, text.find('\n') + 1 + kinds[i].second.size()));
+    }
+}
+
+} // namespace
