@@ -810,8 +810,10 @@ bool CFrameParser::FillElement() {
                     nLength += int(nPart);
                     ++nLoops;
                 } while (nPart == 255 && nLoops <= nCount);
-                m_bits.Skip(8 * uint64_t(nLength));
                 nUsed = nLength + nLoops + 1;
+                if (nUsed > nCount)
+                    return false; // decided before its bytes, which may not be there
+                m_bits.Skip(8 * uint64_t(nLength));
             }
             break;
         case kExtDynamicRange:
