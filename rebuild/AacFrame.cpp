@@ -2,6 +2,7 @@
 
 #include "rebuild/AacTables.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -33,58 +34,120 @@ const int kMaxBands = 64;                       // per window group; 51 at most 
 const int kLcTnsMaxOrderLong = 12;              // short windows: 7, all the 3-bit field can hold
 const size_t kBufferBytesPerChannel = 6144 / 8; // decoder input buffer per considered channel
 
-// Reads bits MSB first; past the end it reads zeros and remembers it went there, so that
-// a parse that ran out of data can be told from one that found something wrong.
+uint64_t LoadBigEndian64(const uint8_t* p) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t nWord;
+    std::memcpy(&nWord, p, 8);
+    return __builtin_bswap64(nWord);
+#else
+    return (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
+           (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
+           (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+#endif
+}
+
+#if defined(__GNUC__)
+#define AAC_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define AAC_ALWAYS_INLINE inline
+#endif
+
+// Reads bits MSB first through a 64-bit cache; past the end it reads zeros and remembers it
+// went there, so that a parse that ran out of data can be told from one that found something
+// wrong.
 class CBitReader {
 public:
     CBitReader(const uint8_t* pData, size_t nBytes)
-        : m_pData(pData), m_nBytes(nBytes), m_nEndBits(uint64_t(nBytes) * 8) {}
+        : m_pData(pData), m_nBytes(nBytes), m_nEndBits(uint64_t(nBytes) * 8) {
+        Refill();
+    }
 
-    uint32_t Peek32() const {
-        const uint64_t nByte = m_nPos >> 3;
-        uint64_t nWord = 0;
-        if (nByte + 8 <= m_nBytes) {
-            const uint8_t* p = m_pData + nByte;
-            nWord = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-                    (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-                    (uint64_t(p[6]) << 8) | uint64_t(p[7]);
-        } else {
-            for (uint64_t i = 0; i < 8 && nByte + i < m_nBytes; ++i)
-                nWord |= uint64_t(m_pData[nByte + i]) << (56 - 8 * i);
-        }
-        return uint32_t((nWord << (m_nPos & 7)) >> 32);
+    // At least 32 bits in the cache.
+    AAC_ALWAYS_INLINE void Fill() {
+        if (m_nCacheBits < 32)
+            Refill();
+    }
+    AAC_ALWAYS_INLINE uint32_t Peek32() {
+        Fill();
+        return uint32_t(m_nCache >> 32);
+    }
+    // After Fill or Peek32: up to 32 bits.
+    AAC_ALWAYS_INLINE void Consume(int nBits) {
+        m_nCache <<= nBits;
+        m_nCacheBits -= nBits;
     }
     // 1 to 32 bits.
     uint32_t Read(int nBits) {
         const uint32_t nValue = Peek32() >> (32 - nBits);
-        m_nPos += nBits;
+        Consume(nBits);
         return nValue;
     }
     bool ReadFlag() { return Read(1) != 0; }
-    void Skip(uint64_t nBits) { m_nPos += nBits; }
-    void Align() { m_nPos = (m_nPos + 7) & ~uint64_t(7); }
-    uint64_t Position() const { return m_nPos; }
-    bool Past() const { return m_nPos > m_nEndBits; }
+    void Skip(uint64_t nBits) {
+        if (nBits <= 32) {
+            Fill();
+            Consume(int(nBits));
+        } else {
+            Restart(Position() + nBits);
+        }
+    }
+    void Align() { Skip((8 - (Position() & 7)) & 7); }
+    // Whole bytes loaded, less the bits still cached.
+    uint64_t Position() const { return uint64_t(m_nNextByte) * 8 - uint64_t(m_nCacheBits); }
+    bool Past() const { return Position() > m_nEndBits; }
 
 private:
+    // Tops the cache up to at least 57 bits; called with fewer than 32 in it. A whole word is
+    // loaded: the bits under its last whole byte are the data's own and are loaded again,
+    // unchanged, by the next refill.
+    void Refill() {
+        const uint64_t nWord = m_nNextByte + 8 <= m_nBytes
+                                   ? LoadBigEndian64(m_pData + m_nNextByte)
+                                   : LoadNearEnd(m_pData, m_nBytes, m_nNextByte);
+        m_nCache |= nWord >> m_nCacheBits;
+        const int nTake = (64 - m_nCacheBits) >> 3;
+        m_nNextByte += size_t(nTake);
+        m_nCacheBits += 8 * nTake;
+    }
+    // Taking and giving values only, so that a reader copied into a local stays in registers.
+    static uint64_t LoadNearEnd(const uint8_t* pData, size_t nBytes, size_t nAt);
+    // After a long skip: the cache starts again at the byte of the new position.
+    void Restart(uint64_t nPosition) {
+        m_nNextByte = size_t(nPosition >> 3);
+        m_nCache = 0;
+        m_nCacheBits = 0;
+        Refill();
+        Consume(int(nPosition & 7));
+    }
+
     const uint8_t* m_pData;
     size_t m_nBytes;
     uint64_t m_nEndBits;
-    uint64_t m_nPos = 0;
+    size_t m_nNextByte = 0; // the next byte to load into the cache (past the end: zeros)
+    uint64_t m_nCache = 0;  // the next bits, first bit highest
+    int m_nCacheBits = 0;
 };
+
+uint64_t CBitReader::LoadNearEnd(const uint8_t* pData, size_t nBytes, size_t nAt) {
+    uint64_t nWord = 0;
+    for (size_t i = 0; i < 8 && nAt < nBytes && i < nBytes - nAt; ++i)
+        nWord |= uint64_t(pData[nAt + i]) << (56 - 8 * i);
+    return nWord;
+}
 
 // A Huffman codebook as lookup tables: the first kRootBits of a codeword index the root; a
 // longer codeword's root entry points to a second table for the bits that follow.
 struct CHuffEntry {
     uint16_t nValue; // the codeword's index; for a link, where its second table starts
-    uint8_t nBits;   // codeword length; 0 for a link or for bits that start no codeword
-    uint8_t nExtra;  // spectral codebooks: sign bits and escapes; for a link, the table's width
+    uint8_t nBits;   // codeword length with the sign bits after it; 0: a link, or no codeword
+    uint8_t nExtra;  // spectral codebooks: escapes; for a link, the second table's width
 };
 
 struct CCodeword {
     uint32_t nCode;
     uint8_t nBits;
     uint16_t nValue;
+    uint8_t nSigns; // sign bits that follow it
     uint8_t nExtra;
 };
 
@@ -128,24 +191,26 @@ public:
             for (size_t i = nFirst; i < nFirst + nCount; ++i) {
                 if (m_entries[i].nBits != 0 || m_entries[i].nExtra != 0)
                     return false;
-                m_entries[i] = CHuffEntry{w.nValue, w.nBits, w.nExtra};
+                m_entries[i] = CHuffEntry{w.nValue, uint8_t(w.nBits + w.nSigns), w.nExtra};
             }
         }
         return true;
     }
 
-    // The codeword at the reader, consumed; nullptr when no codeword starts with these bits.
-    const CHuffEntry* Decode(CBitReader& bits) const {
+    // The codeword at the reader, consumed with its sign bits; nullptr when no codeword starts
+    // with these bits.
+    AAC_ALWAYS_INLINE const CHuffEntry* Decode(CBitReader& bits) const {
         const uint32_t nPeek = bits.Peek32();
-        const CHuffEntry* p = &m_entries[nPeek >> (32 - kRootBits)];
+        const CHuffEntry* pEntries = m_entries.data();
+        const CHuffEntry* p = &pEntries[nPeek >> (32 - kRootBits)];
         if (p->nBits == 0) {
             if (p->nExtra == 0)
                 return nullptr;
-            p = &m_entries[p->nValue + ((nPeek << kRootBits) >> (32 - p->nExtra))];
+            p = &pEntries[p->nValue + ((nPeek << kRootBits) >> (32 - p->nExtra))];
             if (p->nBits == 0)
                 return nullptr;
         }
-        bits.Skip(p->nBits);
+        bits.Consume(p->nBits);
         return p;
     }
 
@@ -153,10 +218,9 @@ private:
     std::vector<CHuffEntry> m_entries;
 };
 
-// nExtra of a spectral codeword: how many sign bits follow it, and which values escape.
-const uint8_t kSignMask = 7;
-const uint8_t kEscapeFirst = 8;
-const uint8_t kEscapeSecond = 16;
+// nExtra of a spectral codeword: which of its values escape.
+const uint8_t kEscapeFirst = 1;
+const uint8_t kEscapeSecond = 2;
 
 struct CTables {
     CHuffTable scalefactor;
@@ -168,7 +232,8 @@ CTables MakeTables() {
     CTables tables;
     std::vector<CCodeword> words;
     for (int i = 0; i < 121; ++i)
-        words.push_back(CCodeword{kAacScalefactorCodes[i], kAacScalefactorBits[i], uint16_t(i), 0});
+        words.push_back(
+            CCodeword{kAacScalefactorCodes[i], kAacScalefactorBits[i], uint16_t(i), 0, 0});
     tables.bOk = tables.scalefactor.Build(words);
     for (int b = 0; b < 11; ++b) {
         const CAacSpectralBook& book = kAacSpectralBooks[b];
@@ -188,7 +253,7 @@ CTables MakeTables() {
                     nEscapes |= d == 0 ? kEscapeFirst : kEscapeSecond;
             }
             words.push_back(
-                CCodeword{book.pCodes[i], book.pBits[i], uint16_t(i), uint8_t(nSigns | nEscapes)});
+                CCodeword{book.pCodes[i], book.pBits[i], uint16_t(i), uint8_t(nSigns), nEscapes});
         }
         tables.bOk = tables.spectral[b].Build(words) && tables.bOk;
     }
@@ -334,7 +399,17 @@ private:
     bool FillElement();
     bool DynamicRangeInfo(int nCount, int* pBytes);
     bool ProgramConfigElement();
-    int ScalefactorDelta(); // -60..60, or kNoCodeword
+    // A failure found with a local copy of the reader: where it stopped tells whether the
+    // data ran out first.
+    bool Stop(const CBitReader& bits) {
+        m_bits = bits;
+        return false;
+    }
+    int ScalefactorDelta() { return ScalefactorDelta(m_bits); }
+    AAC_ALWAYS_INLINE int ScalefactorDelta(CBitReader& bits) const {
+        const CHuffEntry* pEntry = m_tables.scalefactor.Decode(bits);
+        return pEntry ? int(pEntry->nValue) - 60 : kNoCodeword;
+    } // -60..60, or kNoCodeword
     bool AddStream(int nWindowSequence);
 
     static const int kNoCodeword = 1000;
@@ -353,11 +428,6 @@ private:
     bool m_bSbrMissing = false;
     uint8_t m_aBandCb[8 * kMaxBands]; // section codebook of each group's bands, last stream
 };
-
-int CFrameParser::ScalefactorDelta() {
-    const CHuffEntry* pEntry = m_tables.scalefactor.Decode(m_bits);
-    return pEntry ? int(pEntry->nValue) - 60 : kNoCodeword;
-}
 
 bool CFrameParser::AddStream(int nWindowSequence) {
     if (m_info.nStreams == CAacFrameInfo::kMaxStreams)
@@ -620,6 +690,7 @@ bool CFrameParser::SectionData(const CIcsInfo& ics, ERole role) {
 }
 
 bool CFrameParser::ScaleFactorData(const CIcsInfo& ics, int nGlobalGain) {
+    CBitReader bits = m_bits;
     int nScalefactor = nGlobalGain;
     int nPosition = 0;
     int nNoiseEnergy = nGlobalGain - 90;
@@ -633,11 +704,11 @@ bool CFrameParser::ScaleFactorData(const CIcsInfo& ics, int nGlobalGain) {
             if (nCb == kNoiseHcb && bFirstNoise) {
                 // The first noise energy is sent as a 9-bit offset, not a codeword.
                 bFirstNoise = false;
-                nNoiseEnergy += int(m_bits.Read(9)) - 256;
+                nNoiseEnergy += int(bits.Read(9)) - 256;
             } else {
-                const int nDelta = ScalefactorDelta();
+                const int nDelta = ScalefactorDelta(bits);
                 if (nDelta == kNoCodeword)
-                    return false;
+                    return Stop(bits);
                 if (nCb == kIntensityHcb || nCb == kIntensityHcb2)
                     nPosition += nDelta;
                 else if (nCb == kNoiseHcb)
@@ -649,9 +720,10 @@ bool CFrameParser::ScaleFactorData(const CIcsInfo& ics, int nGlobalGain) {
             // stated bound; these are the ranges decoders represent, which nothing real leaves.
             if (nScalefactor < 0 || nScalefactor > 255 || nPosition < -155 || nPosition > 100 ||
                 nNoiseEnergy < -100 || nNoiseEnergy > 155)
-                return false;
+                return Stop(bits);
         }
     }
+    m_bits = bits;
     return true;
 }
 
@@ -699,6 +771,9 @@ bool CFrameParser::TnsData(const CIcsInfo& ics) {
 }
 
 bool CFrameParser::SpectralData(const CIcsInfo& ics) {
+    // The hot loop: a local copy of the reader can live in registers.
+    CBitReader bits = m_bits;
+    bool bEscapes = false;
     for (int g = 0; g < ics.nGroups; ++g) {
         const uint8_t* pCb = m_aBandCb + g * kMaxBands;
         for (int sfb = 0; sfb < ics.nMaxSfb; ++sfb) {
@@ -710,28 +785,30 @@ bool CFrameParser::SpectralData(const CIcsInfo& ics) {
             const int nLines =
                 ics.aGroupLength[g] * (ics.pSwbOffset[sfb + 1] - ics.pSwbOffset[sfb]);
             for (int i = 0; i < nLines; i += nDim) {
-                const CHuffEntry* pEntry = table.Decode(m_bits);
+                const CHuffEntry* pEntry = table.Decode(bits);
                 if (!pEntry)
-                    return false;
-                m_bits.Skip(pEntry->nExtra & kSignMask);
-                for (uint8_t nEscape = pEntry->nExtra & (kEscapeFirst | kEscapeSecond);
-                     nEscape != 0; nEscape &= uint8_t(nEscape - 1)) {
+                    return Stop(bits);
+                for (uint8_t nEscape = pEntry->nExtra; nEscape != 0;
+                     nEscape &= uint8_t(nEscape - 1)) {
                     // escape_sequence: N ones, a zero, then N + 4 bits; values stop at 8191.
-                    m_info.nTools |= kAacToolEscape;
-                    uint32_t nPeek = m_bits.Peek32();
+                    bEscapes = true;
+                    uint32_t nPeek = bits.Peek32();
                     int nOnes = 0;
                     while (nPeek & 0x80000000u) {
                         if (++nOnes > 8)
-                            return false;
+                            return Stop(bits);
                         nPeek <<= 1;
                     }
-                    m_bits.Skip(2 * uint64_t(nOnes) + 5);
+                    bits.Consume(2 * nOnes + 5);
                 }
             }
-            if (m_bits.Past())
-                return false;
+            if (bits.Past())
+                return Stop(bits);
         }
     }
+    m_bits = bits;
+    if (bEscapes)
+        m_info.nTools |= kAacToolEscape;
     return true;
 }
 
