@@ -219,6 +219,10 @@ const CStreamCase kStreamCases[] = {
     {"Surround51ProgramConfig", kPink, "-ac 6 -aac_pce 1 -b:a 256k", 0, kAacToolProgramConfig},
 };
 
+void PrintTo(const CStreamCase& test, std::ostream* pOut) {
+    *pOut << test.pszName;
+}
+
 const CStreamCase* FindCase(const std::string& strName) {
     for (const CStreamCase& test : kStreamCases) {
         if (strName == test.pszName)
@@ -818,6 +822,29 @@ TEST(AacMadeFrames, ProgramConfigLayout) {
     EXPECT_EQ(EAacFrame::Truncated, Parse(config, huge)) << "under the limit, more may come";
     const Bytes large = frame(1, false, true, 4);
     EXPECT_EQ(EAacFrame::Ok, Parse(config, large)) << large.size() << " bytes";
+}
+
+// A program config element may open a frame; it must describe the track the frame belongs to.
+TEST(AacMadeFrames, InBandProgramConfigMustMatch) {
+    auto frame = [](int nProfile, int nRate, bool bPair) {
+        CBitWriter w;
+        w.Put(5, 3).Put(0, 4).Put(uint32_t(nProfile), 2).Put(uint32_t(nRate), 4);
+        w.Put(1, 4).Put(0, 4).Put(0, 4).Put(0, 2).Put(0, 3).Put(0, 4).Put(0, 3); // one front
+        w.Put(bPair, 1).Put(0, 4).Align().Put(2, 8).Put(0x4142, 16);             // comment
+        CIcs ics;
+        w.Put(1, 3).Put(0, 4).Put(0, 1);
+        PutIcs(w, ics);
+        PutIcs(w, ics);
+        w.Put(7, 3).Align();
+        return w.Data();
+    };
+    size_t nLength = 0;
+    const Bytes good = frame(1, 3, true);
+    EXPECT_EQ(EAacFrame::Ok, Parse(kStereo48, good, &nLength));
+    EXPECT_EQ(good.size(), nLength);
+    EXPECT_EQ(EAacFrame::Invalid, Parse(kStereo48, frame(1, 4, true))) << "another rate";
+    EXPECT_EQ(EAacFrame::Invalid, Parse(kStereo48, frame(0, 3, true))) << "AAC Main";
+    EXPECT_EQ(EAacFrame::Invalid, Parse(kStereo48, frame(1, 3, false))) << "a single channel";
 }
 
 // With the frame before it, a frame must continue its window shapes and channel elements.
