@@ -3,8 +3,9 @@
 # missing. Extra package names may be given as arguments (run.sh adds its own).
 set -euo pipefail
 
+# ffmpeg: the AAC frame tests and fuzzer make their media with it at run time.
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine xvfb imagemagick
-    clang libclang-rt-14-dev googletest cmake "$@")
+    clang libclang-rt-14-dev googletest cmake ffmpeg "$@")
 
 missing=()
 for p in "${packages[@]}"; do
