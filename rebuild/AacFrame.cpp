@@ -405,11 +405,12 @@ private:
         m_bits = bits;
         return false;
     }
+    // The next scalefactor codeword's difference, -60 to 60, or kNoCodeword.
     int ScalefactorDelta() { return ScalefactorDelta(m_bits); }
     AAC_ALWAYS_INLINE int ScalefactorDelta(CBitReader& bits) const {
         const CHuffEntry* pEntry = m_tables.scalefactor.Decode(bits);
         return pEntry ? int(pEntry->nValue) - 60 : kNoCodeword;
-    } // -60..60, or kNoCodeword
+    }
     bool AddStream(int nWindowSequence);
 
     static const int kNoCodeword = 1000;
