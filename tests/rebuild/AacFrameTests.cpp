@@ -28,8 +28,13 @@ char g_szScratch[] = "/tmp/clipmend-aac-XXXXXX";
 // A folder for this run's media, removed when the tests end.
 std::string Scratch(const std::string& strName) {
     static const bool bMade = [] {
-        std::atexit([] { std::filesystem::remove_all(g_szScratch); });
-        return mkdtemp(g_szScratch) != nullptr;
+        if (!mkdtemp(g_szScratch))
+            return false;
+        std::atexit([] {
+            std::error_code error;
+            std::filesystem::remove_all(g_szScratch, error);
+        });
+        return true;
     }();
     EXPECT_TRUE(bMade);
     return std::string(g_szScratch) + "/" + strName;
