@@ -3,6 +3,8 @@
 # missing. Extra package names may be given as arguments (run.sh adds its own).
 set -euo pipefail
 
+# ffmpeg: the tests make their videos with it at run time; python3-pefile reads the built
+# executables' resources.
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine xvfb imagemagick
     clang libclang-rt-14-dev googletest cmake python3-pefile ffmpeg "$@")
 
