@@ -3,6 +3,7 @@
 // for one that only sleeps; the longest time the window took to answer a message while the
 // tool floods; and what the user waits for once the tool has ended, from its exit to the
 // message box on screen, run by run against a plain program that does only that.
+#include "job/SourceCheck.h"
 #include "tests/bench/Stopwatch.h"
 #include "tests/support/Harness.h"
 
@@ -185,12 +186,86 @@ void ExitToBoxScenario(int nRuns) {
     app.Close();
 }
 
+// The source check on a file, as GO makes it on the window's thread.
+void SourceCheckScenario(const char* pszPath) {
+    const LARGE_INTEGER start = Now();
+    const CSourceInfo info = CheckSourceFile(pszPath);
+    const double dMs = 1000 * Seconds(start, Now());
+    std::printf("source check: %8.1f ms  %s (kind %d, %zu tracks%s)\n", dMs, pszPath,
+                static_cast<int>(info.eKind), info.movie.tracks.size(),
+                info.bWalkBounded ? ", walk bounded" : "");
+}
+
+// The real MP4Box by itself (no console, output to NUL) against GO to the message box through
+// Clipmend, in turns, nRuns times each.
+void ToolScenario(const std::string& tool, const std::string& source, int nRuns) {
+    e2e::CClipmend::Options options;
+    options.toolExe = tool;
+    e2e::CClipmend app(options);
+    if (!app.Start()) {
+        std::fprintf(stderr, "cannot start Clipmend: %s\n", app.Error().c_str());
+        return;
+    }
+    const std::string copy = app.CopyIn(source, "clip.mp4");
+    const std::string output = app.Folder() + "\\clip-NEW.mp4";
+    if (copy.empty() || !app.ChooseFile(copy))
+        return;
+    std::vector<double> alone, through;
+    for (int i = 0; i < nRuns; ++i) {
+        ::DeleteFileA(output.c_str());
+        std::string cmd = "\"" + app.Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"" +
+                          copy + "\" -new \"" + output + "\" ";
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        CFileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, OPEN_EXISTING, 0, nullptr));
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = nul.get();
+        PROCESS_INFORMATION pi{};
+        LARGE_INTEGER start = Now();
+        if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                              nullptr, &si, &pi))
+            return;
+        CKernelHandle process(pi.hProcess), thread(pi.hThread);
+        ::WaitForSingleObject(process.get(), INFINITE);
+        alone.push_back(Seconds(start, Now()));
+
+        ::DeleteFileA(output.c_str());
+        start = Now();
+        app.ClickButton(IDOK);
+        e2e::MessageBoxInfo box;
+        if (!app.WaitForMessageBox(&box))
+            return;
+        through.push_back(Seconds(start, Now()));
+        app.PressOk(box);
+    }
+    std::printf("\nMP4Box on %s, %d runs each (s):\n%-18s %8s %8s\n", source.c_str(), nRuns,
+                "", "median", "max");
+    std::printf("%-18s %8.3f %8.3f\n%-18s %8.3f %8.3f\nratio of medians %.3f\n",
+                "MP4Box alone", Percentile(alone, 0.5), Percentile(alone, 1.0),
+                "GO -> message", Percentile(through, 0.5), Percentile(through, 1.0),
+                Percentile(through, 0.5) / Percentile(alone, 0.5));
+    app.Close();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // "exit N": only the exit-to-message pairs, N of them.
     if (argc == 3 && std::string(argv[1]) == "exit") {
         ExitToBoxScenario(std::atoi(argv[2]));
+        return 0;
+    }
+    // "check FILE...": the source check's time on each file.
+    if (argc >= 3 && std::string(argv[1]) == "check") {
+        for (int i = 2; i < argc; ++i)
+            SourceCheckScenario(argv[i]);
+        return 0;
+    }
+    // "tool MP4BOX FILE N": the real tool alone against a run through Clipmend.
+    if (argc == 5 && std::string(argv[1]) == "tool") {
+        ToolScenario(argv[2], argv[3], std::atoi(argv[4]));
         return 0;
     }
     struct Scenario {
