@@ -12,11 +12,13 @@ const size_t kPeriodicChunks = 3;
 
 } // namespace
 
-void CInterleaveModel::AddTrack(double dSampleSeconds, const std::vector<CReferenceChunk>& chunks) {
+void CInterleaveModel::AddTrack(double dSampleSeconds, const std::vector<CReferenceChunk>& chunks,
+                                bool bSteady) {
     CTrack track;
     track.dSampleSeconds = dSampleSeconds;
     track.chunks = chunks;
     track.bPeriodic = chunks.size() >= kPeriodicChunks;
+    track.bTimed = track.bPeriodic && (bSteady || m_tracks.empty());
     for (const CReferenceChunk& chunk : chunks) {
         track.nBudget += chunk.nSamples;
         track.dMaxChunk = std::max(track.dMaxChunk, chunk.nSamples * dSampleSeconds);
@@ -28,7 +30,7 @@ std::vector<double> CInterleaveModel::Relative(const std::vector<uint64_t>& coun
     std::vector<double> relative;
     const double dLead = m_tracks.empty() ? 0 : double(counts[0]) * m_tracks[0].dSampleSeconds;
     for (size_t t = 1; t < m_tracks.size(); ++t) {
-        if (m_tracks[t].bPeriodic)
+        if (m_tracks[t].bTimed)
             relative.push_back(double(counts[t]) * m_tracks[t].dSampleSeconds - dLead);
     }
     return relative;
@@ -53,7 +55,7 @@ void CInterleaveModel::Build() {
         const std::vector<double> relative = Relative(counts);
         size_t nPeriodic = 0;
         for (size_t t = 1; t < m_tracks.size(); ++t) {
-            if (!m_tracks[t].bPeriodic)
+            if (!m_tracks[t].bTimed)
                 continue;
             m_tracks[t].dMaxSpread =
                 std::max(m_tracks[t].dMaxSpread, std::fabs(relative[nPeriodic]));

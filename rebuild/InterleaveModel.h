@@ -14,8 +14,10 @@
 class CInterleaveModel {
 public:
     // Tracks in the order the walk numbers them; dSampleSeconds is one sample's duration.
-    // A track with few chunks (a timecode's single sample) is predicted at most nSamples times.
-    void AddTrack(double dSampleSeconds, const std::vector<CReferenceChunk>& chunks);
+    // A track with few chunks (a timecode's single sample) is predicted at most as many
+    // samples as the reference has. One whose samples last irregularly (subtitles) does not
+    // count among the tracks' times: it comes where the reference had it.
+    void AddTrack(double dSampleSeconds, const std::vector<CReferenceChunk>& chunks, bool bSteady);
     void Build();
 
     struct CPrediction {
@@ -36,12 +38,13 @@ private:
         double dSampleSeconds = 0;
         std::vector<CReferenceChunk> chunks;
         bool bPeriodic = true;
+        bool bTimed = true;   // periodic and steady: part of the state
         uint64_t nBudget = 0; // samples of a track that is not periodic
         double dMaxSpread = 0;
         double dMaxChunk = 0;
     };
     struct CState {
-        std::vector<double> relative; // per periodic track, seconds ahead of track 0
+        std::vector<double> relative; // per timed track, seconds ahead of track 0
         double dLead = 0;             // track 0's seconds
         int nTrack = 0;
         uint32_t nSamples = 0;

@@ -29,6 +29,11 @@ std::string Number(double dValue) {
     return strText;
 }
 
+std::string CountText(size_t nCount) {
+    static const char* const kWords[] = {"no", "one", "two", "three", "four", "five"};
+    return nCount < 6 ? kWords[nCount] : std::to_string(nCount);
+}
+
 std::string RateText(int nRate) {
     return Number(nRate / 1000.0) + " kHz";
 }
@@ -53,8 +58,9 @@ int RateIndexOf(int nRate) {
     return -1;
 }
 
-// Frames of config that follow one another from pData on.
-int CountAacFrames(const CAacConfig& config, const uint8_t* pData, size_t nSize, int nWanted) {
+// Frames of config that follow one another from pData on, and the bytes they take.
+int CountAacFrames(const CAacConfig& config, const uint8_t* pData, size_t nSize, int nWanted,
+                   size_t* pUsed) {
     int nFrames = 0;
     size_t nAt = 0;
     CAacFrameInfo info, previous;
@@ -68,6 +74,7 @@ int CountAacFrames(const CAacConfig& config, const uint8_t* pData, size_t nSize,
         nAt += nLength;
         ++nFrames;
     }
+    *pUsed = nAt;
     return nFrames;
 }
 
@@ -143,8 +150,19 @@ std::string DescribeStop(CByteSource& source, const CProbe& probe) {
             return "The recording has " + strOther + " video, the reference has no video.";
     }
 
-    // Sound of another layout or frequency.
-    const int kWanted = 3;
+    // Sound of another layout or frequency than the reference's.
+    const EVideoCodec videoCodec =
+        pVideo && pVideo->entry.eCodec == ETrackCodec::Hevc ? EVideoCodec::Hevc : EVideoCodec::Avc;
+    auto soundAt = [&](const CAacConfig& config) {
+        size_t nUsed = 0;
+        const int nFrames = CountAacFrames(config, data.data(), data.size(), 3, &nUsed);
+        if (nFrames >= 3)
+            return true;
+        bool bSlice = false;
+        return nFrames >= 1 && pVideo &&
+               CountNalUnits(videoCodec, data.data() + nUsed, data.size() - nUsed, &bSlice) >= 1 &&
+               bSlice;
+    };
     if (!audio.empty()) {
         const CAacConfig& reference = audio[0]->entry.aac;
         for (int nLayout = 1; nLayout <= 7; ++nLayout) {
@@ -152,7 +170,7 @@ std::string DescribeStop(CByteSource& source, const CProbe& probe) {
                 continue;
             CAacConfig config = reference;
             config.nChannelConfig = nLayout;
-            if (CountAacFrames(config, data.data(), data.size(), kWanted) == kWanted)
+            if (soundAt(config))
                 return "The recording's sound is " + LayoutText(nLayout) + ", the reference's is " +
                        LayoutText(reference.nChannelConfig) + ".";
         }
@@ -163,7 +181,7 @@ std::string DescribeStop(CByteSource& source, const CProbe& probe) {
                 CAacConfig config = reference;
                 config.nSampleRateIndex = nIndex;
                 config.nChannelConfig = nLayout;
-                if (CountAacFrames(config, data.data(), data.size(), kWanted) == kWanted)
+                if (soundAt(config))
                     return "The recording's sound is at about " + RateText(kAacRates[nIndex]) +
                            ", the reference's at " +
                            RateText(kAacRates[reference.nSampleRateIndex]) + ".";
@@ -176,7 +194,7 @@ std::string DescribeStop(CByteSource& source, const CProbe& probe) {
                 config.nObjectType = 2;
                 config.nSampleRateIndex = nIndex;
                 config.nChannelConfig = nLayout;
-                if (CountAacFrames(config, data.data(), data.size(), kWanted) == kWanted)
+                if (soundAt(config))
                     return "The recording has sound, the reference has none.";
             }
         }
@@ -253,7 +271,7 @@ std::string DescribeDrift(const CProbe& probe) {
     }
     if (nAudio > 0 && nSilent == nAudio)
         return nAudio == 1 ? "The reference has sound, the recording has none."
-                           : "The reference has " + std::to_string(nAudio) +
+                           : "The reference has " + CountText(nAudio) +
                                  " sound tracks, the recording has none.";
     if (nAudio > 1 && !ratios.empty()) {
         double dSum = 0;
@@ -262,7 +280,7 @@ std::string DescribeDrift(const CProbe& probe) {
                 dSum += double(tracks[t]->Found()) * tracks[t]->SampleSeconds() / dLead;
         }
         if (dSum < nAudio - 0.5)
-            return "The reference has " + std::to_string(nAudio) +
+            return "The reference has " + CountText(nAudio) +
                    " sound tracks, the recording seems to have fewer.";
         return "The recording's sound tracks do not keep time with its video as the "
                "reference's do.";

@@ -27,6 +27,9 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
         }
     }
     m_nMaxSkip = std::min(m_nMaxSkip, kMaxSkip);
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks)
+        m_nZeroReach = std::max<uint64_t>(m_nZeroReach, pTrack->MaxSampleBytes());
+    m_nZeroReach = std::min<uint64_t>(2 * m_nZeroReach + 4096, kMaxSkip);
 }
 
 void CMediaWalk::SetLimit(uint64_t nBytes, double dSeconds) {
@@ -93,7 +96,7 @@ bool CMediaWalk::Ensure(uint64_t nAt, size_t nNeed) {
 }
 
 // Tries one track at nAt, reading as much as it asks for. False only on an error.
-bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry) {
+bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bStrict) {
     CWalkTrack& track = *m_tracks[nTrack];
     size_t nNeed = std::max<size_t>(track.Lookahead(), 16);
     for (;;) {
@@ -101,7 +104,7 @@ bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry) {
             pTry->eResult = ESampleParse::Invalid;
             return !m_bError;
         }
-        track.Try(At(nAt), Available(nAt), AtEnd(), pTry);
+        track.Try(At(nAt), Available(nAt), AtEnd(), bStrict, pTry);
         if (pTry->eResult == ESampleParse::NeedMore && pTry->nNeed > Available(nAt)) {
             nNeed = pTry->nNeed;
             continue;
@@ -114,13 +117,16 @@ bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry) {
 }
 
 // The track whose sample is at nAt: video first (its checks are the strongest), then sound,
-// each kind with the predicted track first; a track of fixed-size samples only where
-// predicted. *pTrack is kNone when none fits.
+// each kind with the predicted track first; then sound again without wanting each frame to
+// continue its track's last (an encoder may switch windows in ways the standard does not
+// allow); a track of fixed-size samples only where predicted. *pTrack is kNone when none
+// fits.
 bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
                             bool* pCut) {
     *pTrack = kNone;
     std::vector<size_t> order;
-    for (EWalkKind kind : {EWalkKind::Video, EWalkKind::Audio}) {
+    for (int nPass = 0; nPass < 3; ++nPass) {
+        const EWalkKind kind = nPass == 0 ? EWalkKind::Video : EWalkKind::Audio;
         order.clear();
         if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == kind)
             order.push_back(nPreferred);
@@ -136,7 +142,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTr
         });
         order.insert(order.end(), others.begin(), others.end());
         for (size_t t : order) {
-            if (!TryTrack(t, nAt, pTry))
+            if (!TryTrack(t, nAt, pTry, nPass < 2))
                 return false;
             if (pTry->eResult == ESampleParse::Ok) {
                 *pTrack = t;
@@ -189,6 +195,75 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
     return false;
 }
 
+// Zeros within a sample's reach: a sample that zeros overwrote in part, not garbage.
+bool CMediaWalk::ZerosAhead(uint64_t nAt) {
+    const size_t kRun = 32;
+    if (!Ensure(nAt, static_cast<size_t>(m_nZeroReach)))
+        return false;
+    const uint8_t* p = At(nAt);
+    const size_t nLook = std::min<size_t>(Available(nAt), static_cast<size_t>(m_nZeroReach));
+    size_t nZeros = 0;
+    for (size_t i = 0; i < nLook; ++i) {
+        nZeros = p[i] == 0 ? nZeros + 1 : 0;
+        if (nZeros == kRun)
+            return true;
+    }
+    return false;
+}
+
+// Whether nDepth samples of known tracks follow one another from nAt (or the data ends).
+bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified) {
+    *pVerified = nAt >= m_range.nEnd;
+    if (*pVerified || nDepth == 0) {
+        *pVerified = true;
+        return true;
+    }
+    CTrackTry attempt;
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        CWalkTrack& track = *m_tracks[t];
+        if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+            continue;
+        if (!TryTrack(t, nAt, &attempt))
+            return false;
+        if (attempt.eResult != ESampleParse::Ok)
+            continue;
+        track.Drop(attempt);
+        return VerifiedAt(nAt + attempt.nSize, nDepth - 1, pVerified);
+    }
+    return true;
+}
+
+// Where the interleaving predicts nSamples samples of a track that cannot be read: past them,
+// if sizes its samples have in the reference lead to known samples.
+bool CMediaWalk::SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples,
+                               uint64_t* pNext) {
+    *pNext = nAt;
+    const std::vector<uint32_t>& sizes = track.CommonSizes();
+    const size_t nTried = std::min<size_t>(sizes.size(), nSamples > 1 ? 6 : 16);
+    for (size_t i = 0; i < nTried; ++i) {
+        const uint32_t nSize = sizes[i];
+        if (nSize == 0 || nSize > m_range.nEnd - nAt)
+            continue;
+        bool bVerified = false;
+        if (!VerifiedAt(nAt + nSize, 2, &bVerified))
+            return false;
+        if (!bVerified && nSamples > 1) {
+            uint64_t nNext = nAt + nSize;
+            if (!SkipPredicted(nAt + nSize, track, nSamples - 1, &nNext))
+                return false;
+            if (nNext != nAt + nSize) {
+                *pNext = nNext;
+                return true;
+            }
+        }
+        if (bVerified) {
+            *pNext = nAt + nSize;
+            return true;
+        }
+    }
+    return true;
+}
+
 void CMediaWalk::Record(size_t nTrack, uint64_t nAt, const CTrackTry& found) {
     CWalkTrack& track = *m_tracks[nTrack];
     const uint32_t nIndex = static_cast<uint32_t>(track.Found());
@@ -238,6 +313,19 @@ EWalkStop CMediaWalk::Run() {
             nRunTrack = prediction.nTrack >= 0 ? static_cast<size_t>(prediction.nTrack) : kNone;
             nRunLeft = prediction.nSamples;
         }
+        if (nRunTrack != kNone && m_tracks[nRunTrack]->Kind() == EWalkKind::Unknown) {
+            uint64_t nNext = nAt;
+            if (!SkipPredicted(nAt, *m_tracks[nRunTrack], std::min<uint32_t>(nRunLeft, 3), &nNext))
+                return Finish(m_eError, nAt);
+            if (nNext != nAt) {
+                m_nSkipped += nNext - nAt;
+                m_tracks[nRunTrack]->AddSkipped(nRunLeft);
+                nAt = nNext;
+                m_nAccepted = nAt;
+                nRunLeft = 0;
+                continue;
+            }
+        }
         size_t nTrack = kNone;
         CTrackTry found;
         bool bCut = false;
@@ -273,6 +361,10 @@ EWalkStop CMediaWalk::Run() {
                 return Finish(m_eError, nAt);
             if (bCut || m_range.nEnd - nAt < 8)
                 return Finish(EWalkStop::CutOff, nAt);
+            if (ZerosAhead(nAt))
+                return Finish(EWalkStop::Zeros, nAt);
+            if (m_bError)
+                return Finish(m_eError, nAt);
             return Finish(EWalkStop::Unknown, nAt);
         }
         Record(nTrack, nAt, found);

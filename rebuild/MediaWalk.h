@@ -78,9 +78,12 @@ private:
     }
     bool AtEnd() const { return m_nBufferStart + m_nBufferLength == m_range.nEnd; }
     bool Flush(uint64_t nUpTo);
-    bool TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry);
+    bool TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bStrict = true);
     bool FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry, bool* pCut);
     bool Resync(uint64_t nAt, uint64_t* pFound);
+    bool ZerosAhead(uint64_t nAt);
+    bool VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified);
+    bool SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples, uint64_t* pNext);
     void Record(size_t nTrack, uint64_t nAt, const CTrackTry& found);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
 
@@ -107,4 +110,5 @@ private:
     uint64_t m_nSkipped = 0;
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;
+    uint64_t m_nZeroReach = 0;
 };

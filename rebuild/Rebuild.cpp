@@ -79,7 +79,9 @@ std::string SecondsText(double dSeconds) {
 void BuildModel(const CReferenceMovie& movie,
                 const std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel* pModel) {
     for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
-        pModel->AddTrack(pTrack->SampleSeconds(), movie.tracks[pTrack->ReferenceIndex()].chunks);
+        pModel->AddTrack(pTrack->SampleSeconds(), movie.tracks[pTrack->ReferenceIndex()].chunks,
+                         pTrack->SteadyDurations() || pTrack->Kind() == EWalkKind::Video ||
+                             pTrack->Kind() == EWalkKind::Audio);
     pModel->Build();
 }
 

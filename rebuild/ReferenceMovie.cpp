@@ -117,6 +117,8 @@ bool BuildTables(const CTables& tables, CReferenceTrack* pTrack) {
         if (!sizes.empty() &&
             std::all_of(sizes.begin(), sizes.end(), [&](uint32_t n) { return n == sizes[0]; }))
             pTrack->nFixedSampleSize = sizes[0];
+        else if (pTrack->entry.eCodec == ETrackCodec::Other)
+            pTrack->sampleSizes = std::move(sizes);
     }
 
     // Durations: the typical one is what most samples last (the last one often differs).
@@ -143,9 +145,11 @@ bool BuildTables(const CTables& tables, CReferenceTrack* pTrack) {
         }
     }
     // Durations that vary (a variable frame rate) are replaced by their mean.
-    if (nTimed > 1 && nBest * 10 < (nTimed - 1) * 9)
+    if (nTimed > 1 && nBest * 10 < (nTimed - 1) * 9) {
         pTrack->nTypicalDuration =
             static_cast<uint32_t>((pTrack->nMediaDuration + nTimed / 2) / nTimed);
+        pTrack->bSteadyDurations = false;
+    }
 
     // Chunks: stsc runs of samples per chunk over the chunk offsets.
     const std::vector<uint8_t>& stco = tables.stco;

@@ -29,10 +29,13 @@ struct CReferenceTrack {
     uint32_t nTimescale = 0;
     uint16_t nLanguage = 0;
     uint32_t nSamples = 0;
-    uint32_t nFixedSampleSize = 0; // stsz's sample_size, 0 when the sizes vary
+    uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
+    std::vector<uint32_t> sampleSizes; // when they vary, of tracks whose samples are not
+                                       // H.264, HEVC or AAC
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
+    bool bSteadyDurations = true;  // nearly all samples last nTypicalDuration
     uint64_t nMediaDuration = 0;   // the sum of the sample durations
     bool bCompositionOffsets = false;
     std::vector<CReferenceChunk> chunks;

@@ -95,7 +95,7 @@ bool CVideoSampleParser::AddParameterSet(const uint8_t* pNal, size_t nSize) {
             KeepAvc(sps);
         else if (nType == 8 && (bOk = ParseAvcPps(pNal, nSize, &pps)))
             KeepAvc(pps);
-        else if (nType == 6 || nType == 13)
+        else if (nType == 6)
             bOk = true;
     } else if (nSize >= 2) {
         const int nType = HevcNalType(pNal);
@@ -137,7 +137,6 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         return nal;
     case 7:
     case 8:
-    case 13:
         if (nRefIdc != 0)
             nal.eRole = ERole::Start;
         return nal;
@@ -156,10 +155,9 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         if (nRefIdc == 0 && (!bComplete || IsFillerData(pNal + 1, nSize - 1)))
             nal.eRole = ERole::Suffix;
         return nal;
-    case 19:
-        nal.eRole = ERole::Suffix;
-        return nal;
     default:
+        // Extensions (SVC, MVC, auxiliary pictures) are not in the recordings this rebuilds,
+        // and refusing them keeps other bytes from passing for them.
         return nal;
     }
 }

@@ -1,6 +1,7 @@
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -10,6 +11,8 @@ const size_t kMinNalLimit = 4u << 20;
 const size_t kMaxNalLimit = 64u << 20;
 // An AAC frame is at most 6144 bits a channel; a whole one fits in this at any layout.
 const size_t kAacLookahead = 48u << 10;
+// Sizes of an unreadable track's samples tried where the interleaving predicts one.
+const size_t kCommonSizes = 16;
 
 } // namespace
 
@@ -19,7 +22,8 @@ std::string TrackLabel(const CReferenceTrack& track) {
 }
 
 CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
-    : m_nReference(nReference) {
+    : m_nReference(nReference), m_bSteady(reference.bSteadyDurations),
+      m_nMaxSampleBytes(reference.nMaxSampleSize) {
     m_dSampleSeconds = double(reference.nTypicalDuration ? reference.nTypicalDuration : 1) /
                        double(reference.nTimescale);
     for (const CReferenceChunk& chunk : reference.chunks) {
@@ -57,6 +61,15 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         return;
     }
     m_eKind = EWalkKind::Unknown;
+    std::map<uint32_t, uint32_t> counts;
+    for (uint32_t nSize : reference.sampleSizes)
+        ++counts[nSize];
+    std::vector<std::pair<uint32_t, uint32_t>> bySize(counts.begin(), counts.end());
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [](const std::pair<uint32_t, uint32_t>& a,
+                        const std::pair<uint32_t, uint32_t>& b) { return a.second > b.second; });
+    for (size_t i = 0; i < bySize.size() && i < kCommonSizes; ++i)
+        m_commonSizes.push_back(bySize[i].first);
     if (m_strProblem.empty())
         m_strProblem = "its samples vary in size and nothing in them shows where one ends, so "
                        "they cannot be found in the media data";
@@ -75,7 +88,8 @@ size_t CWalkTrack::Lookahead() const {
     }
 }
 
-void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, CTrackTry* pTry) {
+void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict,
+                     CTrackTry* pTry) {
     pTry->eResult = ESampleParse::Invalid;
     pTry->nSize = 0;
     switch (m_eKind) {
@@ -87,7 +101,7 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, CTrackTry
     case EWalkKind::Audio: {
         size_t nLength = 0;
         const EAacFrame eFrame = ParseAacFrame(m_aac, pData, nAvail, &nLength, &pTry->aac,
-                                               m_bLastAac ? &m_lastAac : nullptr);
+                                               m_bLastAac && bStrict ? &m_lastAac : nullptr);
         if (eFrame == EAacFrame::Ok && nLength > 0 && nLength <= nAvail) {
             pTry->eResult = ESampleParse::Ok;
             pTry->nSize = nLength;

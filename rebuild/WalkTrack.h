@@ -36,15 +36,20 @@ public:
     EWalkKind Kind() const { return m_eKind; }
     size_t ReferenceIndex() const { return m_nReference; }
     double SampleSeconds() const { return m_dSampleSeconds; }
+    bool SteadyDurations() const { return m_bSteady; }
     // Why the track is left out, when it is Unknown.
     const std::string& Problem() const { return m_strProblem; }
     // Bytes to have at hand before a try (a whole AAC frame fits in them).
     size_t Lookahead() const;
     uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
+    uint32_t MaxSampleBytes() const { return m_nMaxSampleBytes; }
+    // For an Unknown track: the sample sizes the reference has most often, likeliest first.
+    const std::vector<uint32_t>& CommonSizes() const { return m_commonSizes; }
 
     // Tries the sample at pData. For Video, NeedMore asks for nNeed bytes; for Audio, a
-    // Truncated result before the data ends means the lookahead was too short.
-    void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, CTrackTry* pTry);
+    // Truncated result before the data ends means the lookahead was too short. A strict try
+    // of an AAC frame also wants it to continue the track's last one.
+    void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict, CTrackTry* pTry);
     // Keeps a sample that Try found, or lets go of one that is not taken.
     void Take(const CTrackTry& found);
     void Drop(const CTrackTry& found);
@@ -66,6 +71,7 @@ private:
     EWalkKind m_eKind = EWalkKind::Unknown;
     size_t m_nReference;
     double m_dSampleSeconds = 0;
+    bool m_bSteady = true;
     std::string m_strProblem;
     std::unique_ptr<CVideoSampleParser> m_pVideo;
     std::unique_ptr<CPictureOrder> m_pOrder;
@@ -74,6 +80,8 @@ private:
     bool m_bLastAac = false;
     uint32_t m_nFixedSize = 0;
     uint64_t m_nMaxChunkBytes = 0;
+    uint32_t m_nMaxSampleBytes = 0;
+    std::vector<uint32_t> m_commonSizes;
     std::vector<uint32_t> m_sizes;
     std::vector<uint32_t> m_syncSamples;
     uint64_t m_nSkipped = 0;
