@@ -5,6 +5,7 @@
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
+#include "rebuild/RebuiltIndex.h"
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
@@ -83,53 +84,6 @@ void BuildModel(const CReferenceMovie& movie,
                          pTrack->SteadyDurations() || pTrack->Kind() == EWalkKind::Video ||
                              pTrack->Kind() == EWalkKind::Audio);
     pModel->Build();
-}
-
-// The least composition shift: the reference's own, so that a copy of a recording shows its
-// pictures at the times the original index gave them.
-uint32_t ReferenceShift(const CReferenceTrack& reference) {
-    if (!reference.bCompositionOffsets || reference.nTypicalDuration == 0)
-        return 0;
-    for (const CEdit& edit : reference.edits) {
-        if (edit.nMediaTime > 0)
-            return static_cast<uint32_t>(edit.nMediaTime / reference.nTypicalDuration);
-        if (edit.nMediaTime == 0)
-            return 0;
-    }
-    return 0;
-}
-
-CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
-                        const std::vector<CWalkChunk>& chunks, size_t nTrack, uint64_t nBegin,
-                        uint64_t nPayload) {
-    const CReferenceTrack& reference = movie.tracks[track.ReferenceIndex()];
-    CTrackTables tables;
-    tables.pReference = &reference;
-    tables.nSampleDuration = reference.nTypicalDuration ? reference.nTypicalDuration : 1;
-    tables.sizes = track.Sizes();
-    tables.bAllSync = track.AllSync() || track.SyncSamples().size() == track.Sizes().size();
-    if (!tables.bAllSync)
-        tables.syncSamples = track.SyncSamples();
-    if (track.Order()) {
-        uint32_t nShift = 0;
-        std::vector<uint32_t> offsets =
-            track.Order()->CompositionOffsets(ReferenceShift(reference), &nShift);
-        if (std::any_of(offsets.begin(), offsets.end(), [](uint32_t n) { return n != 0; })) {
-            for (uint32_t& nOffset : offsets)
-                nOffset *= tables.nSampleDuration;
-            tables.compositionOffsets = std::move(offsets);
-            tables.nCompositionShift = nShift * tables.nSampleDuration;
-        }
-    }
-    for (const CWalkChunk& chunk : chunks) {
-        if (chunk.nTrack != nTrack)
-            continue;
-        CTrackTables::CChunk out;
-        out.nOffset = nPayload + (chunk.nOffset - nBegin);
-        out.nSamples = chunk.nSamples;
-        tables.chunks.push_back(out);
-    }
-    return tables;
 }
 
 CRebuiltTrack Describe(const CReferenceTrack& reference, const CTrackTables& tables) {
@@ -260,26 +214,10 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     }
 
     CRebuildResult result;
-    std::vector<CTrackTables> tables;
-    std::vector<size_t> kept;
-    for (size_t t = 0; t < tracks.size(); ++t) {
-        const CReferenceTrack& reference = movie.tracks[tracks[t]->ReferenceIndex()];
-        if (tracks[t]->Kind() == EWalkKind::Unknown)
-            continue;
-        if (tracks[t]->Found() == 0) {
-            leftOut.push_back(TrackLabel(reference) + ": none of its samples were found");
-            continue;
-        }
-        kept.push_back(t);
-    }
-    // The index lists the tracks in the reference's order.
-    std::sort(kept.begin(), kept.end(), [&](size_t a, size_t b) {
-        return tracks[a]->ReferenceIndex() < tracks[b]->ReferenceIndex();
-    });
-    for (size_t t : kept) {
-        tables.push_back(MakeTables(movie, *tracks[t], walk.Chunks(), t, range.nBegin, nPayload));
-        result.tracks.push_back(Describe(movie.tracks[tracks[t]->ReferenceIndex()], tables.back()));
-    }
+    const std::vector<CTrackTables> tables =
+        IndexFromWalk(movie, tracks, walk, range.nBegin, nPayload, &leftOut);
+    for (const CTrackTables& track : tables)
+        result.tracks.push_back(Describe(*track.pReference, track));
     if (tables.empty()) {
         output.Remove();
         return Fail(EStatus::NoMediaData, "No sample of the reference's tracks was found.");
