@@ -232,6 +232,22 @@ void WriteTrack(CBoxWriter& box, const CReferenceMovie& movie, const CTrackTable
 
 } // namespace
 
+void MediaDataHeader(uint64_t nPayload, uint8_t header[16]) {
+    std::vector<uint8_t> bytes;
+    CBoxWriter box(bytes);
+    if (nPayload + 8 <= 0xFFFFFFFFu) {
+        box.U32(8);
+        box.Bytes("free", 4);
+        box.U32(static_cast<uint32_t>(nPayload + 8));
+        box.Bytes("mdat", 4);
+    } else {
+        box.U32(1);
+        box.Bytes("mdat", 4);
+        box.U64(nPayload + 16);
+    }
+    std::copy(bytes.begin(), bytes.end(), header);
+}
+
 uint64_t TrackMediaDuration(const CTrackTables& track) {
     return uint64_t(track.sizes.size()) * track.nSampleDuration;
 }

@@ -25,5 +25,9 @@ struct CTrackTables {
 std::vector<uint8_t> BuildMovieBox(const CReferenceMovie& movie,
                                    const std::vector<CTrackTables>& tracks);
 
+// The 16 bytes before the copy's media data: a free box and mdat's header with a 32-bit size
+// while nPayload fits one, else one mdat header with a 64-bit size.
+void MediaDataHeader(uint64_t nPayload, uint8_t header[16]);
+
 // The duration of a track's samples (in its timescale) and as edited (in the movie's).
 uint64_t TrackMediaDuration(const CTrackTables& track);

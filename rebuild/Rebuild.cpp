@@ -189,11 +189,11 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     COutputFile output;
     if (!output.Open(pszOutput))
         return Fail(EStatus::WriteFailed, "The copy could not be created.");
-    const uint8_t kMdatHeader[16] = {0, 0, 0, 8, 'f', 'r', 'e', 'e',
-                                     0, 0, 0, 0, 'm', 'd', 'a', 't'};
+    uint8_t header[16];
+    MediaDataHeader(0, header);
     const uint64_t nHeader = movie.ftyp.size();
     if (!output.Write(movie.ftyp.data(), movie.ftyp.size()) ||
-        !output.Write(kMdatHeader, sizeof kMdatHeader)) {
+        !output.Write(header, sizeof header)) {
         output.Remove();
         return Fail(EStatus::WriteFailed, "The copy could not be written.");
     }
@@ -223,24 +223,9 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
         return Fail(EStatus::NoMediaData, "No sample of the reference's tracks was found.");
     }
     const std::vector<uint8_t> moov = BuildMovieBox(movie, tables);
-    const uint64_t nMdat = walk.StopOffset() - range.nBegin + 8;
-    uint8_t header[16];
-    size_t nHeaderSize = 4;
-    uint64_t nHeaderAt = nHeader + 8;
-    if (nMdat <= 0xFFFFFFFFu) {
-        for (int i = 0; i < 4; ++i)
-            header[i] = static_cast<uint8_t>(nMdat >> (24 - 8 * i));
-    } else {
-        // The free box gives its eight bytes to a 64-bit size.
-        const uint8_t kWide[8] = {0, 0, 0, 1, 'm', 'd', 'a', 't'};
-        std::memcpy(header, kWide, 8);
-        for (int i = 0; i < 8; ++i)
-            header[8 + i] = static_cast<uint8_t>((nMdat + 8) >> (56 - 8 * i));
-        nHeaderSize = 16;
-        nHeaderAt = nHeader;
-    }
+    MediaDataHeader(walk.StopOffset() - range.nBegin, header);
     if (!output.Write(moov.data(), moov.size()) ||
-        !output.WriteAt(nHeaderAt, header, nHeaderSize) || !output.Close()) {
+        !output.WriteAt(nHeader, header, sizeof header) || !output.Close()) {
         output.Remove();
         return Fail(EStatus::WriteFailed, "The copy could not be written.");
     }

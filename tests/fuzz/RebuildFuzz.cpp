@@ -12,6 +12,7 @@
 #include "rebuild/MovieWriter.h"
 #include "rebuild/RebuiltIndex.h"
 #include "rebuild/ReferenceMovie.h"
+#include "tests/rebuild/BitWriter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -19,57 +20,6 @@
 #include <vector>
 
 namespace {
-
-class CBitWriter {
-public:
-    void Bits(int nCount, uint32_t nValue) {
-        for (int i = nCount - 1; i >= 0; --i) {
-            m_nByte = (m_nByte << 1) | ((nValue >> i) & 1);
-            if (++m_nBits == 8) {
-                m_bytes.push_back(static_cast<uint8_t>(m_nByte));
-                m_nByte = 0;
-                m_nBits = 0;
-            }
-        }
-    }
-    void Ue(uint32_t nValue) {
-        int nLength = 0;
-        while ((nValue + 1) >> (nLength + 1))
-            ++nLength;
-        Bits(nLength, 0);
-        Bits(nLength + 1, nValue + 1);
-    }
-    // Zeros to the byte (the padding of an AAC frame).
-    std::vector<uint8_t> Pad() {
-        while (m_nBits != 0)
-            Bits(1, 0);
-        return m_bytes;
-    }
-    // The RBSP stop bit, then zeros to the byte.
-    std::vector<uint8_t> Finish() {
-        Bits(1, 1);
-        return Pad();
-    }
-
-private:
-    std::vector<uint8_t> m_bytes;
-    uint32_t m_nByte = 0;
-    int m_nBits = 0;
-};
-
-// A NAL unit from its header and RBSP, with emulation prevention bytes.
-std::vector<uint8_t> Nal(std::vector<uint8_t> header, const std::vector<uint8_t>& rbsp) {
-    int nZeros = 0;
-    for (uint8_t b : rbsp) {
-        if (nZeros >= 2 && b <= 3) {
-            header.push_back(3);
-            nZeros = 0;
-        }
-        header.push_back(b);
-        nZeros = b == 0 ? nZeros + 1 : 0;
-    }
-    return header;
-}
 
 std::vector<uint8_t> Sps() {
     CBitWriter bits;
@@ -88,7 +38,7 @@ std::vector<uint8_t> Sps() {
     bits.Bits(1, 1);
     bits.Bits(1, 0);
     bits.Bits(1, 0);
-    return Nal({0x67}, bits.Finish());
+    return MakeNalUnit({0x67}, bits.Finish());
 }
 
 std::vector<uint8_t> Pps() {
@@ -104,7 +54,7 @@ std::vector<uint8_t> Pps() {
     bits.Ue(0);
     bits.Ue(0);
     bits.Bits(3, 4);
-    return Nal({0x68}, bits.Finish());
+    return MakeNalUnit({0x68}, bits.Finish());
 }
 
 // A slice of a picture: IDR or P, with some slice data after its header.
@@ -122,7 +72,7 @@ std::vector<uint8_t> Slice(bool bIdr, uint32_t nFrameNum, uint32_t nPocLsb, size
     bits.Bits(bIdr ? 2 : 1, 0); // dec_ref_pic_marking
     for (size_t i = 0; i < nData; ++i)
         bits.Bits(8, 0x5A + (i % 7));
-    return Nal({static_cast<uint8_t>(bIdr ? 0x65 : 0x41)}, bits.Finish());
+    return MakeNalUnit({static_cast<uint8_t>(bIdr ? 0x65 : 0x41)}, bits.Finish());
 }
 
 void AppendSample(std::vector<uint8_t>* pOut, const std::vector<std::vector<uint8_t>>& nals) {
