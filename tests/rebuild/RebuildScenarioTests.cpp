@@ -114,6 +114,9 @@ void RebuildScenario::SetUpTestSuite() {
         strEncode + kVideo + Tone(440) + " -t 8" + kH264 + kAac + " -ac 2 " +
             Quote(Path("stereo.mp4")),
         strEncode + kVideo + " -t 8" + kH264 + " " + Quote(Path("silent.mp4")),
+        // Parameter sets in the media data too: the picture size can be told.
+        strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(440) + " -t 4" + kH264 +
+            " -x264-params repeat-headers=1" + kAac + " " + Quote(Path("large.mp4")),
         strEncode + kVideo + Tone(440) +
             " -t 10 -c:v libx264 -preset veryfast -g 60 -bf 0 "
             "-pix_fmt yuv420p" +
@@ -372,6 +375,7 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
     Cut("stereo.mp4", 0.9, "m-stereo.mp4");
     Cut("silent.mp4", 0.9, "m-silent.mp4");
     Cut("two.mp4", 0.9, "m-two.mp4");
+    Cut("large.mp4", 0.9, "m-large.mp4");
     struct CCase {
         const char* pszReference;
         const char* pszRecording;
@@ -394,6 +398,9 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
         {"silent.mp4", "m-h264.mp4", {"The recording has sound, the reference has none."}},
         {"h264-ref.mp4", "m-two.mp4", {"two sound tracks"}},
         {"two-ref.mp4", "m-h264.mp4", {"The reference has two sound tracks"}},
+        {"h264-ref.mp4",
+         "m-large.mp4",
+         {"The recording's video is 1280x720, the reference's is 640x360."}},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
