@@ -9,6 +9,7 @@
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -25,7 +26,7 @@ const double kProbeSeconds = 60;
 class CNoObserver : public CRebuildObserver {};
 
 // Turns the walks' positions into one rising percentage: the probe, then the full walk.
-class CProgress : public CWalkProgress {
+class CProgress final : public CWalkProgress {
 public:
     CProgress(CRebuildObserver& observer, uint64_t nBegin, uint64_t nProbe, uint64_t nMedia)
         : m_observer(observer), m_nBegin(nBegin), m_nProbe(nProbe), m_nTotal(nProbe + nMedia) {}
@@ -111,96 +112,144 @@ std::string LeftOutReason(EWalkStop eStop) {
     }
 }
 
-CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
-                       CRebuildObserver& observer) {
-    if (std::strcmp(pszOutput, pszReference) == 0 || std::strcmp(pszOutput, pszBroken) == 0)
-        return Fail(EStatus::WriteFailed, "The copy cannot be written over one of the recordings.");
+// One rebuild, step by step; each step that fails leaves its result in *pFailure.
+class CRebuild {
+public:
+    explicit CRebuild(CRebuildObserver& observer) : m_observer(observer) {}
 
+    bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
+    bool OpenRecording(const char* pszBroken, CRebuildResult* pFailure);
+    // Before anything is written: does the recording fit the reference?
+    bool CheckRecording(CRebuildResult* pFailure);
+    CRebuildResult WriteCopy(const char* pszOutput);
+
+private:
+    void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
+
+    CRebuildObserver& m_observer;
+    CReferenceMovie m_movie;
+    std::vector<std::string> m_leftOut;
+    CStdioByteSource m_brokenFile;
+    CMediaRange m_range;
+    std::unique_ptr<CProgress> m_pProgress;
+};
+
+void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
+                           CInterleaveModel* pModel) {
+    std::vector<std::string> empty;
+    *pTracks = MakeWalkTracks(m_movie, &empty);
+    BuildModel(m_movie, *pTracks, pModel);
+}
+
+bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure) {
     CStdioByteSource referenceFile;
-    if (!referenceFile.Open(pszReference))
-        return Fail(EStatus::ReadFailed, "The reference could not be opened.");
-    CReferenceMovie movie;
+    if (!referenceFile.Open(pszReference)) {
+        *pFailure = Fail(EStatus::ReadFailed, "The reference could not be opened.");
+        return false;
+    }
     std::string strProblem;
-    if (!ReadReferenceMovie(referenceFile, &movie, &strProblem))
-        return Fail(EStatus::ReferenceUnusable, strProblem);
-    referenceFile.Close();
-
-    std::vector<std::string> leftOut;
-    std::vector<std::unique_ptr<CWalkTrack>> probeTracks = MakeWalkTracks(movie, &leftOut);
+    if (!ReadReferenceMovie(referenceFile, &m_movie, &strProblem)) {
+        *pFailure = Fail(EStatus::ReferenceUnusable, strProblem);
+        return false;
+    }
+    const std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(m_movie, &m_leftOut);
     std::string strCodecs;
     bool bUsable = false;
-    for (const std::unique_ptr<CWalkTrack>& pTrack : probeTracks) {
-        const CReferenceTrack& reference = movie.tracks[pTrack->ReferenceIndex()];
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks) {
+        const CReferenceTrack& reference = m_movie.tracks[pTrack->ReferenceIndex()];
         bUsable =
             bUsable || pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio;
         if (pTrack->Kind() == EWalkKind::Unknown)
-            leftOut.push_back(TrackLabel(reference) + ": " + pTrack->Problem());
+            m_leftOut.push_back(TrackLabel(reference) + ": " + pTrack->Problem());
         strCodecs += (strCodecs.empty() ? "" : ", ") + CodecName(reference.entry);
     }
-    if (!bUsable)
-        return Fail(EStatus::ReferenceUnusable,
-                    "The reference has no H.264, HEVC or AAC track to go by (it has " +
-                        (strCodecs.empty() ? std::string("none") : strCodecs) + ").");
+    if (!bUsable) {
+        *pFailure = Fail(EStatus::ReferenceUnusable,
+                         "The reference has no H.264, HEVC or AAC track to go by (it has " +
+                             (strCodecs.empty() ? std::string("none") : strCodecs) + ").");
+        return false;
+    }
+    return true;
+}
 
-    CStdioByteSource brokenFile;
-    if (!brokenFile.Open(pszBroken))
-        return Fail(EStatus::ReadFailed, "The broken recording could not be opened.");
-    CMediaRange range;
-    if (!FindMediaData(brokenFile, &range))
-        return Fail(EStatus::NoMediaData, "The broken recording has no media data (no mdat box).");
-    if (range.nEnd <= range.nBegin)
-        return Fail(EStatus::NoMediaData, "The broken recording's media data is empty.");
+bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
+    if (!m_brokenFile.Open(pszBroken)) {
+        *pFailure = Fail(EStatus::ReadFailed, "The broken recording could not be opened.");
+        return false;
+    }
+    if (!FindMediaData(m_brokenFile, &m_range)) {
+        *pFailure =
+            Fail(EStatus::NoMediaData, "The broken recording has no media data (no mdat box).");
+        return false;
+    }
+    if (m_range.nEnd <= m_range.nBegin) {
+        *pFailure = Fail(EStatus::NoMediaData, "The broken recording's media data is empty.");
+        return false;
+    }
+    const uint64_t nMedia = m_range.nEnd - m_range.nBegin;
+    m_pProgress.reset(
+        new CProgress(m_observer, m_range.nBegin, std::min(nMedia, kProbeBytes), nMedia));
+    m_pProgress->Report(0);
+    return true;
+}
 
-    CInterleaveModel probeModel;
-    BuildModel(movie, probeTracks, &probeModel);
-    const uint64_t nMedia = range.nEnd - range.nBegin;
-    CProgress progress(observer, range.nBegin, std::min(nMedia, kProbeBytes), nMedia);
-    progress.Report(0);
-
-    // Before anything is written: does the recording fit the reference?
-    CMediaWalk probe(brokenFile, range, probeTracks, probeModel);
-    probe.SetProgress(&progress);
+bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
+    std::vector<std::unique_ptr<CWalkTrack>> tracks;
+    CInterleaveModel model;
+    BuildTracks(&tracks, &model);
+    CMediaWalk probe(m_brokenFile, m_range, tracks, model);
+    probe.SetProgress(m_pProgress.get());
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
-    if (eProbe == EWalkStop::Cancelled)
-        return Fail(EStatus::Cancelled, "The rebuild was cancelled.");
-    if (eProbe == EWalkStop::ReadFailed)
-        return Fail(EStatus::ReadFailed, "The broken recording could not be read.");
-    if (eProbe == EWalkStop::Zeros && probe.StopOffset() == range.nBegin)
-        return Fail(EStatus::NoMediaData, "The broken recording's media data begins with zeros.");
+    if (eProbe == EWalkStop::Cancelled) {
+        *pFailure = Fail(EStatus::Cancelled, "The rebuild was cancelled.");
+        return false;
+    }
+    if (eProbe == EWalkStop::ReadFailed) {
+        *pFailure = Fail(EStatus::ReadFailed, "The broken recording could not be read.");
+        return false;
+    }
+    if (eProbe == EWalkStop::Zeros && probe.StopOffset() == m_range.nBegin) {
+        *pFailure =
+            Fail(EStatus::NoMediaData, "The broken recording's media data begins with zeros.");
+        return false;
+    }
     CProbe check;
-    check.pMovie = &movie;
-    check.pTracks = &probeTracks;
-    check.pModel = &probeModel;
+    check.pMovie = &m_movie;
+    check.pTracks = &tracks;
+    check.pModel = &model;
     check.eStop = eProbe;
     check.nStop = probe.StopOffset();
-    check.nDataEnd = range.nEnd;
-    const std::string strMismatch = FindMismatch(brokenFile, check);
-    if (!strMismatch.empty())
-        return Fail(EStatus::Mismatch, strMismatch);
-    probeTracks.clear();
+    check.nDataEnd = m_range.nEnd;
+    const std::string strMismatch = FindMismatch(m_brokenFile, check);
+    if (!strMismatch.empty()) {
+        *pFailure = Fail(EStatus::Mismatch, strMismatch);
+        return false;
+    }
+    return true;
+}
 
-    // The copy: ftyp, then mdat's header (room for a 64-bit size), the media data as the walk
-    // confirms it, then the new index.
-    std::vector<std::string> unused;
-    std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(movie, &unused);
+// ftyp, mdat's header (with room for a 64-bit size), the media data as the walk confirms it,
+// then the new index.
+CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
+    std::vector<std::unique_ptr<CWalkTrack>> tracks;
     CInterleaveModel model;
-    BuildModel(movie, tracks, &model);
+    BuildTracks(&tracks, &model);
     COutputFile output;
     if (!output.Open(pszOutput))
         return Fail(EStatus::WriteFailed, "The copy could not be created.");
     uint8_t header[16];
     MediaDataHeader(0, header);
-    const uint64_t nHeader = movie.ftyp.size();
-    if (!output.Write(movie.ftyp.data(), movie.ftyp.size()) ||
+    const uint64_t nHeader = m_movie.ftyp.size();
+    if (!output.Write(m_movie.ftyp.data(), m_movie.ftyp.size()) ||
         !output.Write(header, sizeof header)) {
         output.Remove();
         return Fail(EStatus::WriteFailed, "The copy could not be written.");
     }
     const uint64_t nPayload = output.Position();
-    progress.StartWrite();
-    CMediaWalk walk(brokenFile, range, tracks, model);
-    walk.SetProgress(&progress);
+    m_pProgress->StartWrite();
+    CMediaWalk walk(m_brokenFile, m_range, tracks, model);
+    walk.SetProgress(m_pProgress.get());
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
@@ -214,16 +263,17 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     }
 
     CRebuildResult result;
+    result.tracksLeftOut = m_leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(movie, tracks, walk, range.nBegin, nPayload, &leftOut);
-    for (const CTrackTables& track : tables)
-        result.tracks.push_back(Describe(*track.pReference, track));
+        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut);
     if (tables.empty()) {
         output.Remove();
         return Fail(EStatus::NoMediaData, "No sample of the reference's tracks was found.");
     }
-    const std::vector<uint8_t> moov = BuildMovieBox(movie, tables);
-    MediaDataHeader(walk.StopOffset() - range.nBegin, header);
+    for (const CTrackTables& track : tables)
+        result.tracks.push_back(Describe(*track.pReference, track));
+    const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
+    MediaDataHeader(walk.StopOffset() - m_range.nBegin, header);
     if (!output.Write(moov.data(), moov.size()) ||
         !output.WriteAt(nHeader, header, sizeof header) || !output.Close()) {
         output.Remove();
@@ -231,8 +281,7 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     }
 
     result.eStatus = EStatus::Rebuilt;
-    result.tracksLeftOut = leftOut;
-    result.nBytesLeftOut = range.nEnd - walk.StopOffset();
+    result.nBytesLeftOut = m_range.nEnd - walk.StopOffset();
     const std::string strSeconds = SecondsText(walk.LeadSeconds());
     if (result.nBytesLeftOut != 0) {
         result.strLeftOutReason = LeftOutReason(eStop);
@@ -243,8 +292,20 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     } else {
         result.strDetail = "All " + strSeconds + " seconds of the recording were rebuilt.";
     }
-    progress.Report(100);
+    m_pProgress->Report(100);
     return result;
+}
+
+CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
+                       CRebuildObserver& observer) {
+    if (std::strcmp(pszOutput, pszReference) == 0 || std::strcmp(pszOutput, pszBroken) == 0)
+        return Fail(EStatus::WriteFailed, "The copy cannot be written over one of the recordings.");
+    CRebuild rebuild(observer);
+    CRebuildResult failure;
+    if (!rebuild.ReadReference(pszReference, &failure) ||
+        !rebuild.OpenRecording(pszBroken, &failure) || !rebuild.CheckRecording(&failure))
+        return failure;
+    return rebuild.WriteCopy(pszOutput);
 }
 
 } // namespace
