@@ -64,6 +64,7 @@ void CVideoSampleParser::KeepHevc(const CHevcPps& pps) {
 
 void CVideoSampleParser::Accept() {
     m_bPending = false;
+    m_nLastSlices = m_nPendingSlices;
     if (m_bPendingFormat && !m_bInBandFormat) {
         m_inBandFormat = m_pendingFormat;
         m_bInBandFormat = true;
@@ -223,8 +224,10 @@ CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t
     CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete)
                                            : ExamineHevc(pNal, nSize, bComplete);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !IsCleanNalUnit(pNal, nSize))
+    if (nal.eRole != ERole::Invalid && bComplete && !IsCleanNalUnit(pNal, nSize)) {
+        nal.bDamaged = nal.eRole == ERole::Vcl;
         nal.eRole = ERole::Invalid;
+    }
     return nal;
 }
 
@@ -257,12 +260,34 @@ bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
            s.nTemporalId == first.hevc.nTemporalId && s.nAddress > last.hevc.nAddress;
 }
 
+// HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
+// the next access unit only after the picture's last slice.
+bool CVideoSampleParser::SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const {
+    const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
+    for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
+        uint64_t nLength = 0;
+        for (size_t i = 0; i < nLengthSize; ++i)
+            nLength = (nLength << 8) | pData[nAt + i];
+        const size_t nNal = nAt + nLengthSize;
+        if (nLength < 3 || nLength > nAvail - nNal || (pData[nNal] & 0x80))
+            return false;
+        const int nType = HevcNalType(pData + nNal);
+        if (nType <= 9 || (nType >= 16 && nType <= 21))
+            return (pData[nNal + 2] & 0x80) == 0; // first_slice_segment_in_pic_flag
+        if (!(nType >= 32 && nType <= 35) && nType != 39)
+            return false;
+        nAt = nNal + static_cast<size_t>(nLength);
+    }
+    return false;
+}
+
 ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd,
                                        CVideoSample* pSample, size_t* pNeed) {
     Reject();
     CVideoSample sample;
     CNal first, last;
     bool bVcl = false;
+    int nSlices = 0;
     size_t nPos = 0;
     const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
     auto finish = [&](ESampleParse eResult) {
@@ -274,6 +299,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                                ? first.avc.IsIdr()
                                : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
             *pSample = sample;
+            m_nPendingSlices = nSlices;
         } else {
             Reject();
         }
@@ -285,11 +311,16 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 *pNeed = nPos + nLengthSize;
                 return finish(ESampleParse::NeedMore);
             }
-            return finish(bVcl ? ESampleParse::Ok : ESampleParse::Truncated);
+            // Cut right after a slice: whole only if it has all the slices a picture had.
+            return finish(bVcl && nSlices >= m_nLastSlices ? ESampleParse::Ok
+                                                           : ESampleParse::Truncated);
         }
         uint64_t nLength = 0;
         for (size_t i = 0; i < nLengthSize; ++i)
             nLength = (nLength << 8) | pData[nPos + i];
+        // Zeros right after a slice may have overwritten the picture's other slices.
+        if (nLength == 0 && bVcl && nSlices < m_nLastSlices)
+            return finish(ESampleParse::Invalid);
         if (nLength == 0 || nLength > m_nMaxNalSize)
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         const size_t nNalStart = nPos + nLengthSize;
@@ -316,10 +347,20 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 return finish(ESampleParse::Ok);
             return finish(ESampleParse::Truncated);
         }
-        if (nal.eRole == ERole::Invalid)
+        if (nal.eRole == ERole::Invalid) {
+            // A slice of this very picture whose bytes were overwritten (zeros, garbage): the
+            // picture is damaged, not complete.
+            CNal slice = nal;
+            slice.eRole = ERole::Vcl;
+            if (bVcl && nal.bDamaged && !StartsNewPicture(slice) &&
+                ContinuesPicture(slice, first, last))
+                return finish(ESampleParse::Invalid);
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
+        }
         if (bVcl) {
-            if (StartsNewPicture(nal))
+            if (StartsNewPicture(nal) &&
+                !(nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc &&
+                  SliceOfSamePictureFollows(pData + nPos, nAvail - nPos)))
                 return finish(ESampleParse::Ok);
             if (nal.eRole == ERole::Vcl && !ContinuesPicture(nal, first, last))
                 return finish(ESampleParse::Ok);
@@ -366,6 +407,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 first = nal;
             last = nal;
             bVcl = true;
+            ++nSlices;
         }
         if (nal.bEndOfSequence)
             sample.bEndOfSequence = true;

@@ -70,6 +70,7 @@ private:
         CAvcSlice avc;
         CHevcSlice hevc;
         bool bEndOfSequence = false;
+        bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
     };
 
     CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete);
@@ -77,6 +78,7 @@ private:
     CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete);
     bool StartsNewPicture(const CNal& nal) const;
     bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
+    bool SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const;
     void KeepAvc(const CAvcSps& sps);
     void KeepAvc(const CAvcPps& pps);
     void KeepHevc(const CHevcSps& sps);
@@ -100,4 +102,7 @@ private:
     bool m_bPendingFormat = false;
     CVideoFormat m_pendingFormat;
     std::vector<uint8_t> m_scratch;
+    // Slices of the last picture taken, and of the one just parsed.
+    int m_nLastSlices = 0;
+    int m_nPendingSlices = 0;
 };
