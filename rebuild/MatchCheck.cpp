@@ -11,7 +11,8 @@ namespace {
 
 const int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                          22050, 16000, 12000, 11025, 8000,  7350};
-const double kFrameRates[] = {23.976, 24, 25, 29.97, 30, 48, 50, 59.94, 60, 100, 119.88, 120};
+// The probe's timing cannot tell 29.97 from 30 frames a second: said as "about 30".
+const double kFrameRates[] = {24, 25, 30, 48, 50, 60, 100, 120};
 
 // Tracks may drift apart by this much more than the reference shows before it is a mismatch.
 const double kDriftMargin = 0.25;
@@ -202,20 +203,18 @@ std::string DescribeStop(CByteSource& source, const CProbe& probe) {
     return std::string();
 }
 
-int NearestAacRate(double dRate) {
-    for (int nRate : kAacRates) {
-        if (std::fabs(dRate / nRate - 1) < 0.015)
-            return nRate;
+// The standard value nearest to dValue, if within dTolerance of it (relative), else 0.
+template <typename T, size_t N> T Nearest(const T (&values)[N], double dValue, double dTolerance) {
+    T best = 0;
+    double dBest = dTolerance;
+    for (T value : values) {
+        const double dOff = std::fabs(dValue / value - 1);
+        if (dOff < dBest) {
+            dBest = dOff;
+            best = value;
+        }
     }
-    return 0;
-}
-
-double NearestFrameRate(double dRate) {
-    for (double dStandard : kFrameRates) {
-        if (std::fabs(dRate / dStandard - 1) < 0.005)
-            return dStandard;
-    }
-    return 0;
+    return best;
 }
 
 // Tracks that do not keep time with the first one the way the reference's settings say.
@@ -255,15 +254,15 @@ std::string DescribeDrift(const CProbe& probe) {
         const int nRate = RateIndexOf(kAacRates[sound.entry.aac.nSampleRateIndex]) >= 0
                               ? kAacRates[sound.entry.aac.nSampleRateIndex]
                               : 0;
-        const int nImpliedRate = NearestAacRate(nRate * dRatio);
+        const int nImpliedRate = Nearest(kAacRates, nRate * dRatio, 0.015);
         const double dFps = double(picture.nTimescale) / picture.nTypicalDuration;
-        const double dImpliedFps = NearestFrameRate(dFps / dRatio);
+        const double dImpliedFps = Nearest(kFrameRates, dFps / dRatio, 0.015);
         if (nImpliedRate != 0 &&
             RateClass(RateIndexOf(nImpliedRate)) == RateClass(sound.entry.aac.nSampleRateIndex))
             return "The recording's sound is at " + RateText(nImpliedRate) +
                    ", the reference's at " + RateText(nRate) + ".";
         if (dImpliedFps != 0)
-            return "The recording's video runs at " + Number(dImpliedFps) +
+            return "The recording's video runs at about " + Number(dImpliedFps) +
                    " frames a second, the reference's at " + Number(dFps) + ".";
         if (nAudio == 1 && std::fabs(dRatio - 2) < 0.04)
             return "The recording has twice as much sound as the reference's settings give: it "

@@ -115,6 +115,8 @@ void RebuildScenario::SetUpTestSuite() {
         strEncode + kVideo + Tone(440) + " -t 8" + kH264 + kAac + " -ac 2 " +
             Quote(Path("stereo.mp4")),
         strEncode + kVideo + " -t 8" + kH264 + " " + Quote(Path("silent.mp4")),
+        strEncode + " -f lavfi -i testsrc2=size=640x360:rate=25" + Tone(440) + " -t 8" + kH264 +
+            kAac + " " + Quote(Path("fps25.mp4")),
         // Parameter sets in the media data too: the picture size can be told.
         strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(440) + " -t 4" + kH264 +
             " -x264-params repeat-headers=1" + kAac + " " + Quote(Path("large.mp4")),
@@ -395,6 +397,7 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
     Cut("silent.mp4", 0.9, "m-silent.mp4");
     Cut("two.mp4", 0.9, "m-two.mp4");
     Cut("large.mp4", 0.9, "m-large.mp4");
+    Cut("fps25.mp4", 0.9, "m-fps25.mp4");
     struct CCase {
         const char* pszReference;
         const char* pszRecording;
