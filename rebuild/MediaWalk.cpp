@@ -318,7 +318,6 @@ EWalkStop CMediaWalk::Run() {
             if (!SkipPredicted(nAt, *m_tracks[nRunTrack], std::min<uint32_t>(nRunLeft, 3), &nNext))
                 return Finish(m_eError, nAt);
             if (nNext != nAt) {
-                m_nSkipped += nNext - nAt;
                 m_tracks[nRunTrack]->AddSkipped(nRunLeft);
                 nAt = nNext;
                 m_nAccepted = nAt;
@@ -340,7 +339,6 @@ EWalkStop CMediaWalk::Run() {
                 return Finish(EWalkStop::Zeros, nAt);
             uint64_t nFound = 0;
             if (m_bHasUnknown && Resync(nAt, &nFound)) {
-                m_nSkipped += nFound - nAt;
                 size_t nSkippedTrack = nRunTrack;
                 if (nSkippedTrack == kNone ||
                     m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {

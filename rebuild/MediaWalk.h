@@ -65,8 +65,6 @@ public:
     // Where the kept media data ends (the sink has had everything before it).
     uint64_t StopOffset() const { return m_nStop; }
     const std::vector<CWalkChunk>& Chunks() const { return m_chunks; }
-    // Bytes skipped over as samples of Unknown tracks.
-    uint64_t SkippedBytes() const { return m_nSkipped; }
     // Seconds of the first track found.
     double LeadSeconds() const;
 
@@ -107,7 +105,6 @@ private:
     std::vector<CWalkChunk> m_chunks;
     uint64_t m_nChunkEnd = 0;
     uint64_t m_nStop = 0;
-    uint64_t m_nSkipped = 0;
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;
     uint64_t m_nZeroReach = 0;

@@ -17,7 +17,6 @@ public:
     int32_t Se();
     bool Failed() const { return m_bFailed; }
     void Fail() { m_bFailed = true; }
-    bool ByteAligned() const { return m_nBitsLeft == 0; }
 
 private:
     bool NextByte();

@@ -53,8 +53,6 @@ public:
     void Accept();
     void Reject();
 
-    EVideoCodec Codec() const { return m_codec; }
-    int LengthSize() const { return m_nLengthSize; }
     const CAvcParameterSets& AvcSets() const { return m_avc; }
     const CHevcParameterSets& HevcSets() const { return m_hevc; }
     // The first sequence parameter set that the media data itself carried, if any.

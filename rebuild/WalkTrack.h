@@ -64,8 +64,6 @@ public:
     bool AllSync() const { return m_eKind != EWalkKind::Video; }
     const CPictureOrder* Order() const { return m_pOrder.get(); }
     const CVideoSampleParser* VideoParser() const { return m_pVideo.get(); }
-    const CAacConfig& AacConfig() const { return m_aac; }
-    uint32_t FixedSize() const { return m_nFixedSize; }
 
 private:
     EWalkKind m_eKind = EWalkKind::Unknown;
