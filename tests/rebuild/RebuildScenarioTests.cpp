@@ -115,6 +115,7 @@ void RebuildScenario::SetUpTestSuite() {
         strEncode + kVideo + Tone(440) + " -t 8" + kH264 + kAac + " -ac 2 " +
             Quote(Path("stereo.mp4")),
         strEncode + kVideo + " -t 8" + kH264 + " " + Quote(Path("silent.mp4")),
+        strEncode + kVideo + " -t 2 -c:v mpeg4 " + Quote(Path("mpeg4.mp4")),
         strEncode + " -f lavfi -i testsrc2=size=640x360:rate=25" + Tone(440) + " -t 8" + kH264 +
             kAac + " " + Quote(Path("fps25.mp4")),
         // Parameter sets in the media data too: the picture size can be told.
@@ -514,6 +515,12 @@ TEST_F(RebuildScenario, BrokenReferenceAndEmptyRecordingAreRefused) {
     WriteBytes(Path("ftyp-only.mp4"), ftypOnly);
     result = Rebuild("h264-ref.mp4", "ftyp-only.mp4", "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << result.strDetail;
+    EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
+
+    // A reference whose only track this engine cannot read.
+    result = Rebuild("mpeg4.mp4", cut.strPath, "refuse-out.mp4");
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
+    EXPECT_NE(result.strDetail.find("'mp4v'"), std::string::npos) << result.strDetail;
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     result = Rebuild("h264-ref.mp4", "no-such-file.mp4", "refuse-out.mp4");
