@@ -243,6 +243,11 @@ std::string DescribeDrift(const CProbe& probe) {
         }
         if (std::fabs(dSeconds - dLead) <= dAllowed || std::fabs(dRatio - 1) <= 0.02)
             continue;
+        // A reference of variable frame rate gives only an average picture duration, which
+        // the recording need not have (a phone slows down in the dark); its pictures are timed
+        // by its sound instead, and only sound that is missing altogether tells.
+        if (lead.Kind() == EWalkKind::Video && !lead.SteadyDurations() && track.Found() != 0)
+            continue;
         ratios.push_back(dRatio);
         if (track.Kind() != EWalkKind::Audio || lead.Kind() != EWalkKind::Video)
             return "The recording's tracks do not keep time together as the reference's do.";

@@ -282,10 +282,19 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
 
     result.eStatus = EStatus::Rebuilt;
     result.nBytesLeftOut = m_range.nEnd - walk.StopOffset();
-    const std::string strSeconds = SecondsText(walk.LeadSeconds());
+    // The recording's time as the copy shows it: its video's, else its first track's.
+    const CRebuiltTrack* pLead = &result.tracks[0];
+    for (const CRebuiltTrack& track : result.tracks) {
+        if (track.eKind == CRebuiltTrack::EKind::Video) {
+            pLead = &track;
+            break;
+        }
+    }
+    const double dSeconds = double(pLead->nDuration) / pLead->nTimescale;
+    const std::string strSeconds = SecondsText(dSeconds);
     if (result.nBytesLeftOut != 0) {
         result.strLeftOutReason = LeftOutReason(eStop);
-        result.dStoppedAt = walk.LeadSeconds();
+        result.dStoppedAt = dSeconds;
         result.strDetail = strSeconds + " seconds of the recording were rebuilt; the last " +
                            SizeText(result.nBytesLeftOut) + " were left out (" +
                            result.strLeftOutReason + ").";

@@ -55,6 +55,38 @@ CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
     return tables;
 }
 
+// A reference of variable frame rate gives its pictures an average duration that the
+// recording need not share; its sound, whose frames last exactly so long, tells how long
+// the pictures lasted on average. Within a chunk's worth (the tracks end a little apart),
+// the reference's average stands.
+void TimeVideoBySound(const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
+                      const std::vector<size_t>& kept, std::vector<CTrackTables>* pTables) {
+    const CWalkTrack* pSound = nullptr;
+    for (size_t t : kept) {
+        if (tracks[t]->Kind() == EWalkKind::Audio &&
+            (!pSound || tracks[t]->Found() > pSound->Found()))
+            pSound = tracks[t].get();
+    }
+    if (!pSound)
+        return;
+    const double dSound = double(pSound->Found()) * pSound->SampleSeconds();
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const CWalkTrack& video = *tracks[kept[i]];
+        CTrackTables& table = (*pTables)[i];
+        if (video.Kind() != EWalkKind::Video || video.SteadyDurations() || dSound <= 0)
+            continue;
+        const double dPictures = double(video.Found()) * video.SampleSeconds();
+        if (std::fabs(dPictures / dSound - 1) <= 0.02 + 1.0 / dSound)
+            continue;
+        const double dDuration = dSound * table.pReference->nTimescale / double(video.Found());
+        const uint32_t nOld = table.nSampleDuration;
+        table.nSampleDuration = static_cast<uint32_t>(std::max(1.0, std::floor(dDuration + 0.5)));
+        for (uint32_t& nOffset : table.compositionOffsets)
+            nOffset = nOffset / nOld * table.nSampleDuration;
+        table.nCompositionShift = table.nCompositionShift / nOld * table.nSampleDuration;
+    }
+}
+
 } // namespace
 
 std::vector<CTrackTables> IndexFromWalk(const CReferenceMovie& movie,
@@ -78,5 +110,6 @@ std::vector<CTrackTables> IndexFromWalk(const CReferenceMovie& movie,
     std::vector<CTrackTables> tables;
     for (size_t t : kept)
         tables.push_back(MakeTables(movie, *tracks[t], walk, t, nBegin, nPayload));
+    TimeVideoBySound(tracks, kept, &tables);
     return tables;
 }
