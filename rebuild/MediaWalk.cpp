@@ -124,23 +124,21 @@ bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bSt
 bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
                             bool* pCut) {
     *pTrack = kNone;
-    std::vector<size_t> order;
+    std::vector<size_t>& order = m_order;
     for (int nPass = 0; nPass < 3; ++nPass) {
         const EWalkKind kind = nPass == 0 ? EWalkKind::Video : EWalkKind::Audio;
         order.clear();
-        if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == kind)
-            order.push_back(nPreferred);
-        std::vector<size_t> others;
         for (size_t t = 0; t < m_tracks.size(); ++t) {
             if (t != nPreferred && m_tracks[t]->Kind() == kind)
-                others.push_back(t);
+                order.push_back(t);
         }
         // Of the rest, the track that is furthest behind is the likeliest to come next.
-        std::stable_sort(others.begin(), others.end(), [this](size_t a, size_t b) {
+        std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
             return double(m_tracks[a]->Count()) * m_tracks[a]->SampleSeconds() <
                    double(m_tracks[b]->Count()) * m_tracks[b]->SampleSeconds();
         });
-        order.insert(order.end(), others.begin(), others.end());
+        if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == kind)
+            order.insert(order.begin(), nPreferred);
         for (size_t t : order) {
             if (!TryTrack(t, nAt, pTry, nPass < 2))
                 return false;

@@ -108,4 +108,5 @@ private:
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;
     uint64_t m_nZeroReach = 0;
+    std::vector<size_t> m_order; // FindSample's, kept to spare an allocation a sample
 };
