@@ -12,6 +12,7 @@
 #include <memory>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 namespace {
@@ -330,5 +331,8 @@ CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
     } catch (const std::bad_alloc&) {
         // The output, if begun, was removed as its owner unwound.
         return Fail(EStatus::ReadFailed, "There was not enough memory for the rebuild.");
+    } catch (const std::exception&) {
+        // Nothing may escape to the program's worker thread.
+        return Fail(EStatus::ReadFailed, "The rebuild failed unexpectedly.");
     }
 }
