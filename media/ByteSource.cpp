@@ -29,6 +29,14 @@ int64_t Tell64(FILE* pFile) {
 
 } // namespace
 
+bool CMemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
+    if (offset > m_nSize || count > m_nSize - offset)
+        return false;
+    if (count != 0)
+        std::memcpy(buffer, m_pData + offset, count);
+    return true;
+}
+
 CStdioByteSource::~CStdioByteSource() {
     Close();
 }

@@ -14,6 +14,19 @@ public:
     virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
 };
 
+// Bytes held in memory (a box built by the program, a fuzzer's input); not copied.
+class CMemoryByteSource : public CByteSource {
+public:
+    CMemoryByteSource(const void* pData, size_t nSize)
+        : m_pData(static_cast<const unsigned char*>(pData)), m_nSize(nSize) {}
+    uint64_t Size() const override { return m_nSize; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+
+private:
+    const unsigned char* m_pData;
+    size_t m_nSize;
+};
+
 // A file opened with C stdio and 64-bit seeks; the path is in the ANSI code page on Windows.
 // Reads go through a small block cache, so runs of tiny boxes cost few calls into the C library.
 class CStdioByteSource : public CByteSource {

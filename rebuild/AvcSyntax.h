@@ -1,0 +1,85 @@
+// The parts of H.264 syntax the rebuild needs: sequence and picture parameter sets, and the
+// slice header up to the reference picture marking (enough to find access unit boundaries and
+// compute picture order counts). Each parser takes a whole NAL unit, header byte included, and
+// fails on anything out of range, so that it also tells real NAL units from other bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct CAvcSps {
+    int nId = 0;
+    int nProfile = 0;
+    int nLevel = 0;
+    int nChromaFormat = 1;
+    bool bSeparateColourPlane = false;
+    int nBitDepthLuma = 8;
+    int nBitDepthChroma = 8;
+    int nLog2MaxFrameNum = 4;
+    int nPocType = 0;
+    int nLog2MaxPocLsb = 4;
+    bool bDeltaPicOrderAlwaysZero = false;
+    int nOffsetForNonRefPic = 0;
+    int nOffsetForTopToBottomField = 0;
+    std::vector<int> offsetsForRefFrame;
+    bool bFrameMbsOnly = true;
+    bool bMbAdaptiveFrameField = false;
+    int nWidthInMbs = 0;
+    int nHeightInMapUnits = 0;
+    int nWidth = 0; // cropped, in luma samples
+    int nHeight = 0;
+};
+
+struct CAvcPps {
+    int nId = 0;
+    int nSpsId = 0;
+    bool bBottomFieldPicOrderInFramePresent = false;
+    int nRefIdxL0Default = 1;
+    int nRefIdxL1Default = 1;
+    bool bWeightedPred = false;
+    int nWeightedBipredIdc = 0;
+    bool bRedundantPicCntPresent = false;
+};
+
+struct CAvcSlice {
+    int nNalType = 0;
+    int nRefIdc = 0;
+    int nFirstMb = 0;
+    int nSliceType = 0; // 0..4 (P, B, I, SP, SI)
+    int nPpsId = 0;
+    int nFrameNum = 0;
+    bool bField = false;
+    bool bBottomField = false;
+    int nIdrPicId = 0;
+    int nPocLsb = 0;
+    int nDeltaPocBottom = 0;
+    int deltaPoc[2] = {0, 0};
+    int nRedundantPicCnt = 0;
+    bool bMmco5 = false;
+    bool IsIdr() const { return nNalType == 5; }
+};
+
+// Parameter sets by id, as a decoder keeps them.
+class CAvcParameterSets {
+public:
+    CAvcParameterSets();
+    const CAvcSps* Sps(int nId) const;
+    const CAvcPps* Pps(int nId) const;
+    void Set(const CAvcSps& sps);
+    void Set(const CAvcPps& pps);
+
+private:
+    std::vector<CAvcSps> m_sps;
+    std::vector<bool> m_bSps;
+    std::vector<CAvcPps> m_pps;
+    std::vector<bool> m_bPps;
+};
+
+bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps);
+bool ParseAvcPps(const uint8_t* pNal, size_t nSize, CAvcPps* pPps);
+// The slice header of a slice of type 1 or 5, with the parameter sets it refers to.
+bool ParseAvcSliceHeader(const uint8_t* pNal, size_t nSize, const CAvcParameterSets& sets,
+                         CAvcSlice* pSlice);
+// Picture size in macroblocks of a slice's picture (a field counts half a frame).
+int AvcPicSizeInMbs(const CAvcSps& sps, bool bField);

@@ -1,0 +1,112 @@
+// The walk through a broken recording's media data: from the first byte of mdat's payload it
+// assigns one sample after another to a track, the reference's interleaving predicting which
+// track comes next and each track's bitstream confirming it, until the data ends or stops
+// making sense. Bytes are read once, in large blocks; a sink may receive them, in order, up
+// to where the walk stopped.
+#pragma once
+
+#include "media/ByteSource.h"
+#include "rebuild/InterleaveModel.h"
+#include "rebuild/MediaStart.h"
+#include "rebuild/WalkTrack.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CByteSink {
+public:
+    virtual bool Write(const uint8_t* pData, size_t nSize) = 0;
+
+protected:
+    ~CByteSink() = default;
+};
+
+class CWalkProgress {
+public:
+    // Called after every block read; false cancels the walk.
+    virtual bool Continue(uint64_t nOffset) = 0;
+
+protected:
+    ~CWalkProgress() = default;
+};
+
+struct CWalkChunk {
+    uint64_t nOffset = 0; // in the broken file
+    size_t nTrack = 0;    // index into the walk's tracks
+    uint32_t nFirstSample = 0;
+    uint32_t nSamples = 0;
+};
+
+enum class EWalkStop {
+    End,     // the media data ended after a whole sample
+    Limit,   // the walk reached the limit it was given
+    Zeros,   // zeros where a sample should begin
+    CutOff,  // a sample runs past the end of the data
+    Unknown, // data that is no sample of any track
+    Cancelled,
+    ReadFailed,
+    WriteFailed,
+};
+
+class CMediaWalk {
+public:
+    CMediaWalk(CByteSource& source, const CMediaRange& range,
+               std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model);
+
+    void SetSink(CByteSink* pSink) { m_pSink = pSink; }
+    void SetProgress(CWalkProgress* pProgress) { m_pProgress = pProgress; }
+    // Stop once this many bytes or seconds (of the first track) are behind; 0 for no limit.
+    void SetLimit(uint64_t nBytes, double dSeconds);
+
+    EWalkStop Run();
+
+    // Where the kept media data ends (the sink has had everything before it).
+    uint64_t StopOffset() const { return m_nStop; }
+    const std::vector<CWalkChunk>& Chunks() const { return m_chunks; }
+    // Seconds of the first track found.
+    double LeadSeconds() const;
+
+private:
+    bool Ensure(uint64_t nAt, size_t nNeed);
+    const uint8_t* At(uint64_t nAt) const { return m_buffer.data() + (nAt - m_nBufferStart); }
+    size_t Available(uint64_t nAt) const {
+        return static_cast<size_t>(m_nBufferStart + m_nBufferLength - nAt);
+    }
+    bool AtEnd() const { return m_nBufferStart + m_nBufferLength == m_range.nEnd; }
+    bool Flush(uint64_t nUpTo);
+    bool TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bStrict = true);
+    bool FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry, bool* pCut);
+    bool Resync(uint64_t nAt, uint64_t* pFound);
+    bool ZerosAhead(uint64_t nAt);
+    bool VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified);
+    bool SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples, uint64_t* pNext);
+    void Record(size_t nTrack, uint64_t nAt, const CTrackTry& found);
+    EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
+
+    CByteSource& m_source;
+    CMediaRange m_range;
+    std::vector<std::unique_ptr<CWalkTrack>>& m_tracks;
+    CInterleaveModel& m_model;
+    CByteSink* m_pSink = nullptr;
+    CWalkProgress* m_pProgress = nullptr;
+    uint64_t m_nLimitBytes = 0;
+    double m_dLimitSeconds = 0;
+
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_nBufferStart = 0;
+    size_t m_nBufferLength = 0;
+    uint64_t m_nAccepted = 0; // end of the last sample taken: what may be flushed
+    uint64_t m_nFlushed = 0;
+    EWalkStop m_eError = EWalkStop::End;
+    bool m_bError = false;
+
+    std::vector<CWalkChunk> m_chunks;
+    uint64_t m_nChunkEnd = 0;
+    uint64_t m_nStop = 0;
+    bool m_bHasUnknown = false;
+    uint64_t m_nMaxSkip = 0;
+    uint64_t m_nZeroReach = 0;
+    std::vector<size_t> m_order; // FindSample's, kept to spare an allocation a sample
+};

@@ -1,0 +1,302 @@
+#include "rebuild/MovieWriter.h"
+
+#include "rebuild/BoxWriter.h"
+
+#include <algorithm>
+
+namespace {
+
+uint64_t Rescale(uint64_t nValue, uint32_t nFrom, uint32_t nTo) {
+    if (nFrom == 0)
+        return 0;
+    return nValue / nFrom * nTo + (nValue % nFrom * nTo + nFrom / 2) / nFrom;
+}
+
+struct CEditPlan {
+    std::vector<CEdit> edits;
+    uint64_t nDuration = 0; // in the movie's timescale
+};
+
+// The reference's edit list carried over: its leading empty edits as they are, then one edit
+// over the samples from the reference's start time (or, for reordered video, from the first
+// picture shown).
+CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
+    const CReferenceTrack& reference = *track.pReference;
+    // Where the last picture shown ends: past the samples' duration when the pictures shown
+    // last (B-frames) were cut off.
+    uint64_t nMedia = TrackMediaDuration(track);
+    for (size_t i = 0; i < track.compositionOffsets.size(); ++i)
+        nMedia = std::max<uint64_t>(nMedia, uint64_t(i + 1) * track.nSampleDuration +
+                                                track.compositionOffsets[i]);
+    CEditPlan plan;
+    int64_t nMediaTime = 0;
+    uint32_t nRate = 0x10000;
+    bool bFound = false;
+    for (const CEdit& edit : reference.edits) {
+        if (edit.nMediaTime == -1 && !bFound) {
+            plan.edits.push_back(edit);
+            plan.nDuration += edit.nSegmentDuration;
+            continue;
+        }
+        if (!bFound) {
+            nMediaTime = edit.nMediaTime;
+            nRate = edit.nRate;
+            bFound = true;
+        }
+    }
+    if (!track.compositionOffsets.empty())
+        nMediaTime = track.nCompositionShift;
+    if (reference.edits.empty() && track.nCompositionShift == 0) {
+        plan.nDuration = Rescale(nMedia, reference.nTimescale, movie.nTimescale);
+        return plan;
+    }
+    CEdit main;
+    main.nMediaTime = std::max<int64_t>(0, std::min<int64_t>(nMediaTime, int64_t(nMedia)));
+    main.nRate = nRate;
+    main.nSegmentDuration =
+        Rescale(nMedia - uint64_t(main.nMediaTime), reference.nTimescale, movie.nTimescale);
+    plan.edits.push_back(main);
+    plan.nDuration += main.nSegmentDuration;
+    return plan;
+}
+
+void WriteSampleTable(CBoxWriter& box, const CTrackTables& track) {
+    const size_t nStbl = box.Open("stbl");
+    box.Bytes(track.pReference->stsd);
+    const uint32_t nCount = static_cast<uint32_t>(track.sizes.size());
+
+    size_t nBox = box.OpenFull("stts", 0, 0);
+    box.U32(nCount ? 1 : 0);
+    if (nCount) {
+        box.U32(nCount);
+        box.U32(track.nSampleDuration);
+    }
+    box.Close(nBox);
+
+    if (!track.compositionOffsets.empty()) {
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+        for (uint32_t nOffset : track.compositionOffsets) {
+            if (!runs.empty() && runs.back().second == nOffset)
+                ++runs.back().first;
+            else
+                runs.emplace_back(1, nOffset);
+        }
+        nBox = box.OpenFull("ctts", 0, 0);
+        box.U32(static_cast<uint32_t>(runs.size()));
+        for (const auto& run : runs) {
+            box.U32(run.first);
+            box.U32(run.second);
+        }
+        box.Close(nBox);
+    }
+
+    if (!track.bAllSync) {
+        nBox = box.OpenFull("stss", 0, 0);
+        box.U32(static_cast<uint32_t>(track.syncSamples.size()));
+        for (uint32_t nSample : track.syncSamples)
+            box.U32(nSample + 1);
+        box.Close(nBox);
+    }
+
+    nBox = box.OpenFull("stsc", 0, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> runs; // first chunk (1-based), samples
+    for (size_t c = 0; c < track.chunks.size(); ++c) {
+        if (runs.empty() || runs.back().second != track.chunks[c].nSamples)
+            runs.emplace_back(static_cast<uint32_t>(c + 1), track.chunks[c].nSamples);
+    }
+    box.U32(static_cast<uint32_t>(runs.size()));
+    for (const auto& run : runs) {
+        box.U32(run.first);
+        box.U32(run.second);
+        box.U32(1);
+    }
+    box.Close(nBox);
+
+    const bool bSame = nCount != 0 && std::all_of(track.sizes.begin(), track.sizes.end(),
+                                                  [&](uint32_t n) { return n == track.sizes[0]; });
+    nBox = box.OpenFull("stsz", 0, 0);
+    box.U32(bSame ? track.sizes[0] : 0);
+    box.U32(nCount);
+    if (!bSame) {
+        for (uint32_t nSize : track.sizes)
+            box.U32(nSize);
+    }
+    box.Close(nBox);
+
+    const bool bWide =
+        std::any_of(track.chunks.begin(), track.chunks.end(),
+                    [](const CTrackTables::CChunk& c) { return c.nOffset > 0xFFFFFFFFu; });
+    nBox = box.OpenFull(bWide ? "co64" : "stco", 0, 0);
+    box.U32(static_cast<uint32_t>(track.chunks.size()));
+    for (const CTrackTables::CChunk& chunk : track.chunks) {
+        if (bWide)
+            box.U64(chunk.nOffset);
+        else
+            box.U32(static_cast<uint32_t>(chunk.nOffset));
+    }
+    box.Close(nBox);
+    box.Close(nStbl);
+}
+
+void WriteTrack(CBoxWriter& box, const CReferenceMovie& movie, const CTrackTables& track,
+                const std::vector<uint32_t>& keptIds, uint64_t* pDuration) {
+    const CReferenceTrack& reference = *track.pReference;
+    const CEditPlan plan = PlanEdits(movie, track);
+    const uint64_t nMedia = TrackMediaDuration(track);
+    *pDuration = plan.nDuration;
+    const size_t nTrak = box.Open("trak");
+
+    const bool bWideTkhd = plan.nDuration > 0xFFFFFFFFu;
+    size_t nBox = box.OpenFull("tkhd", bWideTkhd ? 1 : 0, reference.nTrackFlags);
+    // No creation time: the reference's would be another recording's.
+    if (bWideTkhd) {
+        box.U64(0);
+        box.U64(0);
+        box.U32(reference.nTrackId);
+        box.U32(0);
+        box.U64(plan.nDuration);
+    } else {
+        box.U32(0);
+        box.U32(0);
+        box.U32(reference.nTrackId);
+        box.U32(0);
+        box.U32(static_cast<uint32_t>(plan.nDuration));
+    }
+    box.Zeros(8);
+    box.U16(static_cast<uint16_t>(reference.nLayer));
+    box.U16(static_cast<uint16_t>(reference.nAlternateGroup));
+    box.U16(reference.nVolume);
+    box.U16(0);
+    box.Bytes(reference.matrix, sizeof reference.matrix);
+    box.U32(reference.nWidth);
+    box.U32(reference.nHeight);
+    box.Close(nBox);
+
+    if (!plan.edits.empty()) {
+        const bool bWide = std::any_of(plan.edits.begin(), plan.edits.end(), [](const CEdit& e) {
+            return e.nSegmentDuration > 0xFFFFFFFFu || e.nMediaTime > INT32_MAX;
+        });
+        const size_t nEdts = box.Open("edts");
+        nBox = box.OpenFull("elst", bWide ? 1 : 0, 0);
+        box.U32(static_cast<uint32_t>(plan.edits.size()));
+        for (const CEdit& edit : plan.edits) {
+            if (bWide) {
+                box.U64(edit.nSegmentDuration);
+                box.U64(static_cast<uint64_t>(edit.nMediaTime));
+            } else {
+                box.U32(static_cast<uint32_t>(edit.nSegmentDuration));
+                box.U32(static_cast<uint32_t>(static_cast<int32_t>(edit.nMediaTime)));
+            }
+            box.U32(edit.nRate);
+        }
+        box.Close(nBox);
+        box.Close(nEdts);
+    }
+
+    // A reference to a track that is not in the copy would dangle.
+    const bool bTref =
+        !reference.tref.empty() &&
+        std::all_of(reference.trefIds.begin(), reference.trefIds.end(), [&](uint32_t n) {
+            return std::find(keptIds.begin(), keptIds.end(), n) != keptIds.end();
+        });
+    if (bTref)
+        box.Bytes(reference.tref);
+
+    const size_t nMdia = box.Open("mdia");
+    const bool bWideMdhd = nMedia > 0xFFFFFFFFu;
+    nBox = box.OpenFull("mdhd", bWideMdhd ? 1 : 0, 0);
+    if (bWideMdhd) {
+        box.U64(0);
+        box.U64(0);
+        box.U32(reference.nTimescale);
+        box.U64(nMedia);
+    } else {
+        box.U32(0);
+        box.U32(0);
+        box.U32(reference.nTimescale);
+        box.U32(static_cast<uint32_t>(nMedia));
+    }
+    box.U16(reference.nLanguage);
+    box.U16(0);
+    box.Close(nBox);
+    box.Bytes(reference.hdlr);
+    const size_t nMinf = box.Open("minf");
+    box.Bytes(reference.mediaInfoHeaders);
+    WriteSampleTable(box, track);
+    box.Close(nMinf);
+    box.Close(nMdia);
+    if (!reference.udta.empty())
+        box.Bytes(reference.udta);
+    box.Close(nTrak);
+}
+
+} // namespace
+
+void MediaDataHeader(uint64_t nPayload, uint8_t header[16]) {
+    std::vector<uint8_t> bytes;
+    CBoxWriter box(bytes);
+    if (nPayload + 8 <= 0xFFFFFFFFu) {
+        box.U32(8);
+        box.Bytes("free", 4);
+        box.U32(static_cast<uint32_t>(nPayload + 8));
+        box.Bytes("mdat", 4);
+    } else {
+        box.U32(1);
+        box.Bytes("mdat", 4);
+        box.U64(nPayload + 16);
+    }
+    std::copy(bytes.begin(), bytes.end(), header);
+}
+
+uint64_t TrackMediaDuration(const CTrackTables& track) {
+    return uint64_t(track.sizes.size()) * track.nSampleDuration;
+}
+
+std::vector<uint8_t> BuildMovieBox(const CReferenceMovie& movie,
+                                   const std::vector<CTrackTables>& tracks) {
+    std::vector<uint8_t> tracksOut, out;
+    CBoxWriter trackBoxes(tracksOut);
+    std::vector<uint32_t> keptIds;
+    uint32_t nNextId = 1;
+    for (const CTrackTables& track : tracks) {
+        keptIds.push_back(track.pReference->nTrackId);
+        nNextId = std::max(nNextId, track.pReference->nTrackId + 1);
+    }
+    uint64_t nMovieDuration = 0;
+    for (const CTrackTables& track : tracks) {
+        uint64_t nDuration = 0;
+        WriteTrack(trackBoxes, movie, track, keptIds, &nDuration);
+        nMovieDuration = std::max(nMovieDuration, nDuration);
+    }
+
+    CBoxWriter box(out);
+    const size_t nMoov = box.Open("moov");
+    const bool bWide = nMovieDuration > 0xFFFFFFFFu;
+    const size_t nMvhd = box.OpenFull("mvhd", bWide ? 1 : 0, 0);
+    if (bWide) {
+        box.U64(0);
+        box.U64(0);
+        box.U32(movie.nTimescale);
+        box.U64(nMovieDuration);
+    } else {
+        box.U32(0);
+        box.U32(0);
+        box.U32(movie.nTimescale);
+        box.U32(static_cast<uint32_t>(nMovieDuration));
+    }
+    box.U32(movie.nRate);
+    box.U16(movie.nVolume);
+    box.Zeros(10);
+    box.Bytes(movie.matrix, sizeof movie.matrix);
+    box.Zeros(24);
+    box.U32(nNextId);
+    box.Close(nMvhd);
+    box.Bytes(tracksOut);
+    if (!movie.udta.empty()) {
+        const size_t nUdta = box.Open("udta");
+        box.Bytes(movie.udta);
+        box.Close(nUdta);
+    }
+    box.Close(nMoov);
+    return out;
+}

@@ -1,0 +1,18 @@
+// Checks on the bytes of one H.264 or HEVC NAL unit that hold for every type: what an encoder
+// must never write inside one is also what tells a NAL unit from zeros, sound or garbage.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// No start code emulation (00 00 00, 00 00 01, 00 00 02, or 00 00 03 followed by a byte above
+// 3) and no zero as the last byte.
+bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize);
+
+// An SEI payload (after the NAL header): whole messages, then the RBSP trailing bits.
+// scratch is reused between calls to hold the unescaped bytes.
+bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize, std::vector<uint8_t>& scratch);
+
+// Filler data payload: 0xFF bytes, then the RBSP trailing bits.
+bool IsFillerData(const uint8_t* pPayload, size_t nSize);

@@ -1,0 +1,75 @@
+// A whole recording read for what a rebuild takes from it: its tracks, their sample entries
+// and timing, the way its media data interleaves the tracks' chunks, and the boxes the new
+// file copies (ftyp, tkhd, hdlr, the media information boxes, stsd, edit lists, udta).
+#pragma once
+
+#include "media/Box.h"
+#include "rebuild/SampleEntry.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CReferenceChunk {
+    uint64_t nOffset = 0;
+    uint32_t nFirstSample = 0;
+    uint32_t nSamples = 0;
+};
+
+struct CEdit {
+    uint64_t nSegmentDuration = 0; // in the movie's timescale
+    int64_t nMediaTime = 0;        // in the track's timescale; -1 for an empty edit
+    uint32_t nRate = 0x10000;      // 16.16
+};
+
+struct CReferenceTrack {
+    uint32_t nTrackId = 0;
+    uint32_t nHandler = 0; // 'vide', 'soun', 'tmcd', ...
+    CSampleEntry entry;
+    uint32_t nTimescale = 0;
+    uint16_t nLanguage = 0;
+    uint32_t nSamples = 0;
+    uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
+    std::vector<uint32_t> sampleSizes; // when they vary, of tracks whose samples are not
+                                       // H.264, HEVC or AAC
+    uint32_t nMaxSampleSize = 0;
+    uint64_t nTotalSampleBytes = 0;
+    uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
+    bool bSteadyDurations = true;  // nearly all samples last nTypicalDuration
+    uint64_t nMediaDuration = 0;   // the sum of the sample durations
+    bool bCompositionOffsets = false;
+    std::vector<CReferenceChunk> chunks;
+    std::vector<CEdit> edits;
+    // tkhd fields the new file keeps.
+    uint32_t nTrackFlags = 0;
+    int16_t nLayer = 0;
+    int16_t nAlternateGroup = 0;
+    uint16_t nVolume = 0;
+    uint8_t matrix[36] = {};
+    uint32_t nWidth = 0; // 16.16
+    uint32_t nHeight = 0;
+    // Boxes copied whole, headers included.
+    std::vector<uint8_t> hdlr;
+    std::vector<uint8_t> mediaInfoHeaders; // the children of minf before stbl: vmhd, smhd, dinf...
+    std::vector<uint8_t> stsd;
+    std::vector<uint8_t> tref;
+    std::vector<uint8_t> udta;
+    std::vector<uint32_t> trefIds; // tracks that tref names
+};
+
+struct CReferenceMovie {
+    std::vector<uint8_t> ftyp;
+    uint32_t nTimescale = 0;
+    uint32_t nRate = 0x10000;
+    uint16_t nVolume = 0x100;
+    uint8_t matrix[36] = {};
+    std::vector<uint8_t> udta; // without the entries about one recording (date, place)
+    std::vector<CReferenceTrack> tracks;
+};
+
+// Reads the movie; on failure *pProblem is a sentence for the user saying why it cannot serve.
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem);
+
+// What a handler type is called for the user: "video", "sound", "timecode", ...
+std::string HandlerName(uint32_t nHandler);
+std::string FourCCText(uint32_t nFourCC);

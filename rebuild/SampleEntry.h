@@ -1,0 +1,36 @@
+// The first sample entry of a track's stsd box: its format, and the decoder configuration the
+// rebuild needs to recognise the track's samples (avcC, hvcC, the AudioSpecificConfig of esds).
+#pragma once
+
+#include "media/Box.h"
+#include "rebuild/AacFrame.h"
+
+#include <cstdint>
+#include <vector>
+
+enum class ETrackCodec { Avc, Hevc, Aac, Other };
+
+struct CSampleEntry {
+    uint32_t nFormat = 0; // the entry's box type: 'avc1', 'hvc1', 'mp4a', ...
+    ETrackCodec eCodec = ETrackCodec::Other;
+    // H.264 and HEVC
+    int nLengthSize = 0; // bytes of each NAL unit's length prefix
+    std::vector<std::vector<uint8_t>> parameterSets;
+    int nWidth = 0; // from the visual sample entry
+    int nHeight = 0;
+    // AAC
+    CAacConfig aac;
+    int nChannels = 0; // from the audio sample entry
+    uint32_t nSampleRate = 0;
+};
+
+// Reads the first entry of stsd; false if the box is malformed. A format this engine does not
+// know, or a configuration it cannot use, gives eCodec Other.
+bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry);
+
+// Parses an avcC or hvcC payload into pEntry (length size and parameter sets).
+bool ParseAvcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry);
+bool ParseHevcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry);
+// Finds the AudioSpecificConfig in an esds payload (after its version and flags).
+bool FindAudioSpecificConfig(const uint8_t* pData, size_t nSize, const uint8_t** ppConfig,
+                             size_t* pConfigSize);

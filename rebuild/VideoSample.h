@@ -1,0 +1,106 @@
+// Finds where one H.264 or HEVC sample (an access unit: length-prefixed NAL units) ends in the
+// media data, checking every NAL unit on the way, and keeps the parameter sets a decoder would.
+#pragma once
+
+#include "rebuild/AvcSyntax.h"
+#include "rebuild/HevcSyntax.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum class EVideoCodec { Avc, Hevc };
+
+enum class ESampleParse {
+    Ok,
+    Invalid,   // these bytes are no sample of this track
+    Truncated, // a sample that the end of the data cuts off
+    NeedMore,  // more bytes are needed to decide (never when the data ends)
+};
+
+struct CVideoSample {
+    size_t nSize = 0;
+    bool bSync = false; // IDR or IRAP
+    bool bEndOfSequence = false;
+    CAvcSlice avc;   // the first slice, for the picture order
+    CHevcSlice hevc; // the first slice segment
+};
+
+// Sizes and shape of a sequence parameter set, to compare recordings.
+struct CVideoFormat {
+    int nWidth = 0;
+    int nHeight = 0;
+    int nChromaFormat = 0;
+    int nBitDepth = 0;
+    bool operator==(const CVideoFormat& other) const {
+        return nWidth == other.nWidth && nHeight == other.nHeight &&
+               nChromaFormat == other.nChromaFormat && nBitDepth == other.nBitDepth;
+    }
+};
+
+class CVideoSampleParser {
+public:
+    CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize);
+
+    // Parameter sets from the sample entry (avcC, hvcC); false if one does not parse.
+    bool AddParameterSet(const uint8_t* pNal, size_t nSize);
+
+    // Parses the sample at pData, of which nAvail bytes are at hand; bAtEnd when the data ends
+    // there. NeedMore sets *pNeed to the bytes to have at hand before asking again.
+    ESampleParse Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd, CVideoSample* pSample,
+                       size_t* pNeed);
+    // After Ok: keeps (Accept) or undoes (Reject) the parameter sets the sample carried.
+    void Accept();
+    void Reject();
+
+    const CAvcParameterSets& AvcSets() const { return m_avc; }
+    const CHevcParameterSets& HevcSets() const { return m_hevc; }
+    // The first sequence parameter set that the media data itself carried, if any.
+    bool HasInBandFormat() const { return m_bInBandFormat; }
+    const CVideoFormat& InBandFormat() const { return m_inBandFormat; }
+    // The format of the first parameter set from the sample entry.
+    const CVideoFormat& EntryFormat() const { return m_entryFormat; }
+
+private:
+    enum class ERole { Invalid, Start, Vcl, Suffix };
+    struct CNal {
+        ERole eRole = ERole::Invalid;
+        CAvcSlice avc;
+        CHevcSlice hevc;
+        bool bEndOfSequence = false;
+        bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
+    };
+
+    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete);
+    bool StartsNewPicture(const CNal& nal) const;
+    bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
+    bool SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const;
+    void KeepAvc(const CAvcSps& sps);
+    void KeepAvc(const CAvcPps& pps);
+    void KeepHevc(const CHevcSps& sps);
+    void KeepHevc(const CHevcPps& pps);
+    void NoteFormat(const CVideoFormat& format);
+
+    EVideoCodec m_codec;
+    int m_nLengthSize;
+    size_t m_nMaxNalSize;
+    CAvcParameterSets m_avc;
+    CHevcParameterSets m_hevc;
+    // Undo log of the parameter sets a sample set, while it is neither accepted nor rejected.
+    CAvcParameterSets m_avcSaved;
+    CHevcParameterSets m_hevcSaved;
+    bool m_bPending = false;
+    bool m_bLoadingEntry = false;
+    bool m_bInBandFormat = false;
+    bool m_bEntryFormat = false;
+    CVideoFormat m_inBandFormat;
+    CVideoFormat m_entryFormat;
+    bool m_bPendingFormat = false;
+    CVideoFormat m_pendingFormat;
+    std::vector<uint8_t> m_scratch;
+    // Slices of the last picture taken, and of the one just parsed.
+    int m_nLastSlices = 0;
+    int m_nPendingSlices = 0;
+};

@@ -1,0 +1,161 @@
+#include "rebuild/WalkTrack.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+// A NAL unit may be this many times the reference's largest sample (a still scene's reference
+// against a busy recording), within these bounds.
+const size_t kMinNalLimit = 4u << 20;
+const size_t kMaxNalLimit = 64u << 20;
+// An AAC frame is at most 6144 bits a channel; a whole one fits in this at any layout.
+const size_t kAacLookahead = 48u << 10;
+// Sizes of an unreadable track's samples tried where the interleaving predicts one.
+const size_t kCommonSizes = 16;
+
+} // namespace
+
+std::string TrackLabel(const CReferenceTrack& track) {
+    return "Track " + std::to_string(track.nTrackId) + " (" + HandlerName(track.nHandler) + ", '" +
+           FourCCText(track.entry.nFormat) + "')";
+}
+
+CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
+    : m_nReference(nReference), m_bSteady(reference.bSteadyDurations),
+      m_nMaxSampleBytes(reference.nMaxSampleSize) {
+    m_dSampleSeconds = double(reference.nTypicalDuration ? reference.nTypicalDuration : 1) /
+                       double(reference.nTimescale);
+    for (const CReferenceChunk& chunk : reference.chunks) {
+        const uint64_t nBytes = reference.nFixedSampleSize != 0
+                                    ? uint64_t(chunk.nSamples) * reference.nFixedSampleSize
+                                    : uint64_t(chunk.nSamples) * reference.nMaxSampleSize;
+        m_nMaxChunkBytes = std::max(m_nMaxChunkBytes, nBytes);
+    }
+    const CSampleEntry& entry = reference.entry;
+    if (reference.nHandler == FourCC("vide") &&
+        (entry.eCodec == ETrackCodec::Avc || entry.eCodec == ETrackCodec::Hevc)) {
+        const EVideoCodec codec =
+            entry.eCodec == ETrackCodec::Avc ? EVideoCodec::Avc : EVideoCodec::Hevc;
+        const size_t nLimit =
+            std::min(kMaxNalLimit, std::max(kMinNalLimit, size_t(reference.nMaxSampleSize) * 16));
+        m_pVideo.reset(new CVideoSampleParser(codec, entry.nLengthSize, nLimit));
+        bool bSets = !entry.parameterSets.empty();
+        for (const std::vector<uint8_t>& nal : entry.parameterSets)
+            bSets = m_pVideo->AddParameterSet(nal.data(), nal.size()) && bSets;
+        if (bSets) {
+            m_eKind = EWalkKind::Video;
+            m_pOrder.reset(new CPictureOrder(codec));
+            return;
+        }
+        m_pVideo.reset();
+        m_strProblem = "its decoder configuration could not be read";
+    } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ETrackCodec::Aac) {
+        m_eKind = EWalkKind::Audio;
+        m_aac = entry.aac;
+        return;
+    }
+    if (reference.nFixedSampleSize != 0) {
+        m_eKind = EWalkKind::Fixed;
+        m_nFixedSize = reference.nFixedSampleSize;
+        return;
+    }
+    m_eKind = EWalkKind::Unknown;
+    std::map<uint32_t, uint32_t> counts;
+    for (uint32_t nSize : reference.sampleSizes)
+        ++counts[nSize];
+    std::vector<std::pair<uint32_t, uint32_t>> bySize(counts.begin(), counts.end());
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [](const std::pair<uint32_t, uint32_t>& a,
+                        const std::pair<uint32_t, uint32_t>& b) { return a.second > b.second; });
+    for (size_t i = 0; i < bySize.size() && i < kCommonSizes; ++i)
+        m_commonSizes.push_back(bySize[i].first);
+    if (m_strProblem.empty())
+        m_strProblem = "its samples vary in size and nothing in them shows where one ends, so "
+                       "they cannot be found in the media data";
+}
+
+size_t CWalkTrack::Lookahead() const {
+    switch (m_eKind) {
+    case EWalkKind::Video:
+        return 256;
+    case EWalkKind::Audio:
+        return kAacLookahead;
+    case EWalkKind::Fixed:
+        return m_nFixedSize;
+    default:
+        return 0;
+    }
+}
+
+void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict,
+                     CTrackTry* pTry) {
+    pTry->eResult = ESampleParse::Invalid;
+    pTry->nSize = 0;
+    switch (m_eKind) {
+    case EWalkKind::Video:
+        pTry->eResult = m_pVideo->Parse(pData, nAvail, bAtEnd, &pTry->video, &pTry->nNeed);
+        if (pTry->eResult == ESampleParse::Ok)
+            pTry->nSize = pTry->video.nSize;
+        return;
+    case EWalkKind::Audio: {
+        size_t nLength = 0;
+        const EAacFrame eFrame = ParseAacFrame(m_aac, pData, nAvail, &nLength, &pTry->aac,
+                                               m_bLastAac && bStrict ? &m_lastAac : nullptr);
+        if (eFrame == EAacFrame::Ok && nLength > 0 && nLength <= nAvail) {
+            pTry->eResult = ESampleParse::Ok;
+            pTry->nSize = nLength;
+        } else if (eFrame == EAacFrame::Truncated) {
+            pTry->eResult = ESampleParse::Truncated;
+        }
+        return;
+    }
+    case EWalkKind::Fixed:
+        if (nAvail >= m_nFixedSize) {
+            pTry->eResult = ESampleParse::Ok;
+            pTry->nSize = m_nFixedSize;
+        } else if (bAtEnd) {
+            pTry->eResult = ESampleParse::Truncated;
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void CWalkTrack::Take(const CTrackTry& found) {
+    if (m_eKind == EWalkKind::Video) {
+        m_pVideo->Accept();
+        if (found.video.bSync)
+            m_syncSamples.push_back(static_cast<uint32_t>(m_sizes.size()));
+        m_pOrder->Add(found.video, *m_pVideo);
+    } else if (m_eKind == EWalkKind::Audio) {
+        m_lastAac = found.aac;
+        m_bLastAac = true;
+    }
+    m_sizes.push_back(static_cast<uint32_t>(found.nSize));
+}
+
+void CWalkTrack::Drop(const CTrackTry& found) {
+    if (m_eKind == EWalkKind::Video && found.eResult == ESampleParse::Ok)
+        m_pVideo->Reject();
+}
+
+std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
+                                                        std::vector<std::string>* pLeftOut) {
+    std::vector<std::unique_ptr<CWalkTrack>> tracks;
+    for (size_t i = 0; i < movie.tracks.size(); ++i) {
+        const CReferenceTrack& reference = movie.tracks[i];
+        if (reference.nSamples == 0 || reference.chunks.empty()) {
+            pLeftOut->push_back(TrackLabel(reference) + ": it holds no samples in the reference");
+            continue;
+        }
+        tracks.emplace_back(new CWalkTrack(reference, i));
+    }
+    std::stable_sort(
+        tracks.begin(), tracks.end(),
+        [](const std::unique_ptr<CWalkTrack>& a, const std::unique_ptr<CWalkTrack>& b) {
+            return static_cast<int>(a->Kind()) < static_cast<int>(b->Kind());
+        });
+    return tracks;
+}

@@ -1,0 +1,94 @@
+// One reference track as the walk through the broken media data looks for it, and the samples
+// the walk found of it.
+#pragma once
+
+#include "rebuild/AacFrame.h"
+#include "rebuild/PictureOrder.h"
+#include "rebuild/ReferenceMovie.h"
+#include "rebuild/VideoSample.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class EWalkKind {
+    Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
+    Audio,   // AAC, each frame parsed
+    Fixed,   // samples of one size, taken where the interleaving predicts them
+    Unknown, // samples that cannot be found: skipped over, left out
+};
+
+// What a try of one track at a position found.
+struct CTrackTry {
+    ESampleParse eResult = ESampleParse::Invalid;
+    size_t nSize = 0;
+    size_t nNeed = 0;
+    CVideoSample video;
+    CAacFrameInfo aac;
+};
+
+class CWalkTrack {
+public:
+    CWalkTrack(const CReferenceTrack& reference, size_t nReference);
+
+    EWalkKind Kind() const { return m_eKind; }
+    size_t ReferenceIndex() const { return m_nReference; }
+    double SampleSeconds() const { return m_dSampleSeconds; }
+    bool SteadyDurations() const { return m_bSteady; }
+    // Why the track is left out, when it is Unknown.
+    const std::string& Problem() const { return m_strProblem; }
+    // Bytes to have at hand before a try (a whole AAC frame fits in them).
+    size_t Lookahead() const;
+    uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
+    uint32_t MaxSampleBytes() const { return m_nMaxSampleBytes; }
+    // For an Unknown track: the sample sizes the reference has most often, likeliest first.
+    const std::vector<uint32_t>& CommonSizes() const { return m_commonSizes; }
+
+    // Tries the sample at pData. For Video, NeedMore asks for nNeed bytes; for Audio, a
+    // Truncated result before the data ends means the lookahead was too short. A strict try
+    // of an AAC frame also wants it to continue the track's last one.
+    void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict, CTrackTry* pTry);
+    // Keeps a sample that Try found, or lets go of one that is not taken.
+    void Take(const CTrackTry& found);
+    void Drop(const CTrackTry& found);
+    // Counts samples of an Unknown track that were skipped over.
+    void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
+
+    // Samples found so far (for the interleaving, skipped ones too).
+    uint64_t Count() const { return m_sizes.size() + m_nSkipped; }
+    uint64_t Found() const { return m_sizes.size(); }
+    const std::vector<uint32_t>& Sizes() const { return m_sizes; }
+    const std::vector<uint32_t>& SyncSamples() const { return m_syncSamples; }
+    bool AllSync() const { return m_eKind != EWalkKind::Video; }
+    const CPictureOrder* Order() const { return m_pOrder.get(); }
+    const CVideoSampleParser* VideoParser() const { return m_pVideo.get(); }
+
+private:
+    EWalkKind m_eKind = EWalkKind::Unknown;
+    size_t m_nReference;
+    double m_dSampleSeconds = 0;
+    bool m_bSteady = true;
+    std::string m_strProblem;
+    std::unique_ptr<CVideoSampleParser> m_pVideo;
+    std::unique_ptr<CPictureOrder> m_pOrder;
+    CAacConfig m_aac;
+    CAacFrameInfo m_lastAac;
+    bool m_bLastAac = false;
+    uint32_t m_nFixedSize = 0;
+    uint64_t m_nMaxChunkBytes = 0;
+    uint32_t m_nMaxSampleBytes = 0;
+    std::vector<uint32_t> m_commonSizes;
+    std::vector<uint32_t> m_sizes;
+    std::vector<uint32_t> m_syncSamples;
+    uint64_t m_nSkipped = 0;
+};
+
+// The tracks of the reference that have samples, in the order the walk uses: video, sound,
+// then the others. Tracks without samples are named in pLeftOut.
+std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
+                                                        std::vector<std::string>* pLeftOut);
+
+// "Track 3 (timecode, 'tmcd')", for the user.
+std::string TrackLabel(const CReferenceTrack& track);

@@ -1,0 +1,125 @@
+#include "tests/rebuild/MediaTools.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <sys/wait.h>
+
+int RunCommand(const std::string& strCommand, std::string* pOutput) {
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    if (!pPipe)
+        return -1;
+    char buffer[65536];
+    size_t nRead = 0;
+    while ((nRead = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0) {
+        if (pOutput)
+            pOutput->append(buffer, nRead);
+    }
+    const int nStatus = pclose(pPipe);
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+std::string Quote(const std::string& strText) {
+    std::string strQuoted = "'";
+    for (char c : strText)
+        strQuoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return strQuoted + "'";
+}
+
+std::vector<CPacket> ProbePackets(const std::string& strFile) {
+    std::string strOut;
+    RunCommand(
+        "ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos,flags,data_hash "
+        "-show_data_hash MD5 -of compact=p=0 " +
+            Quote(strFile),
+        &strOut);
+    std::vector<CPacket> packets;
+    std::istringstream lines(strOut);
+    std::string strLine;
+    while (std::getline(lines, strLine)) {
+        CPacket packet;
+        std::istringstream fields(strLine);
+        std::string strField;
+        while (std::getline(fields, strField, '|')) {
+            const size_t nEq = strField.find('=');
+            if (nEq == std::string::npos)
+                continue;
+            const std::string strKey = strField.substr(0, nEq), strValue = strField.substr(nEq + 1);
+            if (strKey == "stream_index")
+                packet.nStream = std::stoi(strValue);
+            else if (strKey == "pts")
+                packet.strPts = strValue;
+            else if (strKey == "dts")
+                packet.strDts = strValue;
+            else if (strKey == "size")
+                packet.nSize = std::stoull(strValue);
+            else if (strKey == "pos")
+                packet.nPos = std::stoull(strValue);
+            else if (strKey == "flags")
+                packet.strFlags = strValue;
+            else if (strKey == "data_hash")
+                packet.strHash = strValue;
+        }
+        packets.push_back(packet);
+    }
+    return packets;
+}
+
+std::vector<CPacket> StreamPackets(const std::vector<CPacket>& packets, int nStream) {
+    std::vector<CPacket> stream;
+    for (const CPacket& packet : packets) {
+        if (packet.nStream == nStream)
+            stream.push_back(packet);
+    }
+    return stream;
+}
+
+std::vector<std::string> DecodedFrames(const std::string& strFile) {
+    std::string strOut;
+    RunCommand("ffmpeg -v error -i " + Quote(strFile) + " -map 0:v:0 -f framemd5 -", &strOut);
+    std::vector<std::string> frames;
+    std::istringstream lines(strOut);
+    std::string strLine;
+    while (std::getline(lines, strLine)) {
+        if (strLine.empty() || strLine[0] == '#')
+            continue;
+        // stream, dts, pts, duration, size, hash
+        std::vector<std::string> fields;
+        std::istringstream parts(strLine);
+        std::string strPart;
+        while (std::getline(parts, strPart, ','))
+            fields.push_back(strPart.substr(strPart.find_first_not_of(' ')));
+        if (fields.size() == 6)
+            frames.push_back(fields[2] + "," + fields[5]);
+    }
+    return frames;
+}
+
+std::string ProbeEntry(const std::string& strFile, const std::string& strEntry) {
+    std::string strOut;
+    RunCommand("ffprobe -v error -show_entries " + strEntry + " -of default=nw=1:nk=1 " +
+                   Quote(strFile),
+               &strOut);
+    while (!strOut.empty() && (strOut.back() == '\n' || strOut.back() == '\r'))
+        strOut.pop_back();
+    return strOut;
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& strFile) {
+    std::ifstream in(strFile, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& strFile, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(strFile, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& strFile) {
+    std::ifstream in(strFile, std::ios::binary);
+    return in.good();
+}
