@@ -1,6 +1,7 @@
 #include "app/RemuxDlg.h"
 
 #include "app/AboutDlg.h"
+#include "framework/FileDialog.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
 #include "job/JobNaming.h"
@@ -24,6 +25,7 @@ ON_WM_DROPFILES()
 ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 ON_REGISTERED_MESSAGE(WMTASKBARBUTTONCREATED, OnTaskbarButtonCreated)
+ON_REGISTERED_MESSAGE(WMREBUILDNOTIFY, OnRebuildNotify)
 ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
@@ -101,6 +103,11 @@ LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
     return 0;
 }
 
+LRESULT CRemuxDlg::OnRebuildNotify(WPARAM, LPARAM) {
+    m_run.OnRebuildNotify();
+    return 0;
+}
+
 LRESULT CRemuxDlg::OnTaskbarButtonCreated(WPARAM, LPARAM) {
     m_run.OnTaskbarButtonCreated();
     return 0;
@@ -134,6 +141,16 @@ void CRemuxDlg::ShowRunMessage(const CString& text) {
     AfxMessageBox(text);
 }
 
-bool CRemuxDlg::AskRunQuestion(const CString& text) {
-    return AfxMessageBox(text, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+bool CRemuxDlg::AskRunQuestion(const CString& text, bool bYesDefault) {
+    return AfxMessageBox(text, MB_YESNO | MB_ICONWARNING |
+                                   (bYesDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2)) == IDYES;
+}
+
+CString CRemuxDlg::ChooseReference(const CString& brokenName) {
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
+                    "MP4 files|*.mp4;*.mov|All files|*.*||");
+    CString title;
+    title.Format("A whole recording made the same way as %s", static_cast<const char*>(brokenName));
+    dlg.m_ofn.lpstrTitle = title;
+    return dlg.DoModal() == IDOK ? dlg.GetPathName() : CString();
 }

@@ -27,6 +27,7 @@ protected:
     LRESULT OnStdioCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     LRESULT OnTaskbarButtonCreated(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRebuildNotify(WPARAM wParam, LPARAM lParam);
     void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
@@ -44,7 +45,8 @@ private:
     void SelectSource(const CString& path);
     void ShowRunning(bool bRunning) override;
     void ShowRunMessage(const CString& text) override;
-    bool AskRunQuestion(const CString& text) override;
+    bool AskRunQuestion(const CString& text, bool bYesDefault) override;
+    CString ChooseReference(const CString& brokenName) override;
 
 protected:
     // GO's runs, through m_runner. Declared after m_runner, so it is made after it and gone

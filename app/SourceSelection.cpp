@@ -66,7 +66,7 @@ void CRemuxDlg::SelectSource(const CString& path) {
     SetDlgItemText(IDC_SOURCE_PATH, path);
     m_strSource = path;
     m_strOutput = JobOutputPath(m_strSource, AfxFileTitleOf(path));
-    m_run.OnSourceChosen(m_strSource);
+    m_run.OnSourceChosen(m_strSource, m_strOutput);
 }
 
 void CRemuxDlg::AcceptDroppedFiles() {

@@ -110,17 +110,65 @@ std::wstring CRunControl::ToolEnvironment() {
     return strBlock;
 }
 
-bool CRunControl::CheckRunnable(const CString& source, CSourceInfo* pInfo) {
+bool CRunControl::CheckRunnable(const CString& source, const CString& output, CSourceInfo* pInfo) {
     *pInfo = CheckSourceFile(source);
     if (IsRunnable(pInfo->eKind))
         return true;
-    m_view.ShowRunMessage(DescribeUnrunnableSource(AfxFileNameOf(source), *pInfo));
+    // A rebuild is offered when nothing else runs.
+    if (pInfo->eKind == ESourceKind::NoIndex && pInfo->nMediaBytes > 0 && m_state == State::Idle)
+        OfferRebuild(source, output, *pInfo);
+    else
+        m_view.ShowRunMessage(DescribeUnrunnableSource(AfxFileNameOf(source), *pInfo));
     return false;
 }
 
-void CRunControl::OnSourceChosen(const CString& source) {
+bool CRunControl::MayReplace(const CString& output) {
+    // The Open dialog never asks this: a new file is only ever chosen as the source.
+    if (!AfxPathExists(output))
+        return true;
+    CString question;
+    question.Format("%s already exists. Replace it?", static_cast<const char*>(output));
+    return m_view.AskRunQuestion(question);
+}
+
+void CRunControl::OfferRebuild(const CString& source, const CString& output,
+                               const CSourceInfo& info) {
+    const CString name = AfxFileNameOf(source);
+    if (!m_view.AskRunQuestion(RebuildOffer(name, info), true))
+        return;
+    const CString reference = m_view.ChooseReference(name);
+    if (reference.IsEmpty() || !MayReplace(output))
+        return;
+    m_strRunOutput = output;
+    m_strSourceName = name;
+    m_strRebuildReference = AfxFileNameOf(reference);
+    if (!m_pOwner || !m_rebuild.Start(reference, source, output, m_pOwner->m_hWnd)) {
+        m_view.ShowRunMessage(FormatStartFailure(AfxFormatSystemMessage(::GetLastError())));
+        return;
+    }
+    m_state = State::Rebuilding;
+    m_view.ShowRunning(true);
+    m_progress.Begin();
+}
+
+void CRunControl::OnRebuildNotify() {
+    if (m_state != State::Rebuilding)
+        return;
+    CRebuildResult result;
+    if (!m_rebuild.TakeResult(&result)) {
+        m_progress.ShowPercent(m_rebuild.GetPercent(), "Rebuilding");
+        return;
+    }
+    m_state = State::Idle;
+    m_progress.End(result.eStatus != CRebuildResult::EStatus::Rebuilt);
+    m_view.ShowRunning(false);
+    m_view.ShowRunMessage(
+        FormatRebuildReport(m_strSourceName, m_strRebuildReference, m_strRunOutput, result));
+}
+
+void CRunControl::OnSourceChosen(const CString& source, const CString& output) {
     CSourceInfo info;
-    CheckRunnable(source, &info);
+    CheckRunnable(source, output, &info);
 }
 
 void CRunControl::Go(const CString& source, const CString& output, const CString& toolPath) {
@@ -139,15 +187,10 @@ void CRunControl::Go(const CString& source, const CString& output, const CString
         return;
     }
     CSourceInfo info;
-    if (!CheckRunnable(source, &info))
+    if (!CheckRunnable(source, output, &info))
         return;
-    // The Open dialog never asks this: a new file is only ever chosen as the source.
-    if (AfxPathExists(output)) {
-        CString question;
-        question.Format("%s already exists. Replace it?", static_cast<const char*>(output));
-        if (!m_view.AskRunQuestion(question))
-            return;
-    }
+    if (!MayReplace(output))
+        return;
     const int nSlash = toolPath.ReverseFind('\\');
     m_strToolFolder = nSlash > 0 ? toolPath.Left(nSlash) : CString();
     m_source = info;
@@ -251,6 +294,11 @@ void CRunControl::OnRunFinished() {
 
 void CRunControl::EndRunOnClose() {
     m_progress.End(false);
+    if (m_state == State::Rebuilding) {
+        m_state = State::Idle;
+        m_rebuild.Cancel();
+        return;
+    }
     if (m_state != State::Running)
         return;
     m_state = State::Idle;

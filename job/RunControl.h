@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/CString.h"
+#include "job/RebuildRun.h"
 #include "job/RunProgress.h"
 #include "job/SourceCheck.h"
 #include "job/ToolOutput.h"
@@ -29,8 +30,11 @@ public:
         virtual void ShowRunning(bool bRunning) = 0;
         // A message to the user about the run (a modal message box).
         virtual void ShowRunMessage(const CString& text) = 0;
-        // A question with Yes and No, No the default; true for Yes.
-        virtual bool AskRunQuestion(const CString& text) = 0;
+        // A question with Yes and No, No the default unless bYesDefault; true for Yes.
+        virtual bool AskRunQuestion(const CString& text, bool bYesDefault = false) = 0;
+        // The whole recording to rebuild a broken one (named brokenName) from, chosen by the
+        // user; empty when none was.
+        virtual CString ChooseReference(const CString& brokenName) = 0;
 
     protected:
         ~CView() = default;
@@ -48,8 +52,9 @@ public:
     bool IsIdle() const { return m_state == State::Idle; }
     CRunProgress& Progress() { return m_progress; }
 
-    // A file was chosen (OPEN, a drop): says at once what is wrong with it, if anything.
-    void OnSourceChosen(const CString& source);
+    // A file was chosen (OPEN, a drop) as the job's source, to be written to output: says at
+    // once what is wrong with it, if anything, and offers what can help.
+    void OnSourceChosen(const CString& source, const CString& output);
     // GO: checks that the job can run (the source's kind too: it may have changed since it was
     // chosen), asks before an earlier output is replaced, and posts the start request; nothing
     // while a run is on.
@@ -59,12 +64,15 @@ public:
     void Start(const CString& cmd, const CString& output);
     // A WM_COPYDATA message sent to the owner: a record of the runner's, or anyone else's.
     void OnCopyData(LPARAM lParam);
+    // WMREBUILDNOTIFY: the rebuild's progress changed, or it ended.
+    void OnRebuildNotify();
     // The taskbar made the owner's button (WMTASKBARBUTTONCREATED).
     void OnTaskbarButtonCreated() { m_progress.OnTaskbarButtonCreated(); }
     // The owner window is being destroyed: its caption is left as it was.
     void OnOwnerDestroy() { m_progress.Detach(); }
     // The window is closing: a running tool is ended, and an output that was never announced
-    // (the tool cut off, or ended but not yet checked) is removed.
+    // (the tool cut off, or ended but not yet checked) is removed; a rebuild is stopped and
+    // its copy removed.
     void EndRunOnClose();
 
     // The tool's environment: this process's, less SHELL (the multiplexer would colour its
@@ -73,7 +81,7 @@ public:
     static std::wstring ToolEnvironment();
 
 private:
-    enum class State { Idle, Starting, Running };
+    enum class State { Idle, Starting, Running, Rebuilding };
 
     // What an output file looked like, to tell whether a run touched it.
     struct COutputStamp {
@@ -86,9 +94,12 @@ private:
     };
     // The output's stamp before a run, made so that any rewrite changes it.
     static COutputStamp StampBeforeRun(const CString& path);
-    // Checks what the source is; false (after telling the user why) when the tool is not to
-    // be run on it.
-    bool CheckRunnable(const CString& source, CSourceInfo* pInfo);
+    // Checks what the source is; false (after telling the user why, and offering a rebuild
+    // where one can help) when the tool is not to be run on it.
+    bool CheckRunnable(const CString& source, const CString& output, CSourceInfo* pInfo);
+    // Asks before an earlier output is replaced; true to go on.
+    bool MayReplace(const CString& output);
+    void OfferRebuild(const CString& source, const CString& output, const CSourceInfo& info);
 
     void OnRunFinished();
 
@@ -104,4 +115,6 @@ private:
     COutputStamp m_runOutputBefore; // that output as it was before the run
     CToolOutput m_toolOutput;       // what the tool printed
     CRunProgress m_progress;        // how far the tool is, from its progress lines
+    CRebuildRun m_rebuild;
+    CString m_strRebuildReference; // the rebuild's, for its message
 };

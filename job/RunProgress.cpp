@@ -147,17 +147,21 @@ void CRunProgress::Begin() {
 }
 
 void CRunProgress::Show(const CProgressParser& progress) {
-    if (!m_bRunning || !::IsWindow(m_hWnd))
-        return;
     if (progress.IsActive()) {
-        const CString prefix = ProgressCaptionPrefix(progress.GetPercent(), progress.GetPhase());
-        SetCaption(Widen(prefix) + m_strCaption);
-        m_eWantState = CTaskbarProgress::kNormal;
-        m_nWantValue = progress.GetPercent();
-    } else {
+        ShowPercent(progress.GetPercent(), progress.GetPhase());
+    } else if (m_bRunning && ::IsWindow(m_hWnd)) {
         SetCaption(m_strCaption);
         m_eWantState = CTaskbarProgress::kNone;
+        ScheduleTaskbar();
     }
+}
+
+void CRunProgress::ShowPercent(int nPercent, const std::string& strPhase) {
+    if (!m_bRunning || !::IsWindow(m_hWnd))
+        return;
+    SetCaption(Widen(ProgressCaptionPrefix(nPercent, strPhase)) + m_strCaption);
+    m_eWantState = CTaskbarProgress::kNormal;
+    m_nWantValue = nPercent;
     ScheduleTaskbar();
 }
 

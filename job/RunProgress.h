@@ -48,6 +48,8 @@ public:
     void Begin();
     // The run's progress changed.
     void Show(const CProgressParser& progress);
+    // The same for a run that knows its percentage itself.
+    void ShowPercent(int nPercent, const std::string& strPhase);
     // The run ended in any way (done, failed, the window closing): the caption is the one
     // Begin saw again and the button's progress is cleared, after a short error state when
     // bFailed. Safe to call when no run is on, and after the window is gone.

@@ -1,5 +1,7 @@
 #include "job/RunReport.h"
 
+#include "rebuild/Rebuild.h"
+
 namespace {
 
 // The loader ends a process with one of these before its first line runs when a DLL it needs
@@ -129,6 +131,85 @@ CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
         break;
     }
     return text;
+}
+
+CString RebuildOffer(const CString& name, const CSourceInfo& info) {
+    return DescribeUnrunnableSource(name, info) +
+           "\n\nDo you have such a recording? Choose it, and Clipmend rebuilds the index of this "
+           "one from it.";
+}
+
+namespace {
+
+// "812 bytes", "37 KB", "1.2 MB", "3.4 GB".
+CString FormatBytes(uint64_t nBytes) {
+    CString text;
+    const double dBytes = static_cast<double>(nBytes);
+    if (nBytes < 1000)
+        text.Format("%u bytes", static_cast<unsigned>(nBytes));
+    else if (nBytes < 1000000)
+        text.Format("%.0f KB", dBytes / 1e3);
+    else if (nBytes < 1000000000)
+        text.Format("%.1f MB", dBytes / 1e6);
+    else
+        text.Format("%.1f GB", dBytes / 1e9);
+    return text;
+}
+
+} // namespace
+
+CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,
+                            const CRebuildResult& result) {
+    using EStatus = CRebuildResult::EStatus;
+    CString message;
+    switch (result.eStatus) {
+    case EStatus::Rebuilt:
+        break;
+    case EStatus::Mismatch:
+    case EStatus::ReferenceUnusable:
+    case EStatus::NoMediaData:
+        message.Format("Cannot rebuild %s from %s.\n%s\nNothing was written.",
+                       static_cast<const char*>(broken), static_cast<const char*>(reference),
+                       result.strDetail.c_str());
+        return message;
+    case EStatus::ReadFailed:
+    case EStatus::WriteFailed:
+    case EStatus::Cancelled:
+        message.Format("Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
+                       result.strDetail.c_str());
+        return message;
+    }
+    // "0:12 of video and 0:12 of sound"
+    CString what;
+    for (size_t i = 0; i < result.tracks.size(); ++i) {
+        const CRebuiltTrack& track = result.tracks[i];
+        const double dSeconds =
+            track.nTimescale ? static_cast<double>(track.nDuration) / track.nTimescale : 0.0;
+        CString part;
+        part.Format("%s of %s", static_cast<const char*>(FormatDuration(dSeconds)),
+                    track.eKind == CRebuiltTrack::EKind::Video   ? "video"
+                    : track.eKind == CRebuiltTrack::EKind::Audio ? "sound"
+                                                                 : track.strCodec.c_str());
+        if (i > 0)
+            what += i + 1 == result.tracks.size() ? " and " : ", ";
+        what += part;
+    }
+    message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
+                   static_cast<const char*>(broken), static_cast<const char*>(what));
+    if (result.nBytesLeftOut > 0) {
+        CString left;
+        left.Format("\nLeft out: the last %s of the recording, from %s on (%s).",
+                    static_cast<const char*>(FormatBytes(result.nBytesLeftOut)),
+                    static_cast<const char*>(FormatDuration(result.dStoppedAt)),
+                    result.strLeftOutReason.c_str());
+        message += left;
+    }
+    for (const std::string& strTrack : result.tracksLeftOut) {
+        CString left;
+        left.Format("\nLeft out: %s.", strTrack.c_str());
+        message += left;
+    }
+    return message;
 }
 
 CString FormatStartFailure(const CString& reason) {

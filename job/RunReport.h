@@ -24,6 +24,14 @@ CString FormatRunReport(const CRunOutcome& outcome);
 // a file it is run on. name: its file name.
 CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info);
 
+// The message that ends a rebuild of broken (a file name) from reference into output.
+struct CRebuildResult;
+CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,
+                            const CRebuildResult& result);
+
+// The question that offers to rebuild a recording cut off before its index.
+CString RebuildOffer(const CString& name, const CSourceInfo& info);
+
 // A length as a person reads it: "0:09", "12:34", "1:02:03" (rounded to the second).
 CString FormatDuration(double dSeconds);
 

@@ -280,10 +280,11 @@ protected:
             throw std::runtime_error("the view failed");
         }
     }
-    bool AskRunQuestion(const CString& text) override {
+    bool AskRunQuestion(const CString& text, bool) override {
         m_messages.push_back(text.str());
         return true;
     }
+    CString ChooseReference(const CString&) override { return CString(); }
     void OnUnhandledException(const char* pszWhat) override { m_strUnhandled = pszWhat; }
 
     LRESULT OnStdioCommand(WPARAM, LPARAM) {

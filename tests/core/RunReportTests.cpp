@@ -1,4 +1,5 @@
 #include "job/RunReport.h"
+#include "rebuild/Rebuild.h"
 
 #include <gtest/gtest.h>
 
@@ -136,4 +137,30 @@ TEST(RunReportTest, AFileTheToolIsNotRunOnIsNamedForWhatItIs) {
     EXPECT_EQ(0u, noIndex.find("a.mp4 was cut off before its index was written"));
     EXPECT_NE(std::string::npos, noIndex.find("no program can rebuild"));
     EXPECT_NE(std::string::npos, noIndex.find("a second, whole recording made by the same device"));
+}
+
+TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
+    CRebuildResult result;
+    result.eStatus = CRebuildResult::EStatus::Rebuilt;
+    CRebuiltTrack video, sound;
+    video.eKind = CRebuiltTrack::EKind::Video;
+    video.nTimescale = 15360;
+    video.nDuration = 15360 * 12;
+    sound.eKind = CRebuiltTrack::EKind::Audio;
+    sound.nTimescale = 48000;
+    sound.nDuration = 48000 * 12 + 1024;
+    result.tracks = {video, sound, sound};
+    result.nBytesLeftOut = 1234567;
+    result.dStoppedAt = 12.3;
+    result.strLeftOutReason = "zeros";
+    result.tracksLeftOut = {"the timecode track, whose samples vary in size"};
+    EXPECT_STREQ("Done! Created new file C:\\v\\clip-NEW.mp4\nclip.mp4 rebuilt: 0:12 of video, "
+                 "0:12 of sound and 0:12 of sound.\nLeft out: the last 1.2 MB of the recording, "
+                 "from 0:12 on (zeros).\nLeft out: the timecode track, whose samples vary in size.",
+                 FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+    result.eStatus = CRebuildResult::EStatus::Mismatch;
+    result.strDetail = "The recording's video is H.264, the reference's is HEVC.";
+    EXPECT_STREQ("Cannot rebuild clip.mp4 from ref.mp4.\nThe recording's video is H.264, the "
+                 "reference's is HEVC.\nNothing was written.",
+                 FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
 }

@@ -65,12 +65,13 @@ protected:
     }
 
     // Keeps the message and the new file for the checks with ffprobe.
-    void Keep(const std::string& name, const std::string& message) {
+    void Keep(const std::string& name, const std::string& message,
+              const std::string& output = std::string()) {
         const std::string results = Env("CLIPMEND_RESULTS");
         if (results.empty())
             return;
         const std::string kept = results + "\\" + name;
-        ::CopyFileA(OutputOf(name).c_str(), kept.c_str(), FALSE);
+        ::CopyFileA((output.empty() ? OutputOf(name) : output).c_str(), kept.c_str(), FALSE);
         app->MakeFile("message.txt", message);
         ::CopyFileA((app->Folder() + "\\message.txt").c_str(), (kept + ".txt").c_str(), FALSE);
     }
@@ -133,16 +134,18 @@ TEST_F(RealTool, FilesItDoesNotRunAreNamedForWhatTheyAre) {
         const std::string& name = kinds[i].first;
         SCOPED_TRACE(name);
         Choose(name);
+        // A recording cut off before its index comes with the offer of a rebuild: No here.
+        const int close = name.rfind("nomoov", 0) == 0 ? IDNO : IDOK;
         MessageBoxInfo box;
         ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
         EXPECT_EQ(0u, box.text.find(kinds[i].second)) << box.text;
         e2e::SaveScreenshot(box.hwnd, "refused-" + name.substr(0, name.rfind('.')));
-        EXPECT_TRUE(app->PressOk(box));
+        EXPECT_TRUE(app->PressButton(box, close));
         // At GO again: the file may have changed since.
         app->ClickButton(kGo);
         ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
         EXPECT_EQ(0u, box.text.find(kinds[i].second)) << box.text;
-        EXPECT_TRUE(app->PressOk(box));
+        EXPECT_TRUE(app->PressButton(box, close));
         EXPECT_EQ("GO", app->ControlText(kGo));
         EXPECT_TRUE(app->IsControlEnabled(kGo));
         EXPECT_FALSE(FileExists(OutputOf(name))) << "the tool ran";
@@ -168,6 +171,54 @@ TEST_F(RealTool, WhatCanBeSavedIsSavedAndSaysHowMuch) {
         EXPECT_EQ((bPart ? "Saved what was left! Created new file " : "Done! Created new file ") +
                       OutputOf(name) + "\n" + kinds[i].second,
                   text.substr(0, text.find('\n') + 1 + kinds[i].second.size()));
+    }
+}
+
+// A recording cut off before its index, rebuilt from a whole one made the same way: the offer,
+// the choice of the reference, the run with its progress, the message; and a reference made
+// another way, refused with the difference named and nothing written.
+TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
+    const std::vector<std::pair<std::string, std::string>> references{
+        {"reference-h264.mp4", "Done! Created new file "},
+        {"reference-hevc.mp4", "Cannot rebuild nomoov-size0.mp4 from reference-hevc.mp4.\n"},
+    };
+    const size_t nCases = Env("CLIPMEND_REAL_FEW").empty() ? references.size() : 1;
+    const std::string name = "nomoov-size0.mp4";
+    for (size_t i = 0; i < nCases; ++i) {
+        SCOPED_TRACE(references[i].first);
+        ::DeleteFileA(OutputOf(name).c_str());
+        const std::string reference =
+            app->CopyIn(Env("CLIPMEND_MEDIA") + "\\" + references[i].first, references[i].first);
+        Choose(name);
+        MessageBoxInfo box;
+        ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+        EXPECT_EQ(0u, box.text.find(name + " was cut off before its index was written"))
+            << box.text;
+        EXPECT_NE(std::string::npos, box.text.find("Choose it, and Clipmend rebuilds")) << box.text;
+        EXPECT_EQ((std::vector<std::string>{"&Yes", "&No"}), box.buttons);
+        if (i == 0)
+            e2e::SaveScreenshot(box.hwnd, "rebuild-offer");
+        ASSERT_TRUE(app->PressButton(box, IDYES));
+        ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as " + name,
+                                            reference, i == 0 ? "rebuild-reference" : ""))
+            << app->Error();
+
+        const std::string original = "Velmora Clipmend - ONE Click";
+        const std::vector<std::string> captions = e2e::CaptionsUntilMessage(*app, &box);
+        e2e::CheckProgressCaptions(captions, original);
+        EXPECT_EQ(original, e2e::WindowText(app->Main()));
+        EXPECT_EQ("GO", app->ControlText(kGo));
+        EXPECT_EQ(0u, box.text.find(references[i].second)) << box.text;
+        if (i == 0) {
+            EXPECT_NE(std::string::npos, box.text.find(name + " rebuilt: ")) << box.text;
+            e2e::SaveScreenshot(box.hwnd, "rebuild-done");
+        } else {
+            EXPECT_NE(std::string::npos, box.text.find("Nothing was written.")) << box.text;
+            EXPECT_FALSE(FileExists(OutputOf(name))) << "a refused rebuild wrote a file";
+        }
+        EXPECT_TRUE(app->PressOk(box));
+        if (i == 0)
+            Keep("rebuilt-" + name, box.text, OutputOf(name));
     }
 }
 

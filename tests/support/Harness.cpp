@@ -487,12 +487,12 @@ void CClipmend::PressKey(UINT vk) const {
     e2e::PressKey(target ? target : m_hMain, vk);
 }
 
-HWND CClipmend::WaitForOpenDialog(DWORD timeoutMs) const {
+HWND CClipmend::WaitForOpenDialog(DWORD timeoutMs, const std::string& title) const {
     HWND dlg = nullptr;
     WaitUntil(
         [&] {
-            dlg = FindWindowOf(m_pid, [](HWND h) {
-                return IsDialogWindow(h) && WindowText(h) == "Open" &&
+            dlg = FindWindowOf(m_pid, [&title](HWND h) {
+                return IsDialogWindow(h) && WindowText(h) == title &&
                        ::GetDlgItem(h, kFileNameBox) != nullptr;
             });
             return dlg != nullptr;
@@ -503,9 +503,17 @@ HWND CClipmend::WaitForOpenDialog(DWORD timeoutMs) const {
 
 bool CClipmend::ChooseFile(const std::string& path) {
     ClickButton(1001);
-    HWND dlg = WaitForOpenDialog();
+    return ChooseInOpenDialog("Open", path);
+}
+
+bool CClipmend::ChooseInOpenDialog(const std::string& title, const std::string& path,
+                                   const std::string& shot) {
+    HWND dlg = WaitForOpenDialog(kTimeoutMs, title);
     if (!dlg)
-        return Fail("the Open dialog did not appear");
+        return Fail("no Open dialog titled \"" + title +
+                    "\"; the program's windows: " + DescribeWindows());
+    if (!shot.empty())
+        SaveScreenshot(nullptr, shot);
     HWND box = ::GetDlgItem(dlg, kFileNameBox);
     DWORD_PTR ignored = 0;
     if (!::SendMessageTimeoutA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),

@@ -115,10 +115,13 @@ public:
     void PressKey(UINT vk) const;
     HWND Focus() const { return FocusedWindow(m_tid); }
 
-    // The common Open dialog of the program, once shown.
-    HWND WaitForOpenDialog(DWORD timeoutMs = kTimeoutMs) const;
+    // The common Open dialog of the program, once shown, titled title.
+    HWND WaitForOpenDialog(DWORD timeoutMs = kTimeoutMs, const std::string& title = "Open") const;
     // OPEN, then type path into the Open dialog's file name box and press its Open button.
     bool ChooseFile(const std::string& path);
+    // The same in an Open dialog already on its way, titled title.
+    bool ChooseInOpenDialog(const std::string& title, const std::string& path,
+                            const std::string& shot = std::string());
     // OPEN, then Cancel in the Open dialog.
     bool CancelOpen();
 
