@@ -1,5 +1,7 @@
 #include "controls/DesktopShell.h"
 
+#include "framework/WinApp.h"
+
 #include <windows.h>
 
 #include <exdisp.h>
@@ -50,15 +52,6 @@ private:
     BSTR m_b;
 };
 
-std::wstring Widen(const char* psz) {
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, psz, -1, nullptr, 0);
-    if (n <= 1)
-        return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(n));
-    ::MultiByteToWideChar(CP_ACP, 0, psz, -1, buffer.data(), n);
-    return std::wstring(buffer.data(), static_cast<size_t>(n - 1));
-}
-
 // The desktop's folder view, then its Shell.Application object, which Explorer runs.
 bool DesktopShellDispatch(IShellDispatch2** ppShell) {
     CComRef<IShellWindows> windows;
@@ -104,7 +97,7 @@ bool OpenWithDesktopShell(const char* pszTarget, int nShow) {
     {
         CComRef<IShellDispatch2> shell;
         if (DesktopShellDispatch(shell.Put()) && shell) {
-            const CBstr target(Widen(pszTarget));
+            const CBstr target(AfxWiden(pszTarget));
             const CBstr operation(L"open");
             VARIANT none;
             ::VariantInit(&none);

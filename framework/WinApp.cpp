@@ -154,6 +154,15 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     return ::MessageBoxA(AfxGetSafeOwner(), lpszText, caption, nType);
 }
 
+std::wstring AfxWiden(const char* psz) {
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, psz, -1, nullptr, 0);
+    if (n <= 1)
+        return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(n));
+    ::MultiByteToWideChar(CP_ACP, 0, psz, -1, buffer.data(), n);
+    return std::wstring(buffer.data(), static_cast<size_t>(n - 1));
+}
+
 void AfxRestrictDllSearch() {
     // Without the current folder first, for every system this program runs on.
     ::SetDllDirectoryA("");

@@ -3,6 +3,8 @@
 
 #include "framework/Wnd.h"
 
+#include <string>
+
 class CWinApp {
 public:
     // With no name the executable's file name without its extension is used.
@@ -46,6 +48,9 @@ CString AfxLoadString(UINT nID);
 
 // The running executable's full path, at any length.
 CString AfxGetModuleFileName(HMODULE hModule = nullptr);
+
+// Text in the ANSI code page as UTF-16, for the calls that take only that.
+std::wstring AfxWiden(const char* psz);
 
 // The system's own text for an error code (GetLastError), without its line end; a plain
 // "System error N." when the system has none.

@@ -58,15 +58,6 @@ private:
     bool m_bUninitialize;
 };
 
-std::wstring Widen(const char* psz) {
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, psz, -1, nullptr, 0);
-    if (n <= 1)
-        return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(n));
-    ::MultiByteToWideChar(CP_ACP, 0, psz, -1, buffer.data(), n);
-    return std::wstring(buffer.data(), static_cast<size_t>(n - 1));
-}
-
 } // namespace
 
 std::unique_ptr<CTaskbarProgress> CTaskbarProgress::Create() {
@@ -159,7 +150,7 @@ void CRunProgress::Show(const CProgressParser& progress) {
 void CRunProgress::ShowPercent(int nPercent, const std::string& strPhase) {
     if (!m_bRunning || !::IsWindow(m_hWnd))
         return;
-    SetCaption(Widen(ProgressCaptionPrefix(nPercent, strPhase)) + m_strCaption);
+    SetCaption(AfxWiden(ProgressCaptionPrefix(nPercent, strPhase)) + m_strCaption);
     m_eWantState = CTaskbarProgress::kNormal;
     m_nWantValue = nPercent;
     ScheduleTaskbar();

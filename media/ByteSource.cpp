@@ -9,8 +9,6 @@
 #include <cstring>
 #include <sys/types.h>
 
-namespace {
-
 int Seek64(FILE* pFile, uint64_t nOffset, int nOrigin) {
 #if defined(_WIN32)
     return _fseeki64(pFile, static_cast<__int64>(nOffset), nOrigin);
@@ -26,8 +24,6 @@ int64_t Tell64(FILE* pFile) {
     return ftello(pFile);
 #endif
 }
-
-} // namespace
 
 bool CMemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > m_nSize || count > m_nSize - offset)

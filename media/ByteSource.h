@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
+// Seeks and tells with 64-bit positions on every build (fseek's long is 32 bits on Windows).
+int Seek64(FILE* pFile, uint64_t nOffset, int nOrigin);
+int64_t Tell64(FILE* pFile);
+
 class CByteSource {
 public:
     virtual ~CByteSource() = default;

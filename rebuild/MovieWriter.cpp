@@ -6,6 +6,26 @@
 
 namespace {
 
+// Opens mvhd or mdhd up to its duration: version 1 with 64-bit times when the duration needs
+// them. No creation or modification time: the copy is not the recording's own.
+size_t OpenTimedBox(CBoxWriter& box, const char (&type)[5], uint32_t nTimescale,
+                    uint64_t nDuration) {
+    const bool bWide = nDuration > 0xFFFFFFFFu;
+    const size_t nBox = box.OpenFull(type, bWide ? 1 : 0, 0);
+    if (bWide) {
+        box.U64(0);
+        box.U64(0);
+        box.U32(nTimescale);
+        box.U64(nDuration);
+    } else {
+        box.U32(0);
+        box.U32(0);
+        box.U32(nTimescale);
+        box.U32(static_cast<uint32_t>(nDuration));
+    }
+    return nBox;
+}
+
 uint64_t Rescale(uint64_t nValue, uint32_t nFrom, uint32_t nTo) {
     if (nFrom == 0)
         return 0;
@@ -203,19 +223,7 @@ void WriteTrack(CBoxWriter& box, const CReferenceMovie& movie, const CTrackTable
         box.Bytes(reference.tref);
 
     const size_t nMdia = box.Open("mdia");
-    const bool bWideMdhd = nMedia > 0xFFFFFFFFu;
-    nBox = box.OpenFull("mdhd", bWideMdhd ? 1 : 0, 0);
-    if (bWideMdhd) {
-        box.U64(0);
-        box.U64(0);
-        box.U32(reference.nTimescale);
-        box.U64(nMedia);
-    } else {
-        box.U32(0);
-        box.U32(0);
-        box.U32(reference.nTimescale);
-        box.U32(static_cast<uint32_t>(nMedia));
-    }
+    nBox = OpenTimedBox(box, "mdhd", reference.nTimescale, nMedia);
     box.U16(reference.nLanguage);
     box.U16(0);
     box.Close(nBox);
@@ -271,19 +279,7 @@ std::vector<uint8_t> BuildMovieBox(const CReferenceMovie& movie,
 
     CBoxWriter box(out);
     const size_t nMoov = box.Open("moov");
-    const bool bWide = nMovieDuration > 0xFFFFFFFFu;
-    const size_t nMvhd = box.OpenFull("mvhd", bWide ? 1 : 0, 0);
-    if (bWide) {
-        box.U64(0);
-        box.U64(0);
-        box.U32(movie.nTimescale);
-        box.U64(nMovieDuration);
-    } else {
-        box.U32(0);
-        box.U32(0);
-        box.U32(movie.nTimescale);
-        box.U32(static_cast<uint32_t>(nMovieDuration));
-    }
+    const size_t nMvhd = OpenTimedBox(box, "mvhd", movie.nTimescale, nMovieDuration);
     box.U32(movie.nRate);
     box.U16(movie.nVolume);
     box.Zeros(10);

@@ -1,23 +1,6 @@
-#if !defined(_WIN32)
-// 64-bit off_t for fseeko on 32-bit POSIX systems too; must precede every system header.
-#define _FILE_OFFSET_BITS 64
-#endif
-
 #include "rebuild/OutputFile.h"
 
-#include <sys/types.h>
-
-namespace {
-
-int Seek64(FILE* pFile, uint64_t nOffset, int nOrigin) {
-#if defined(_WIN32)
-    return _fseeki64(pFile, static_cast<__int64>(nOffset), nOrigin);
-#else
-    return fseeko(pFile, static_cast<off_t>(nOffset), nOrigin);
-#endif
-}
-
-} // namespace
+#include "media/ByteSource.h"
 
 COutputFile::~COutputFile() {
     if (m_pFile)

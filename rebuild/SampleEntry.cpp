@@ -38,6 +38,25 @@ bool IsVisualFormat(uint32_t nFormat) {
            nFormat == FourCC("hev1");
 }
 
+// nCount parameter sets, each a 16-bit length and its bytes, from *pAt on (avcC and hvcC
+// write them alike).
+bool ReadParameterSets(const uint8_t* pData, size_t nSize, int nCount, size_t* pAt,
+                       CSampleEntry* pEntry) {
+    size_t nAt = *pAt;
+    for (int i = 0; i < nCount; ++i) {
+        if (nSize - nAt < 2)
+            return false;
+        const size_t nLength = (size_t(pData[nAt]) << 8) | pData[nAt + 1];
+        nAt += 2;
+        if (nLength == 0 || nLength > nSize - nAt)
+            return false;
+        pEntry->parameterSets.emplace_back(pData + nAt, pData + nAt + nLength);
+        nAt += nLength;
+    }
+    *pAt = nAt;
+    return true;
+}
+
 } // namespace
 
 bool ParseAvcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry) {
@@ -52,16 +71,8 @@ bool ParseAvcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry) {
             return false;
         const int nCount = nList == 0 ? (pData[nAt] & 0x1F) : pData[nAt];
         ++nAt;
-        for (int i = 0; i < nCount; ++i) {
-            if (nSize - nAt < 2)
-                return false;
-            const size_t nLength = (size_t(pData[nAt]) << 8) | pData[nAt + 1];
-            nAt += 2;
-            if (nLength == 0 || nLength > nSize - nAt)
-                return false;
-            pEntry->parameterSets.emplace_back(pData + nAt, pData + nAt + nLength);
-            nAt += nLength;
-        }
+        if (!ReadParameterSets(pData, nSize, nCount, &nAt, pEntry))
+            return false;
     }
     return true;
 }
@@ -79,16 +90,8 @@ bool ParseHevcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry) {
             return false;
         const int nCount = (pData[nAt + 1] << 8) | pData[nAt + 2];
         nAt += 3;
-        for (int i = 0; i < nCount; ++i) {
-            if (nSize - nAt < 2)
-                return false;
-            const size_t nLength = (size_t(pData[nAt]) << 8) | pData[nAt + 1];
-            nAt += 2;
-            if (nLength == 0 || nLength > nSize - nAt)
-                return false;
-            pEntry->parameterSets.emplace_back(pData + nAt, pData + nAt + nLength);
-            nAt += nLength;
-        }
+        if (!ReadParameterSets(pData, nSize, nCount, &nAt, pEntry))
+            return false;
     }
     return true;
 }

@@ -52,6 +52,26 @@ ProgramRun ThroughProgram(const std::string& mode) {
     return run;
 }
 
+// Seconds a program takes by itself, its output going nowhere and no console window, as
+// Clipmend starts the tool; negative when it cannot start.
+double RunWithOutputOnNul(std::string cmd) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    CFileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = nul.get();
+    PROCESS_INFORMATION pi{};
+    const LARGE_INTEGER start = Now();
+    if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &si, &pi))
+        return -1;
+    CKernelHandle process(pi.hProcess), thread(pi.hThread);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    return Seconds(start, Now());
+}
+
 // The stand-in by itself, its output going nowhere.
 double Alone(const std::string& mode) {
     char temp[MAX_PATH + 1] = "";
@@ -63,25 +83,8 @@ double Alone(const std::string& mode) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     file.reset();
 
-    std::string cmd = "\"" + e2e::HostPathToWindows(STANDIN_EXE) + "\" --mode \"" + mode +
-                      "\" -add \"" + source + "\" -new \"" + folder + "\\clip-NEW.mp4\"";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    CFileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = nul.get();
-    si.hStdError = nul.get();
-    PROCESS_INFORMATION pi{};
-    const LARGE_INTEGER start = Now();
-    if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &si, &pi))
-        return -1;
-    CKernelHandle process(pi.hProcess);
-    CKernelHandle thread(pi.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    return Seconds(start, Now());
+    return RunWithOutputOnNul("\"" + e2e::HostPathToWindows(STANDIN_EXE) + "\" --mode \"" + mode +
+                              "\" -add \"" + source + "\" -new \"" + folder + "\\clip-NEW.mp4\"");
 }
 
 // A shown message box of the process, or null.
@@ -213,26 +216,15 @@ void ToolScenario(const std::string& tool, const std::string& source, int nRuns)
     std::vector<double> alone, through;
     for (int i = 0; i < nRuns; ++i) {
         ::DeleteFileA(output.c_str());
-        std::string cmd = "\"" + app.Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"" +
-                          copy + "\" -new \"" + output + "\" ";
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        CFileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      &inherit, OPEN_EXISTING, 0, nullptr));
-        STARTUPINFOA si{};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = nul.get();
-        PROCESS_INFORMATION pi{};
-        LARGE_INTEGER start = Now();
-        if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                              nullptr, &si, &pi))
+        const double dAlone = RunWithOutputOnNul(
+            "\"" + app.Folder() + "\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"" + copy +
+            "\" -new \"" + output + "\" ");
+        if (dAlone < 0)
             return;
-        CKernelHandle process(pi.hProcess), thread(pi.hThread);
-        ::WaitForSingleObject(process.get(), INFINITE);
-        alone.push_back(Seconds(start, Now()));
+        alone.push_back(dAlone);
 
         ::DeleteFileA(output.c_str());
-        start = Now();
+        const LARGE_INTEGER start = Now();
         app.ClickButton(IDOK);
         e2e::MessageBoxInfo box;
         if (!app.WaitForMessageBox(&box))
@@ -240,11 +232,11 @@ void ToolScenario(const std::string& tool, const std::string& source, int nRuns)
         through.push_back(Seconds(start, Now()));
         app.PressOk(box);
     }
-    std::printf("\nMP4Box on %s, %d runs each (s):\n%-18s %8s %8s\n", source.c_str(), nRuns,
-                "", "median", "max");
-    std::printf("%-18s %8.3f %8.3f\n%-18s %8.3f %8.3f\nratio of medians %.3f\n",
-                "MP4Box alone", Percentile(alone, 0.5), Percentile(alone, 1.0),
-                "GO -> message", Percentile(through, 0.5), Percentile(through, 1.0),
+    std::printf("\nMP4Box on %s, %d runs each (s):\n%-18s %8s %8s\n", source.c_str(), nRuns, "",
+                "median", "max");
+    std::printf("%-18s %8.3f %8.3f\n%-18s %8.3f %8.3f\nratio of medians %.3f\n", "MP4Box alone",
+                Percentile(alone, 0.5), Percentile(alone, 1.0), "GO -> message",
+                Percentile(through, 0.5), Percentile(through, 1.0),
                 Percentile(through, 0.5) / Percentile(alone, 0.5));
     app.Close();
 }
