@@ -4,11 +4,13 @@ const UINT WMREBUILDNOTIFY = ::RegisterWindowMessageA("ClipmendRebuildNotify");
 
 CRebuildRun::~CRebuildRun() {
     Cancel();
+    m_hThread.reset();
 }
 
 bool CRebuildRun::Start(const CString& reference, const CString& broken, const CString& output,
                         HWND hOwner) {
     Cancel();
+    m_hThread.reset();
     m_strReference = reference;
     m_strBroken = broken;
     m_strOutput = output;
@@ -57,5 +59,4 @@ void CRebuildRun::Cancel() {
     m_bCancel = true;
     // The engine looks at the flag every few megabytes.
     ::WaitForSingleObject(m_hThread.get(), INFINITE);
-    m_hThread.reset();
 }

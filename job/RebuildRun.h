@@ -30,7 +30,7 @@ public:
     // it runs or when no rebuild was started.
     bool TakeResult(CRebuildResult* pResult);
     // Stops a rebuild still on and waits for its thread; the engine removes a copy it had
-    // begun.
+    // begun. A rebuild that had ended already keeps its result for TakeResult.
     void Cancel();
 
 private:

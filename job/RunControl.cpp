@@ -143,7 +143,10 @@ void CRunControl::OfferRebuild(const CString& source, const CString& output,
     m_strSourceName = name;
     m_strRebuildReference = AfxFileNameOf(reference);
     if (!m_pOwner || !m_rebuild.Start(reference, source, output, m_pOwner->m_hWnd)) {
-        m_view.ShowRunMessage(FormatStartFailure(AfxFormatSystemMessage(::GetLastError())));
+        CString message;
+        message.Format("Cannot rebuild %s\n%s", static_cast<const char*>(name),
+                       static_cast<const char*>(AfxFormatSystemMessage(::GetLastError())));
+        m_view.ShowRunMessage(message);
         return;
     }
     m_state = State::Rebuilding;
@@ -297,6 +300,10 @@ void CRunControl::EndRunOnClose() {
     if (m_state == State::Rebuilding) {
         m_state = State::Idle;
         m_rebuild.Cancel();
+        // Done, but never announced: no copy stays that the user was not told of.
+        CRebuildResult result;
+        if (m_rebuild.TakeResult(&result) && result.eStatus == CRebuildResult::EStatus::Rebuilt)
+            ::DeleteFileA(m_strRunOutput);
         return;
     }
     if (m_state != State::Running)
