@@ -5,6 +5,8 @@
 //   CLIPMEND_MEDIA      the folder of the videos
 //   CLIPMEND_RESULTS    where each run's message (<name>.txt) and new file (<name>) are kept
 //   CLIPMEND_REAL_FEW   set: the first video of each kind only (the emulated 32-bit runs)
+// And the program an installer installed, which runs with the tool installed beside it:
+//   CLIPMEND_INSTALLED_EXE  its Windows path; CLIPMEND_MEDIA as above
 #include "tests/e2e/Captions.h"
 #include "tests/support/Harness.h"
 
@@ -220,6 +222,27 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
         if (i == 0)
             Keep("rebuilt-" + name, box.text, OutputOf(name));
     }
+}
+
+// The installed program, started from the Start menu's target, runs a video end to end with
+// the MP4Box installed beside it.
+TEST(Installed, RunsAVideoEndToEnd) {
+    ASSERT_FALSE(Env("CLIPMEND_INSTALLED_EXE").empty()) << "no installed program given";
+    CClipmend::Options options;
+    options.installedExe = Env("CLIPMEND_INSTALLED_EXE");
+    CClipmend app(options);
+    ASSERT_TRUE(app.Start()) << app.Error();
+    const std::string source =
+        app.CopyIn(Env("CLIPMEND_MEDIA") + "\\whole-h264.mp4", "whole-h264.mp4");
+    ASSERT_TRUE(app.ChooseFile(source)) << app.Error();
+    app.ClickButton(kGo);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app.WaitForMessageBox(&box)) << app.Error();
+    const std::string output = app.Folder() + "\\whole-h264-NEW.mp4";
+    EXPECT_EQ("Done! Created new file " + output, box.text);
+    EXPECT_TRUE(app.PressOk(box));
+    EXPECT_TRUE(FileExists(output));
+    EXPECT_TRUE(app.Close()) << app.Error();
 }
 
 } // namespace

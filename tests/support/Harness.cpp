@@ -434,9 +434,14 @@ bool CClipmend::Start() {
     if (!MakeFolders(m_folder))
         return Fail(LastErrorText("cannot create " + m_folder, ::GetLastError()));
     const std::string exe = HostPathToWindows(CLIPMEND_EXE);
-    if (!::CopyFileA(exe.c_str(), m_exe.c_str(), FALSE))
+    if (!m_options.installedExe.empty()) {
+        m_exe = m_options.installedExe;
+    } else if (!::CopyFileA(exe.c_str(), m_exe.c_str(), FALSE)) {
         return Fail(LastErrorText("cannot copy " + exe, ::GetLastError()));
-    if (!m_options.toolExe.empty()) {
+    }
+    if (!m_options.installedExe.empty()) {
+        // The installed program runs with the tool the installer put beside it.
+    } else if (!m_options.toolExe.empty()) {
         MakeFolders(m_folder + "\\tool");
         if (!::CopyFileA(m_options.toolExe.c_str(), (m_folder + "\\tool\\MP4Box.exe").c_str(),
                          FALSE))
