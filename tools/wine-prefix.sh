@@ -26,11 +26,7 @@ if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 && -e $WINEPREFIX ]]; then
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
 fi
-if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
-    mkdir -p "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"
-    cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/"
-    cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/"
-fi
+# Marked before anything goes in, so that a prefix half made is still known as ours.
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
     if [[ -e $WINEPREFIX && ! -f $made && -n $(ls -A "$WINEPREFIX" 2>/dev/null) ]]; then
         echo "wine-prefix.sh: $WINEPREFIX is a folder with other things in it, not a Wine" \
@@ -39,6 +35,13 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
     fi
     mkdir -p "$WINEPREFIX"
     : >"$made"
+fi
+if [[ -n ${WINE32_LOADER:-} && ! -f $wow64 ]]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"
+    cp /usr/x86_64-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/system32/"
+    cp /usr/i686-w64-mingw32/lib/zlib1.dll "$WINEPREFIX/drive_c/windows/syswow64/"
+fi
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
     wineboot -i
 fi
 if [[ -n ${WINE32_LOADER:-} ]]; then
