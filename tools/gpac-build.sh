@@ -92,20 +92,21 @@ source_of() {
         realpath "$t"
         return 0
     fi
+    # Checked before it is kept: a kept clone is the right one.
     local clone=$cache/gpac-$version.git
     (
         flock 8
-        if [[ ! -d $clone ]]; then
-            echo "gpac-build: cloning $git_url at v$version" >&2
+        [[ ! -d $clone ]] || exit 0
+        echo "gpac-build: cloning $git_url at v$version" >&2
+        rm -rf "$clone.new"
+        git clone -q --bare --depth 1 --branch "v$version" "$git_url" "$clone.new" >&2 || exit 1
+        if [[ $(git -C "$clone.new" rev-parse 'HEAD^{commit}') != "$commit" ]]; then
+            echo "gpac-build: v$version of $git_url is not commit $commit" >&2
             rm -rf "$clone.new"
-            git clone -q --bare --depth 1 --branch "v$version" "$git_url" "$clone.new" >&2
-            mv "$clone.new" "$clone"
+            exit 1
         fi
-    ) 8>"$cache/gpac-$version.git.lock"
-    [[ $(git -C "$clone" rev-parse 'HEAD^{commit}') == "$commit" ]] || {
-        echo "gpac-build: the clone in $clone is not commit $commit" >&2
-        return 1
-    }
+        mv "$clone.new" "$clone"
+    ) 8>"$cache/gpac-$version.git.lock" || return 1
     echo "$clone"
 }
 
@@ -154,10 +155,10 @@ build() {
         return 0
     fi
     local started=$SECONDS log=$entry.log src w=$entry.build
+    src=$(source_of)
     echo "gpac-build: $arch: building (log: $log)" >&2
     rm -rf "$w" "$entry.new"
     mkdir -p "$w" "$entry.new"
-    src=$(source_of)
     if [[ -d $src ]]; then
         git -C "$src" archive "$commit" | tar -x -C "$w"
     else
@@ -174,6 +175,7 @@ build() {
         make -C applications/mp4box -j"$jobs" all) >"$log" 2>&1; then
         echo "gpac-build: $arch: build failed; the end of $log:" >&2
         tail -n 30 "$log" >&2
+        rm -rf "$w" "$entry.new"
         return 1
     fi
     "${cross}strip" -o "$entry.new/MP4Box.exe" "$w/bin/gcc/MP4Box.exe"
