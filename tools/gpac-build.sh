@@ -129,8 +129,10 @@ build() {
     local arch=$1 jobs=$2 cross=$1-w64-mingw32-
     local entry
     entry=$(entry_of "$arch")
+    # No link time stamp: the same source and compiler give the same exe, byte for byte.
     local args=(--target-os=mingw32 --static-bin "--cross-prefix=$cross"
-        --extra-cflags=-DGPAC_ALLOW_UNSAFE_STRFUNC --extra-libs=-lssp)
+        --extra-cflags=-DGPAC_ALLOW_UNSAFE_STRFUNC --extra-libs=-lssp
+        "--extra-ldflags=-Wl,--no-insert-timestamp")
     # Without QuickJS nothing includes stdint.h before GPAC's atomics use int64_t.
     ((${#trim[@]} == 0)) || args+=("--extra-cflags=-include stdint.h" "${trim[@]}")
     # What the exe is and how it was made, shipped beside it; an entry whose text differs is
@@ -144,7 +146,8 @@ build() {
         "($(compiler_version "$arch")), $(dpkg-query -W -f='${Package} ${Version}, ' \
             mingw-w64-common libz-mingw-w64-dev)in the unpacked source:" \
         "  ./configure ${args[*]}" \
-        "${trim:+  then RTP streaming enabled again in config.h and config.mak}" \
+        "${trim:+  then RTP streaming enabled again: the line #define GPAC_DISABLE_STREAMING}" \
+        "${trim:+  removed from config.h, and DISABLE_STREAMING=yes made =no in config.mak}" \
         "  make -C src -o .depend all && make -C applications/mp4box all" \
         "  strip bin/gcc/MP4Box.exe" \
         "with include/WinSock2.h, BaseTsd.h and mmeapi.h added, which include MinGW-w64's" \
