@@ -89,13 +89,18 @@ TEST_F(ResultTest, DoneOnlyForAWellFormedFile) {
 }
 
 // FAT keeps write times in steps of two seconds: a copy written again within the step of the
-// last one has the same time, size and all. It is still the run's new file.
+// last one has the same time, size and all. It is still the run's new file. The step is a
+// minute ahead, as a file server's clock may be, so that it is still recent when GO is
+// pressed however slowly the Open dialog comes and goes.
 TEST_F(ResultTest, ARewriteWithinOneStepOfACoarseClockIsStillANewFile) {
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     const unsigned long long step = 20000000ull;
+    const unsigned long long ahead = 30 * step;
     const unsigned long long time =
-        (((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / step) *
+        ((((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+          ahead) /
+         step) *
         step;
     Start("output=good;settime=" + std::to_string(time));
     const std::string earlier = app->MakeFile("clip-NEW.mp4");
