@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds Clipmend and starts it under Wine, with the stand-in tool as tool\MP4Box.exe beside
-# it (the real multiplexer cannot be installed here).
-#   tools/run.sh [--win32] [--headless] [screenshot.png]
+# Builds Clipmend and starts it under Wine, with GPAC's MP4Box (tools/gpac-build.sh: minutes
+# the first time, then cached) as tool\MP4Box.exe beside it, and a short video, sample.mp4,
+# beside it to open.
+#   tools/run.sh [--win32] [--standin] [--headless] [screenshot.png]
 # By default it runs the 64-bit twin; --win32 runs the 32-bit release, the exe users get,
 # under the 32-bit Wine of tools/wine32-setup.sh (set up the first time, about a minute).
+# --standin puts the tests' stand-in tool there instead of MP4Box.
 # On the user's display ($DISPLAY) it runs until its window is closed. Without a display, or
 # with --headless, it runs under an Xvfb of its own, saves a screenshot once the window is
 # up (default: <build>/clipmend-screenshot.png), and stops.
@@ -15,12 +17,14 @@ export CLIPMEND_BUILD_ROOT=$root
 
 headless=
 win32=
+standin=
 while [[ ${1:-} == --* ]]; do
     case $1 in
     --headless) headless=1 ;;
     --win32) win32=1 ;;
+    --standin) standin=1 ;;
     *)
-        echo "usage: run.sh [--win32] [--headless] [screenshot.png]" >&2
+        echo "usage: run.sh [--win32] [--standin] [--headless] [screenshot.png]" >&2
         exit 2
         ;;
     esac
@@ -30,9 +34,10 @@ done
 shot=$(realpath -m "${1:-$root/clipmend-screenshot.png}")
 
 # xwininfo (x11-utils) tells when the window is up.
-"$repo/tools/setup.sh" x11-utils
+"$repo/tools/setup.sh" x11-utils ffmpeg
 if [[ -n $win32 ]]; then
     build=win32
+    arch=i686
     run=$root/run32
     "$repo/tools/wine32-setup.sh" >/dev/null
     # The 32-bit loader, where 32-bit programs can start.
@@ -40,6 +45,7 @@ if [[ -n $win32 ]]; then
     in_wine32=("$repo/tools/wine32-env")
 else
     build=win64
+    arch=x86_64
     run=$root/run
     wine=(wine)
     in_wine32=()
@@ -47,14 +53,22 @@ fi
 "$repo/tools/build.sh" "$build" Clipmend standin
 
 exe=$(find "$root/$build" -name Clipmend.exe -path '*/app/*' -type f | head -n 1)
-standin=$(find "$root/$build" -name standin.exe -type f | head -n 1)
-[[ -n $exe && -n $standin ]] || {
-    echo "run.sh: Clipmend.exe or standin.exe was not built" >&2
+if [[ -n $standin ]]; then
+    tool=$(find "$root/$build" -name standin.exe -type f | head -n 1)
+else
+    tool=$("$repo/tools/gpac-build.sh" "$arch")
+fi
+[[ -n $exe && -n $tool ]] || {
+    echo "run.sh: Clipmend.exe or the tool was not built" >&2
     exit 1
 }
 mkdir -p "$run/tool"
 cp "$exe" "$run/Clipmend.exe"
-cp "$standin" "$run/tool/MP4Box.exe"
+cp "$tool" "$run/tool/MP4Box.exe"
+if [[ ! -f $run/sample.mp4 ]]; then
+    ffmpeg -loglevel error -f lavfi -i testsrc2=size=640x360:rate=30 -f lavfi -i sine \
+        -t 10 -c:v libx264 -c:a aac -y "$run/sample.mp4"
+fi
 
 export WINEPREFIX=$root/wineprefix
 export WINEDEBUG=-all

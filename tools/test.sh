@@ -2,7 +2,8 @@
 # Runs every test: installs what is missing, builds the native, 64-bit and 32-bit builds,
 # provides a 32-bit Wine (tools/wine32-setup.sh), runs the native tests, the Wine tests of the
 # 64-bit build and those of the 32-bit release (named win32.*), checks the release executable,
-# and closes with "N passed, N failed". Exits non-zero when anything failed.
+# GPAC's MP4Box (built from its source for both arches, tools/gpac-build.sh) and the package
+# with its installer, and closes with "N passed, N failed". Exits non-zero when anything failed.
 #   CLIPMEND_BUILD_ROOT  build root (default <repo>/build)
 #   CLIPMEND_DISPLAY     display number for the Xvfb (default: a free one Xvfb picks)
 set -uo pipefail
@@ -21,6 +22,7 @@ failed=0
 xvfb_pid=
 wine_started=
 wineboot_pid=
+gpac_pid=
 
 step_pid=
 
@@ -44,6 +46,10 @@ cleanup() {
     fi
     if [[ -n $wineboot_pid ]]; then
         kill -TERM -- "-$wineboot_pid" 2>/dev/null
+    fi
+    if [[ -n $gpac_pid ]]; then
+        kill -TERM -- "-$gpac_pid" 2>/dev/null
+        wait "$gpac_pid" 2>/dev/null
     fi
     if [[ -n $wine_started ]]; then
         wineserver -k 2>/dev/null
@@ -89,11 +95,17 @@ count_ctest() {
 mkdir -p "$logs"
 
 say "set-up"
-if ! "$repo/tools/setup.sh"; then
+# With what GPAC's build and the package need, so that nothing installs while they run.
+if ! "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3; then
     echo "set-up failed"
     echo "0 passed, 1 failed"
     exit 1
 fi
+
+# GPAC's MP4Box for both arches (minutes the first time, then cached outside the build root)
+# builds beside everything else, at a lower priority; the real-tool tests wait for it.
+setsid nice -n 10 "$repo/tools/gpac-build.sh" >"$logs/gpac-build.out" 2>"$logs/gpac-build.log" &
+gpac_pid=$!
 
 # The display and the Wine prefix are made while the builds run.
 say "Xvfb"
@@ -191,6 +203,60 @@ if is_built win32 && [[ -n $wine32 ]]; then
     say "Wine tests of the 32-bit release"
     wine_idle
     run_ctest win32 100 "$repo/tools/wine32-env"
+fi
+
+say "GPAC's MP4Box"
+gpac=()
+if wait "$gpac_pid"; then
+    mapfile -t gpac <"$logs/gpac-build.out"
+    grep -F 'built in' "$logs/gpac-build.log"
+else
+    tail -n 40 "$logs/gpac-build.log"
+    step_failed "GPAC's MP4Box build (log: $logs/gpac-build.log)"
+fi
+gpac_pid=
+# Both exes run under Wine on the kinds of files users have, before Clipmend runs them.
+if ((${#gpac[@]} == 2)) && [[ -n $wine32 ]]; then
+    wine_idle
+    if run_step "$logs/gpac-check.log" "$repo/tests/gpac/check_tool.sh" "$root/gpac-check" \
+        "${gpac[@]}"; then
+        passed=$((passed + 1))
+        tail -n 1 "$logs/gpac-check.log"
+    else
+        tail -n 40 "$logs/gpac-check.log"
+        step_failed "GPAC's MP4Box under Wine (log: $logs/gpac-check.log)"
+    fi
+fi
+
+say "package"
+if is_built win32 && ((${#gpac[@]} == 2)); then
+    if run_step "$logs/package.log" "$repo/tools/package.sh" "$root/win32" "${gpac[0]}" \
+        "$root/package"; then
+        passed=$((passed + 1))
+        tail -n 2 "$logs/package.log"
+        if [[ -n $wine32 ]]; then
+            # The installed program runs a video made by the 32-bit real-tool test.
+            e2e32=$(find "$root/win32" -name e2e_tests.exe -type f | head -n 1)
+            media=$root/win32/tests/e2e/real/media
+            export CLIPMEND_INSTALLED_CHECK="installed() {
+                CLIPMEND_INSTALLED_EXE=\$1 CLIPMEND_MEDIA='Z:${media//\//\\}' \\
+                    '$repo/tools/wine-run32' '$e2e32' --gtest_filter=Installed.*; }; installed"
+            say "installer"
+            wine_idle
+            if run_step "$logs/installer.log" "$repo/tests/package/check_installer.sh" \
+                "$root/package"; then
+                passed=$((passed + 1))
+            else
+                tail -n 40 "$logs/installer.log"
+                step_failed "the installer under Wine (log: $logs/installer.log)"
+            fi
+        fi
+    else
+        tail -n 40 "$logs/package.log"
+        step_failed "package (log: $logs/package.log)"
+    fi
+else
+    step_failed "package (no 32-bit build or no MP4Box)"
 fi
 
 say "32-bit release executable"
