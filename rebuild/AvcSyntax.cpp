@@ -69,26 +69,6 @@ void SkipWeights(CRbspReader& bits, int nRefs, bool bChroma) {
 
 } // namespace
 
-CAvcParameterSets::CAvcParameterSets() : m_sps(32), m_bSps(32), m_pps(256), m_bPps(256) {}
-
-const CAvcSps* CAvcParameterSets::Sps(int nId) const {
-    return nId >= 0 && nId < 32 && m_bSps[nId] ? &m_sps[nId] : nullptr;
-}
-
-const CAvcPps* CAvcParameterSets::Pps(int nId) const {
-    return nId >= 0 && nId < 256 && m_bPps[nId] ? &m_pps[nId] : nullptr;
-}
-
-void CAvcParameterSets::Set(const CAvcSps& sps) {
-    m_sps[sps.nId] = sps;
-    m_bSps[sps.nId] = true;
-}
-
-void CAvcParameterSets::Set(const CAvcPps& pps) {
-    m_pps[pps.nId] = pps;
-    m_bPps[pps.nId] = true;
-}
-
 int AvcPicSizeInMbs(const CAvcSps& sps, bool bField) {
     const int nFrameHeight = (sps.bFrameMbsOnly ? 1 : 2) * sps.nHeightInMapUnits;
     return sps.nWidthInMbs * (bField ? nFrameHeight / 2 : nFrameHeight);

@@ -4,6 +4,8 @@
 // fails on anything out of range, so that it also tells real NAL units from other bytes.
 #pragma once
 
+#include "rebuild/ParameterSetTable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -61,20 +63,7 @@ struct CAvcSlice {
 };
 
 // Parameter sets by id, as a decoder keeps them.
-class CAvcParameterSets {
-public:
-    CAvcParameterSets();
-    const CAvcSps* Sps(int nId) const;
-    const CAvcPps* Pps(int nId) const;
-    void Set(const CAvcSps& sps);
-    void Set(const CAvcPps& pps);
-
-private:
-    std::vector<CAvcSps> m_sps;
-    std::vector<bool> m_bSps;
-    std::vector<CAvcPps> m_pps;
-    std::vector<bool> m_bPps;
-};
+using CAvcParameterSets = CParameterSetTable<CAvcSps, CAvcPps, 32, 256>;
 
 bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps);
 bool ParseAvcPps(const uint8_t* pNal, size_t nSize, CAvcPps* pPps);

@@ -32,26 +32,6 @@ bool SkipProfileTierLevel(CRbspReader& bits, int nMaxSubLayersMinus1, int* pProf
 
 } // namespace
 
-CHevcParameterSets::CHevcParameterSets() : m_sps(16), m_bSps(16), m_pps(64), m_bPps(64) {}
-
-const CHevcSps* CHevcParameterSets::Sps(int nId) const {
-    return nId >= 0 && nId < 16 && m_bSps[nId] ? &m_sps[nId] : nullptr;
-}
-
-const CHevcPps* CHevcParameterSets::Pps(int nId) const {
-    return nId >= 0 && nId < 64 && m_bPps[nId] ? &m_pps[nId] : nullptr;
-}
-
-void CHevcParameterSets::Set(const CHevcSps& sps) {
-    m_sps[sps.nId] = sps;
-    m_bSps[sps.nId] = true;
-}
-
-void CHevcParameterSets::Set(const CHevcPps& pps) {
-    m_pps[pps.nId] = pps;
-    m_bPps[pps.nId] = true;
-}
-
 bool CheckHevcVps(const uint8_t* pNal, size_t nSize) {
     if (nSize < 8 || HevcNalType(pNal) != 32)
         return false;

@@ -3,6 +3,8 @@
 // (its two header bytes included) and fails on anything out of range.
 #pragma once
 
+#include "rebuild/ParameterSetTable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,20 +41,7 @@ struct CHevcSlice {
     int nPocLsb = 0;
 };
 
-class CHevcParameterSets {
-public:
-    CHevcParameterSets();
-    const CHevcSps* Sps(int nId) const;
-    const CHevcPps* Pps(int nId) const;
-    void Set(const CHevcSps& sps);
-    void Set(const CHevcPps& pps);
-
-private:
-    std::vector<CHevcSps> m_sps;
-    std::vector<bool> m_bSps;
-    std::vector<CHevcPps> m_pps;
-    std::vector<bool> m_bPps;
-};
+using CHevcParameterSets = CParameterSetTable<CHevcSps, CHevcPps, 16, 64>;
 
 inline int HevcNalType(const uint8_t* pNal) {
     return (pNal[0] >> 1) & 0x3F;
