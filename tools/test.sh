@@ -215,13 +215,22 @@ else
     step_failed "GPAC's MP4Box build (log: $logs/gpac-build.log)"
 fi
 gpac_pid=
-# Both exes run under Wine on the kinds of files users have, before Clipmend runs them.
+# Both exes run under Wine on the kinds of files users have. The same exes, check, Wine and
+# ffmpeg give the same result: once passed, the check runs again only when one of them changes.
 if ((${#gpac[@]} == 2)) && [[ -n $wine32 ]]; then
-    wine_idle
-    if run_step "$logs/gpac-check.log" "$repo/tests/gpac/check_tool.sh" "$root/gpac-check" \
-        "${gpac[@]}"; then
+    gpac_key=$(cat "${gpac[@]}" "$repo"/tests/gpac/* | sha256sum | cut -d' ' -f1)
+    gpac_key+=" $(wine --version) $(ffmpeg -version | head -n 1)"
+    gpac_passed=$root/gpac-check/passed
+    if [[ -f $gpac_passed && $(<"$gpac_passed") == "$gpac_key" ]]; then
+        echo "not run: the same exes passed this check on $(date -r "$gpac_passed")"
+    elif
+        rm -f "$gpac_passed"
+        wine_idle
+        run_step "$logs/gpac-check.log" "$repo/tests/gpac/check_tool.sh" "$root/gpac-check" \
+            "${gpac[@]}"; then
         passed=$((passed + 1))
         tail -n 1 "$logs/gpac-check.log"
+        echo "$gpac_key" >"$gpac_passed"
     else
         tail -n 40 "$logs/gpac-check.log"
         step_failed "GPAC's MP4Box under Wine (log: $logs/gpac-check.log)"
