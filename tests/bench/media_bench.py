@@ -36,7 +36,7 @@ def main():
     fragmented = os.path.join(args.work, "fragmented-long.mp4")
     if not os.path.exists(big):
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                        "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i", "sine", "-t", "60",
+                        "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i", "sine", "-t", "90",
                         "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "35M", "-c:a", "aac",
                         big], check=True)
     if not os.path.exists(fragmented):
