@@ -52,27 +52,6 @@ ProgramRun ThroughProgram(const std::string& mode) {
     return run;
 }
 
-// Seconds a program takes by itself, its output going to a file (NUL unless named) and no
-// console window, as Clipmend starts the tool; negative when it cannot start.
-double RunAlone(std::string cmd, const std::string& output = "NUL") {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    CFileHandle sink(::CreateFileA(output.c_str(), GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                   output == "NUL" ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr));
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = sink.get();
-    PROCESS_INFORMATION pi{};
-    const LARGE_INTEGER start = Now();
-    if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &si, &pi))
-        return -1;
-    CKernelHandle process(pi.hProcess), thread(pi.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    return Seconds(start, Now());
-}
-
 // The stand-in by itself, its output going nowhere.
 double Alone(const std::string& mode) {
     char temp[MAX_PATH + 1] = "";
@@ -129,11 +108,6 @@ double ExitToBox(DWORD pid, const std::string& stampPath) {
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     e2e::WaitUntil([box] { return !e2e::IsShown(box); });
     return exited.QuadPart ? 1000 * Seconds(exited, shown) : -1;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
 }
 
 // Clipmend and the plain program, each run in turn, nRuns times.

@@ -34,40 +34,7 @@ double RelaySeconds(uint64_t bytes) {
 
 // The same child started directly with its output on NUL.
 double NulSeconds(uint64_t bytes) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    CFileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (!nul)
-        return -1;
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdInput = nul.get();
-    si.hStdOutput = nul.get();
-    si.hStdError = nul.get();
-    std::string command = ToolCommand("output=none;stdout=" + std::to_string(bytes));
-    PROCESS_INFORMATION pi{};
-    const LARGE_INTEGER start = Now();
-    if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
-                          nullptr, &si, &pi))
-        return -1;
-    CKernelHandle process(pi.hProcess), thread(pi.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    return Seconds(start, Now());
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    if (v.empty())
-        return 0;
-    size_t index = static_cast<size_t>(p * static_cast<double>(v.size()) + 0.5);
-    return v[std::min(index, v.size()) - (index > 0 ? 1 : 0)];
+    return RunAlone(ToolCommand("output=none;stdout=" + std::to_string(bytes)));
 }
 
 // Milliseconds from the child's exit to record 5 for one run; negative on failure.
@@ -119,8 +86,8 @@ int main(int argc, char** argv) {
         relay.push_back(RelaySeconds(bytes));
         nul.push_back(NulSeconds(bytes));
     }
-    const double relayMBs = static_cast<double>(megabytes) / Median(relay);
-    const double nulMBs = static_cast<double>(megabytes) / Median(nul);
+    const double relayMBs = static_cast<double>(megabytes) / Percentile(relay, 0.5);
+    const double nulMBs = static_cast<double>(megabytes) / Percentile(nul, 0.5);
     std::printf("throughput (%llu MB on stdout, median of 3):\n",
                 static_cast<unsigned long long>(megabytes));
     std::printf("  through the runner to an owner window: %8.2f MB/s\n", relayMBs);
@@ -137,7 +104,7 @@ int main(int argc, char** argv) {
             delays.push_back(d);
     }
     std::printf("child's end to record 5 (%d runs, %d failed):\n", runs, failed);
-    std::printf("  median %.2f ms, p99 %.2f ms, max %.2f ms\n", Median(delays),
+    std::printf("  median %.2f ms, p99 %.2f ms, max %.2f ms\n", Percentile(delays, 0.5),
                 Percentile(delays, 0.99),
                 delays.empty() ? 0.0 : *std::max_element(delays.begin(), delays.end()));
 
