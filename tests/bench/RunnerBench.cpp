@@ -23,6 +23,7 @@ uint64_t FileTimeValue(const FILETIME& ft) {
 double RelaySeconds(uint64_t bytes) {
     CChildRunner runner;
     COwnerWindow owner;
+    owner.runner = &runner;
     owner.keepText = false;
     const std::string command = ToolCommand("output=none;stdout=" + std::to_string(bytes));
     const LARGE_INTEGER start = Now();
@@ -41,6 +42,7 @@ double NulSeconds(uint64_t bytes) {
 double EndDelayMs() {
     CChildRunner runner;
     COwnerWindow owner;
+    owner.runner = &runner;
     const std::string pidFile = TempPath("bench-pid.txt");
     FILETIME received{};
     owner.onRecord = [&](const CRecord& r) {
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
     {
         CChildRunner runner;
         COwnerWindow owner;
+        owner.runner = &runner;
         const std::string pidFile = TempPath("bench-sleep-pid.txt");
         runner.Open(
             ToolCommand("output=none;sleep=" + std::to_string(sleepMs) + ";pidfile=" + pidFile)
