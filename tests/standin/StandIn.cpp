@@ -6,7 +6,9 @@
 //   pidfile=<path>    write the process id to <path> (a grandchild writes to <path>.2)
 //   showinfo          print how the window was asked to show and whether the console shows
 //   place=<path>      write where it runs to <path>: its console window (none, hidden or
-//                     visible), current folder, PATH, and whether SHELL is set
+//                     visible), current folder, PATH, whether SHELL is set, and its token: the
+//                     integrity level, the Administrators group (enabled, deny-only, absent),
+//                     the privileges, and whom the default DACL grants
 //   readstdin         read stdin to its end, print the byte count
 //   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
 //   lendpipes=<pid>   give process <pid> copies of its output handles (a process outside the
@@ -101,6 +103,86 @@ std::string CommandLineUtf8() {
     WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], n, nullptr, nullptr);
     text.resize(static_cast<size_t>(n) - 1);
     return text;
+}
+
+// One class of the process token's information; empty on failure.
+std::vector<BYTE> TokenInfo(TOKEN_INFORMATION_CLASS infoClass) {
+    std::vector<BYTE> info;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return info;
+    DWORD size = 0;
+    GetTokenInformation(token, infoClass, nullptr, 0, &size);
+    info.resize(size);
+    if (size == 0 || !GetTokenInformation(token, infoClass, info.data(), size, &size))
+        info.clear();
+    CloseHandle(token);
+    return info;
+}
+
+std::string TokenLines() {
+    std::string integrity = "unknown";
+    const std::vector<BYTE> label = TokenInfo(TokenIntegrityLevel);
+    if (!label.empty()) {
+        PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+        const DWORD rid = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+        integrity = rid == SECURITY_MANDATORY_LOW_RID      ? "low"
+                    : rid == SECURITY_MANDATORY_MEDIUM_RID ? "medium"
+                    : rid == SECURITY_MANDATORY_HIGH_RID   ? "high"
+                    : rid == SECURITY_MANDATORY_SYSTEM_RID ? "system"
+                                                           : std::to_string(rid);
+    }
+    BYTE adminsSid[SECURITY_MAX_SID_SIZE], systemSid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(adminsSid);
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, adminsSid, &size);
+    size = sizeof(systemSid);
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, systemSid, &size);
+    std::string admins = "absent";
+    const std::vector<BYTE> groupInfo = TokenInfo(TokenGroups);
+    if (!groupInfo.empty()) {
+        const auto& groups = *reinterpret_cast<const TOKEN_GROUPS*>(groupInfo.data());
+        for (DWORD i = 0; i < groups.GroupCount; ++i) {
+            if (!EqualSid(groups.Groups[i].Sid, adminsSid))
+                continue;
+            const DWORD attributes = groups.Groups[i].Attributes;
+            admins = attributes & SE_GROUP_USE_FOR_DENY_ONLY ? "deny-only"
+                     : attributes & SE_GROUP_ENABLED         ? "enabled"
+                                                             : "disabled";
+        }
+    }
+    std::string privileges;
+    const std::vector<BYTE> privilegeInfo = TokenInfo(TokenPrivileges);
+    if (!privilegeInfo.empty()) {
+        const auto& list = *reinterpret_cast<const TOKEN_PRIVILEGES*>(privilegeInfo.data());
+        for (DWORD i = 0; i < list.PrivilegeCount; ++i) {
+            char name[64] = "";
+            DWORD length = sizeof(name);
+            LUID luid = list.Privileges[i].Luid;
+            LookupPrivilegeNameA(nullptr, &luid, name, &length);
+            privileges += (privileges.empty() ? "" : ",") + std::string(name);
+        }
+    }
+    std::string dacl;
+    const std::vector<BYTE> userInfo = TokenInfo(TokenUser);
+    const std::vector<BYTE> daclInfo = TokenInfo(TokenDefaultDacl);
+    if (!userInfo.empty() && !daclInfo.empty()) {
+        PSID user = reinterpret_cast<const TOKEN_USER*>(userInfo.data())->User.Sid;
+        ACL* acl = reinterpret_cast<const TOKEN_DEFAULT_DACL*>(daclInfo.data())->DefaultDacl;
+        for (WORD i = 0; acl && i < acl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
+                ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+                continue;
+            PSID sid = &ace->SidStart;
+            dacl += (dacl.empty() ? "" : ",") + std::string(EqualSid(sid, user)        ? "user"
+                                                            : EqualSid(sid, systemSid) ? "system"
+                                                            : EqualSid(sid, adminsSid)
+                                                                ? "administrators"
+                                                                : "other");
+        }
+    }
+    return "integrity=" + integrity + "\nadministrators=" + admins + "\nprivileges=" + privileges +
+           "\ndefaultdacl=" + dacl + "\n";
 }
 
 void Print(HANDLE h, const std::string& text) {
@@ -305,7 +387,8 @@ int main(int argc, char** argv) {
                                                                       : "hidden") +
                                           "\nfolder=" + folder +
                                           "\nPATH=" + std::string(path.begin(), path.end()) +
-                                          "\nSHELL=" + (bShell ? "set" : "unset") + "\n");
+                                          "\nSHELL=" + (bShell ? "set" : "unset") + "\n" +
+                                          TokenLines());
     }
     if (Has(mode, "readstdin")) {
         char buffer[4096];
