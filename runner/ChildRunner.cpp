@@ -1,6 +1,7 @@
 #include "runner/ChildRunner.h"
 
 #include "framework/Wnd.h"
+#include "runner/UserToken.h"
 
 #include <ntsecapi.h>
 
@@ -145,13 +146,20 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
 
-    // Default security for the process: it runs elevated, and an open descriptor would hand
-    // it to any process of any user.
+    // Default security for the process: it may run elevated, and an open descriptor would
+    // hand it to any process of any user. The handle we get has every right whatever the
+    // token: the job, the end and the exit code work alike for a child of lower integrity,
+    // and the inherited pipe ends need no access check.
+    const CKernelHandle userToken = place.bUserRights ? MakeUserRightsToken() : CKernelHandle();
     std::string command(cmdLine);
     PROCESS_INFORMATION pi{};
-    const BOOL bCreated = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
-                                           const_cast<wchar_t*>(place.pEnvironment),
-                                           place.pszFolder, &si.StartupInfo, &pi);
+    void* environment = const_cast<wchar_t*>(place.pEnvironment);
+    const BOOL bCreated =
+        userToken
+            ? ::CreateProcessAsUserA(userToken.get(), nullptr, &command[0], nullptr, nullptr, TRUE,
+                                     flags, environment, place.pszFolder, &si.StartupInfo, &pi)
+            : ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags, environment,
+                               place.pszFolder, &si.StartupInfo, &pi);
     const DWORD dwCreateError = bCreated ? 0 : ::GetLastError();
     if (bAttrs)
         ::DeleteProcThreadAttributeList(attrs);

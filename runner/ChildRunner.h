@@ -47,6 +47,9 @@ struct CRunnerRecord {
 struct CChildPlace {
     const char* pszFolder = nullptr;
     const wchar_t* pEnvironment = nullptr;
+    // With the rights of the user at the desktop rather than this program's administrator's
+    // rights, where the system can make such a token (see MakeUserRightsToken).
+    bool bUserRights = false;
 };
 
 class CChildRunner {

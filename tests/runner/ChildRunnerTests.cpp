@@ -58,9 +58,10 @@ private:
 };
 
 // Runs one command to its end: true once record 5 has arrived.
-bool RunToEnd(CChildRunner& runner, COwnerWindow& owner, const std::string& command) {
+bool RunToEnd(CChildRunner& runner, COwnerWindow& owner, const std::string& command,
+              const CChildPlace& place = CChildPlace()) {
     owner.runner = &runner;
-    if (!runner.Open(command.c_str(), FALSE, owner.Owner())) {
+    if (!runner.Open(command.c_str(), FALSE, owner.Owner(), place)) {
         ADD_FAILURE() << "start failed, error " << runner.GetStartError();
         return false;
     }
@@ -224,6 +225,52 @@ TEST(Records, CommandLineReachesTheChildExactly) {
     ASSERT_TRUE(RunToEnd(runner, owner, command));
     EXPECT_EQ(ReadWholeFile(log), command);
     ::DeleteFileA(log.c_str());
+}
+
+// Asked for, the child runs with the user's rights: a token of its own with the
+// administrators' group for deny only, fewer privileges, lower integrity where the system can
+// lower it. It still talks through the pipes, and its exit code and its end are still ours.
+TEST(Records, ChildWithTheUserRightsSeesTheLowerToken) {
+    if (!IsElevatedWithFilteredToken())
+        GTEST_SKIP() << "not elevated with a filtered token: nothing to take away";
+    const std::string place = TempPath("place.txt");
+    CChildPlace userRights;
+    userRights.bUserRights = true;
+    {
+        COwnerWindow owner;
+        CChildRunner runner;
+        ASSERT_TRUE(
+            RunToEnd(runner, owner, ToolCommand("showinfo;exit=3;place=" + place), userRights));
+        EXPECT_NE(owner.Output().find("show=0"), std::string::npos) << owner.Output();
+        DWORD code = 0;
+        ASSERT_TRUE(runner.GetExitCode(&code));
+        EXPECT_EQ(code, 3u);
+    }
+    const std::string seen = ReadWholeFile(place);
+    EXPECT_NE(seen.find("\nadministrators=deny-only\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nprivileges=SeChangeNotifyPrivilege\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\ndefaultdacl=user,system\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find(SystemLowersIntegrity() ? "integrity=medium\n" : "integrity=high\n"),
+              std::string::npos)
+        << seen;
+
+    // Without asking, the child has the caller's token.
+    {
+        COwnerWindow owner;
+        CChildRunner runner;
+        ASSERT_TRUE(RunToEnd(runner, owner, ToolCommand("place=" + place)));
+    }
+    const std::string plain = ReadWholeFile(place);
+    EXPECT_NE(plain.find("integrity=high\nadministrators=enabled\n"), std::string::npos) << plain;
+
+    CChildRunner runner;
+    ASSERT_TRUE(runner.Open(ToolCommand("sleep=30000").c_str(), FALSE, nullptr, userRights));
+    PumpFor(200);
+    EXPECT_TRUE(runner.Terminate());
+    DWORD code = 0;
+    ASSERT_TRUE(runner.GetExitCode(&code));
+    EXPECT_EQ(code, 1u);
+    ::DeleteFileA(place.c_str());
 }
 
 TEST(Records, NoOwnerNoRecordsButHooksRun) {
