@@ -1,6 +1,7 @@
 // The runner against the stand-in tool, under Wine: start failures, records, output integrity,
 // exit codes, teardown and leaks.
 #include "tests/support/RunnerSupport.h"
+#include "tests/support/TokenSupport.h"
 #include "tests/standin/Pattern.h"
 
 #include <gtest/gtest.h>

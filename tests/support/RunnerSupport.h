@@ -64,11 +64,5 @@ std::string ReadWholeFile(const std::string& path);
 // (when given: the process that was to start the stand-in) has ended.
 DWORD WaitForPidFile(const std::string& path, DWORD timeoutMs, HANDLE writer = nullptr);
 
-// True when this process runs elevated with a filtered twin (UAC on, or Wine): a child
-// started with the user's rights then runs with a restricted token.
-bool IsElevatedWithFilteredToken();
-// True when the system honours lowering a token's integrity level (Wine 8 ignores it).
-bool SystemLowersIntegrity();
-
 int ThreadCount();
 int HandleCount();
