@@ -224,6 +224,9 @@ void CRunControl::Start(const CString& cmd, const CString& output) {
         place.pszFolder =
             m_strToolFolder.IsEmpty() ? nullptr : static_cast<const char*>(m_strToolFolder);
         place.pEnvironment = environment.c_str();
+        // The tool writes the output itself and follows a link planted at its name: with the
+        // user's rights, such a link reaches no further than the user could.
+        place.bUserRights = true;
         bStarted = m_runner.Open(cmd, FALSE, m_pOwner, place);
     } catch (...) {
         m_runner.Terminate();

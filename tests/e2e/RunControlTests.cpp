@@ -2,6 +2,7 @@
 // its end, and what closing the window does to a run in progress.
 #include "tests/e2e/Captions.h"
 #include "tests/support/Harness.h"
+#include "tests/support/TokenSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -344,7 +345,8 @@ TEST_F(RunControlTest, ReplacingAnEarlierCopyIsAskedFirst) {
 }
 
 // The tool starts in its own folder, without a console window, with the user's environment
-// less SHELL, and with PATH the system's folders only.
+// less SHELL, with PATH the system's folders only, and with the user's rights: a link planted
+// at the output's name must not lend it the administrator's.
 TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
     const std::string place = UniqueTempPath("tool-place");
     CClipmend::Options options = Mode("output=good;place=" + place);
@@ -357,9 +359,18 @@ TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
     char system[MAX_PATH + 1] = "", windows[MAX_PATH + 1] = "";
     ::GetSystemDirectoryA(system, sizeof(system));
     ::GetWindowsDirectoryA(windows, sizeof(windows));
-    EXPECT_EQ("console=none\nfolder=" + app->Folder() + "\\tool\nPATH=" + system + ";" + windows +
-                  "\nSHELL=unset\n",
-              e2e::ReadFileText(place));
+    const std::string seen = e2e::ReadFileText(place);
+    const std::string where = "console=none\nfolder=" + app->Folder() + "\\tool\nPATH=" + system +
+                              ";" + windows + "\nSHELL=unset\n";
+    ASSERT_EQ(where, seen.substr(0, where.size()));
+    // The program runs elevated (as the tests do): the tool gets a restricted token of its own.
+    if (IsElevatedWithFilteredToken()) {
+        const char* integrity = SystemLowersIntegrity() ? "medium" : "high";
+        EXPECT_EQ(std::string("integrity=") + integrity +
+                      "\nadministrators=deny-only\nprivileges=SeChangeNotifyPrivilege\n"
+                      "defaultdacl=user,system\n",
+                  seen.substr(where.size()));
+    }
     ::DeleteFileA(place.c_str());
 }
 
