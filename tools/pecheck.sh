@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the release executable is what a 32-bit Windows machine can run on its own:
-# PE32, machine i386, GUI subsystem, terminal-server aware, imports only from DLLs that Windows
-# itself ships, and no debug sections (they would double its size).
+# PE32, machine i386, GUI subsystem, large-address-aware (4 GB on 64-bit Windows rather than
+# 2), terminal-server aware, imports only from DLLs that Windows itself ships, and no debug
+# sections (they would double its size).
 #   tools/pecheck.sh path/to/Clipmend.exe
 set -euo pipefail
 
@@ -37,16 +38,19 @@ pe=$(u 60 4)
     exit 1
 }
 machine=$(u $((pe + 4)) 2)
+characteristics=$(u $((pe + 22)) 2)
 optional=$((pe + 24))
 magic=$(u "$optional" 2)
 subsystem=$(u $((optional + 68)) 2)
-characteristics=$(u $((optional + 70)) 2)
+dll_characteristics=$(u $((optional + 70)) 2)
 
 ((machine == 0x14c)) || fail "machine is $(printf 0x%x "$machine"), not i386 (0x14c)"
 ((magic == 0x10b)) || fail "optional header magic is $(printf 0x%x "$magic"), not PE32 (0x10b)"
 ((subsystem == 2)) || fail "subsystem is $subsystem, not Windows GUI (2)"
+# IMAGE_FILE_LARGE_ADDRESS_AWARE in the COFF header.
+((characteristics & 0x20)) || fail "not marked large-address-aware"
 # Terminal-server aware: in a remote session Windows then gives it the real Windows folder.
-((characteristics & 0x8000)) || fail "not marked terminal-server aware"
+((dll_characteristics & 0x8000)) || fail "not marked terminal-server aware"
 
 # DLLs that come with every Windows the program targets (msvcrt is the system C runtime).
 system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
@@ -62,7 +66,7 @@ debug=$(i686-w64-mingw32-objdump -h "$exe" | awk '$2 ~ /^\.debug/ {print $2}' | 
 [[ -z $debug ]] || fail "carries debug sections: $debug"
 
 if ((ok)); then
-    echo "pecheck: $exe: PE32, i386, GUI, imports:" $imports
+    echo "pecheck: $exe: PE32, i386, GUI, large-address-aware, imports:" $imports
     exit 0
 fi
 exit 1
