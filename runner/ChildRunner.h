@@ -47,8 +47,8 @@ struct CRunnerRecord {
 struct CChildPlace {
     const char* pszFolder = nullptr;
     const wchar_t* pEnvironment = nullptr;
-    // With the rights of the user at the desktop rather than this program's administrator's
-    // rights, where the system can make such a token (see MakeUserRightsToken).
+    // With the user's own rights rather than the administrator's that elevation gave this
+    // program, where the system can make such a token (see MakeUserRightsToken).
     bool bUserRights = false;
 };
 

@@ -37,12 +37,11 @@ bool IsAdminGroup(PSID sid) {
     static const SID_IDENTIFIER_AUTHORITY kNt = SECURITY_NT_AUTHORITY;
     if (!::IsValidSid(sid) || std::memcmp(::GetSidIdentifierAuthority(sid), &kNt, sizeof(kNt)) != 0)
         return false;
-    const UCHAR count = *::GetSidSubAuthorityCount(sid);
-    const DWORD first = *::GetSidSubAuthority(sid, 0);
     // S-1-5-32-<rid>, and a domain's S-1-5-21-<three numbers>-<rid>.
-    if (count == 2 && first == SECURITY_BUILTIN_DOMAIN_RID)
+    const UCHAR count = *::GetSidSubAuthorityCount(sid);
+    if (count == 2 && *::GetSidSubAuthority(sid, 0) == SECURITY_BUILTIN_DOMAIN_RID)
         return Contains(kBuiltinAdminRids, *::GetSidSubAuthority(sid, 1));
-    if (count == 5 && first == SECURITY_NT_NON_UNIQUE)
+    if (count == 5 && *::GetSidSubAuthority(sid, 0) == SECURITY_NT_NON_UNIQUE)
         return Contains(kDomainAdminRids, *::GetSidSubAuthority(sid, 4));
     return false;
 }
@@ -106,7 +105,8 @@ CKernelHandle MakeUserRightsToken() {
                                  restricted.put()))
         return {};
 
-    // Medium, as the user's programs: a high-integrity program's objects stay out of its reach.
+    // Medium integrity, as the user's own programs have: what is labelled for elevated
+    // programs only (their processes and windows among them) stays out of its reach.
     SID medium = {
         SID_REVISION, 1, SECURITY_MANDATORY_LABEL_AUTHORITY, {SECURITY_MANDATORY_MEDIUM_RID}};
     TOKEN_MANDATORY_LABEL label{{&medium, SE_GROUP_INTEGRITY}};

@@ -1,5 +1,5 @@
-// The token a child runs with when it is to have the rights of the user at the desktop rather
-// than the administrator's that this program was given.
+// The token a child runs with when it is to have its user's own rights rather than the
+// administrator's that elevation gave this program.
 #pragma once
 
 #include "framework/Handle.h"
