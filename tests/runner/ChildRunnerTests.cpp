@@ -506,12 +506,16 @@ TEST(Leaks, ThousandRunsAndThousandFailedStarts) {
     const int handles = HandleCount();
     const int threads = ThreadCount();
     ASSERT_GT(handles, 0);
+    // Every other start with the user's rights: its token must not stay behind either.
+    CChildPlace userRights;
+    userRights.bUserRights = true;
     // Under load Wine now and then fails a start with ERROR_INTERNAL_ERROR (the new process
     // dies in its own start-up); that is a start failure, reported as one, not a leak.
     int wineStartFailures = 0;
     for (int i = 0; i < 1000; ++i) {
         owner.records.clear();
-        if (!runner.Open(command.c_str(), FALSE, owner.Owner())) {
+        if (!runner.Open(command.c_str(), FALSE, owner.Owner(),
+                         i % 2 ? userRights : CChildPlace())) {
             ASSERT_EQ(runner.GetStartError(), static_cast<DWORD>(ERROR_INTERNAL_ERROR));
             ++wineStartFailures;
             continue;
@@ -528,7 +532,8 @@ TEST(Leaks, ThousandRunsAndThousandFailedStarts) {
     runner.Terminate();
     const int handlesAfterRuns = HandleCount();
     for (int i = 0; i < 1000; ++i)
-        ASSERT_FALSE(runner.Open(missing.c_str(), FALSE, owner.Owner()));
+        ASSERT_FALSE(
+            runner.Open(missing.c_str(), FALSE, owner.Owner(), i % 2 ? userRights : CChildPlace()));
     // A leak of one handle a run would show as hundreds; allow Wine's own bookkeeping a few.
     EXPECT_LE(handlesAfterRuns, handles + 4) << "before " << handles;
     EXPECT_LE(HandleCount(), handles + 4) << "before " << handles;
