@@ -121,65 +121,54 @@ std::vector<BYTE> TokenInfo(TOKEN_INFORMATION_CLASS infoClass) {
 }
 
 std::string TokenLines() {
-    std::string integrity = "unknown";
+    std::string integrity, admins = "absent", privileges, dacl;
     const std::vector<BYTE> label = TokenInfo(TokenIntegrityLevel);
     if (!label.empty()) {
         PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
         const DWORD rid = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
-        integrity = rid == SECURITY_MANDATORY_LOW_RID      ? "low"
-                    : rid == SECURITY_MANDATORY_MEDIUM_RID ? "medium"
-                    : rid == SECURITY_MANDATORY_HIGH_RID   ? "high"
-                    : rid == SECURITY_MANDATORY_SYSTEM_RID ? "system"
-                                                           : std::to_string(rid);
+        integrity = rid == SECURITY_MANDATORY_MEDIUM_RID ? "medium"
+                    : rid == SECURITY_MANDATORY_HIGH_RID ? "high"
+                                                         : std::to_string(rid);
     }
     BYTE adminsSid[SECURITY_MAX_SID_SIZE], systemSid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof(adminsSid);
     CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, adminsSid, &size);
     size = sizeof(systemSid);
     CreateWellKnownSid(WinLocalSystemSid, nullptr, systemSid, &size);
-    std::string admins = "absent";
     const std::vector<BYTE> groupInfo = TokenInfo(TokenGroups);
-    if (!groupInfo.empty()) {
-        const auto& groups = *reinterpret_cast<const TOKEN_GROUPS*>(groupInfo.data());
-        for (DWORD i = 0; i < groups.GroupCount; ++i) {
-            if (!EqualSid(groups.Groups[i].Sid, adminsSid))
-                continue;
-            const DWORD attributes = groups.Groups[i].Attributes;
-            admins = attributes & SE_GROUP_USE_FOR_DENY_ONLY ? "deny-only"
-                     : attributes & SE_GROUP_ENABLED         ? "enabled"
-                                                             : "disabled";
-        }
+    const auto* groups =
+        groupInfo.empty() ? nullptr : reinterpret_cast<const TOKEN_GROUPS*>(groupInfo.data());
+    for (DWORD i = 0; groups && i < groups->GroupCount; ++i) {
+        if (EqualSid(groups->Groups[i].Sid, adminsSid))
+            admins =
+                groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY ? "deny-only" : "enabled";
     }
-    std::string privileges;
     const std::vector<BYTE> privilegeInfo = TokenInfo(TokenPrivileges);
-    if (!privilegeInfo.empty()) {
-        const auto& list = *reinterpret_cast<const TOKEN_PRIVILEGES*>(privilegeInfo.data());
-        for (DWORD i = 0; i < list.PrivilegeCount; ++i) {
-            char name[64] = "";
-            DWORD length = sizeof(name);
-            LUID luid = list.Privileges[i].Luid;
-            LookupPrivilegeNameA(nullptr, &luid, name, &length);
-            privileges += (privileges.empty() ? "" : ",") + std::string(name);
-        }
+    const auto* list = privilegeInfo.empty()
+                           ? nullptr
+                           : reinterpret_cast<const TOKEN_PRIVILEGES*>(privilegeInfo.data());
+    for (DWORD i = 0; list && i < list->PrivilegeCount; ++i) {
+        char name[64] = "";
+        DWORD length = sizeof(name);
+        LUID luid = list->Privileges[i].Luid;
+        LookupPrivilegeNameA(nullptr, &luid, name, &length);
+        privileges += (privileges.empty() ? "" : ",") + std::string(name);
     }
-    std::string dacl;
     const std::vector<BYTE> userInfo = TokenInfo(TokenUser);
     const std::vector<BYTE> daclInfo = TokenInfo(TokenDefaultDacl);
-    if (!userInfo.empty() && !daclInfo.empty()) {
-        PSID user = reinterpret_cast<const TOKEN_USER*>(userInfo.data())->User.Sid;
-        ACL* acl = reinterpret_cast<const TOKEN_DEFAULT_DACL*>(daclInfo.data())->DefaultDacl;
-        for (WORD i = 0; acl && i < acl->AceCount; ++i) {
-            ACCESS_ALLOWED_ACE* ace = nullptr;
-            if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
-                ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
-                continue;
-            PSID sid = &ace->SidStart;
-            dacl += (dacl.empty() ? "" : ",") + std::string(EqualSid(sid, user)        ? "user"
-                                                            : EqualSid(sid, systemSid) ? "system"
-                                                            : EqualSid(sid, adminsSid)
-                                                                ? "administrators"
-                                                                : "other");
-        }
+    ACL* acl = daclInfo.empty() || userInfo.empty()
+                   ? nullptr
+                   : reinterpret_cast<const TOKEN_DEFAULT_DACL*>(daclInfo.data())->DefaultDacl;
+    for (WORD i = 0; acl && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)))
+            continue;
+        PSID sid = &ace->SidStart;
+        const bool user =
+            EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(userInfo.data())->User.Sid);
+        dacl += (dacl.empty() ? "" : ",") + std::string(user                       ? "user"
+                                                        : EqualSid(sid, systemSid) ? "system"
+                                                                                   : "other");
     }
     return "integrity=" + integrity + "\nadministrators=" + admins + "\nprivileges=" + privileges +
            "\ndefaultdacl=" + dacl + "\n";
