@@ -5,5 +5,7 @@
 
 // Asks the desktop's shell to open pszTarget with its registered handler, shown as nShow
 // (an SW_ value). False when the desktop's shell cannot be reached (no Explorer, a system
-// that lacks the interfaces): then nothing was started.
+// that lacks the interfaces): then nothing was started. It waits for Explorer, which can take
+// seconds when Explorer is busy, so a window's thread should not call it; the calling thread
+// joins a single-threaded COM apartment for the call.
 bool OpenWithDesktopShell(const char* pszTarget, int nShow);

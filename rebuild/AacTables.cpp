@@ -1,5 +1,8 @@
-// The tables of ISO/IEC 14496-3 that AAC frame parsing needs, as data. Values taken from
-// FFmpeg's libavcodec/aactab.c and laid out anew; each names the table of ISO/IEC 14496-3 it is.
+// The tables of ISO/IEC 14496-3 (AAC) that frame parsing needs, as data: the standard's own
+// values, which every AAC decoder and encoder carries, laid out here; each names the table of
+// the standard it is. rebuild_tests checks what the standard makes of them: complete prefix
+// codes of the size and value range each codebook is defined with, and band offsets that rise
+// in steps of four lines to the frame's 1024 or 128.
 #include "rebuild/AacTables.h"
 
 // Table 4.A.1: the scalefactor Huffman codebook. Index = dpcm value + 60.
@@ -269,7 +272,7 @@ const CAacSpectralBook kAacSpectralBooks[11] = {
 namespace {
 
 // swb_offset_long_window: scalefactor band offsets of 1024-line windows, one table per group of
-// sampling frequencies (Tables 4.110 to 4.128 in the edition FFmpeg cites).
+// sampling frequencies, as the standard groups them.
 const uint16_t kSwbLong96[] = {
     // 96 and 88.2 kHz
     0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  44,  48,  52,

@@ -70,9 +70,9 @@ if [[ ! -f $run/sample.mp4 ]]; then
         -t 10 -c:v libx264 -c:a aac -y "$run/sample.mp4"
 fi
 
-export WINEPREFIX=$root/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=mscoree,mshtml=
+# shellcheck source=tools/wine-env.sh
+source "$repo/tools/wine-env.sh"
+wine_env own
 
 if [[ -z $headless ]]; then
     "${in_wine32[@]}" "$repo/tools/wine-prefix.sh"

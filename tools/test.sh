@@ -9,155 +9,145 @@
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-root=${CLIPMEND_BUILD_ROOT:-$repo/build}
-export CLIPMEND_BUILD_ROOT=$root
-export WINEPREFIX=$root/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=mscoree,mshtml=
+# shellcheck source=tools/wine-env.sh
+source "$repo/tools/wine-env.sh"
+wine_env own
+root=$CLIPMEND_BUILD_ROOT
 logs=$root/logs
 started=$SECONDS
 
-passed=0
-failed=0
-xvfb_pid=
-wine_started=
-wineboot_pid=
-gpac_pid=
+# The steps, walked in this order. A step runs once every step it needs has passed (one still
+# running in the background is waited for first); else it is not run, and counts nothing: what
+# it needed counted already.
+#   needs   earlier steps, by name or pattern, comma-separated; a pattern may match none
+#           (lib-*: the libraries the project's builds link, each built in the background)
+#   runs    here  a function of this shell (it sets what later steps use)
+#           fg    in a session of its own, waited for: a signal reaches the cleanup at once,
+#                 which ends the step with all it started by its process group
+#           bg    the same, in the background, beside the steps that follow
+#           wine  fg, once the Wine programs of what ran before have ended (wine_idle)
+#   counts  need   one failed test when it fails, nothing when it passes
+#           fatal  the same, and the run ends there
+#           test   one test, passed or failed
+#           once   a test that, once passed, runs again only when what <command>_key prints
+#                  changes
+#           ctest  CTest's own counts
+#   log     under build/logs; output of what runs here goes where the function says
+steps=$(
+    cat <<'EOF'
+# name        needs                    runs  counts  log                 command
+set-up        -                        fg    fatal   set-up.log          install_packages
+gpac-build    -                        bg    need    gpac-build.log      build_gpac
+xvfb          -                        here  need    xvfb.log            start_display
+wine-prefix   xvfb                     bg    need    wineprefix.log      make_prefix
+build-native  -                        fg    need    build-native.log    build native
+build-win64   lib-*                    fg    need    build-win64.log     build win64
+build-win32   lib-*                    fg    need    build-win32.log     build win32
+native-tests  build-native             fg    ctest   ctest-native.log    run_ctest native
+win64-tests   build-win64,wine-prefix  wine  ctest   ctest-win64.log     run_ctest win64
+wine32        wine-prefix              here  need    wine32-setup.log    check_wine32
+win32-tests   build-win32,wine32       wine  ctest   ctest-win32.log     run_ctest win32 wine32
+gpac-check    gpac-build,wine32        wine  once    gpac-check.log      check_gpac
+package       build-win32,gpac-build   fg    test    package.log         make_package
+installer     package,wine32           wine  test    installer.log       check_installer
+pe-check      build-win32              fg    test    pe-check.log        check_pe
+EOF
+)
 
-step_pid=
+# What the steps run.
 
-# Runs a long step in a session of its own, in the background, so that a signal reaches the
-# trap at once and the cleanup can end the whole step by its process group.
-#   run_step LOG command...
-run_step() {
-    local log=$1 rc
-    shift
-    setsid "$@" >"$log" 2>&1 &
-    step_pid=$!
-    wait "$step_pid"
-    rc=$?
-    step_pid=
-    return "$rc"
-}
-
-cleanup() {
-    if [[ -n $step_pid ]]; then
-        kill -TERM -- "-$step_pid" 2>/dev/null
-    fi
-    if [[ -n $wineboot_pid ]]; then
-        kill -TERM -- "-$wineboot_pid" 2>/dev/null
-    fi
-    if [[ -n $gpac_pid ]]; then
-        kill -TERM -- "-$gpac_pid" 2>/dev/null
-        wait "$gpac_pid" 2>/dev/null
-    fi
-    if [[ -n $wine_started ]]; then
-        wineserver -k 2>/dev/null
-    fi
-    if [[ -n $step_pid ]]; then
-        wait "$step_pid" 2>/dev/null
-    fi
-    if [[ -n $wineboot_pid ]]; then
-        wait "$wineboot_pid" 2>/dev/null
-    fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-say() { echo "== $* ($((SECONDS - started)) s)"; }
-
-# A failed step outside CTest counts as one failed test.
-step_failed() {
-    echo "FAILED: $*"
-    failed=$((failed + 1))
-}
-
-# Adds CTest's closing counts from a log to the totals; a run without them counts as one
-# failure unless CTest itself passed.
-count_ctest() {
-    local log=$1 rc=$2 line total bad
-    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-    if [[ -n $line ]]; then
-        bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-        passed=$((passed + total - bad))
-        failed=$((failed + bad))
-    elif ((rc != 0)); then
-        step_failed "ctest in $3 (exit code $rc, no summary)"
-    fi
-}
-
-mkdir -p "$logs"
-
-say "set-up"
 # With what GPAC's build and the package need, so that nothing installs while they run.
-if ! "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3; then
-    echo "set-up failed"
-    echo "0 passed, 1 failed"
-    exit 1
-fi
+install_packages() {
+    "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3
+}
 
-# GPAC's MP4Box for both arches (minutes the first time, then cached outside the build root)
-# builds beside everything else, at a lower priority; the real-tool tests wait for it.
-setsid nice -n 10 "$repo/tools/gpac-build.sh" >"$logs/gpac-build.out" 2>"$logs/gpac-build.log" &
-gpac_pid=$!
+# GPAC's MP4Box for both arches (minutes the first time, then cached outside the build root),
+# at a lower priority than the project's builds; the real-tool tests wait for it themselves.
+build_gpac() {
+    nice -n 10 "$repo/tools/gpac-build.sh" >"$logs/gpac-build.out"
+}
+gpac_exes() { mapfile -t exes <"$logs/gpac-build.out"; }
 
-# The display and the Wine prefix are made while the builds run.
-say "Xvfb"
-# shellcheck source=tools/xvfb.sh
-source "$repo/tools/xvfb.sh"
-if start_xvfb "$logs/xvfb.log"; then
-    echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
-else
-    step_failed "Xvfb did not start"
+xvfb_pid=
+start_display() {
+    if start_xvfb "$logs/xvfb.log"; then
+        echo "display $DISPLAY (Xvfb pid $xvfb_pid)"
+        return 0
+    fi
     unset DISPLAY
-fi
+    return 1
+}
 
 # The 32-bit Wine (downloaded the first time) and then the prefix, with its 32-bit half when
-# that Wine is there. Its last log line says which kind it is, or nothing when it failed.
-wine_started=1
-wine32_log=$logs/wine32-setup.log
-: >"$wine32_log"
-if [[ -n ${DISPLAY:-} ]]; then
-    # shellcheck disable=SC2016
-    setsid bash -c '
-        if "$1/tools/wine32-setup.sh" >"$2" 2>&1; then
-            exec "$1/tools/wine32-env" "$1/tools/wine-prefix.sh"
-        fi
-        echo "no 32-bit Wine: the prefix gets its 64-bit half only"
-        exec "$1/tools/wine-prefix.sh"' wine-prefix "$repo" "$wine32_log" \
-        >"$logs/wineprefix.log" 2>&1 &
-    wineboot_pid=$!
-else
-    echo "no display for Wine" >"$logs/wineprefix.log"
-fi
-
-built=()
-for b in native win64 win32; do
-    say "build $b"
-    if run_step "$logs/build-$b.log" "$repo/tools/build.sh" "$b"; then
-        built+=("$b")
-    else
-        tail -n 40 "$logs/build-$b.log"
-        step_failed "build $b (log: $logs/build-$b.log)"
+# that Wine is there. Its log's last line says which kind it is, or nothing when it failed.
+make_prefix() {
+    if "$repo/tools/wine32-setup.sh" >"$logs/wine32-setup.log" 2>&1; then
+        exec "$repo/tools/wine32-env" "$repo/tools/wine-prefix.sh"
     fi
-done
+    echo "no 32-bit Wine: the prefix gets its 64-bit half only"
+    exec "$repo/tools/wine-prefix.sh"
+}
 
-# Runs one build's CTest suite, shows its outline (and its tail when it failed), adds its counts.
-#   run_ctest BUILD TAIL_LINES [WRAPPER...]
+wine32=
+check_wine32() {
+    wine32=$(tail -n 1 "$logs/wine32-setup.log")
+    if [[ $wine32 == native || $wine32 == qemu ]]; then
+        grep -F 'wine32-setup:' "$logs/wine32-setup.log"
+        echo "32-bit Wine: $wine32"
+        return 0
+    fi
+    cat "$logs/wine32-setup.log"
+    wine32=
+    return 1
+}
+
+build() { "$repo/tools/build.sh" "$1"; }
+
+# One build's CTest suite; wine32: under the 32-bit Wine.
 run_ctest() {
-    local log=$logs/ctest-$1.log rc
-    run_step "$log" "${@:3}" ctest --test-dir "$root/$1" --output-on-failure --timeout 300 \
-        -j "$(nproc)"
-    rc=$?
-    grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$log"
-    ((rc == 0)) || tail -n "$2" "$log"
-    count_ctest "$log" "$rc" "$1"
+    local in=()
+    [[ ${2:-} != wine32 ]] || in=("$repo/tools/wine32-env")
+    "${in[@]}" ctest --test-dir "$root/$1" --output-on-failure --timeout 300 -j "$(nproc)"
+}
+
+# Both exes run under Wine on the kinds of files users have. The same exes, check, Wine and
+# ffmpeg give the same result.
+check_gpac() {
+    local exes
+    gpac_exes
+    "$repo/tests/gpac/check_tool.sh" "$root/gpac-check" "${exes[@]}"
+}
+check_gpac_key() {
+    local exes
+    gpac_exes
+    echo "$(cat "${exes[@]}" "$repo"/tests/gpac/* | sha256sum | cut -d' ' -f1)" \
+        "$(wine --version) $(ffmpeg -version | head -n 1)"
+}
+
+make_package() {
+    local exes
+    gpac_exes
+    "$repo/tools/package.sh" "$root/win32" "${exes[0]}" "$root/package"
+}
+
+# The installed program runs a video made by the 32-bit real-tool test.
+check_installer() {
+    local e2e32 media=$root/win32/tests/e2e/real/media
+    e2e32=$(find "$root/win32" -name e2e_tests.exe -type f | head -n 1)
+    export CLIPMEND_INSTALLED_CHECK="installed() {
+        CLIPMEND_INSTALLED_EXE=\$1 CLIPMEND_MEDIA='Z:${media//\//\\}' \\
+            '$repo/tools/wine-run32' '$e2e32' --gtest_filter=Installed.*; }; installed"
+    "$repo/tests/package/check_installer.sh" "$root/package"
+}
+
+check_pe() {
+    local exe
+    exe=$(find "$root/win32" -name Clipmend.exe -type f | head -n 1)
+    [[ -n $exe ]] || {
+        echo "no Clipmend.exe in $root/win32"
+        return 1
+    }
+    "$repo/tools/pecheck.sh" "$exe"
 }
 
 # Each Wine suite waits until the server of what ran before (the prefix set-up's, the 64-bit
@@ -168,117 +158,179 @@ wine_idle() {
     timeout 60 wineserver -w || wineserver -k 2>/dev/null
 }
 
-is_built() { [[ " ${built[*]} " == *" $1 "* ]]; }
+# The walk.
 
-if is_built native; then
-    say "native tests"
-    run_ctest native 60
-fi
+passed=0
+failed=0
+declare -A state=() pid=() counts_of=() log_of=()
+walked=()
+defs=
 
-say "Wine prefix"
-if [[ -z $wineboot_pid ]] || ! wait "$wineboot_pid"; then
-    cat "$logs/wineprefix.log"
-    step_failed "Wine prefix set-up"
-fi
-wineboot_pid=
+say() { echo "== $* ($((SECONDS - started)) s)"; }
 
-if is_built win64; then
-    say "Wine tests"
-    wine_idle
-    run_ctest win64 100
-fi
+fail() {
+    echo "FAILED: $*"
+    failed=$((failed + 1))
+}
 
-say "32-bit Wine"
-wine32=$(tail -n 1 "$wine32_log")
-if [[ $wine32 == native || $wine32 == qemu ]]; then
-    grep -F 'wine32-setup:' "$wine32_log"
-    echo "32-bit Wine: $wine32"
-else
-    cat "$wine32_log"
-    step_failed "32-bit Wine set-up (log: $wine32_log)"
-    wine32=
-fi
-
-if is_built win32 && [[ -n $wine32 ]]; then
-    say "Wine tests of the 32-bit release"
-    wine_idle
-    run_ctest win32 100 "$repo/tools/wine32-env"
-fi
-
-say "GPAC's MP4Box"
-gpac=()
-if wait "$gpac_pid"; then
-    mapfile -t gpac <"$logs/gpac-build.out"
-    grep -F 'built in' "$logs/gpac-build.log"
-else
-    tail -n 40 "$logs/gpac-build.log"
-    step_failed "GPAC's MP4Box build (log: $logs/gpac-build.log)"
-fi
-gpac_pid=
-# Both exes run under Wine on the kinds of files users have. The same exes, check, Wine and
-# ffmpeg give the same result: once passed, the check runs again only when one of them changes.
-if ((${#gpac[@]} == 2)) && [[ -n $wine32 ]]; then
-    gpac_key=$(cat "${gpac[@]}" "$repo"/tests/gpac/* | sha256sum | cut -d' ' -f1)
-    gpac_key+=" $(wine --version) $(ffmpeg -version | head -n 1)"
-    gpac_passed=$root/gpac-check/passed
-    if [[ -f $gpac_passed && $(<"$gpac_passed") == "$gpac_key" ]]; then
-        echo "not run: the same exes passed this check on $(date -r "$gpac_passed")"
-    elif
-        rm -f "$gpac_passed"
-        wine_idle
-        run_step "$logs/gpac-check.log" "$repo/tests/gpac/check_tool.sh" "$root/gpac-check" \
-            "${gpac[@]}"; then
-        passed=$((passed + 1))
-        tail -n 1 "$logs/gpac-check.log"
-        echo "$gpac_key" >"$gpac_passed"
-    else
-        tail -n 40 "$logs/gpac-check.log"
-        step_failed "GPAC's MP4Box under Wine (log: $logs/gpac-check.log)"
+# Adds CTest's closing counts from a log to the totals; a run without them counts as one
+# failure unless CTest itself passed.
+count_ctest() {
+    local name=$1 log=$2 rc=$3 line total bad
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [[ -n $line ]]; then
+        bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    elif ((rc != 0)); then
+        fail "$name (exit code $rc, no CTest summary; log: $log)"
     fi
-fi
+}
 
-say "package"
-if is_built win32 && ((${#gpac[@]} == 2)); then
-    if run_step "$logs/package.log" "$repo/tools/package.sh" "$root/win32" "${gpac[0]}" \
-        "$root/package"; then
-        passed=$((passed + 1))
-        tail -n 2 "$logs/package.log"
-        if [[ -n $wine32 ]]; then
-            # The installed program runs a video made by the 32-bit real-tool test.
-            e2e32=$(find "$root/win32" -name e2e_tests.exe -type f | head -n 1)
-            media=$root/win32/tests/e2e/real/media
-            export CLIPMEND_INSTALLED_CHECK="installed() {
-                CLIPMEND_INSTALLED_EXE=\$1 CLIPMEND_MEDIA='Z:${media//\//\\}' \\
-                    '$repo/tools/wine-run32' '$e2e32' --gtest_filter=Installed.*; }; installed"
-            say "installer"
-            wine_idle
-            if run_step "$logs/installer.log" "$repo/tests/package/check_installer.sh" \
-                "$root/package"; then
-                passed=$((passed + 1))
-            else
-                tail -n 40 "$logs/installer.log"
-                step_failed "the installer under Wine (log: $logs/installer.log)"
-            fi
+# Counts a step that has ended with exit code RC, and shows what it did.
+finish() {
+    local name=$1 rc=$2 runs=$3 log=$logs/${log_of[$1]}
+    state[$name]=passed
+    ((rc == 0)) || state[$name]=failed
+    if [[ ${counts_of[$name]} == ctest ]]; then
+        grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|The following tests' "$log"
+        ((rc == 0)) || tail -n 100 "$log"
+        count_ctest "$name" "$log" "$rc"
+        return
+    fi
+    if ((rc == 0)); then
+        if [[ ${counts_of[$name]} == test || ${counts_of[$name]} == once ]]; then
+            passed=$((passed + 1))
+            tail -n 1 "$log"
         fi
-    else
-        tail -n 40 "$logs/package.log"
-        step_failed "package (log: $logs/package.log)"
+        return
     fi
-else
-    step_failed "package (no 32-bit build or no MP4Box)"
-fi
+    # What runs here shows its own trouble.
+    [[ $runs == here ]] || tail -n 40 "$log"
+    fail "$name (log: $log)"
+    if [[ ${counts_of[$name]} == fatal ]]; then
+        echo "$passed passed, $failed failed"
+        exit 1
+    fi
+}
 
-say "32-bit release executable"
-if is_built win32; then
-    exe=$(find "$root/win32" -name Clipmend.exe -type f | head -n 1)
-    if [[ -n $exe ]] && "$repo/tools/pecheck.sh" "$exe"; then
-        passed=$((passed + 1))
-    else
-        step_failed "PE check of ${exe:-Clipmend.exe (not built)}"
+# Waits for a step that is still running, then counts it.
+await() {
+    local name=$1 rc
+    [[ ${state[$name]:-} == running ]] || return 0
+    [[ -z ${2:-} ]] || say "waiting for $name"
+    wait "${pid[$name]}"
+    rc=$?
+    unset "pid[$name]"
+    finish "$name" "$rc" "${2:-fg}"
+}
+
+# Whether every step that NAME needs has passed, each waited for when it still runs.
+needs_met() {
+    local name=$1 need step matched met=0 list
+    IFS=, read -ra list <<<"$2"
+    for need in "${list[@]}"; do
+        [[ $need != - ]] || continue
+        matched=
+        for step in "${walked[@]}"; do
+            # shellcheck disable=SC2053 # a need may be a pattern
+            [[ $step == $need ]] || continue
+            matched=1
+            await "$step" bg
+            if [[ ${state[$step]} != passed ]]; then
+                echo "not run: $name needs $step"
+                met=1
+            fi
+        done
+        if [[ -z $matched && $need != *[*?[]* ]]; then
+            echo "test.sh: $name needs $need, which no earlier step is" >&2
+            exit 2
+        fi
+    done
+    return "$met"
+}
+
+# Runs one step as its row says.
+run() {
+    local name=$1 runs=$2 key keep=
+    shift 2
+    if [[ $runs == here ]]; then
+        "$@"
+        finish "$name" $? here
+        return
     fi
-else
-    step_failed "PE check (no 32-bit build)"
-fi
+    if [[ ${counts_of[$name]} == once ]]; then
+        key=$("$1_key")
+        keep=$root/passed/$name
+        if [[ -f $keep && $(<"$keep") == "$key" ]]; then
+            echo "not run: it passed with the same inputs on $(date -r "$keep")"
+            state[$name]=passed
+            return
+        fi
+        rm -f "$keep"
+    fi
+    [[ $runs != wine ]] || wine_idle
+    [[ -n $defs ]] || defs="$(declare -p repo root logs)"$'\n'"$(declare -f)"
+    # shellcheck disable=SC2016 # expanded by the step's shell
+    setsid bash -c "$defs"$'\n''set -uo pipefail; "$@"' "$name" "$@" \
+        </dev/null >"$logs/${log_of[$name]}" 2>&1 &
+    pid[$name]=$!
+    state[$name]=running
+    [[ $runs == bg ]] && return
+    await "$name"
+    if [[ -n $keep && ${state[$name]} == passed ]]; then
+        mkdir -p "$root/passed"
+        echo "$key" >"$keep"
+    fi
+}
+
+cleanup() {
+    local name
+    for name in "${!pid[@]}"; do
+        kill -TERM -- "-${pid[$name]}" 2>/dev/null
+    done
+    if [[ -n ${state[wine-prefix]:-} ]]; then
+        wineserver -k 2>/dev/null
+    fi
+    for name in "${!pid[@]}"; do
+        wait "${pid[$name]}" 2>/dev/null
+    done
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# shellcheck source=tools/xvfb.sh
+source "$repo/tools/xvfb.sh"
+mkdir -p "$logs"
+
+mapfile -t rows < <(grep -v -e '^#' -e '^ *$' <<<"$steps")
+for row in "${rows[@]}"; do
+    read -r name needs runs counts log command <<<"$row"
+    read -ra command <<<"$command"
+    counts_of[$name]=$counts
+    log_of[$name]=$log
+    if [[ $runs == bg ]]; then
+        say "$name, in the background"
+    else
+        say "$name"
+    fi
+    if needs_met "$name" "$needs"; then
+        run "$name" "$runs" "${command[@]}"
+    else
+        state[$name]=skipped
+    fi
+    walked+=("$name")
+done
+# What ran in the background and nothing waited for counts too.
+for name in "${walked[@]}"; do
+    await "$name" bg
+done
 
 say "done, logs in $logs"
 echo "$passed passed, $failed failed"

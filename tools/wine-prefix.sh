@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix in $WINEPREFIX ready for Clipmend's tests and runs (run it inside
-# tools/wine32-env for the 32-bit ones too): created once
-# with wineboot; windows left unmanaged (without a window manager, Wine otherwise waits
-# about 2 s whenever a managed window is hidden); no crash dialog, which would keep a
-# crashed test program alive until someone dismissed it.
+# Makes the Wine prefix in $WINEPREFIX (default: the build root's) ready for Clipmend's tests
+# and runs (run it inside tools/wine32-env for the 32-bit ones too): created once with wineboot;
+# windows left unmanaged (without a window manager, Wine otherwise waits about 2 s whenever a
+# managed window is hidden); no crash dialog, which would keep a crashed test program alive
+# until someone dismissed it.
 set -euo pipefail
-: "${WINEPREFIX:?WINEPREFIX must be set}"
-export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko install prompts: nothing here needs them.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# shellcheck source=tools/wine-env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+wine_env keep
 # Inside tools/wine32-env the prefix also gets its 32-bit half. Wine 8 does not find the i386
 # zlib1.dll among its builtins in a 32-bit process: the real ones go into the system folders
 # before wineboot fills them.

@@ -26,13 +26,17 @@ qemu_suite=trixie
 key="wine32 $version; qemu-i386 from $qemu_suite"
 
 # The page-fault fix (tools/wine32-trapno.c), preloaded into every 32-bit program through the
-# root's own ld.so.preload; rebuilt when its source changes.
+# root's own ld.so.preload; rebuilt when its source differs from the copy kept beside it (not
+# by file times: a fresh clone's are all new, and clones may share the folder), under names of
+# its own, so that two clones doing it at once each move a whole file into place.
 trapno_fix() {
-    local so=$1/usr/lib/clipmend-trapno.so
-    if [[ ! -f $so || $repo/tools/wine32-trapno.c -nt $so ]]; then
+    local so=$1/usr/lib/clipmend-trapno.so src=$repo/tools/wine32-trapno.c
+    if [[ ! -f $so ]] || ! cmp -s "$src" "$so.c"; then
         clang --target=i386-linux-gnu -shared -fPIC -nostdlib -O2 -Wall -Wextra -Werror \
-            -o "$so.new" "$repo/tools/wine32-trapno.c"
-        mv "$so.new" "$so"
+            -o "$so.$$" "$src"
+        mv "$so.$$" "$so"
+        cp "$src" "$so.c.$$"
+        mv "$so.c.$$" "$so.c"
     fi
     echo /usr/lib/clipmend-trapno.so >"$1/etc/ld.so.preload"
 }

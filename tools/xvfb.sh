@@ -1,10 +1,11 @@
+# shellcheck shell=bash
 # Starts an Xvfb of the caller's own; sourced by run.sh and test.sh.
 #   start_xvfb LOG [SIZE]
 # Display :$CLIPMEND_DISPLAY when that is set, else a free one Xvfb picks. On success DISPLAY is
 # exported and xvfb_pid names the server (the caller ends it by that id); on failure it
 # returns non-zero with the log shown and xvfb_pid empty.
 start_xvfb() {
-    local log=$1 size=${2:-1280x1024x24} display= displayfile
+    local log=$1 size=${2:-1280x1024x24} display='' displayfile
     if [[ -n ${CLIPMEND_DISPLAY:-} ]]; then
         Xvfb ":$CLIPMEND_DISPLAY" -screen 0 "$size" -nolisten tcp >"$log" 2>&1 &
         xvfb_pid=$!

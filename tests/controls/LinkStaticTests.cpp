@@ -4,12 +4,14 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "tests/support/Harness.h"
+#include "tests/support/RunnerSupport.h"
 
 #include "TestDialog.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -36,7 +38,8 @@ bool RecordOpen(const char* pszAddress, int nShow) {
 }
 
 // The text of the next message box this process shows, which it then closes with OK; empty
-// when none shows within a few seconds. Runs beside the test's thread, which the box blocks.
+// when none shows within a minute (the desktop's shell can take seconds to say it cannot
+// open an address). Runs beside the test's thread, which the box blocks.
 class CMessageBoxWatch {
 public:
     // shot: the name of a screenshot to take of the box, if any.
@@ -55,7 +58,7 @@ public:
 private:
     static DWORD WINAPI Watch(LPVOID pThis) {
         auto* self = static_cast<CMessageBoxWatch*>(pThis);
-        for (int i = 0; i < 500 && self->m_text.empty(); ++i) {
+        for (int i = 0; i < 6000 && self->m_text.empty(); ++i) {
             ::EnumWindows(&CMessageBoxWatch::Visit, reinterpret_cast<LPARAM>(self));
             ::Sleep(10);
         }
@@ -86,10 +89,24 @@ private:
     HANDLE m_thread;
 };
 
-// Lets the tests reach the tooltip the control owns.
+// A shell that takes its time: it answers once released (or after a minute, so that a test
+// whose click waits for it ends).
+const CKernelHandle g_shellAsked(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+const CKernelHandle g_shellRelease(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+LONG g_shellAnswers = 0;
+bool SlowOpen(const char* pszAddress, int nShow) {
+    const bool bOpened = RecordOpen(pszAddress, nShow);
+    ::SetEvent(g_shellAsked.get());
+    ::WaitForSingleObject(g_shellRelease.get(), 60000);
+    ::InterlockedIncrement(&g_shellAnswers);
+    return bOpened;
+}
+
+// Lets the tests reach the tooltip the control owns, and see whether it waits for the shell.
 class TestLink : public CLinkStatic {
 public:
     using CLinkStatic::m_toolTip;
+    bool Opening() const { return m_opening != nullptr; }
 };
 
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
@@ -129,6 +146,10 @@ protected:
         CLinkStatic::s_pfnOpen = &RecordOpen;
         // The real pointer stays away from the dialog, so no real move changes the hover state.
         ::SetCursorPos(1000, 700);
+        OpenDialog();
+    }
+
+    void OpenDialog() {
         m_hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_LINK_TEST),
                                       nullptr, &PlainDialogProc, 0);
         ASSERT_NE(m_hDlg, nullptr);
@@ -172,16 +193,21 @@ protected:
         return color;
     }
 
-    // Pixels of exactly this colour in the control as it is drawn on the screen.
-    int CountPixels(COLORREF color) const {
+    // Pixels of exactly this colour in the control as it is drawn, or (bShown) as the screen
+    // shows it: under Wine that follows once the window's thread handles its messages again.
+    int CountPixels(COLORREF color, bool bShown = false) const {
         CRect rect;
         ::GetClientRect(m_hStatic, &rect);
-        HDC dc = ::GetDC(m_hStatic);
+        POINT origin{0, 0};
+        const HWND hWnd = bShown ? nullptr : m_hStatic;
+        if (bShown)
+            ::ClientToScreen(m_hStatic, &origin);
+        HDC dc = ::GetDC(hWnd);
         int count = 0;
         for (int y = 0; y < rect.bottom; ++y)
             for (int x = 0; x < rect.right; ++x)
-                count += ::GetPixel(dc, x, y) == color;
-        ::ReleaseDC(m_hStatic, dc);
+                count += ::GetPixel(dc, origin.x + x, origin.y + y) == color;
+        ::ReleaseDC(hWnd, dc);
         return count;
     }
 
@@ -195,9 +221,15 @@ protected:
         ::GetClientRect(m_hStatic, &rect);
         MoveTo(rect.right + 4, rect.bottom / 2);
     }
-    void Click() const {
+    void Press() const {
         ::SendMessageA(m_hStatic, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
         ::SendMessageA(m_hStatic, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    }
+    // A click, and the shell's answer handled.
+    void Click() const {
+        Press();
+        PumpUntil([&] { return !m_link->Opening(); }, 60000);
+        EXPECT_FALSE(m_link->Opening());
     }
     // Moves the system's pointer and lets the dialog handle what that brings.
     static void MovePointer(int x, int y) {
@@ -374,6 +406,87 @@ TEST_F(LinkStaticTest, DrawsEachStateInItsColour) {
     ::UpdateWindow(m_hStatic);
     EXPECT_GT(CountPixels(kVisitedColor), 0);
     EXPECT_EQ(CountPixels(kHoverColor), 0);
+}
+
+// Explorer may take seconds to answer, or never. The click shows at once and a second one asks
+// nothing more; a window closed meanwhile goes at once, by either end (the dialog first, as in
+// the program, or the object), and each waiting thread ends once the shell answers, posting
+// nothing to the windows that went and leaving nothing behind.
+TEST_F(LinkStaticTest, ClickShowsAtOnceAndClosingDoesNotWaitForTheShell) {
+    CLinkStatic::s_pfnOpen = &SlowOpen;
+    ::ResetEvent(g_shellRelease.get());
+    const LONG answered = g_shellAnswers;
+    const int threads = ThreadCount();
+    const int handles = HandleCount();
+    constexpr int kRounds = 10;
+    for (int round = 0; round < kRounds; ++round) {
+        if (round > 0)
+            OpenDialog();
+        ::RedrawWindow(m_hDlg, nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Press();
+        EXPECT_GT(CountPixels(kVisitedColor), 0);
+        EXPECT_EQ(CountPixels(kLinkColor), 0);
+        ASSERT_EQ(::WaitForSingleObject(g_shellAsked.get(), 60000), WAIT_OBJECT_0);
+        Press();
+        if (round == 0) {
+            EXPECT_TRUE(PumpUntil([&] { return CountPixels(kVisitedColor, true) > 0; }, 60000));
+            e2e::SaveScreenshot(m_hDlg, "link-visited-while-the-shell-is-asked");
+        }
+        if (round % 2 == 0) {
+            ::DestroyWindow(m_hDlg);
+            m_link.reset();
+        } else {
+            m_link.reset();
+            ::DestroyWindow(m_hDlg);
+        }
+        m_hDlg = nullptr;
+        EXPECT_EQ(g_shellAnswers, answered);
+    }
+    EXPECT_EQ(g_openCalls.size(), static_cast<size_t>(kRounds));
+    ::SetEvent(g_shellRelease.get());
+    EXPECT_TRUE(PumpUntil(
+        [&] { return g_shellAnswers == answered + kRounds && ThreadCount() <= threads; }, 60000))
+        << ThreadCount() << " threads, " << threads << " before";
+    EXPECT_LE(HandleCount(), handles + 4) << "before " << handles;
+}
+
+// The program ends while the shell has still not answered: the waiting thread does not keep it.
+// Run as a child of this test, which waits for it to end.
+TEST_F(LinkStaticTest, TheProgramEndsWhileTheShellIsStillAsked) {
+    const char kChild[] = "CLIPMEND_LINK_TEST_CHILD";
+    if (std::getenv(kChild)) {
+        CLinkStatic::s_pfnOpen = +[](const char*, int) {
+            ::SetEvent(g_shellAsked.get());
+            ::Sleep(INFINITE);
+            return true;
+        };
+        Press();
+        ASSERT_EQ(::WaitForSingleObject(g_shellAsked.get(), 60000), WAIT_OBJECT_0);
+        return;
+    }
+    const std::string command =
+        "\"" + std::string(AfxGetModuleFileName()) +
+        "\" --gtest_filter=LinkStaticTest.TheProgramEndsWhileTheShellIsStillAsked";
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    ::SetEnvironmentVariableA(kChild, "1");
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    const BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &si, &pi);
+    ::SetEnvironmentVariableA(kChild, nullptr);
+    ASSERT_TRUE(started) << ::GetLastError();
+    const CKernelHandle process(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    const DWORD waited = ::WaitForSingleObject(process.get(), 180000);
+    if (waited != WAIT_OBJECT_0)
+        ::TerminateProcess(process.get(), 1);
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "still running after 3 minutes";
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
 }
 
 TEST_F(LinkStaticTest, ShowsTheSystemHand) {

@@ -6,17 +6,19 @@
 #   tests/package/check_installer.sh <out dir of tools/package.sh>
 #   CLIPMEND_INSTALLED_CHECK  a command, run by bash with the installed exe's Windows path as
 #                             its last argument; the test fails when it does
-# WINEPREFIX names a prefix made by tools/wine-prefix.sh inside tools/wine32-env.
+# WINEPREFIX (default: the build root's) names a prefix made by tools/wine-prefix.sh inside
+# tools/wine32-env.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 out=${1:?usage: check_installer.sh <out dir of tools/package.sh>}
-: "${WINEPREFIX:?WINEPREFIX must be set}"
+# shellcheck source=tools/wine-env.sh
+source "$repo/tools/wine-env.sh"
+wine_env keep
 if [[ -z ${WINE32_LOADER:-} ]]; then
     "$repo/tools/setup.sh" python3 python3-pefile
     exec "$repo/tools/wine32-env" "$0" "$@"
 fi
-export WINEDEBUG=-all WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 version=$(sed -n 's/.*"Clipmend Version \([0-9][0-9.]*\)".*/\1/p' "$repo/res/Clipmend.rc")
 zip=$out/Clipmend-$version-win32.zip

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -664,6 +665,63 @@ TEST(AacAudioSpecificConfig, ReadsWhatItSupportsAndRefusesTheRest) {
     EXPECT_FALSE(parse({0x17, 0x10}, &config)) << "reserved rate index 14";
     EXPECT_FALSE(parse({0x12, 0x40}, &config)) << "channel configuration 8";
     EXPECT_FALSE(parse({0x12}, &config)) << "cut short";
+}
+
+// What the standard makes of its tables holds for ours. Each codebook is a complete prefix code
+// (every bit string starts with exactly one codeword) with one codeword per value it is defined
+// to code; each sampling rate's scalefactor bands cover the frame from its first line to its
+// last (1024 long, 128 short) in whole groups of four lines, never narrower than the last.
+TEST(AacTables, AreWhatTheStandardMakesThem) {
+    // Codewords as spans of [0, 2^32): sorted, each must start where the one before ended.
+    const auto checkCode = [](const char* pszName, size_t nCount, auto code, const uint8_t* pBits) {
+        std::vector<std::pair<uint64_t, uint64_t>> spans;
+        for (size_t i = 0; i < nCount; ++i) {
+            ASSERT_TRUE(pBits[i] >= 1 && pBits[i] <= 32) << pszName << " " << i;
+            ASSERT_LT(code(i), uint64_t(1) << pBits[i]) << pszName << " " << i;
+            const uint64_t nStart = uint64_t(code(i)) << (32 - pBits[i]);
+            spans.emplace_back(nStart, nStart + (uint64_t(1) << (32 - pBits[i])));
+        }
+        std::sort(spans.begin(), spans.end());
+        uint64_t nEnd = 0;
+        for (const auto& span : spans) {
+            EXPECT_EQ(span.first, nEnd)
+                << pszName << (span.first < nEnd ? ": a prefix" : ": a gap");
+            nEnd = span.second;
+        }
+        EXPECT_EQ(nEnd, uint64_t(1) << 32) << pszName;
+    };
+    // Differences -60 to 60; no difference is the one-bit codeword.
+    checkCode(
+        "scalefactors", 121, [](size_t i) { return kAacScalefactorCodes[i]; }, kAacScalefactorBits);
+    EXPECT_EQ(kAacScalefactorBits[60], 1);
+    for (int nBook = 1; nBook <= 11; ++nBook) {
+        const CAacSpectralBook& book = kAacSpectralBooks[nBook - 1];
+        const std::string strName = "codebook " + std::to_string(nBook);
+        // Every tuple of values from -lav (or 0, sign bits apart) to lav, the escape included.
+        size_t nTuples = 1;
+        for (int i = 0; i < book.nDim; ++i)
+            nTuples *= book.bSigned ? 2 * book.nLav + 1 : book.nLav + 1;
+        EXPECT_EQ(book.nCount, nTuples) << strName;
+        EXPECT_EQ(book.nDim, nBook <= 4 ? 4 : 2) << strName;
+        checkCode(
+            strName.c_str(), book.nCount, [&](size_t i) { return book.pCodes[i]; }, book.pBits);
+    }
+
+    const auto checkBands = [](const char* pszName, int nIndex, const uint16_t* pOffsets,
+                               int nBands, int nLines) {
+        EXPECT_EQ(pOffsets[0], 0) << pszName << " " << nIndex;
+        for (int i = 1; i <= nBands; ++i) {
+            const int nWidth = pOffsets[i] - pOffsets[i - 1];
+            EXPECT_TRUE(nWidth > 0 && nWidth % 4 == 0) << pszName << " " << nIndex << ":" << i;
+            if (i > 1)
+                EXPECT_GE(nWidth, pOffsets[i - 1] - pOffsets[i - 2]) << pszName << " " << nIndex;
+        }
+        EXPECT_EQ(pOffsets[nBands], nLines) << pszName << " " << nIndex;
+    };
+    for (int nIndex = 0; nIndex < 13; ++nIndex) {
+        checkBands("long", nIndex, kAacSwbOffsetLong[nIndex], kAacNumSwbLong[nIndex], 1024);
+        checkBands("short", nIndex, kAacSwbOffsetShort[nIndex], kAacNumSwbShort[nIndex], 128);
+    }
 }
 
 } // namespace
