@@ -66,8 +66,7 @@ debug=$(i686-w64-mingw32-objdump -h "$exe" | awk '$2 ~ /^\.debug/ {print $2}' | 
 [[ -z $debug ]] || fail "carries debug sections: $debug"
 
 if ((ok)); then
-    echo "pecheck: $exe: PE32, i386, GUI, large-address-aware, imports: ${imports//$'
-'/ }"
+    echo "pecheck: $exe: PE32, i386, GUI, large-address-aware, imports: ${imports//$'\n'/ }"
     exit 0
 fi
 exit 1
