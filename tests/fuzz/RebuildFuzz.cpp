@@ -23,25 +23,9 @@ namespace {
 
 using namespace testmedia;
 
-// The reference: video chunks of one sample and sound chunks of two, taking turns.
-std::vector<uint8_t> ReferenceFile() {
-    const uint32_t kChunks = 40;
-    std::vector<uint32_t> sizes(kChunks, 1500);
-    sizes[0] = 4000;
-    CTrackSpec video, sound;
-    video.tables = EvenTables(kChunks, 1, 512, 0, 48, 2100, sizes);
-    sound.eEntry = EEntry::Aac;
-    sound.strHandler = "soun";
-    sound.nTimescale = 48000;
-    sound.tables = EvenTables(kChunks, 2, 1024, 300, 48 + 1500, 2100);
-    return MovieFile({video, sound});
-}
-
 const CReferenceMovie& Reference() {
     static const CReferenceMovie movie = [] {
-        // The media data it indexes is zeros here: the file holds as many bytes as it says.
-        std::vector<uint8_t> file = ReferenceFile();
-        file.resize(file.size() + (100 << 10));
+        const std::vector<uint8_t> file = SmallReference();
         CMemoryByteSource source(file.data(), file.size());
         CReferenceMovie read;
         std::string strProblem;
@@ -50,59 +34,6 @@ const CReferenceMovie& Reference() {
         return read;
     }();
     return movie;
-}
-
-// Media data from a recipe: each byte picks what comes next.
-std::vector<uint8_t> Cook(const uint8_t* pData, size_t nSize) {
-    std::vector<uint8_t> media;
-    uint32_t nFrame = 0, nPoc = 0;
-    for (size_t i = 0; i < nSize; ++i) {
-        const uint8_t nArg = i + 1 < nSize ? pData[i + 1] : 0;
-        switch (pData[i] % 8) {
-        case 0:
-            nFrame = nPoc = 0;
-            AppendSample(&media, {Slice(true, 0, 0, 40 + nArg)});
-            break;
-        case 1:
-            nFrame = (nFrame + 1) % 16;
-            nPoc = (nPoc + 2) % 64;
-            AppendSample(&media, {Slice(false, nFrame, nPoc, 20 + nArg)});
-            break;
-        case 2: {
-            const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + nArg % 40));
-            media.insert(media.end(), frame.begin(), frame.end());
-            break;
-        }
-        case 3: {
-            const size_t nCopy = std::min<size_t>(nArg, nSize - i - 1);
-            media.insert(media.end(), pData + i + 1, pData + i + 1 + nCopy);
-            i += nCopy;
-            continue;
-        }
-        case 4:
-            media.insert(media.end(), size_t(nArg) * 16, 0);
-            break;
-        case 5: {
-            std::vector<uint8_t> sample;
-            AppendSample(&sample, {Slice(false, nFrame, nPoc, 30)});
-            sample.resize(sample.size() - std::min<size_t>(sample.size() - 1, nArg));
-            media.insert(media.end(), sample.begin(), sample.end());
-            break;
-        }
-        case 6: {
-            std::vector<uint8_t> frame = AacFrame(100);
-            frame[nArg % frame.size()] ^= static_cast<uint8_t>(1 + (nArg >> 3));
-            media.insert(media.end(), frame.begin(), frame.end());
-            break;
-        }
-        default:
-            nFrame = nPoc = 0;
-            AppendSample(&media, {Sps(), Pps(), Slice(true, 0, 0, 50 + nArg)});
-            break;
-        }
-        ++i; // the argument
-    }
-    return media;
 }
 
 class CCheckSink : public CByteSink {
@@ -154,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const CReferenceMovie& movie = Reference();
     const std::vector<uint8_t> media = nSize > 0 && pData[0] == 0xFF
                                            ? std::vector<uint8_t>(pData + 1, pData + nSize)
-                                           : Cook(pData, nSize);
+                                           : CookMedia(pData, nSize);
     if (media.empty())
         return 0;
     CMemoryByteSource source(media.data(), media.size());

@@ -199,7 +199,7 @@ TEST_F(HostileInput, SkippingUnreadableSamplesStaysInsideTheDataRead) {
 // so that the probe stops at its limit before, and the media data is more than one read holds.
 // The copy keeps every byte skipped, and nothing else.
 TEST_F(HostileInput, SkippedSamplesReachTheCopyAsTheyAre) {
-    const uint32_t nMedia = 20 << 20;
+    const uint32_t nMedia = 12 << 20;
     const std::vector<uint8_t> idr = IdrSample();
     const uint32_t nRest = nMedia - static_cast<uint32_t>(idr.size());
     CTrackSpec video;
@@ -221,7 +221,7 @@ TEST_F(HostileInput, SkippedSamplesReachTheCopyAsTheyAre) {
 // end (a forbidden byte pattern just before it, or zeros where the picture's second slice
 // should be); the bytes before it must not be scanned again at every step.
 TEST_F(HostileInput, PicturesReachingOneFarEndAreScannedOnce) {
-    const uint32_t nRegion = 2 << 20;
+    const uint32_t nRegion = 1 << 20;
     const uint32_t nPer = nRegion / 16;
     // Video chunks of one picture, then a chunk of nPer fixed-size samples, in turns.
     CTrackSpec video, fixed;
@@ -373,35 +373,10 @@ TEST_F(HostileInput, LargeTablesCostNoMoreThanTheirBytes) {
     EXPECT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt) << run.result.strDetail;
 }
 
-// A whole little recording, sound and pictures taking turns as the reference has them.
-std::vector<uint8_t> SmallRecording() {
-    std::vector<uint8_t> media;
-    for (uint32_t i = 0; i < 40; ++i) {
-        AppendSample(&media,
-                     {i == 0 ? Slice(true, 0, 0, 60) : Slice(false, i % 16, 2 * i % 64, 40)});
-        for (int f = 0; f < 2; ++f) {
-            const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + (i + f) % 30));
-            media.insert(media.end(), frame.begin(), frame.end());
-        }
-    }
-    return media;
-}
-
-std::vector<uint8_t> SmallReference() {
-    CTrackSpec video, sound;
-    std::vector<uint32_t> sizes(40, 1500);
-    video.tables = EvenTables(40, 1, 512, 0, 48, 2100, sizes);
-    sound.eEntry = EEntry::Aac;
-    sound.strHandler = "soun";
-    sound.nTimescale = 48000;
-    sound.tables = EvenTables(40, 2, 1024, 300, 48 + 1500, 2100);
-    return MovieFile({video, sound});
-}
-
 class RebuildWrites : public HostileInput {
 protected:
     void SetUp() override {
-        Write("w-ref.mp4", SmallReference(), 200000);
+        Write("w-ref.mp4", SmallReference());
         m_broken = BrokenFile(SmallRecording());
         Write("w-broken.mp4", m_broken);
     }

@@ -5,6 +5,7 @@
 #include "rebuild/BoxWriter.h"
 #include "tests/rebuild/BitWriter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -203,6 +204,7 @@ struct CTrackSpec {
     std::string strHandler = "vide";
     uint32_t nTimescale = 15360;
     std::vector<uint8_t> tables;
+    std::vector<uint8_t> edits; // boxes before mdia (edts), as they are
 };
 
 // Tables of evenly spread chunks: nChunks chunks of nPerChunk samples of nSize bytes (0: the
@@ -222,8 +224,9 @@ inline std::vector<uint8_t> EvenTables(uint32_t nChunks, uint32_t nPerChunk, uin
     return out;
 }
 
-// ftyp and moov: a movie of 1000 units a second with the tracks given.
-inline std::vector<uint8_t> MovieFile(const std::vector<CTrackSpec>& tracks) {
+// ftyp and moov: a movie of 1000 units a second with the tracks given; then, when nMedia is
+// not 0, an mdat of that many zeros (a file must hold the samples its index counts).
+inline std::vector<uint8_t> MovieFile(const std::vector<CTrackSpec>& tracks, uint32_t nMedia = 0) {
     std::vector<uint8_t> out;
     CBoxWriter box(out);
     const size_t nFtyp = box.Open("ftyp");
@@ -257,6 +260,7 @@ inline std::vector<uint8_t> MovieFile(const std::vector<CTrackSpec>& tracks) {
         box.U32(bVideo ? 320u << 16 : 0);
         box.U32(bVideo ? 240u << 16 : 0);
         box.Close(nTkhd);
+        box.Bytes(track.edits);
         const size_t nMdia = box.Open("mdia");
         const size_t nMdhd = box.OpenFull("mdhd", 0, 0);
         box.Zeros(8);
@@ -284,7 +288,40 @@ inline std::vector<uint8_t> MovieFile(const std::vector<CTrackSpec>& tracks) {
         box.Close(nTrak);
     }
     box.Close(nMoov);
+    if (nMedia != 0) {
+        box.U32(nMedia + 8);
+        box.Bytes("mdat", 4);
+        box.Zeros(nMedia);
+    }
     return out;
+}
+
+// A small H.264 and AAC reference: video chunks of one picture and sound chunks of two frames
+// taking turns, as SmallRecording lays out its samples.
+inline std::vector<uint8_t> SmallReference() {
+    CTrackSpec video, sound;
+    std::vector<uint32_t> sizes(40, 1500);
+    sizes[0] = 4000;
+    video.tables = EvenTables(40, 1, 512, 0, 48, 2100, sizes);
+    sound.eEntry = EEntry::Aac;
+    sound.strHandler = "soun";
+    sound.nTimescale = 48000;
+    sound.tables = EvenTables(40, 2, 1024, 300, 48 + 1500, 2100);
+    return MovieFile({video, sound}, 100000);
+}
+
+// The media data of a little recording made the same way: 40 pictures, 80 sound frames.
+inline std::vector<uint8_t> SmallRecording() {
+    std::vector<uint8_t> media;
+    for (uint32_t i = 0; i < 40; ++i) {
+        AppendSample(&media,
+                     {i == 0 ? Slice(true, 0, 0, 60) : Slice(false, i % 16, 2 * i % 64, 40)});
+        for (uint32_t f = 0; f < 2; ++f) {
+            const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + (i + f) % 30));
+            media.insert(media.end(), frame.begin(), frame.end());
+        }
+    }
+    return media;
 }
 
 // A recording cut off before its index: ftyp, mdat of size 0, the media data.
@@ -298,6 +335,60 @@ inline std::vector<uint8_t> BrokenFile(const std::vector<uint8_t>& media) {
     box.Bytes("mdat", 4);
     out.insert(out.end(), media.begin(), media.end());
     return out;
+}
+
+// Media data from a recipe, for fuzzers: each byte picks what comes next (pictures, sound
+// frames, its own bytes, zeros, damaged samples), the one after it how.
+inline std::vector<uint8_t> CookMedia(const uint8_t* pData, size_t nSize) {
+    std::vector<uint8_t> media;
+    uint32_t nFrame = 0, nPoc = 0;
+    for (size_t i = 0; i < nSize; ++i) {
+        const uint8_t nArg = i + 1 < nSize ? pData[i + 1] : 0;
+        switch (pData[i] % 8) {
+        case 0:
+            nFrame = nPoc = 0;
+            AppendSample(&media, {Slice(true, 0, 0, 40 + nArg)});
+            break;
+        case 1:
+            nFrame = (nFrame + 1) % 16;
+            nPoc = (nPoc + 2) % 64;
+            AppendSample(&media, {Slice(false, nFrame, nPoc, 20 + nArg)});
+            break;
+        case 2: {
+            const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + nArg % 40));
+            media.insert(media.end(), frame.begin(), frame.end());
+            break;
+        }
+        case 3: {
+            const size_t nCopy = std::min<size_t>(nArg, nSize - i - 1);
+            media.insert(media.end(), pData + i + 1, pData + i + 1 + nCopy);
+            i += nCopy;
+            continue;
+        }
+        case 4:
+            media.insert(media.end(), size_t(nArg) * 16, 0);
+            break;
+        case 5: {
+            std::vector<uint8_t> sample;
+            AppendSample(&sample, {Slice(false, nFrame, nPoc, 30)});
+            sample.resize(sample.size() - std::min<size_t>(sample.size() - 1, nArg));
+            media.insert(media.end(), sample.begin(), sample.end());
+            break;
+        }
+        case 6: {
+            std::vector<uint8_t> frame = AacFrame(100);
+            frame[nArg % frame.size()] ^= static_cast<uint8_t>(1 + (nArg >> 3));
+            media.insert(media.end(), frame.begin(), frame.end());
+            break;
+        }
+        default:
+            nFrame = nPoc = 0;
+            AppendSample(&media, {Sps(), Pps(), Slice(true, 0, 0, 50 + nArg)});
+            break;
+        }
+        ++i; // the argument
+    }
+    return media;
 }
 
 } // namespace testmedia
