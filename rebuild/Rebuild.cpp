@@ -26,19 +26,29 @@ const double kProbeSeconds = 60;
 
 class CNoObserver : public CRebuildObserver {};
 
-// Turns the walks' positions into one rising percentage: the probe, then the full walk.
-class CProgress final : public CWalkProgress {
+// Turns the walks' positions into one rising percentage: the probe, then the full walk; and
+// asks the observer whether the user cancelled.
+class CProgress final : public CWalkProgress, public CCancelCheck {
 public:
-    CProgress(CRebuildObserver& observer, uint64_t nBegin, uint64_t nProbe, uint64_t nMedia)
-        : m_observer(observer), m_nBegin(nBegin), m_nProbe(nProbe), m_nTotal(nProbe + nMedia) {}
+    explicit CProgress(CRebuildObserver& observer) : m_observer(observer) {}
 
+    void SetRange(uint64_t nBegin, uint64_t nProbe, uint64_t nMedia) {
+        m_nBegin = nBegin;
+        m_nProbe = nProbe;
+        m_nTotal = nProbe + nMedia;
+    }
     void StartWrite() { m_bWriting = true; }
     bool Continue(uint64_t nOffset) override {
         uint64_t nDone = nOffset - m_nBegin;
         nDone = m_bWriting ? m_nProbe + nDone : std::min(nDone, m_nProbe);
         Report(m_nTotal ? int(std::min<uint64_t>(99, nDone * 100 / m_nTotal)) : 0);
-        return !m_observer.IsCancelled();
+        return !Cancelled();
     }
+    bool Cancelled() override {
+        m_bCancelled = m_bCancelled || m_observer.IsCancelled();
+        return m_bCancelled;
+    }
+    bool WasCancelled() const { return m_bCancelled; }
     void Report(int nPercent) {
         if (nPercent > m_nPercent) {
             m_nPercent = nPercent;
@@ -48,10 +58,11 @@ public:
 
 private:
     CRebuildObserver& m_observer;
-    uint64_t m_nBegin;
-    uint64_t m_nProbe;
-    uint64_t m_nTotal;
+    uint64_t m_nBegin = 0;
+    uint64_t m_nProbe = 0;
+    uint64_t m_nTotal = 0;
     bool m_bWriting = false;
+    bool m_bCancelled = false;
     int m_nPercent = -1;
 };
 
@@ -98,7 +109,7 @@ CRebuiltTrack Describe(const CReferenceTrack& reference, const CTrackTables& tab
         track.strCodec = FourCCText(reference.entry.nFormat);
     track.nTimescale = reference.nTimescale;
     track.nDuration = TrackMediaDuration(tables);
-    track.nSamples = static_cast<uint32_t>(tables.sizes.size());
+    track.nSamples = static_cast<uint32_t>(tables.sizes.Count());
     return track;
 }
 
@@ -116,10 +127,12 @@ std::string LeftOutReason(EWalkStop eStop) {
 // One rebuild, step by step; each step that fails leaves its result in *pFailure.
 class CRebuild {
 public:
-    explicit CRebuild(CRebuildObserver& observer) : m_observer(observer) {}
+    explicit CRebuild(CRebuildObserver& observer) : m_progress(observer) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
     bool OpenRecording(const char* pszBroken, CRebuildResult* pFailure);
+    // Whether pszOutput names one of the two recordings, however it spells it.
+    bool IsARecording(const char* pszOutput) const;
     // Before anything is written: does the recording fit the reference?
     bool CheckRecording(CRebuildResult* pFailure);
     CRebuildResult WriteCopy(const char* pszOutput);
@@ -127,12 +140,12 @@ public:
 private:
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
 
-    CRebuildObserver& m_observer;
+    CProgress m_progress;
     CReferenceMovie m_movie;
     std::vector<std::string> m_leftOut;
     CStdioByteSource m_brokenFile;
+    CFileIdentity m_reference, m_broken;
     CMediaRange m_range;
-    std::unique_ptr<CProgress> m_pProgress;
 };
 
 void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
@@ -148,9 +161,15 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
         *pFailure = Fail(EStatus::ReadFailed, "The reference could not be opened.");
         return false;
     }
+    if (!referenceFile.Identity(&m_reference)) {
+        *pFailure = Fail(EStatus::ReadFailed, "The reference could not be opened.");
+        return false;
+    }
     std::string strProblem;
-    if (!ReadReferenceMovie(referenceFile, &m_movie, &strProblem)) {
-        *pFailure = Fail(EStatus::ReferenceUnusable, strProblem);
+    if (!ReadReferenceMovie(referenceFile, &m_movie, &strProblem, &m_progress)) {
+        *pFailure = m_progress.WasCancelled()
+                        ? Fail(EStatus::Cancelled, "The rebuild was cancelled.")
+                        : Fail(EStatus::ReferenceUnusable, strProblem);
         return false;
     }
     const std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(m_movie, &m_leftOut);
@@ -174,7 +193,7 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
 }
 
 bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
-    if (!m_brokenFile.Open(pszBroken)) {
+    if (!m_brokenFile.Open(pszBroken) || !m_brokenFile.Identity(&m_broken)) {
         *pFailure = Fail(EStatus::ReadFailed, "The broken recording could not be opened.");
         return false;
     }
@@ -188,10 +207,14 @@ bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
         return false;
     }
     const uint64_t nMedia = m_range.nEnd - m_range.nBegin;
-    m_pProgress.reset(
-        new CProgress(m_observer, m_range.nBegin, std::min(nMedia, kProbeBytes), nMedia));
-    m_pProgress->Report(0);
+    m_progress.SetRange(m_range.nBegin, std::min(nMedia, kProbeBytes), nMedia);
+    m_progress.Report(0);
     return true;
+}
+
+bool CRebuild::IsARecording(const char* pszOutput) const {
+    CFileIdentity output;
+    return FileIdentityOf(pszOutput, &output) && (output == m_reference || output == m_broken);
 }
 
 bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
@@ -199,7 +222,7 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     CMediaWalk probe(m_brokenFile, m_range, tracks, model);
-    probe.SetProgress(m_pProgress.get());
+    probe.SetProgress(&m_progress);
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
     if (eProbe == EWalkStop::Cancelled) {
@@ -237,7 +260,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     COutputFile output;
-    if (!output.Open(pszOutput))
+    if (!output.Create(pszOutput))
         return Fail(EStatus::WriteFailed, "The copy could not be created.");
     uint8_t header[16];
     MediaDataHeader(0, header);
@@ -248,9 +271,9 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
         return Fail(EStatus::WriteFailed, "The copy could not be written.");
     }
     const uint64_t nPayload = output.Position();
-    m_pProgress->StartWrite();
+    m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
-    walk.SetProgress(m_pProgress.get());
+    walk.SetProgress(&m_progress);
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
@@ -302,18 +325,22 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     } else {
         result.strDetail = "All " + strSeconds + " seconds of the recording were rebuilt.";
     }
-    m_pProgress->Report(100);
+    m_progress.Report(100);
     return result;
 }
 
 CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
                        CRebuildObserver& observer) {
-    if (std::strcmp(pszOutput, pszReference) == 0 || std::strcmp(pszOutput, pszBroken) == 0)
-        return Fail(EStatus::WriteFailed, "The copy cannot be written over one of the recordings.");
     CRebuild rebuild(observer);
     CRebuildResult failure;
     if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, &failure) || !rebuild.CheckRecording(&failure))
+        !rebuild.OpenRecording(pszBroken, &failure))
+        return failure;
+    // Told apart by what they are, not by how their names are spelt. (The copy is created
+    // new, so nothing at its name is ever written; this says why.)
+    if (rebuild.IsARecording(pszOutput))
+        return Fail(EStatus::WriteFailed, "The copy cannot be written over one of the recordings.");
+    if (!rebuild.CheckRecording(&failure))
         return failure;
     return rebuild.WriteCopy(pszOutput);
 }

@@ -30,8 +30,8 @@ struct CReferenceTrack {
     uint16_t nLanguage = 0;
     uint32_t nSamples = 0;
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
-    std::vector<uint32_t> sampleSizes; // when they vary, of tracks whose samples are not
-                                       // H.264, HEVC or AAC
+    std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
+                                       // H.264, HEVC or AAC: the commonest, likeliest first
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
@@ -67,8 +67,22 @@ struct CReferenceMovie {
     std::vector<CReferenceTrack> tracks;
 };
 
-// Reads the movie; on failure *pProblem is a sentence for the user saying why it cannot serve.
-bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem);
+// Asked now and then during long work whether the user has cancelled it.
+class CCancelCheck {
+public:
+    virtual bool Cancelled() = 0;
+
+protected:
+    ~CCancelCheck() = default;
+};
+
+// More tracks than any recorder writes: a reference with more is refused.
+const unsigned kMaxReferenceTracks = 64;
+
+// Reads the movie; on failure *pProblem is a sentence for the user saying why it cannot serve
+// (or that pCancel said to stop).
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem,
+                        CCancelCheck* pCancel = nullptr);
 
 // What a handler type is called for the user: "video", "sound", "timecode", ...
 std::string HandlerName(uint32_t nHandler);

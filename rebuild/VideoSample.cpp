@@ -2,6 +2,8 @@
 
 #include "rebuild/NalUnit.h"
 
+#include <algorithm>
+
 namespace {
 
 CVideoFormat FormatOf(const CAvcSps& sps) {
@@ -116,7 +118,7 @@ bool CVideoSampleParser::AddParameterSet(const uint8_t* pNal, size_t nSize) {
 }
 
 CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, size_t nSize,
-                                                        bool bComplete) {
+                                                        bool bComplete, uint64_t nAt) {
     CNal nal;
     if (nSize < 1 || (pNal[0] & 0x80) != 0)
         return nal;
@@ -133,7 +135,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
             nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
         return nal;
     case 6:
-        if (nRefIdc == 0 && (!bComplete || IsWellFormedSei(pNal + 1, nSize - 1, m_scratch)))
+        if (nRefIdc == 0 &&
+            (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, nSize - 1))))
             nal.eRole = ERole::Start;
         return nal;
     case 7:
@@ -153,7 +156,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         }
         return nal;
     case 12:
-        if (nRefIdc == 0 && (!bComplete || IsFillerData(pNal + 1, nSize - 1)))
+        if (nRefIdc == 0 &&
+            (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, nSize - 1))))
             nal.eRole = ERole::Suffix;
         return nal;
     default:
@@ -164,7 +168,7 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
 }
 
 CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, size_t nSize,
-                                                         bool bComplete) {
+                                                         bool bComplete, uint64_t nAt) {
     CNal nal;
     if (nSize < 2 || (pNal[0] & 0x80) != 0)
         return nal;
@@ -206,12 +210,12 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, si
         }
         return nal;
     case 38:
-        if (!bComplete || IsFillerData(pNal + 2, nSize - 2))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, nSize - 2)))
             nal.eRole = ERole::Suffix;
         return nal;
     case 39:
     case 40:
-        if (!bComplete || IsWellFormedSei(pNal + 2, nSize - 2, m_scratch))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, nSize - 2)))
             nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
         return nal;
     default:
@@ -219,12 +223,45 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, si
     }
 }
 
+bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt) {
+    if (nSize == 0 || pNal[nSize - 1] == 0)
+        return false;
+    if (nAt == kNoOffset)
+        return FindForbiddenPattern(pNal, nSize) == nSize;
+    const uint64_t nEnd = nAt + nSize;
+    if (m_nForbiddenBegin >= nAt && m_nForbiddenEnd <= nEnd && m_nForbiddenEnd > m_nForbiddenBegin)
+        return false;
+    if (nAt >= m_nCleanBegin && nEnd <= m_nCleanEnd)
+        return true;
+    // A stretch that begins inside the clean one is scanned from where that one's last whole
+    // pattern could begin: a pattern is at most four bytes.
+    const uint64_t nJoin = m_nCleanEnd - std::min<uint64_t>(3, m_nCleanEnd - m_nCleanBegin);
+    uint64_t nFrom = nAt;
+    uint64_t nBegin = nAt;
+    if (nAt >= m_nCleanBegin && nAt <= nJoin) {
+        nFrom = nJoin;
+        nBegin = m_nCleanBegin;
+    }
+    const size_t nSkip = static_cast<size_t>(nFrom - nAt);
+    const size_t nFound = nSkip + FindForbiddenPattern(pNal + nSkip, nSize - nSkip);
+    // Of two stretches that do not join, the longer is kept.
+    if (nBegin == m_nCleanBegin || nAt + nFound - nBegin >= m_nCleanEnd - m_nCleanBegin) {
+        m_nCleanBegin = nBegin;
+        m_nCleanEnd = nAt + nFound;
+    }
+    if (nFound == nSize)
+        return true;
+    m_nForbiddenBegin = nAt + nFound;
+    m_nForbiddenEnd = m_nForbiddenBegin + (pNal[nFound + 2] == 3 ? 4 : 3);
+    return false;
+}
+
 CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t nSize,
-                                                     bool bComplete) {
-    CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete)
-                                           : ExamineHevc(pNal, nSize, bComplete);
+                                                     bool bComplete, uint64_t nAt) {
+    CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete, nAt)
+                                           : ExamineHevc(pNal, nSize, bComplete, nAt);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !IsCleanNalUnit(pNal, nSize)) {
+    if (nal.eRole != ERole::Invalid && bComplete && !IsClean(pNal, nSize, nAt)) {
         nal.bDamaged = nal.eRole == ERole::Vcl;
         nal.eRole = ERole::Invalid;
     }
@@ -261,8 +298,8 @@ bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
 }
 
 // HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
-// the next access unit only after the picture's last slice.
-bool CVideoSampleParser::SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const {
+// the next access unit only after the picture's last slice. Where that slice is, or 0.
+size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const {
     const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
     for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
         uint64_t nLength = 0;
@@ -270,25 +307,28 @@ bool CVideoSampleParser::SliceOfSamePictureFollows(const uint8_t* pData, size_t 
             nLength = (nLength << 8) | pData[nAt + i];
         const size_t nNal = nAt + nLengthSize;
         if (nLength < 3 || nLength > nAvail - nNal || (pData[nNal] & 0x80))
-            return false;
+            return 0;
         const int nType = HevcNalType(pData + nNal);
         if (nType <= 9 || (nType >= 16 && nType <= 21))
-            return (pData[nNal + 2] & 0x80) == 0; // first_slice_segment_in_pic_flag
+            return (pData[nNal + 2] & 0x80) == 0 ? nAt : 0; // first_slice_segment_in_pic_flag
         if (!(nType >= 32 && nType <= 35) && nType != 39)
-            return false;
+            return 0;
         nAt = nNal + static_cast<size_t>(nLength);
     }
-    return false;
+    return 0;
 }
 
 ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd,
-                                       CVideoSample* pSample, size_t* pNeed) {
+                                       CVideoSample* pSample, size_t* pNeed, uint64_t nOffset) {
     Reject();
     CVideoSample sample;
     CNal first, last;
     bool bVcl = false;
     int nSlices = 0;
     size_t nPos = 0;
+    // Where a slice of this picture was found past parameter sets: those before it are the
+    // picture's, without looking again.
+    size_t nSameSliceAt = 0;
     const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
     auto finish = [&](ESampleParse eResult) {
         if (eResult == ESampleParse::Ok) {
@@ -325,6 +365,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         const size_t nNalStart = nPos + nLengthSize;
         const size_t nNalSize = static_cast<size_t>(nLength);
+        const uint64_t nNalAt = nOffset == kNoOffset ? kNoOffset : nOffset + nNalStart;
         const bool bComplete = nNalSize <= nAvail - nNalStart;
         if (!bComplete && !bAtEnd) {
             // Bytes that cannot start a NAL unit are refused before more are read for them.
@@ -333,13 +374,14 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 *pNeed = nNalStart + nPeek;
                 return finish(ESampleParse::NeedMore);
             }
-            if (Examine(pData + nNalStart, nAvail - nNalStart, false).eRole == ERole::Invalid)
+            if (Examine(pData + nNalStart, nAvail - nNalStart, false, nNalAt).eRole ==
+                ERole::Invalid)
                 return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
             *pNeed = nNalStart + nNalSize;
             return finish(ESampleParse::NeedMore);
         }
-        const CNal nal =
-            Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart, bComplete);
+        const CNal nal = Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart,
+                                 bComplete, nNalAt);
         if (!bComplete) {
             // The data ends inside this NAL unit: the sample before it is whole only if this
             // one would have begun the next.
@@ -358,9 +400,16 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         }
         if (bVcl) {
-            if (StartsNewPicture(nal) &&
-                !(nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc &&
-                  SliceOfSamePictureFollows(pData + nPos, nAvail - nPos)))
+            bool bSameFollows = false;
+            if (nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc) {
+                bSameFollows = nPos < nSameSliceAt;
+                if (!bSameFollows) {
+                    const size_t nSlice = SliceOfSamePictureAt(pData + nPos, nAvail - nPos);
+                    bSameFollows = nSlice != 0;
+                    nSameSliceAt = nPos + nSlice;
+                }
+            }
+            if (StartsNewPicture(nal) && !bSameFollows)
                 return finish(ESampleParse::Ok);
             if (nal.eRole == ERole::Vcl && !ContinuesPicture(nal, first, last))
                 return finish(ESampleParse::Ok);

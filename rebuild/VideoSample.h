@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 enum class EVideoCodec { Avc, Hevc };
 
@@ -45,10 +44,16 @@ public:
     // Parameter sets from the sample entry (avcC, hvcC); false if one does not parse.
     bool AddParameterSet(const uint8_t* pNal, size_t nSize);
 
+    // Where pData lies in a stream of bytes that never change: the parser then remembers what
+    // it found of them, so that a walk trying one position after another scans each NAL
+    // unit's bytes once, not again from every position whose NAL unit reaches over them.
+    static const uint64_t kNoOffset = ~uint64_t(0);
+
     // Parses the sample at pData, of which nAvail bytes are at hand; bAtEnd when the data ends
-    // there. NeedMore sets *pNeed to the bytes to have at hand before asking again.
+    // there. NeedMore sets *pNeed to the bytes to have at hand before asking again. nOffset is
+    // pData's place in the stream, or kNoOffset.
     ESampleParse Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd, CVideoSample* pSample,
-                       size_t* pNeed);
+                       size_t* pNeed, uint64_t nOffset = kNoOffset);
     // After Ok: keeps (Accept) or undoes (Reject) the parameter sets the sample carried.
     void Accept();
     void Reject();
@@ -71,12 +76,14 @@ private:
         bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
     };
 
-    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete);
-    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete);
-    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    // IsCleanNalUnit, with what earlier calls found at the same stream positions.
+    bool IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt);
     bool StartsNewPicture(const CNal& nal) const;
     bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
-    bool SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const;
+    size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
     void KeepAvc(const CAvcSps& sps);
     void KeepAvc(const CAvcPps& pps);
     void KeepHevc(const CHevcSps& sps);
@@ -99,7 +106,11 @@ private:
     CVideoFormat m_entryFormat;
     bool m_bPendingFormat = false;
     CVideoFormat m_pendingFormat;
-    std::vector<uint8_t> m_scratch;
+    // Stream positions: a stretch known free of forbidden patterns, and one such pattern.
+    uint64_t m_nCleanBegin = 0;
+    uint64_t m_nCleanEnd = 0;
+    uint64_t m_nForbiddenBegin = 0;
+    uint64_t m_nForbiddenEnd = 0;
     // Slices of the last picture taken, and of the one just parsed.
     int m_nLastSlices = 0;
     int m_nPendingSlices = 0;

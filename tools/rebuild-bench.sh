@@ -86,5 +86,7 @@ measure "rebuild, cold" "$cli" "$media/reference.mp4" "$media/broken.mp4" "$medi
 rm -f "$media/out.mp4"
 sync
 measure "rebuild, warm" "$cli" "$media/reference.mp4" "$media/broken.mp4" "$media/out.mp4"
+# The copy is created new: the last one goes first.
+rm -f "$media/out.mp4"
 "$cli" "$media/reference.mp4" "$media/broken.mp4" "$media/out.mp4" 2>/dev/null | sed 's/^/  /'
 rm -f "$media/out.mp4"
