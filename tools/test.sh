@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the native, 64-bit and 32-bit builds,
-# provides a 32-bit Wine (tools/wine32-setup.sh), runs the native tests, the Wine tests of the
+# provides a 32-bit Wine (tools/wine32-setup.sh), builds FFmpeg's decoders for the three builds
+# (tools/ffmpeg-build.sh, cached), runs the native tests, the Wine tests of the
 # 64-bit build and those of the 32-bit release (named win32.*), checks the release executable,
 # GPAC's MP4Box (built from its source for both arches, tools/gpac-build.sh) and the package
 # with its installer, and closes with "N passed, N failed". Exits non-zero when anything failed.
@@ -23,6 +24,7 @@ xvfb_pid=
 wine_started=
 wineboot_pid=
 gpac_pid=
+ffmpeg_pid=
 
 step_pid=
 
@@ -50,6 +52,10 @@ cleanup() {
     if [[ -n $gpac_pid ]]; then
         kill -TERM -- "-$gpac_pid" 2>/dev/null
         wait "$gpac_pid" 2>/dev/null
+    fi
+    if [[ -n $ffmpeg_pid ]]; then
+        kill -TERM -- "-$ffmpeg_pid" 2>/dev/null
+        wait "$ffmpeg_pid" 2>/dev/null
     fi
     if [[ -n $wine_started ]]; then
         wineserver -k 2>/dev/null
@@ -96,11 +102,21 @@ mkdir -p "$logs"
 
 say "set-up"
 # With what GPAC's build and the package need, so that nothing installs while they run.
-if ! "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3; then
+if ! "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3 nasm \
+    curl; then
     echo "set-up failed"
     echo "0 passed, 1 failed"
     exit 1
 fi
+
+# ---- FFmpeg's decoders: started first ----------------------------------------------------
+# Every build links them: their three builds (minutes the first time, then cached outside the
+# build root) run side by side while the display and the Wine prefix are made, at a higher
+# priority than GPAC's; tools/build.sh waits for the one of its arch.
+setsid nice -n 5 "$repo/tools/ffmpeg-build.sh" native x86_64 i686 >"$logs/ffmpeg-build.out" \
+    2>"$logs/ffmpeg-build.log" &
+ffmpeg_pid=$!
+# ---- end of FFmpeg's decoders --------------------------------------------------------------
 
 # GPAC's MP4Box for both arches (minutes the first time, then cached outside the build root)
 # builds beside everything else, at a lower priority; the real-tool tests wait for it.
@@ -147,6 +163,17 @@ for b in native win64 win32; do
         step_failed "build $b (log: $logs/build-$b.log)"
     fi
 done
+
+# ---- FFmpeg's decoders: their builds' outcome (tools/build.sh has waited for them) ----------
+say "FFmpeg's decoders"
+if wait "$ffmpeg_pid"; then
+    grep -F 'built in' "$logs/ffmpeg-build.log" || echo "cached: $(paste -sd' ' "$logs/ffmpeg-build.out")"
+else
+    tail -n 40 "$logs/ffmpeg-build.log"
+    step_failed "FFmpeg's build (log: $logs/ffmpeg-build.log)"
+fi
+ffmpeg_pid=
+# ---- end of FFmpeg's decoders --------------------------------------------------------------
 
 # Runs one build's CTest suite, shows its outline (and its tail when it failed), adds its counts.
 #   run_ctest BUILD TAIL_LINES [WRAPPER...]
