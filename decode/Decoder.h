@@ -17,7 +17,7 @@ enum class EDecodeCodec { H264, Hevc, Aac };
 
 struct CDecodeLimits {
     int64_t nMaxPixels = 8192 * 4320;           // per picture; a larger one is a fault
-    int nMaxSamples = 1 << 16;                  // per sound frame and channel
+    int nMaxSamples = 1 << 18;                  // per sound frame, all channels together
     const std::atomic<bool>* pCancel = nullptr; // when set, checked before each packet
 };
 

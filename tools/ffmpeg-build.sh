@@ -22,7 +22,8 @@ cache=${CLIPMEND_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipmend}
 
 # Only the three decoders and what they need; no program, no network, no library found on the
 # machine by chance (--disable-autodetect also leaves threads out: Clipmend decodes with one).
-# The assembly (nasm) more than doubles the decoders' speed for a minute more of build.
+# FFmpeg's assembly (nasm) makes them 1.5 to 1.8 times as fast, for hardly any build time.
+# shellcheck disable=SC2054 # the decoders' list is one argument
 common=(--enable-static --disable-shared --disable-programs --disable-doc --disable-everything
     --disable-network --disable-autodetect --disable-avformat --disable-avdevice
     --disable-avfilter --disable-swscale --disable-swresample --disable-postproc
