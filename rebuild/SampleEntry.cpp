@@ -156,8 +156,10 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
             ReadPayload(source, config, &fields)) {
             const bool bParsed = bAvc ? ParseAvcConfig(fields.data(), fields.size(), &entry)
                                       : ParseHevcConfig(fields.data(), fields.size(), &entry);
-            if (bParsed)
+            if (bParsed) {
                 entry.eCodec = bAvc ? ETrackCodec::Avc : ETrackCodec::Hevc;
+                entry.decoderConfig = fields;
+            }
         }
     } else if (box.nType == FourCC("mp4a")) {
         unsigned char head[28];
@@ -179,8 +181,10 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
         size_t nConfig = 0;
         if (bFound && ReadPayload(source, esds, &fields) && fields.size() > 4 &&
             FindAudioSpecificConfig(fields.data() + 4, fields.size() - 4, &pConfig, &nConfig) &&
-            ParseAudioSpecificConfig(pConfig, nConfig, &entry.aac))
+            ParseAudioSpecificConfig(pConfig, nConfig, &entry.aac)) {
             entry.eCodec = ETrackCodec::Aac;
+            entry.decoderConfig.assign(pConfig, pConfig + nConfig);
+        }
     }
     *pEntry = entry;
     return true;

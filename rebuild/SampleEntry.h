@@ -22,6 +22,9 @@ struct CSampleEntry {
     CAacConfig aac;
     int nChannels = 0; // from the audio sample entry
     uint32_t nSampleRate = 0;
+    // The configuration as a decoder takes it: the avcC or hvcC payload, or the
+    // AudioSpecificConfig; empty when eCodec is Other.
+    std::vector<uint8_t> decoderConfig;
 };
 
 // Reads the first entry of stsd; false if the box is malformed. A format this engine does not

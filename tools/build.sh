@@ -2,6 +2,8 @@
 # Configures and builds one of the three builds under the build root.
 #   tools/build.sh native|win64|win32 [target...]
 # CLIPMEND_BUILD_ROOT overrides the build root (default: <repo>/build).
+# CLIPMEND_FFMPEG_PREFIX names another static FFmpeg for this build than the one
+# tools/ffmpeg-build.sh makes (and caches) for it.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,6 +32,22 @@ win32)
     exit 2
     ;;
 esac
+
+# FFmpeg's decoders, built the first time (minutes; tools/test.sh starts that early), then
+# cached. Another run building the same arch is waited for.
+ffmpeg=${CLIPMEND_FFMPEG_PREFIX:-}
+if [[ -z $ffmpeg ]]; then
+    case $kind in
+    native) arch=native ;;
+    win64) arch=x86_64 ;;
+    win32) arch=i686 ;;
+    esac
+    ffmpeg=$("$repo/tools/ffmpeg-build.sh" "$arch") || {
+        echo "build.sh: FFmpeg's build for $arch failed" >&2
+        exit 1
+    }
+fi
+args+=(-DCLIPMEND_FFMPEG_PREFIX="$ffmpeg")
 
 # Configuring again is cheap and repairs a directory whose first configure failed.
 cmake -S "$repo" -B "$dir" "${args[@]}" >"$root/$kind-configure.log" 2>&1 || {

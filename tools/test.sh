@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the native, 64-bit and 32-bit builds,
-# provides a 32-bit Wine (tools/wine32-setup.sh), runs the native tests, the Wine tests of the
+# provides a 32-bit Wine (tools/wine32-setup.sh), builds FFmpeg's decoders for the three builds
+# (tools/ffmpeg-build.sh, cached), runs the native tests, the Wine tests of the
 # 64-bit build and those of the 32-bit release (named win32.*), checks the release executable,
 # GPAC's MP4Box (built from its source for both arches, tools/gpac-build.sh) and the package
 # with its installer, and closes with "N passed, N failed". Exits non-zero when anything failed.
@@ -37,10 +38,11 @@ steps=$(
     cat <<'EOF'
 # name        needs                    runs  counts  log                 command
 set-up        -                        fg    fatal   set-up.log          install_packages
+lib-ffmpeg    -                        bg    need    ffmpeg-build.log    build_ffmpeg
 gpac-build    -                        bg    need    gpac-build.log      build_gpac
 xvfb          -                        here  need    xvfb.log            start_display
 wine-prefix   xvfb                     bg    need    wineprefix.log      make_prefix
-build-native  -                        fg    need    build-native.log    build native
+build-native  lib-*                    fg    need    build-native.log    build native
 build-win64   lib-*                    fg    need    build-win64.log     build win64
 build-win32   lib-*                    fg    need    build-win32.log     build win32
 native-tests  build-native             fg    ctest   ctest-native.log    run_ctest native
@@ -58,7 +60,13 @@ EOF
 
 # With what GPAC's build and the package need, so that nothing installs while they run.
 install_packages() {
-    "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3
+    "$repo/tools/setup.sh" libz-mingw-w64-dev make pkgconf xz-utils git nsis python3 nasm curl
+}
+
+# FFmpeg's decoders, which every build links, for the three builds side by side (minutes the
+# first time, then cached outside the build root), at a higher priority than GPAC's.
+build_ffmpeg() {
+    nice -n 5 "$repo/tools/ffmpeg-build.sh" native x86_64 i686 >"$logs/ffmpeg-build.out"
 }
 
 # GPAC's MP4Box for both arches (minutes the first time, then cached outside the build root),
