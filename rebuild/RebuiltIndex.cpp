@@ -92,14 +92,14 @@ void TimeVideoBySound(const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
 std::vector<CTrackTables> IndexFromWalk(const CReferenceMovie& movie,
                                         const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
                                         const CMediaWalk& walk, uint64_t nBegin, uint64_t nPayload,
-                                        std::vector<std::string>* pLeftOut) {
+                                        std::vector<CTrackLeftOut>* pLeftOut) {
     std::vector<size_t> kept;
     for (size_t t = 0; t < tracks.size(); ++t) {
         if (tracks[t]->Kind() == EWalkKind::Unknown)
             continue;
         if (tracks[t]->Found() == 0) {
-            pLeftOut->push_back(TrackLabel(movie.tracks[tracks[t]->ReferenceIndex()]) +
-                                ": none of its samples were found");
+            pLeftOut->push_back(TrackLeftOut(movie.tracks[tracks[t]->ReferenceIndex()],
+                                             CTrackLeftOut::EReason::NoneFound));
             continue;
         }
         kept.push_back(t);

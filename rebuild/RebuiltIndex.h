@@ -14,4 +14,4 @@
 std::vector<CTrackTables> IndexFromWalk(const CReferenceMovie& movie,
                                         const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
                                         const CMediaWalk& walk, uint64_t nBegin, uint64_t nPayload,
-                                        std::vector<std::string>* pLeftOut);
+                                        std::vector<CTrackLeftOut>* pLeftOut);

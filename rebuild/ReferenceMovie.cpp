@@ -310,29 +310,8 @@ std::string FourCCText(uint32_t nFourCC) {
     return strText;
 }
 
-std::string HandlerName(uint32_t nHandler) {
-    switch (nHandler) {
-    case FourCC("vide"):
-        return "video";
-    case FourCC("soun"):
-        return "sound";
-    case FourCC("tmcd"):
-        return "timecode";
-    case FourCC("meta"):
-    case FourCC("camm"):
-        return "metadata";
-    case FourCC("text"):
-    case FourCC("sbtl"):
-    case FourCC("subt"):
-        return "subtitles";
-    case FourCC("hint"):
-        return "hint";
-    default:
-        return "'" + FourCCText(nHandler) + "'";
-    }
-}
-
-bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem) {
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
+                        CRebuildResult::EProblem* pProblem) {
     CReferenceMovie movie;
     CBoxWalk top(source, 0, source.Size());
     CBox box, moov;
@@ -346,8 +325,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::strin
         }
     }
     if (!bMoov) {
-        *pProblem = "The reference has no index (no moov box): it must be a whole recording, "
-                    "not another broken one.";
+        *pProblem = CRebuildResult::EProblem::ReferenceWithoutIndex;
         return false;
     }
     std::vector<uint8_t> data;
@@ -375,16 +353,15 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::strin
         }
     }
     if (!bMvhd || children.Status() == EBoxHeader::ReadError) {
-        *pProblem = "The reference's index could not be read.";
+        *pProblem = CRebuildResult::EProblem::ReferenceIndexUnreadable;
         return false;
     }
     bool bSamples = false;
     for (const CReferenceTrack& track : movie.tracks)
         bSamples = bSamples || track.nSamples != 0;
     if (!bSamples) {
-        *pProblem = bFragmented ? "The reference is a fragmented recording, whose index is spread "
-                                  "through the file; it cannot show how the tracks interleave."
-                                : "The reference has no tracks with samples.";
+        *pProblem = bFragmented ? CRebuildResult::EProblem::ReferenceFragmented
+                                : CRebuildResult::EProblem::ReferenceWithoutSamples;
         return false;
     }
     if (movie.ftyp.empty()) {

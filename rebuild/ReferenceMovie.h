@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/Box.h"
+#include "rebuild/Rebuild.h"
 #include "rebuild/SampleEntry.h"
 
 #include <cstdint>
@@ -67,9 +68,9 @@ struct CReferenceMovie {
     std::vector<CReferenceTrack> tracks;
 };
 
-// Reads the movie; on failure *pProblem is a sentence for the user saying why it cannot serve.
-bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem);
+// Reads the movie; on failure *pProblem says why it cannot serve.
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
+                        CRebuildResult::EProblem* pProblem);
 
-// What a handler type is called for the user: "video", "sound", "timecode", ...
-std::string HandlerName(uint32_t nHandler);
+// A box or format type as text, with '?' for bytes that are not printable.
 std::string FourCCText(uint32_t nFourCC);

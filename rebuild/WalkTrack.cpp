@@ -16,9 +16,13 @@ const size_t kCommonSizes = 16;
 
 } // namespace
 
-std::string TrackLabel(const CReferenceTrack& track) {
-    return "Track " + std::to_string(track.nTrackId) + " (" + HandlerName(track.nHandler) + ", '" +
-           FourCCText(track.entry.nFormat) + "')";
+CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason eReason) {
+    CTrackLeftOut out;
+    out.nTrackId = track.nTrackId;
+    out.nHandler = track.nHandler;
+    out.nFormat = track.entry.nFormat;
+    out.eReason = eReason;
+    return out;
 }
 
 CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
@@ -49,7 +53,7 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
             return;
         }
         m_pVideo.reset();
-        m_strProblem = "its decoder configuration could not be read";
+        m_eProblem = CTrackLeftOut::EReason::ConfigurationUnreadable;
     } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ETrackCodec::Aac) {
         m_eKind = EWalkKind::Audio;
         m_aac = entry.aac;
@@ -70,9 +74,6 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
                         const std::pair<uint32_t, uint32_t>& b) { return a.second > b.second; });
     for (size_t i = 0; i < bySize.size() && i < kCommonSizes; ++i)
         m_commonSizes.push_back(bySize[i].first);
-    if (m_strProblem.empty())
-        m_strProblem = "its samples vary in size and nothing in them shows where one ends, so "
-                       "they cannot be found in the media data";
 }
 
 size_t CWalkTrack::Lookahead() const {
@@ -142,12 +143,13 @@ void CWalkTrack::Drop(const CTrackTry& found) {
 }
 
 std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
-                                                        std::vector<std::string>* pLeftOut) {
+                                                        std::vector<CTrackLeftOut>* pLeftOut) {
     std::vector<std::unique_ptr<CWalkTrack>> tracks;
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
         const CReferenceTrack& reference = movie.tracks[i];
         if (reference.nSamples == 0 || reference.chunks.empty()) {
-            pLeftOut->push_back(TrackLabel(reference) + ": it holds no samples in the reference");
+            pLeftOut->push_back(
+                TrackLeftOut(reference, CTrackLeftOut::EReason::NoSamplesInReference));
             continue;
         }
         tracks.emplace_back(new CWalkTrack(reference, i));

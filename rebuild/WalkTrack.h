@@ -4,6 +4,7 @@
 
 #include "rebuild/AacFrame.h"
 #include "rebuild/PictureOrder.h"
+#include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/VideoSample.h"
 
@@ -38,7 +39,7 @@ public:
     double SampleSeconds() const { return m_dSampleSeconds; }
     bool SteadyDurations() const { return m_bSteady; }
     // Why the track is left out, when it is Unknown.
-    const std::string& Problem() const { return m_strProblem; }
+    CTrackLeftOut::EReason Problem() const { return m_eProblem; }
     // Bytes to have at hand before a try (a whole AAC frame fits in them).
     size_t Lookahead() const;
     uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
@@ -70,7 +71,7 @@ private:
     size_t m_nReference;
     double m_dSampleSeconds = 0;
     bool m_bSteady = true;
-    std::string m_strProblem;
+    CTrackLeftOut::EReason m_eProblem = CTrackLeftOut::EReason::SamplesNotMarked;
     std::unique_ptr<CVideoSampleParser> m_pVideo;
     std::unique_ptr<CPictureOrder> m_pOrder;
     CAacConfig m_aac;
@@ -88,7 +89,7 @@ private:
 // The tracks of the reference that have samples, in the order the walk uses: video, sound,
 // then the others. Tracks without samples are named in pLeftOut.
 std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
-                                                        std::vector<std::string>* pLeftOut);
+                                                        std::vector<CTrackLeftOut>* pLeftOut);
 
-// "Track 3 (timecode, 'tmcd')", for the user.
-std::string TrackLabel(const CReferenceTrack& track);
+// The entry of a reference track left out of the copy.
+CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason eReason);

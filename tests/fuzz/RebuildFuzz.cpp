@@ -247,8 +247,8 @@ const CReferenceMovie& Reference() {
         const std::vector<uint8_t> file = ReferenceFile();
         CMemoryByteSource source(file.data(), file.size());
         CReferenceMovie read;
-        std::string strProblem;
-        if (!ReadReferenceMovie(source, &read, &strProblem))
+        CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+        if (!ReadReferenceMovie(source, &read, &eProblem))
             std::abort();
         return read;
     }();
@@ -330,7 +330,7 @@ struct CWalked {
 };
 
 void Prepare(const CReferenceMovie& movie, CWalked* pWalked) {
-    std::vector<std::string> leftOut;
+    std::vector<CTrackLeftOut> leftOut;
     pWalked->tracks = MakeWalkTracks(movie, &leftOut);
     // The model depends on the reference alone: built once, copied fresh for each walk.
     static const CInterleaveModel model = [&] {
@@ -405,7 +405,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FindMismatch(source, check);
 
     // The index of the copy reads back as written.
-    std::vector<std::string> leftOut;
+    std::vector<CTrackLeftOut> leftOut;
     const std::vector<CTrackTables> tables =
         IndexFromWalk(movie, full.tracks, walk, 0, 48, &leftOut);
     if (tables.empty())
@@ -415,8 +415,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     file.insert(file.end(), moov.begin(), moov.end());
     CMemoryByteSource written(file.data(), file.size());
     CReferenceMovie reread;
-    std::string strProblem;
-    if (!ReadReferenceMovie(written, &reread, &strProblem) || reread.tracks.size() != tables.size())
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    if (!ReadReferenceMovie(written, &reread, &eProblem) || reread.tracks.size() != tables.size())
         std::abort();
     for (size_t t = 0; t < tables.size(); ++t) {
         const CReferenceTrack& track = reread.tracks[t];

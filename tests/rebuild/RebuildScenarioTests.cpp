@@ -1,6 +1,7 @@
 // The rebuild engine on recordings made with ffmpeg at run time. Ground truth: a whole file,
 // cut and stripped of its index as a dying recorder leaves it; its own index then says which
 // samples the rebuild must find, byte for byte, and how each frame must decode.
+#include "job/RunReport.h"
 #include "media/Box.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
@@ -26,6 +27,18 @@ const std::string kAac = " -c:a aac -b:a 128k";
 std::string Tone(int nFrequency, int nRate = 48000) {
     return " -f lavfi -i sine=sample_rate=" + std::to_string(nRate) +
            ":frequency=" + std::to_string(nFrequency);
+}
+
+// The engine's verdict as the program words it.
+std::string Detail(const CRebuildResult& result) {
+    return DescribeRebuildResult("recording.mp4", result).str();
+}
+
+// The stretch left out at the end of the data, if any.
+const CStretchLeftOut* Tail(const CRebuildResult& result) {
+    return !result.stretchesLeftOut.empty() && result.stretchesLeftOut.back().bToEnd
+               ? &result.stretchesLeftOut.back()
+               : nullptr;
 }
 
 class CRecordingObserver : public CRebuildObserver {
@@ -230,7 +243,7 @@ TEST_F(RebuildScenario, H264RecordingCutOffRebuildsEverySampleBeforeTheCut) {
     const CCut cut = Cut("h264.mp4", 0.6, "h264-cut.mp4");
     CRecordingObserver observer;
     const CRebuildResult result = Rebuild("h264-ref.mp4", cut.strPath, "h264-out.mp4", &observer);
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     const uint64_t nEnd = ExpectSamplesOfWhole("h264.mp4", "h264-out.mp4", cut.nCut, 2);
     ExpectFramesOfWhole("h264.mp4", "h264-out.mp4");
 
@@ -242,10 +255,13 @@ TEST_F(RebuildScenario, H264RecordingCutOffRebuildsEverySampleBeforeTheCut) {
     EXPECT_TRUE(result.tracksLeftOut.empty());
     // What is left out is the sample the cut went through, and said so.
     EXPECT_EQ(result.nBytesLeftOut, cut.nCut - nEnd);
-    EXPECT_EQ(result.strLeftOutReason, "a frame cut off at the end");
+    ASSERT_NE(Tail(result), nullptr);
+    EXPECT_EQ(result.stretchesLeftOut.size(), 1u);
+    EXPECT_EQ(Tail(result)->eReason, CStretchLeftOut::EReason::CutOff);
+    EXPECT_EQ(Tail(result)->nBytes, cut.nCut - nEnd);
     const CRebuiltTrack& video = result.tracks[0];
-    EXPECT_NEAR(result.dStoppedAt, double(video.nDuration) / video.nTimescale, 1e-6);
-    EXPECT_NEAR(result.dStoppedAt, 12.0, 0.5);
+    EXPECT_NEAR(Tail(result)->dAt, double(video.nDuration) / video.nTimescale, 1e-6);
+    EXPECT_NEAR(Tail(result)->dAt, 12.0, 0.5);
 
     ASSERT_FALSE(observer.progress.empty());
     EXPECT_TRUE(std::is_sorted(observer.progress.begin(), observer.progress.end()));
@@ -258,7 +274,7 @@ TEST_F(RebuildScenario, HevcRecordingWithBFramesShowsEachPictureAtItsTime) {
     ASSERT_TRUE(s_bMade);
     const CCut cut = Cut("hevc.mp4", 0.6, "hevc-cut.mp4");
     const CRebuildResult result = Rebuild("hevc-ref.mp4", cut.strPath, "hevc-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ExpectSamplesOfWhole("hevc.mp4", "hevc-out.mp4", cut.nCut, 2);
     ExpectFramesOfWhole("hevc.mp4", "hevc-out.mp4");
     ASSERT_EQ(result.tracks.size(), 2u);
@@ -277,7 +293,7 @@ TEST_F(RebuildScenario, KilledRecordingPlaysToWhereItWasKilled) {
     ASSERT_FALSE(FindBox(source, 0, bytes.size(), FourCC("moov"), &moov));
 
     const CRebuildResult result = Rebuild("killed-ref.mp4", "killed.mp4", "killed-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     std::string strErrors;
     EXPECT_EQ(RunCommand("ffmpeg -v error -i " + Quote(Path("killed-out.mp4")) + " -f null - 2>&1",
                          &strErrors),
@@ -317,7 +333,7 @@ TEST_F(RebuildScenario, TwoSoundTracksOfOneFormatStayApart) {
     ASSERT_TRUE(s_bMade);
     const CCut cut = Cut("two.mp4", 0.6, "two-cut.mp4");
     const CRebuildResult result = Rebuild("two-ref.mp4", cut.strPath, "two-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ASSERT_EQ(result.tracks.size(), 3u);
     ExpectSamplesOfWhole("two.mp4", "two-out.mp4", cut.nCut, 3);
 }
@@ -377,7 +393,7 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
         SCOPED_TRACE(kind.pszName);
         WriteBytes(Path("kind.mp4"), kind.bytes);
         const CRebuildResult result = Rebuild("h264-ref.mp4", "kind.mp4", "kind-out.mp4");
-        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
         ExpectSamplesOfWhole("h264.mp4", "kind-out.mp4", cut.nCut, 2);
     }
     for (const std::vector<uint8_t>* pBytes : {&zeros, &zerosThenMdat}) {
@@ -385,7 +401,7 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
                                       : "zeros reserved for the index, then mdat");
         WriteBytes(Path("kind.mp4"), *pBytes);
         const CRebuildResult result = Rebuild("h264-ref.mp4", "kind.mp4", "kind-out.mp4");
-        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
         ExpectSamplesOfWhole("reserved.mp4", "kind-out.mp4", reserved.nCut, 2);
     }
 }
@@ -431,9 +447,9 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
         const CRebuildResult result = Rebuild(c.pszReference, c.pszRecording, "m-out.mp4");
-        EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::Mismatch) << result.strDetail;
+        EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::Mismatch) << Detail(result);
         for (const std::string& strWords : c.words)
-            EXPECT_NE(result.strDetail.find(strWords), std::string::npos) << result.strDetail;
+            EXPECT_NE(Detail(result).find(strWords), std::string::npos) << Detail(result);
         EXPECT_FALSE(FileExists(Path("m-out.mp4")));
         EXPECT_TRUE(result.tracks.empty());
     }
@@ -451,13 +467,13 @@ TEST_F(RebuildScenario, ZerosInTheMiddleEndTheCopyWithEverythingBeforeThem) {
     WriteBytes(Path(cut.strPath), bytes);
 
     const CRebuildResult result = Rebuild("nob-ref.mp4", cut.strPath, "zeros-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     const uint64_t nEnd = ExpectSamplesOfWhole("nob.mp4", "zeros-out.mp4", nZeros, 2);
     ExpectFramesOfWhole("nob.mp4", "zeros-out.mp4");
-    EXPECT_EQ(result.strLeftOutReason, "zeros");
+    ASSERT_NE(Tail(result), nullptr);
+    EXPECT_EQ(Tail(result)->eReason, CStretchLeftOut::EReason::Zeros);
     EXPECT_EQ(result.nBytesLeftOut, bytes.size() - nEnd);
-    EXPECT_NE(result.strDetail.find("zeros"), std::string::npos) << result.strDetail;
-    EXPECT_NEAR(result.dStoppedAt, double(result.tracks[0].nDuration) / result.tracks[0].nTimescale,
+    EXPECT_NEAR(Tail(result)->dAt, double(result.tracks[0].nDuration) / result.tracks[0].nTimescale,
                 1e-6);
     // Without B-frames the copy needs no composition offsets.
     std::string strCtts;
@@ -471,11 +487,11 @@ TEST_F(RebuildScenario, OtherTracksKeptWhenFixedInSizeAndNamedWhenNot) {
     ASSERT_TRUE(s_bMade);
     const CCut cut = Cut("other.mp4", 0.8, "other-cut.mp4");
     const CRebuildResult result = Rebuild("other-ref.mp4", cut.strPath, "other-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ASSERT_EQ(result.tracks.size(), 3u);
     EXPECT_EQ(result.tracks[2].strCodec, "tmcd");
     ASSERT_EQ(result.tracksLeftOut.size(), 1u);
-    EXPECT_NE(result.tracksLeftOut[0].find("subtitles"), std::string::npos);
+    EXPECT_EQ(result.tracksLeftOut[0].nHandler, FourCC("sbtl"));
     const std::vector<CPacket> whole = ProbePackets(Path("other.mp4"));
     const std::vector<CPacket> copy = ProbePackets(Path("other-out.mp4"));
     for (int s = 0; s < 2; ++s) {
@@ -501,7 +517,7 @@ TEST_F(RebuildScenario, VariableFrameRateReferenceTimesPicturesBySound) {
     ASSERT_NE(ProbeEntry(Path("vfr-ref.mp4"), "stream=avg_frame_rate").substr(0, 4), "30/1");
     const CCut cut = Cut("h264.mp4", 0.6, "vfr-cut.mp4");
     const CRebuildResult result = Rebuild("vfr-ref.mp4", cut.strPath, "vfr-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ExpectSamplesOfWhole("h264.mp4", "vfr-out.mp4", cut.nCut, 2, false);
     ASSERT_EQ(result.tracks.size(), 2u);
     const double dVideo = double(result.tracks[0].nDuration) / result.tracks[0].nTimescale;
@@ -530,20 +546,20 @@ TEST_F(RebuildScenario, BrokenReferenceAndEmptyRecordingAreRefused) {
     const CCut cut = Cut("h264.mp4", 0.6, "refuse-cut.mp4");
     CRebuildResult result = Rebuild(cut.strPath, "h264.mp4", "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
-    EXPECT_NE(result.strDetail.find("no index"), std::string::npos) << result.strDetail;
+    EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::ReferenceWithoutIndex);
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     std::vector<uint8_t> ftypOnly = ReadBytes(Path(cut.strPath));
     ftypOnly.resize(32);
     WriteBytes(Path("ftyp-only.mp4"), ftypOnly);
     result = Rebuild("h264-ref.mp4", "ftyp-only.mp4", "refuse-out.mp4");
-    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << result.strDetail;
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << Detail(result);
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     // A reference whose only track this engine cannot read.
     result = Rebuild("mpeg4.mp4", cut.strPath, "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
-    EXPECT_NE(result.strDetail.find("'mp4v'"), std::string::npos) << result.strDetail;
+    EXPECT_EQ(result.referenceCodecs, std::vector<std::string>{"'mp4v'"});
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     result = Rebuild("h264-ref.mp4", "no-such-file.mp4", "refuse-out.mp4");

@@ -76,8 +76,8 @@ std::vector<uint64_t> ChunkOffsetsAfterRoundTrip(const std::vector<uint64_t>& of
     EXPECT_NE(*pWide, FindChild(source, parent, FourCC("stco"), &box));
 
     CReferenceMovie reread;
-    std::string strProblem;
-    EXPECT_TRUE(ReadReferenceMovie(source, &reread, &strProblem)) << strProblem;
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    EXPECT_TRUE(ReadReferenceMovie(source, &reread, &eProblem));
     std::vector<uint64_t> read;
     if (reread.tracks.size() == 1) {
         EXPECT_EQ(reread.tracks[0].nSamples, offsets.size());
