@@ -29,6 +29,12 @@ const uint64_t kCoarseWriteWindow = 6ull * 10000000ull;
 const DWORD kDeleteRetryMs = 5000;
 const DWORD kDeleteStepMs = 100;
 
+// Whether two names lead to one file.
+bool SameFile(const CString& a, const CString& b) {
+    CFileIdentity first, second;
+    return FileIdentityOf(a, &first) && FileIdentityOf(b, &second) && first == second;
+}
+
 } // namespace
 
 CRunControl::COutputStamp CRunControl::COutputStamp::Of(const CString& path) {
@@ -139,6 +145,11 @@ void CRunControl::OfferRebuild(const CString& source, const CString& output,
     const CString reference = m_view.ChooseReference(name);
     if (reference.IsEmpty() || !MayReplace(output))
         return;
+    // The rebuild creates its copy new and never writes through an existing name, so an
+    // earlier copy goes first: its name only (a link is removed, not what it leads to). A
+    // name that is one of the recordings themselves stays, and the rebuild says why.
+    if (AfxPathExists(output) && !SameFile(output, source) && !SameFile(output, reference))
+        ::DeleteFileA(output);
     m_strRunOutput = output;
     m_strSourceName = name;
     m_strRebuildReference = AfxFileNameOf(reference);

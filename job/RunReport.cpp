@@ -316,6 +316,8 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
                "file; it cannot show how the tracks interleave.";
     case EProblem::ReferenceWithoutSamples:
         return "The reference has no tracks with samples.";
+    case EProblem::ReferenceWithTooManyTracks:
+        return "The reference has more tracks than any recording has.";
     case EProblem::ReferenceWithoutUsableTrack: {
         CString codecs;
         for (const std::string& strCodec : result.referenceCodecs)

@@ -9,6 +9,52 @@
 #include <cstring>
 #include <sys/types.h>
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+bool IdentityOfHandle(HANDLE hFile, CFileIdentity* pIdentity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (hFile == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(hFile, &info))
+        return false;
+    pIdentity->nVolume = info.dwVolumeSerialNumber;
+    pIdentity->nIndex = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+#else
+void IdentityOfStat(const struct stat& info, CFileIdentity* pIdentity) {
+    pIdentity->nVolume = static_cast<uint64_t>(info.st_dev);
+    pIdentity->nIndex = static_cast<uint64_t>(info.st_ino);
+}
+#endif
+
+} // namespace
+
+bool FileIdentityOf(const char* path, CFileIdentity* pIdentity) {
+#if defined(_WIN32)
+    // Opened for its attributes only: whoever has it open, for whatever, does not matter.
+    const HANDLE hFile = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool bOk = IdentityOfHandle(hFile, pIdentity);
+    if (hFile != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hFile);
+    return bOk;
+#else
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return false;
+    IdentityOfStat(info, pIdentity);
+    return true;
+#endif
+}
+
 int Seek64(FILE* pFile, uint64_t nOffset, int nOrigin) {
 #if defined(_WIN32)
     return _fseeki64(pFile, static_cast<__int64>(nOffset), nOrigin);
@@ -31,6 +77,14 @@ bool CMemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (count != 0)
         std::memcpy(buffer, m_pData + offset, count);
     return true;
+}
+
+bool CBudgetByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
+    if (m_nReads == 0 || count > m_nBytes)
+        return false;
+    --m_nReads;
+    m_nBytes -= count;
+    return m_source.ReadAt(offset, buffer, count);
 }
 
 CStdioByteSource::~CStdioByteSource() {
@@ -64,6 +118,20 @@ bool CStdioByteSource::Open(const char* path) {
     m_pFile = pFile;
     m_nSize = static_cast<uint64_t>(nEnd);
     return true;
+}
+
+bool CStdioByteSource::Identity(CFileIdentity* pIdentity) const {
+    if (!m_pFile)
+        return false;
+#if defined(_WIN32)
+    return IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(m_pFile))), pIdentity);
+#else
+    struct stat info;
+    if (fstat(fileno(m_pFile), &info) != 0)
+        return false;
+    IdentityOfStat(info, pIdentity);
+    return true;
+#endif
 }
 
 bool CStdioByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {

@@ -87,8 +87,9 @@ double CMovieSummary::SampleSeconds() const {
     return dLongest;
 }
 
-bool ReadMovieSummary(CByteSource& source, const CBox& moov, CMovieSummary* pSummary) {
+bool ReadMovieSummary(CByteSource& file, const CBox& moov, CMovieSummary* pSummary) {
     *pSummary = CMovieSummary();
+    CBudgetByteSource source(file, kMaxMovieReads, kMaxMovieBytes);
     bool bHeader = false;
     CBoxWalk walk(source, moov);
     CBox box;
@@ -97,7 +98,7 @@ bool ReadMovieSummary(CByteSource& source, const CBox& moov, CMovieSummary* pSum
         if (box.nType == FourCC("mvhd")) {
             bHeader = ReadPayload(source, box, &data, 32) &&
                       ReadTimes(data, &pSummary->nTimescale, &pSummary->nDuration);
-        } else if (box.nType == FourCC("trak")) {
+        } else if (box.nType == FourCC("trak") && pSummary->tracks.size() < kMaxMovieTracks) {
             ReadTrack(source, box, pSummary);
         } else if (box.nType == FourCC("mvex")) {
             pSummary->bFragmented = true;

@@ -26,5 +26,11 @@ struct CMovieSummary {
     double SampleSeconds() const;
 };
 
+// Tracks kept of a movie box, and what reading one may cost: a movie has a few tracks, a long
+// one tables of some megabytes; a file that claims more is read up to there.
+const size_t kMaxMovieTracks = 1024;
+const uint64_t kMaxMovieReads = 65536;
+const uint64_t kMaxMovieBytes = 64u << 20;
+
 // Reads the movie box moov; false when its movie header is missing or cannot be read.
 bool ReadMovieSummary(CByteSource& source, const CBox& moov, CMovieSummary* pSummary);

@@ -31,7 +31,7 @@ ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize) {
 }
 
 CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, size_t nSize,
-                                                        bool bComplete) {
+                                                        bool bComplete, uint64_t nAt) {
     CNal nal;
     if (AvcNalHeader(pNal, nSize) == ENalHeader::Invalid)
         return nal;
@@ -44,7 +44,7 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
             nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
         return nal;
     case 6:
-        if (!bComplete || IsWellFormedSei(pNal + 1, nSize - 1, m_scratch))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, nSize - 1)))
             nal.eRole = ERole::Start;
         return nal;
     case 7:
@@ -63,7 +63,7 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         }
         return nal;
     default: // 12
-        if (!bComplete || IsFillerData(pNal + 1, nSize - 1))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, nSize - 1)))
             nal.eRole = ERole::Suffix;
         return nal;
     }

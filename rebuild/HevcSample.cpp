@@ -44,7 +44,7 @@ ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize) {
 }
 
 CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, size_t nSize,
-                                                         bool bComplete) {
+                                                         bool bComplete, uint64_t nAt) {
     CNal nal;
     if (HevcNalHeader(pNal, nSize) == ENalHeader::Invalid)
         return nal;
@@ -74,11 +74,11 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, si
         }
         return nal;
     case 38:
-        if (!bComplete || IsFillerData(pNal + 2, nSize - 2))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, nSize - 2)))
             nal.eRole = ERole::Suffix;
         return nal;
     default: // 39, 40
-        if (!bComplete || IsWellFormedSei(pNal + 2, nSize - 2, m_scratch))
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, nSize - 2)))
             nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
         return nal;
     }
@@ -91,8 +91,8 @@ bool CVideoSampleParser::HevcContinuesPicture(const CHevcSlice& s, const CHevcSl
 }
 
 // HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
-// the next access unit only after the picture's last slice.
-bool CVideoSampleParser::SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const {
+// the next access unit only after the picture's last slice. Where that slice is, or 0.
+size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const {
     const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
     for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
         uint64_t nLength = 0;
@@ -100,15 +100,15 @@ bool CVideoSampleParser::SliceOfSamePictureFollows(const uint8_t* pData, size_t 
             nLength = (nLength << 8) | pData[nAt + i];
         const size_t nNal = nAt + nLengthSize;
         if (nLength < 3 || nLength > nAvail - nNal || (pData[nNal] & 0x80))
-            return false;
+            return 0;
         const int nType = HevcNalType(pData + nNal);
         if (IsSliceType(nType))
-            return (pData[nNal + 2] & 0x80) == 0; // first_slice_segment_in_pic_flag
+            return (pData[nNal + 2] & 0x80) == 0 ? nAt : 0; // first_slice_segment_in_pic_flag
         if (!(nType >= 32 && nType <= 35) && nType != 39)
-            return false;
+            return 0;
         nAt = nNal + static_cast<size_t>(nLength);
     }
-    return false;
+    return 0;
 }
 
 bool CVideoSampleParser::TakeHevcParameterSet(const uint8_t* pNal, size_t nSize) {

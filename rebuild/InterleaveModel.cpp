@@ -7,8 +7,15 @@ namespace {
 
 // States kept from the reference; its first minutes hold every pattern a writer repeats.
 const size_t kMaxStates = 20000;
+// And at most this many values in them (states times timed tracks).
+const size_t kMaxStateValues = 1 << 18;
 // Chunks a track needs to count as periodic rather than a one-off (a timecode sample).
 const size_t kPeriodicChunks = 3;
+// State values that searches of every state may look at, and more for each byte walked.
+const uint64_t kScanAllowance = 1 << 24;
+const uint64_t kScanPerByte = 1;
+// States after the last one predicted that are looked at when the allowance is spent.
+const size_t kNearStates = 64;
 
 } // namespace
 
@@ -16,7 +23,7 @@ void CInterleaveModel::AddTrack(double dSampleSeconds, const std::vector<CRefere
                                 bool bSteady) {
     CTrack track;
     track.dSampleSeconds = dSampleSeconds;
-    track.chunks = chunks;
+    track.pChunks = &chunks;
     track.bPeriodic = chunks.size() >= kPeriodicChunks;
     track.bTimed = track.bPeriodic && (bSteady || m_tracks.empty());
     for (const CReferenceChunk& chunk : chunks) {
@@ -26,14 +33,14 @@ void CInterleaveModel::AddTrack(double dSampleSeconds, const std::vector<CRefere
     m_tracks.push_back(track);
 }
 
-std::vector<double> CInterleaveModel::Relative(const std::vector<uint64_t>& counts) const {
-    std::vector<double> relative;
+void CInterleaveModel::RelativeOf(const std::vector<uint64_t>& counts,
+                                  std::vector<double>* pRelative) const {
+    pRelative->clear();
     const double dLead = m_tracks.empty() ? 0 : double(counts[0]) * m_tracks[0].dSampleSeconds;
     for (size_t t = 1; t < m_tracks.size(); ++t) {
         if (m_tracks[t].bTimed)
-            relative.push_back(double(counts[t]) * m_tracks[t].dSampleSeconds - dLead);
+            pRelative->push_back(double(counts[t]) * m_tracks[t].dSampleSeconds - dLead);
     }
-    return relative;
 }
 
 void CInterleaveModel::Build() {
@@ -43,16 +50,22 @@ void CInterleaveModel::Build() {
         uint32_t nSamples;
     };
     std::vector<CItem> items;
+    m_nTimed = 0;
     for (size_t t = 0; t < m_tracks.size(); ++t) {
-        for (const CReferenceChunk& chunk : m_tracks[t].chunks)
+        for (const CReferenceChunk& chunk : *m_tracks[t].pChunks)
             items.push_back(CItem{chunk.nOffset, static_cast<int>(t), chunk.nSamples});
+        if (t > 0 && m_tracks[t].bTimed)
+            ++m_nTimed;
     }
     std::stable_sort(items.begin(), items.end(),
                      [](const CItem& a, const CItem& b) { return a.nOffset < b.nOffset; });
+    const size_t nMaxStates = std::min(kMaxStates, kMaxStateValues / std::max<size_t>(1, m_nTimed));
     std::vector<uint64_t> counts(m_tracks.size(), 0);
+    std::vector<double> relative;
     m_states.clear();
+    m_relative.clear();
     for (const CItem& item : items) {
-        const std::vector<double> relative = Relative(counts);
+        RelativeOf(counts, &relative);
         size_t nPeriodic = 0;
         for (size_t t = 1; t < m_tracks.size(); ++t) {
             if (!m_tracks[t].bTimed)
@@ -61,17 +74,18 @@ void CInterleaveModel::Build() {
                 std::max(m_tracks[t].dMaxSpread, std::fabs(relative[nPeriodic]));
             ++nPeriodic;
         }
-        if (m_states.size() < kMaxStates) {
+        if (m_states.size() < nMaxStates) {
             CState state;
-            state.relative = relative;
             state.dLead = m_tracks.empty() ? 0 : double(counts[0]) * m_tracks[0].dSampleSeconds;
             state.nTrack = item.nTrack;
             state.nSamples = item.nSamples;
             m_states.push_back(state);
+            m_relative.insert(m_relative.end(), relative.begin(), relative.end());
         }
         counts[static_cast<size_t>(item.nTrack)] += item.nSamples;
     }
     m_bLast = false;
+    m_nScanned = 0;
 }
 
 double CInterleaveModel::MaxSpread(size_t nTrack) const {
@@ -82,44 +96,61 @@ double CInterleaveModel::MaxChunkSeconds(size_t nTrack) const {
     return nTrack < m_tracks.size() ? m_tracks[nTrack].dMaxChunk : 0;
 }
 
-double CInterleaveModel::Distance(const CState& state, const std::vector<double>& relative,
-                                  double dLead) const {
-    double dDistance = 0;
-    for (size_t i = 0; i < relative.size(); ++i)
-        dDistance += std::fabs(state.relative[i] - relative[i]);
-    // Where patterns repeat, the state nearest in time breaks the tie: a writer's first
-    // chunks often differ from the ones that follow.
-    return dDistance + 1e-9 * std::fabs(state.dLead - dLead);
+bool CInterleaveModel::Nearest(size_t nFrom, size_t nTo, const std::vector<double>& relative,
+                               double dLead, size_t* pBest) const {
+    bool bFound = false;
+    double dBest = 0;
+    for (size_t i = nFrom; i < nTo; ++i) {
+        const double* pState = Relative(i);
+        double dDistance = 0;
+        size_t j = 0;
+        // A state already as far as the best one cannot be nearer.
+        for (; j < relative.size() && (!bFound || dDistance < dBest); ++j)
+            dDistance += std::fabs(pState[j] - relative[j]);
+        if (j < relative.size())
+            continue;
+        // Where patterns repeat, the state nearest in time breaks the tie: a writer's first
+        // chunks often differ from the ones that follow.
+        dDistance += 1e-9 * std::fabs(m_states[i].dLead - dLead);
+        if (!bFound || dDistance < dBest) {
+            dBest = dDistance;
+            *pBest = i;
+            bFound = true;
+        }
+    }
+    return bFound;
 }
 
-CInterleaveModel::CPrediction CInterleaveModel::Predict(const std::vector<uint64_t>& counts) {
+CInterleaveModel::CPrediction CInterleaveModel::Predict(const std::vector<uint64_t>& counts,
+                                                        uint64_t nWalked) {
     CPrediction prediction;
     if (m_states.empty())
         return prediction;
-    const std::vector<double> relative = Relative(counts);
+    std::vector<double>& relative = m_query;
+    RelativeOf(counts, &relative);
     const double dLead = double(counts[0]) * m_tracks[0].dSampleSeconds;
     // A walk that keeps to the reference's pattern finds it at the next state.
     size_t nBest = 0;
     bool bFound = false;
     if (m_bLast && m_nLast + 1 < m_states.size()) {
-        const CState& next = m_states[m_nLast + 1];
+        const double* pNext = Relative(m_nLast + 1);
         double dOff = 0;
         for (size_t i = 0; i < relative.size(); ++i)
-            dOff += std::fabs(next.relative[i] - relative[i]);
+            dOff += std::fabs(pNext[i] - relative[i]);
         if (dOff < 1e-6) {
             nBest = m_nLast + 1;
             bFound = true;
         }
     }
     if (!bFound) {
-        double dBest = 0;
-        for (size_t i = 0; i < m_states.size(); ++i) {
-            const double dDistance = Distance(m_states[i], relative, dLead);
-            if (!bFound || dDistance < dBest) {
-                dBest = dDistance;
-                nBest = i;
-                bFound = true;
-            }
+        const uint64_t nCost = uint64_t(m_states.size()) * (m_nTimed + 1);
+        if (!m_bLast || m_nScanned + nCost <= kScanAllowance + kScanPerByte * nWalked) {
+            m_nScanned += nCost;
+            bFound = Nearest(0, m_states.size(), relative, dLead, &nBest);
+        } else {
+            const size_t nFrom = std::min(m_nLast + 1, m_states.size() - 1);
+            bFound = Nearest(nFrom, std::min(m_states.size(), nFrom + kNearStates), relative, dLead,
+                             &nBest);
         }
     }
     // A one-off track that has had its samples gives way to the chunk after it.

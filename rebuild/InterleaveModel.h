@@ -16,7 +16,8 @@ public:
     // Tracks in the order the walk numbers them; dSampleSeconds is one sample's duration.
     // A track with few chunks (a timecode's single sample) is predicted at most as many
     // samples as the reference has. One whose samples last irregularly (subtitles) does not
-    // count among the tracks' times: it comes where the reference had it.
+    // count among the tracks' times: it comes where the reference had it. The chunks are
+    // the reference's, which must outlive the model.
     void AddTrack(double dSampleSeconds, const std::vector<CReferenceChunk>& chunks, bool bSteady);
     void Build();
 
@@ -24,8 +25,12 @@ public:
         int nTrack = -1;
         uint32_t nSamples = 0;
     };
-    // The chunk that came next in the reference where the tracks stood as counts says.
-    CPrediction Predict(const std::vector<uint64_t>& counts);
+    // The chunk that came next in the reference where the tracks stood as counts says. A walk
+    // that keeps to no pattern of the reference would have every state looked at for each
+    // sample: the states are looked at in full only while that has cost no more than a
+    // little for each of the nWalked bytes the walk has come, else only those that followed
+    // the last state predicted.
+    CPrediction Predict(const std::vector<uint64_t>& counts, uint64_t nWalked);
 
     // The largest lead or lag of a track against the first one at any chunk boundary of the
     // reference, in seconds: how far apart a recording's tracks may be without a mismatch.
@@ -36,7 +41,7 @@ public:
 private:
     struct CTrack {
         double dSampleSeconds = 0;
-        std::vector<CReferenceChunk> chunks;
+        const std::vector<CReferenceChunk>* pChunks = nullptr;
         bool bPeriodic = true;
         bool bTimed = true;   // periodic and steady: part of the state
         uint64_t nBudget = 0; // samples of a track that is not periodic
@@ -44,17 +49,24 @@ private:
         double dMaxChunk = 0;
     };
     struct CState {
-        std::vector<double> relative; // per timed track, seconds ahead of track 0
-        double dLead = 0;             // track 0's seconds
+        double dLead = 0; // track 0's seconds
         int nTrack = 0;
         uint32_t nSamples = 0;
     };
 
-    double Distance(const CState& state, const std::vector<double>& relative, double dLead) const;
-    std::vector<double> Relative(const std::vector<uint64_t>& counts) const;
+    // Per state, per timed track: seconds ahead of track 0.
+    const double* Relative(size_t nState) const { return m_relative.data() + nState * m_nTimed; }
+    void RelativeOf(const std::vector<uint64_t>& counts, std::vector<double>* pRelative) const;
+    // The state nearest to relative among [nFrom, nTo); false if the range is empty.
+    bool Nearest(size_t nFrom, size_t nTo, const std::vector<double>& relative, double dLead,
+                 size_t* pBest) const;
 
     std::vector<CTrack> m_tracks;
     std::vector<CState> m_states;
+    std::vector<double> m_relative;
+    size_t m_nTimed = 0;
     size_t m_nLast = 0;
     bool m_bLast = false;
+    uint64_t m_nScanned = 0; // state values looked at by searches of every state
+    std::vector<double> m_query;
 };

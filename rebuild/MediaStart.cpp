@@ -7,6 +7,8 @@ namespace {
 
 // How far past a break in the boxes an mdat header is looked for (reserved index space).
 const uint64_t kSearchLimit = 16u << 20;
+// Boxes before the media data: a recording has a few (ftyp, free, wide).
+const unsigned kMaxBoxesBefore = 100000;
 
 bool IsPrintable(const unsigned char* p) {
     for (int i = 0; i < 4; ++i) {
@@ -51,9 +53,11 @@ bool RangeFrom(CByteSource& source, uint64_t nHeader, CMediaRange* pRange) {
 bool FindMediaData(CByteSource& source, CMediaRange* pRange) {
     CBoxWalk walk(source, 0, source.Size());
     CBox box;
-    while (walk.Next(&box)) {
+    for (unsigned n = 0; walk.Next(&box); ++n) {
         if (box.nType == FourCC("mdat"))
             return RangeFrom(source, box.nOffset, pRange);
+        if (n >= kMaxBoxesBefore)
+            return false;
     }
     if (walk.Status() == EBoxHeader::Overrun && walk.Failed().nType == FourCC("mdat"))
         return RangeFrom(source, walk.Failed().nOffset, pRange);

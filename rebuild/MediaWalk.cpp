@@ -12,6 +12,12 @@ const size_t kReadBlock = 8u << 20;
 const size_t kMaxWindow = 80u << 20;
 // How far the walk looks for the next known sample past one of a track it cannot read.
 const uint64_t kMaxSkip = 16u << 20;
+// How often the walk says where it is and asks whether to go on.
+const std::chrono::milliseconds kPollInterval(20);
+// Positions Resync tries between two looks at the clock.
+const uint64_t kResyncPoll = 1024;
+// Samples a track of the copy can have (stsz counts them in 32 bits).
+const uint64_t kMaxTrackSamples = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -41,27 +47,46 @@ double CMediaWalk::LeadSeconds() const {
     return m_tracks.empty() ? 0 : double(m_tracks[0]->Found()) * m_tracks[0]->SampleSeconds();
 }
 
+bool CMediaWalk::Fail(EWalkStop eStop) {
+    m_bError = true;
+    m_eError = eStop;
+    return false;
+}
+
+bool CMediaWalk::Poll(uint64_t nAt) {
+    if (!m_pProgress)
+        return true;
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    if (m_bPolled && now - m_lastPoll < kPollInterval)
+        return true;
+    m_bPolled = true;
+    m_lastPoll = now;
+    return m_pProgress->Continue(nAt) || Fail(EWalkStop::Cancelled);
+}
+
 bool CMediaWalk::Flush(uint64_t nUpTo) {
     if (nUpTo <= m_nFlushed)
         return true;
-    if (m_pSink && !m_pSink->Write(At(m_nFlushed), static_cast<size_t>(nUpTo - m_nFlushed))) {
-        m_bError = true;
-        m_eError = EWalkStop::WriteFailed;
-        return false;
-    }
+    // Only bytes in the window go out, and each once.
+    if (m_nFlushed < m_nBufferStart || nUpTo > m_nBufferStart + m_nBufferLength)
+        return Fail(EWalkStop::ReadFailed);
+    if (m_pSink && !m_pSink->Write(At(m_nFlushed), static_cast<size_t>(nUpTo - m_nFlushed)))
+        return Fail(EWalkStop::WriteFailed);
     m_nFlushed = nUpTo;
     return true;
 }
 
-// Makes [nAt, nAt + nNeed) readable, as far as the data goes. False on an error (m_bError) or
-// when the window cannot grow that far.
 bool CMediaWalk::Ensure(uint64_t nAt, size_t nNeed) {
     const uint64_t nEnd = m_range.nEnd;
+    if (nAt > nEnd || nAt < m_nBufferStart)
+        return Fail(EWalkStop::ReadFailed);
     const uint64_t nWant = std::min<uint64_t>(nNeed, nEnd - nAt);
-    if (nAt >= m_nBufferStart && nAt + nWant <= m_nBufferStart + m_nBufferLength)
+    if (nAt + nWant <= m_nBufferStart + m_nBufferLength)
         return true;
     // What is before the last sample taken is final; what follows it may yet be needed.
     const uint64_t nKeep = std::min(nAt, m_nAccepted);
+    if (nKeep < m_nBufferStart || nKeep > m_nBufferStart + m_nBufferLength)
+        return Fail(EWalkStop::ReadFailed);
     if (!Flush(nKeep))
         return false;
     const size_t nDrop = static_cast<size_t>(nKeep - m_nBufferStart);
@@ -77,20 +102,22 @@ bool CMediaWalk::Ensure(uint64_t nAt, size_t nNeed) {
         m_buffer.resize(static_cast<size_t>(
             std::min<uint64_t>(kMaxWindow, std::max<uint64_t>(nRequired, 2 * m_buffer.size()))));
     const uint64_t nFileAt = m_nBufferStart + m_nBufferLength;
-    const uint64_t nMust = nAt + nWant > nFileAt ? nAt + nWant - nFileAt : 0;
+    const uint64_t nMust = nAt + nWant - nFileAt;
     const uint64_t nRoom = std::min<uint64_t>(m_buffer.size() - m_nBufferLength, nEnd - nFileAt);
     const size_t nRead =
         static_cast<size_t>(std::min(nRoom, std::max<uint64_t>(nMust, kReadBlock)));
-    if (nRead != 0 && !m_source.ReadAt(nFileAt, m_buffer.data() + m_nBufferLength, nRead)) {
-        m_bError = true;
-        m_eError = EWalkStop::ReadFailed;
-        return false;
-    }
+    if (nRead != 0 && !m_source.ReadAt(nFileAt, m_buffer.data() + m_nBufferLength, nRead))
+        return Fail(EWalkStop::ReadFailed);
     m_nBufferLength += nRead;
-    if (m_pProgress && !m_pProgress->Continue(m_nBufferStart + m_nBufferLength)) {
-        m_bError = true;
-        m_eError = EWalkStop::Cancelled;
-        return false;
+    return Poll(m_nAccepted);
+}
+
+bool CMediaWalk::Pass(uint64_t nTo) {
+    while (m_nAccepted < nTo) {
+        const size_t nStep = static_cast<size_t>(std::min<uint64_t>(nTo - m_nAccepted, kReadBlock));
+        if (!Ensure(m_nAccepted, nStep) || Available(m_nAccepted) < nStep)
+            return Fail(m_bError ? m_eError : EWalkStop::ReadFailed);
+        m_nAccepted += nStep;
     }
     return true;
 }
@@ -104,7 +131,7 @@ bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bSt
             pTry->eResult = ESampleParse::Invalid;
             return !m_bError;
         }
-        track.Try(At(nAt), Available(nAt), AtEnd(), bStrict, pTry);
+        track.Try(At(nAt), Available(nAt), AtEnd(), bStrict, pTry, nAt);
         if (pTry->eResult == ESampleParse::NeedMore && pTry->nNeed > Available(nAt)) {
             nNeed = pTry->nNeed;
             continue;
@@ -167,6 +194,8 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
     const uint64_t nLimit = std::min(m_range.nEnd, nAt + m_nMaxSkip);
     CTrackTry attempt;
     for (uint64_t nTry = nAt + 1; nTry < nLimit; ++nTry) {
+        if (nTry % kResyncPoll == 0 && !Poll(m_nAccepted))
+            return false;
         for (size_t t = 0; t < m_tracks.size(); ++t) {
             CWalkTrack& track = *m_tracks[t];
             if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
@@ -299,6 +328,8 @@ EWalkStop CMediaWalk::Run() {
     size_t nRunTrack = kNone;
     uint32_t nRunLeft = 0;
     for (;;) {
+        if (!Poll(nAt))
+            return Finish(m_eError, nAt);
         if (nAt >= m_range.nEnd)
             return Finish(EWalkStop::End, nAt);
         if ((m_nLimitBytes != 0 && nAt - m_range.nBegin >= m_nLimitBytes) ||
@@ -307,7 +338,8 @@ EWalkStop CMediaWalk::Run() {
         if (nRunLeft == 0) {
             for (size_t t = 0; t < m_tracks.size(); ++t)
                 counts[t] = m_tracks[t]->Count();
-            const CInterleaveModel::CPrediction prediction = m_model.Predict(counts);
+            const CInterleaveModel::CPrediction prediction =
+                m_model.Predict(counts, nAt - m_range.nBegin);
             nRunTrack = prediction.nTrack >= 0 ? static_cast<size_t>(prediction.nTrack) : kNone;
             nRunLeft = prediction.nSamples;
         }
@@ -316,9 +348,10 @@ EWalkStop CMediaWalk::Run() {
             if (!SkipPredicted(nAt, *m_tracks[nRunTrack], std::min<uint32_t>(nRunLeft, 3), &nNext))
                 return Finish(m_eError, nAt);
             if (nNext != nAt) {
+                if (!Pass(nNext))
+                    return Finish(m_eError, nAt);
                 m_tracks[nRunTrack]->AddSkipped(nRunLeft);
                 nAt = nNext;
-                m_nAccepted = nAt;
                 nRunLeft = 0;
                 continue;
             }
@@ -347,9 +380,10 @@ EWalkStop CMediaWalk::Run() {
                         }
                     }
                 }
+                if (!Pass(nFound))
+                    return Finish(m_eError, nAt);
                 m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
                 nAt = nFound;
-                m_nAccepted = nAt;
                 nRunLeft = 0;
                 continue;
             }
@@ -363,6 +397,8 @@ EWalkStop CMediaWalk::Run() {
                 return Finish(m_eError, nAt);
             return Finish(EWalkStop::Unknown, nAt);
         }
+        if (m_tracks[nTrack]->Found() >= kMaxTrackSamples)
+            return Finish(EWalkStop::Limit, nAt);
         Record(nTrack, nAt, found);
         nAt += found.nSize;
         m_nAccepted = nAt;

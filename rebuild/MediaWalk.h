@@ -10,6 +10,7 @@
 #include "rebuild/MediaStart.h"
 #include "rebuild/WalkTrack.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,7 +26,7 @@ protected:
 
 class CWalkProgress {
 public:
-    // Called after every block read; false cancels the walk.
+    // Called every few milliseconds with where the walk stands; false cancels the walk.
     virtual bool Continue(uint64_t nOffset) = 0;
 
 protected:
@@ -69,7 +70,16 @@ public:
     double LeadSeconds() const;
 
 private:
+    // Makes [nAt, nAt + nNeed) readable as far as the data goes: the window holds the bytes
+    // from the last sample taken on; what is before it goes to the sink first.
     bool Ensure(uint64_t nAt, size_t nNeed);
+    // Takes the bytes up to nTo as they are (the samples of a track that cannot be read, kept
+    // in the copy): read, and handed on, like a sample's.
+    bool Pass(uint64_t nTo);
+    // Stops the walk with eStop (an error, a cancel, a broken window).
+    bool Fail(EWalkStop eStop);
+    // Reports where the walk stands and asks whether to go on, every few milliseconds.
+    bool Poll(uint64_t nAt);
     const uint8_t* At(uint64_t nAt) const { return m_buffer.data() + (nAt - m_nBufferStart); }
     size_t Available(uint64_t nAt) const {
         return static_cast<size_t>(m_nBufferStart + m_nBufferLength - nAt);
@@ -109,4 +119,6 @@ private:
     uint64_t m_nMaxSkip = 0;
     uint64_t m_nZeroReach = 0;
     std::vector<size_t> m_order; // FindSample's, kept to spare an allocation a sample
+    std::chrono::steady_clock::time_point m_lastPoll;
+    bool m_bPolled = false;
 };

@@ -83,7 +83,7 @@ CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
 void WriteSampleTable(CBoxWriter& box, const CTrackTables& track) {
     const size_t nStbl = box.Open("stbl");
     box.Bytes(track.pReference->stsd);
-    const uint32_t nCount = static_cast<uint32_t>(track.sizes.size());
+    const uint32_t nCount = static_cast<uint32_t>(track.sizes.Count());
 
     size_t nBox = box.OpenFull("stts", 0, 0);
     box.U32(nCount ? 1 : 0);
@@ -132,14 +132,16 @@ void WriteSampleTable(CBoxWriter& box, const CTrackTables& track) {
     }
     box.Close(nBox);
 
-    const bool bSame = nCount != 0 && std::all_of(track.sizes.begin(), track.sizes.end(),
-                                                  [&](uint32_t n) { return n == track.sizes[0]; });
+    // Samples of one size need no entry each.
+    const bool bSame = track.sizes.OneSize();
     nBox = box.OpenFull("stsz", 0, 0);
-    box.U32(bSame ? track.sizes[0] : 0);
+    box.U32(bSame ? track.sizes.Runs()[0].nSize : 0);
     box.U32(nCount);
     if (!bSame) {
-        for (uint32_t nSize : track.sizes)
-            box.U32(nSize);
+        for (const CSampleSizes::CRun& run : track.sizes.Runs()) {
+            for (uint32_t i = 0; i < run.nCount; ++i)
+                box.U32(run.nSize);
+        }
     }
     box.Close(nBox);
 
@@ -257,7 +259,7 @@ void MediaDataHeader(uint64_t nPayload, uint8_t header[16]) {
 }
 
 uint64_t TrackMediaDuration(const CTrackTables& track) {
-    return uint64_t(track.sizes.size()) * track.nSampleDuration;
+    return track.sizes.Count() * track.nSampleDuration;
 }
 
 std::vector<uint8_t> BuildMovieBox(const CReferenceMovie& movie,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleSizes.h"
 
 #include <cstdint>
 #include <vector>
@@ -10,7 +11,7 @@
 struct CTrackTables {
     const CReferenceTrack* pReference = nullptr;
     uint32_t nSampleDuration = 0; // in the track's timescale
-    std::vector<uint32_t> sizes;
+    CSampleSizes sizes;
     bool bAllSync = true;
     std::vector<uint32_t> syncSamples;        // 0-based, when not all are
     std::vector<uint32_t> compositionOffsets; // empty when samples show in decoding order

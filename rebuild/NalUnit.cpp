@@ -1,7 +1,5 @@
 #include "rebuild/NalUnit.h"
 
-#include "rebuild/RbspReader.h"
-
 namespace {
 
 // Bytes i..i+7 of p as a little-endian word, whatever the machine.
@@ -29,9 +27,7 @@ bool CleanAt(const uint8_t* p, const uint8_t* pEnd) {
 
 } // namespace
 
-bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
-    if (nSize == 0 || pNal[nSize - 1] == 0)
-        return false;
+size_t FindForbiddenPattern(const uint8_t* pNal, size_t nSize) {
     // Every forbidden pattern starts with two zero bytes; a word at a time, only the places
     // where two zeros meet are looked at (compressed video has few, even where zeros abound).
     const uint8_t* const pEnd = pNal + nSize;
@@ -46,7 +42,7 @@ bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
             while (!((nPairs >> (8 * nByte)) & 0x80))
                 ++nByte;
             if (!CleanAt(p + nByte, pEnd))
-                return false;
+                return static_cast<size_t>(p + nByte - pNal);
             nPairs &= ~(uint64_t(0x80) << (8 * nByte));
         }
         nZeros = nNext;
@@ -54,38 +50,62 @@ bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
     }
     for (; p + 1 < pEnd; ++p) {
         if (p[0] == 0 && p[1] == 0 && !CleanAt(p, pEnd))
-            return false;
+            return static_cast<size_t>(p - pNal);
     }
-    return true;
+    return nSize;
 }
 
-bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize, std::vector<uint8_t>& scratch) {
+bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
+    return nSize != 0 && pNal[nSize - 1] != 0 && FindForbiddenPattern(pNal, nSize) == nSize;
+}
+
+bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize) {
     // Large SEI (user data) carry nothing the walk needs; their bytes were checked clean.
     const size_t kMaxChecked = 1 << 16;
     if (nSize > kMaxChecked)
         return true;
-    scratch.resize(nSize);
-    const size_t nRbsp = UnescapeRbsp(pPayload, nSize, scratch.data());
-    const uint8_t* p = scratch.data();
+    // Read as RBSP on the way (emulation prevention bytes dropped), so that garbage is refused
+    // at its first message rather than after all of it was unescaped.
     size_t nAt = 0;
-    for (int nMessages = 0; nAt + 1 < nRbsp; ++nMessages) {
+    int nZeros = 0;
+    auto next = [&](uint8_t* pByte) {
+        if (nAt < nSize && nZeros >= 2 && pPayload[nAt] == 3) {
+            ++nAt;
+            nZeros = 0;
+        }
+        if (nAt >= nSize)
+            return false;
+        *pByte = pPayload[nAt++];
+        nZeros = *pByte == 0 ? nZeros + 1 : 0;
+        return true;
+    };
+    // Whether only the trailing bits are left: 0x80, the payload's last byte.
+    auto trailing = [&]() {
+        size_t nLook = nAt;
+        if (nLook < nSize && nZeros >= 2 && pPayload[nLook] == 3)
+            ++nLook;
+        return nLook + 1 == nSize && pPayload[nLook] == 0x80;
+    };
+    for (int nMessages = 0; !trailing(); ++nMessages) {
         if (nMessages > 64)
             return false;
         for (int nField = 0; nField < 2; ++nField) {
             uint64_t nValue = 0;
-            while (nAt < nRbsp && p[nAt] == 0xFF)
-                nValue += p[nAt++];
-            if (nAt >= nRbsp)
-                return false;
-            nValue += p[nAt++];
-            if (nField == 1) {
-                if (nValue > nRbsp - nAt)
+            uint8_t nByte = 0;
+            do {
+                if (!next(&nByte))
                     return false;
-                nAt += static_cast<size_t>(nValue);
+                nValue += nByte;
+            } while (nByte == 0xFF);
+            if (nField == 1 && nValue > nSize - nAt)
+                return false;
+            for (; nField == 1 && nValue > 0; --nValue) {
+                if (!next(&nByte))
+                    return false;
             }
         }
     }
-    return nAt + 1 == nRbsp && p[nAt] == 0x80;
+    return true;
 }
 
 bool IsFillerData(const uint8_t* pPayload, size_t nSize) {

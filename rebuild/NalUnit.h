@@ -4,15 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 // No start code emulation (00 00 00, 00 00 01, 00 00 02, or 00 00 03 followed by a byte above
 // 3) and no zero as the last byte.
 bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize);
+// Where the first of those patterns begins (it spans 3 bytes, 4 for 00 00 03); nSize if none.
+// Only patterns wholly inside the bytes count.
+size_t FindForbiddenPattern(const uint8_t* pNal, size_t nSize);
 
 // An SEI payload (after the NAL header): whole messages, then the RBSP trailing bits.
-// scratch is reused between calls to hold the unescaped bytes.
-bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize, std::vector<uint8_t>& scratch);
+bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize);
 
 // Filler data payload: 0xFF bytes, then the RBSP trailing bits.
 bool IsFillerData(const uint8_t* pPayload, size_t nSize);

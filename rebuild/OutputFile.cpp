@@ -1,54 +1,180 @@
 #include "rebuild/OutputFile.h"
 
-#include "media/ByteSource.h"
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Bytes handed to one write call.
+const size_t kMaxWrite = 1u << 30;
+
+} // namespace
 
 COutputFile::~COutputFile() {
-    if (m_pFile)
-        Remove();
+    Remove();
 }
 
-bool COutputFile::Open(const char* pszPath) {
-    m_pFile = std::fopen(pszPath, "wb");
-    if (!m_pFile)
+#if defined(_WIN32)
+
+bool COutputFile::Create(const char* pszPath) {
+    Remove();
+    // CREATE_NEW fails when anything is at the name, a link or junction too, dangling or not;
+    // and a reparse point is opened as itself, never followed. DELETE lets a failed copy be
+    // removed through this handle. No FILE_SHARE_DELETE: nobody renames or deletes it while
+    // it is written.
+    HANDLE hFile =
+        ::CreateFileA(pszPath, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
         return false;
-    m_strPath = pszPath;
+    m_hFile = hFile;
     m_nPosition = 0;
-    // The media is written in blocks of megabytes; a stdio buffer would only copy them again.
-    std::setvbuf(m_pFile, nullptr, _IONBF, 0);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(hFile, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        Remove();
+        return false;
+    }
     return true;
 }
 
-bool COutputFile::Write(const uint8_t* pData, size_t nSize) {
-    if (!m_pFile)
-        return false;
-    if (nSize != 0 && std::fwrite(pData, 1, nSize, m_pFile) != nSize)
-        return false;
-    m_nPosition += nSize;
+bool COutputFile::WriteAll(const uint8_t* pData, size_t nSize) {
+    while (nSize != 0) {
+        const DWORD nChunk = static_cast<DWORD>(nSize < kMaxWrite ? nSize : kMaxWrite);
+        DWORD nWritten = 0;
+        if (!::WriteFile(m_hFile, pData, nChunk, &nWritten, nullptr) || nWritten != nChunk)
+            return false;
+        pData += nChunk;
+        nSize -= nChunk;
+    }
     return true;
 }
 
 bool COutputFile::WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize) {
-    if (!m_pFile || Seek64(m_pFile, nOffset, SEEK_SET) != 0 ||
-        std::fwrite(pData, 1, nSize, m_pFile) != nSize)
+    LARGE_INTEGER at, back;
+    at.QuadPart = static_cast<LONGLONG>(nOffset);
+    back.QuadPart = static_cast<LONGLONG>(m_nPosition);
+    return m_hFile && ::SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) &&
+           WriteAll(pData, nSize) && ::SetFilePointerEx(m_hFile, back, nullptr, FILE_BEGIN);
+}
+
+bool COutputFile::Identity(CFileIdentity* pIdentity) const {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!m_hFile || !::GetFileInformationByHandle(m_hFile, &info))
         return false;
-    return Seek64(m_pFile, m_nPosition, SEEK_SET) == 0;
+    pIdentity->nVolume = info.dwVolumeSerialNumber;
+    pIdentity->nIndex = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
 }
 
 bool COutputFile::Close() {
-    if (!m_pFile)
+    if (!m_hFile)
         return false;
-    const bool bOk = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    const bool bClosed = std::fclose(m_pFile) == 0;
-    m_pFile = nullptr;
-    return bOk && bClosed;
+    const bool bClosed = ::CloseHandle(m_hFile) != FALSE;
+    m_hFile = nullptr;
+    return bClosed;
 }
 
 void COutputFile::Remove() {
-    if (m_pFile) {
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
+    if (!m_hFile)
+        return;
+    // Marked for deletion through the handle that created it: the file goes when the handle
+    // closes, whatever its name has come to lead to.
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(m_hFile, FileDispositionInfo, &disposition, sizeof disposition);
+    ::CloseHandle(m_hFile);
+    m_hFile = nullptr;
+}
+
+#else
+
+bool COutputFile::Create(const char* pszPath) {
+    Remove();
+    // O_EXCL fails on anything at the name, a symbolic link too, dangling or not.
+    const int nFile = open(pszPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (nFile < 0)
+        return false;
+    m_nFile = nFile;
+    m_strPath = pszPath;
+    m_nPosition = 0;
+    return true;
+}
+
+bool COutputFile::WriteAll(const uint8_t* pData, size_t nSize) {
+    while (nSize != 0) {
+        const ssize_t nWritten = write(m_nFile, pData, nSize < kMaxWrite ? nSize : kMaxWrite);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten <= 0)
+            return false;
+        pData += nWritten;
+        nSize -= static_cast<size_t>(nWritten);
     }
-    if (!m_strPath.empty())
-        std::remove(m_strPath.c_str());
+    return true;
+}
+
+bool COutputFile::WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize) {
+    if (m_nFile < 0 || lseek(m_nFile, static_cast<off_t>(nOffset), SEEK_SET) < 0 ||
+        !WriteAll(pData, nSize))
+        return false;
+    return lseek(m_nFile, static_cast<off_t>(m_nPosition), SEEK_SET) >= 0;
+}
+
+bool COutputFile::Identity(CFileIdentity* pIdentity) const {
+    struct stat info;
+    if (m_nFile < 0 || fstat(m_nFile, &info) != 0)
+        return false;
+    pIdentity->nVolume = static_cast<uint64_t>(info.st_dev);
+    pIdentity->nIndex = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
+
+bool COutputFile::Close() {
+    if (m_nFile < 0)
+        return false;
+    const bool bClosed = close(m_nFile) == 0;
+    m_nFile = -1;
     m_strPath.clear();
+    return bClosed;
+}
+
+void COutputFile::Remove() {
+    if (m_nFile < 0)
+        return;
+    // POSIX removes by name only: the name goes only while it still leads to this very file
+    // (another file put in its place stays). Between the look and the unlink, a rename by
+    // someone with write access to the folder could still slip in.
+    CFileIdentity own, named;
+    struct stat info;
+    if (Identity(&own) && lstat(m_strPath.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        named.nVolume = static_cast<uint64_t>(info.st_dev);
+        named.nIndex = static_cast<uint64_t>(info.st_ino);
+        if (named == own)
+            unlink(m_strPath.c_str());
+    }
+    close(m_nFile);
+    m_nFile = -1;
+    m_strPath.clear();
+}
+
+#endif
+
+bool COutputFile::Write(const uint8_t* pData, size_t nSize) {
+#if defined(_WIN32)
+    const bool bOpen = m_hFile != nullptr;
+#else
+    const bool bOpen = m_nFile >= 0;
+#endif
+    if (!bOpen || !WriteAll(pData, nSize))
+        return false;
+    m_nPosition += nSize;
+    return true;
 }

@@ -1,33 +1,43 @@
-// The file a rebuild writes: sequential writes with 64-bit positions on every build, a patch
-// of bytes already written, and removal of what was written when the rebuild fails.
+// The file a rebuild writes: created new, never through a name that exists already (a file,
+// a link, a junction someone put there), written with 64-bit positions on every build, and
+// removed through its own handle when the rebuild fails, so that only the file it made goes.
 #pragma once
 
+#include "media/ByteSource.h"
 #include "rebuild/MediaWalk.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 class COutputFile : public CByteSink {
 public:
     COutputFile() = default;
+    // Removes a file still open: a rebuild that did not finish leaves no copy.
     ~COutputFile();
     COutputFile(const COutputFile&) = delete;
     COutputFile& operator=(const COutputFile&) = delete;
 
-    // Creates (or empties) the file; the path is in the ANSI code page on Windows.
-    bool Open(const char* pszPath);
+    // Creates the file; fails when anything is at that name. The path is in the ANSI code page
+    // on Windows.
+    bool Create(const char* pszPath);
     bool Write(const uint8_t* pData, size_t nSize) override;
     // Overwrites bytes written before, then carries on at the end.
     bool WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize);
     uint64_t Position() const { return m_nPosition; }
+    bool Identity(CFileIdentity* pIdentity) const;
     // Closes the file, keeping it; false if the last writes failed.
     bool Close();
-    // Closes and deletes the file.
+    // Deletes the file this object created, and closes it.
     void Remove();
 
 private:
-    FILE* m_pFile = nullptr;
+    bool WriteAll(const uint8_t* pData, size_t nSize);
+
+#if defined(_WIN32)
+    void* m_hFile = nullptr; // a HANDLE, null when closed
+#else
+    int m_nFile = -1;
     std::string m_strPath;
+#endif
     uint64_t m_nPosition = 0;
 };

@@ -25,19 +25,29 @@ const double kProbeSeconds = 60;
 
 class CNoObserver : public CRebuildObserver {};
 
-// Turns the walks' positions into one rising percentage: the probe, then the full walk.
-class CProgress final : public CWalkProgress {
+// Turns the walks' positions into one rising percentage: the probe, then the full walk; and
+// asks the observer whether the user cancelled.
+class CProgress final : public CWalkProgress, public CCancelCheck {
 public:
-    CProgress(CRebuildObserver& observer, uint64_t nBegin, uint64_t nProbe, uint64_t nMedia)
-        : m_observer(observer), m_nBegin(nBegin), m_nProbe(nProbe), m_nTotal(nProbe + nMedia) {}
+    explicit CProgress(CRebuildObserver& observer) : m_observer(observer) {}
 
+    void SetRange(uint64_t nBegin, uint64_t nProbe, uint64_t nMedia) {
+        m_nBegin = nBegin;
+        m_nProbe = nProbe;
+        m_nTotal = nProbe + nMedia;
+    }
     void StartWrite() { m_bWriting = true; }
     bool Continue(uint64_t nOffset) override {
         uint64_t nDone = nOffset - m_nBegin;
         nDone = m_bWriting ? m_nProbe + nDone : std::min(nDone, m_nProbe);
         Report(m_nTotal ? int(std::min<uint64_t>(99, nDone * 100 / m_nTotal)) : 0);
-        return !m_observer.IsCancelled();
+        return !Cancelled();
     }
+    bool Cancelled() override {
+        m_bCancelled = m_bCancelled || m_observer.IsCancelled();
+        return m_bCancelled;
+    }
+    bool WasCancelled() const { return m_bCancelled; }
     void Report(int nPercent) {
         if (nPercent > m_nPercent) {
             m_nPercent = nPercent;
@@ -47,10 +57,11 @@ public:
 
 private:
     CRebuildObserver& m_observer;
-    uint64_t m_nBegin;
-    uint64_t m_nProbe;
-    uint64_t m_nTotal;
+    uint64_t m_nBegin = 0;
+    uint64_t m_nProbe = 0;
+    uint64_t m_nTotal = 0;
     bool m_bWriting = false;
+    bool m_bCancelled = false;
     int m_nPercent = -1;
 };
 
@@ -83,7 +94,7 @@ CRebuiltTrack Describe(const CReferenceTrack& reference, const CTrackTables& tab
     track.nTrackId = reference.nTrackId;
     track.nTimescale = reference.nTimescale;
     track.nDuration = TrackMediaDuration(tables);
-    track.nSamples = static_cast<uint32_t>(tables.sizes.size());
+    track.nSamples = static_cast<uint32_t>(tables.sizes.Count());
     return track;
 }
 
@@ -101,10 +112,12 @@ CStretchLeftOut::EReason LeftOutReason(EWalkStop eStop) {
 // One rebuild, step by step; each step that fails leaves its result in *pFailure.
 class CRebuild {
 public:
-    explicit CRebuild(CRebuildObserver& observer) : m_observer(observer) {}
+    explicit CRebuild(CRebuildObserver& observer) : m_progress(observer) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
     bool OpenRecording(const char* pszBroken, CRebuildResult* pFailure);
+    // Whether pszOutput names one of the two recordings, however it spells it.
+    bool IsARecording(const char* pszOutput) const;
     // Before anything is written: does the recording fit the reference?
     bool CheckRecording(CRebuildResult* pFailure);
     CRebuildResult WriteCopy(const char* pszOutput);
@@ -112,12 +125,12 @@ public:
 private:
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
 
-    CRebuildObserver& m_observer;
+    CProgress m_progress;
     CReferenceMovie m_movie;
     std::vector<CTrackLeftOut> m_leftOut;
     CStdioByteSource m_brokenFile;
+    CFileIdentity m_reference, m_broken;
     CMediaRange m_range;
-    std::unique_ptr<CProgress> m_pProgress;
 };
 
 void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
@@ -133,9 +146,14 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
         *pFailure = Fail(EStatus::ReadFailed, EProblem::ReferenceUnopened);
         return false;
     }
+    if (!referenceFile.Identity(&m_reference)) {
+        *pFailure = Fail(EStatus::ReadFailed, EProblem::ReferenceUnopened);
+        return false;
+    }
     EProblem eProblem = EProblem::ReferenceIndexUnreadable;
-    if (!ReadReferenceMovie(referenceFile, &m_movie, &eProblem)) {
-        *pFailure = Fail(EStatus::ReferenceUnusable, eProblem);
+    if (!ReadReferenceMovie(referenceFile, &m_movie, &eProblem, &m_progress)) {
+        *pFailure = m_progress.WasCancelled() ? Fail(EStatus::Cancelled, EProblem::Cancelled)
+                                              : Fail(EStatus::ReferenceUnusable, eProblem);
         return false;
     }
     const std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(m_movie, &m_leftOut);
@@ -158,7 +176,7 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
 }
 
 bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
-    if (!m_brokenFile.Open(pszBroken)) {
+    if (!m_brokenFile.Open(pszBroken) || !m_brokenFile.Identity(&m_broken)) {
         *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnopened);
         return false;
     }
@@ -171,10 +189,14 @@ bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
         return false;
     }
     const uint64_t nMedia = m_range.nEnd - m_range.nBegin;
-    m_pProgress.reset(
-        new CProgress(m_observer, m_range.nBegin, std::min(nMedia, kProbeBytes), nMedia));
-    m_pProgress->Report(0);
+    m_progress.SetRange(m_range.nBegin, std::min(nMedia, kProbeBytes), nMedia);
+    m_progress.Report(0);
     return true;
+}
+
+bool CRebuild::IsARecording(const char* pszOutput) const {
+    CFileIdentity output;
+    return FileIdentityOf(pszOutput, &output) && (output == m_reference || output == m_broken);
 }
 
 bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
@@ -182,7 +204,7 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     CMediaWalk probe(m_brokenFile, m_range, tracks, model);
-    probe.SetProgress(m_pProgress.get());
+    probe.SetProgress(&m_progress);
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
     if (eProbe == EWalkStop::Cancelled) {
@@ -220,7 +242,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     COutputFile output;
-    if (!output.Open(pszOutput))
+    if (!output.Create(pszOutput))
         return Fail(EStatus::WriteFailed, EProblem::CopyNotCreated);
     uint8_t header[16];
     MediaDataHeader(0, header);
@@ -231,9 +253,9 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
         return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
     const uint64_t nPayload = output.Position();
-    m_pProgress->StartWrite();
+    m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
-    walk.SetProgress(m_pProgress.get());
+    walk.SetProgress(&m_progress);
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
@@ -285,18 +307,22 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
         tail.bToEnd = true;
         result.stretchesLeftOut.push_back(tail);
     }
-    m_pProgress->Report(100);
+    m_progress.Report(100);
     return result;
 }
 
 CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
                        CRebuildObserver& observer) {
-    if (std::strcmp(pszOutput, pszReference) == 0 || std::strcmp(pszOutput, pszBroken) == 0)
-        return Fail(EStatus::WriteFailed, EProblem::OverARecording);
     CRebuild rebuild(observer);
     CRebuildResult failure;
     if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, &failure) || !rebuild.CheckRecording(&failure))
+        !rebuild.OpenRecording(pszBroken, &failure))
+        return failure;
+    // Told apart by what they are, not by how their names are spelt. (The copy is created
+    // new, so nothing at its name is ever written; this says why.)
+    if (rebuild.IsARecording(pszOutput))
+        return Fail(EStatus::WriteFailed, EProblem::OverARecording);
+    if (!rebuild.CheckRecording(&failure))
         return failure;
     return rebuild.WriteCopy(pszOutput);
 }

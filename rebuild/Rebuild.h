@@ -105,6 +105,7 @@ struct CRebuildResult {
         ReferenceIndexUnreadable,
         ReferenceFragmented,
         ReferenceWithoutSamples,
+        ReferenceWithTooManyTracks, // more than any recorder writes
         ReferenceWithoutUsableTrack, // referenceCodecs says what it has
         RecordingUnopened,
         RecordingUnreadable,

@@ -30,7 +30,7 @@ CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
         tables.nSampleDuration = static_cast<uint32_t>(
             std::max(1.0, std::floor(walk.LeadSeconds() * reference.nTimescale + 0.5)));
     tables.sizes = track.Sizes();
-    tables.bAllSync = track.AllSync() || track.SyncSamples().size() == track.Sizes().size();
+    tables.bAllSync = track.AllSync() || track.SyncSamples().size() == track.Found();
     if (!tables.bAllSync)
         tables.syncSamples = track.SyncSamples();
     if (track.Order()) {

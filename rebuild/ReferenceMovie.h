@@ -31,8 +31,8 @@ struct CReferenceTrack {
     uint16_t nLanguage = 0;
     uint32_t nSamples = 0;
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
-    std::vector<uint32_t> sampleSizes; // when they vary, of tracks whose samples are not
-                                       // H.264, HEVC or AAC
+    std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
+                                       // H.264, HEVC or AAC: the commonest, likeliest first
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
@@ -68,9 +68,21 @@ struct CReferenceMovie {
     std::vector<CReferenceTrack> tracks;
 };
 
-// Reads the movie; on failure *pProblem says why it cannot serve.
+// Asked now and then during long work whether the user has cancelled it.
+class CCancelCheck {
+public:
+    virtual bool Cancelled() = 0;
+
+protected:
+    ~CCancelCheck() = default;
+};
+
+// More tracks than any recorder writes: a reference with more is refused.
+const unsigned kMaxReferenceTracks = 64;
+
+// Reads the movie; on failure *pProblem says why it cannot serve (or pCancel said to stop).
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
-                        CRebuildResult::EProblem* pProblem);
+                        CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel = nullptr);
 
 // A box or format type as text, with '?' for bytes that are not printable.
 std::string FourCCText(uint32_t nFourCC);

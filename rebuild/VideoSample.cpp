@@ -2,6 +2,8 @@
 
 #include "rebuild/NalUnit.h"
 
+#include <algorithm>
+
 // The header rules of each codec (AvcSample.cpp, HevcSample.cpp).
 ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize);
 ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize);
@@ -102,12 +104,45 @@ bool CVideoSampleParser::TakeParameterSet(const uint8_t* pNal, size_t nSize) {
                                        : TakeHevcParameterSet(pNal, nSize);
 }
 
+bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt) {
+    if (nSize == 0 || pNal[nSize - 1] == 0)
+        return false;
+    if (nAt == kNoOffset)
+        return FindForbiddenPattern(pNal, nSize) == nSize;
+    const uint64_t nEnd = nAt + nSize;
+    if (m_nForbiddenBegin >= nAt && m_nForbiddenEnd <= nEnd && m_nForbiddenEnd > m_nForbiddenBegin)
+        return false;
+    if (nAt >= m_nCleanBegin && nEnd <= m_nCleanEnd)
+        return true;
+    // A stretch that begins inside the clean one is scanned from where that one's last whole
+    // pattern could begin: a pattern is at most four bytes.
+    const uint64_t nJoin = m_nCleanEnd - std::min<uint64_t>(3, m_nCleanEnd - m_nCleanBegin);
+    uint64_t nFrom = nAt;
+    uint64_t nBegin = nAt;
+    if (nAt >= m_nCleanBegin && nAt <= nJoin) {
+        nFrom = nJoin;
+        nBegin = m_nCleanBegin;
+    }
+    const size_t nSkip = static_cast<size_t>(nFrom - nAt);
+    const size_t nFound = nSkip + FindForbiddenPattern(pNal + nSkip, nSize - nSkip);
+    // Of two stretches that do not join, the longer is kept.
+    if (nBegin == m_nCleanBegin || nAt + nFound - nBegin >= m_nCleanEnd - m_nCleanBegin) {
+        m_nCleanBegin = nBegin;
+        m_nCleanEnd = nAt + nFound;
+    }
+    if (nFound == nSize)
+        return true;
+    m_nForbiddenBegin = nAt + nFound;
+    m_nForbiddenEnd = m_nForbiddenBegin + (pNal[nFound + 2] == 3 ? 4 : 3);
+    return false;
+}
+
 CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t nSize,
-                                                     bool bComplete) {
-    CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete)
-                                           : ExamineHevc(pNal, nSize, bComplete);
+                                                     bool bComplete, uint64_t nAt) {
+    CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete, nAt)
+                                           : ExamineHevc(pNal, nSize, bComplete, nAt);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !IsCleanNalUnit(pNal, nSize)) {
+    if (nal.eRole != ERole::Invalid && bComplete && !IsClean(pNal, nSize, nAt)) {
         nal.bDamaged = nal.eRole == ERole::Vcl;
         nal.eRole = ERole::Invalid;
     }
@@ -128,26 +163,22 @@ bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
                                        : HevcContinuesPicture(nal.hevc, first.hevc, last.hevc);
 }
 
-bool CVideoSampleParser::EndsPicture(const CNal& nal, const uint8_t* pData, size_t nAvail) const {
-    if (StartsNewPicture(nal))
-        return !(nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc &&
-                 SliceOfSamePictureFollows(pData, nAvail));
-    return false;
-}
-
 bool CVideoSampleParser::IsSync(const CNal& first) const {
     return m_codec == EVideoCodec::Avc ? first.avc.IsIdr()
                                        : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
 }
 
 ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd,
-                                       CVideoSample* pSample, size_t* pNeed) {
+                                       CVideoSample* pSample, size_t* pNeed, uint64_t nOffset) {
     Reject();
     CVideoSample sample;
     CNal first, last;
     bool bVcl = false;
     int nSlices = 0;
     size_t nPos = 0;
+    // Where a slice of this picture was found past parameter sets: those before it are the
+    // picture's, without looking again.
+    size_t nSameSliceAt = 0;
     const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
     auto finish = [&](ESampleParse eResult) {
         if (eResult == ESampleParse::Ok) {
@@ -182,6 +213,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         const size_t nNalStart = nPos + nLengthSize;
         const size_t nNalSize = static_cast<size_t>(nLength);
+        const uint64_t nNalAt = nOffset == kNoOffset ? kNoOffset : nOffset + nNalStart;
         const bool bComplete = nNalSize <= nAvail - nNalStart;
         if (!bComplete && !bAtEnd) {
             // Bytes that cannot start a NAL unit are refused before more are read for them.
@@ -190,13 +222,14 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 *pNeed = nNalStart + nPeek;
                 return finish(ESampleParse::NeedMore);
             }
-            if (Examine(pData + nNalStart, nAvail - nNalStart, false).eRole == ERole::Invalid)
+            if (Examine(pData + nNalStart, nAvail - nNalStart, false, nNalAt).eRole ==
+                ERole::Invalid)
                 return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
             *pNeed = nNalStart + nNalSize;
             return finish(ESampleParse::NeedMore);
         }
-        const CNal nal =
-            Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart, bComplete);
+        const CNal nal = Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart,
+                                 bComplete, nNalAt);
         if (!bComplete) {
             // The data ends inside this NAL unit: the sample before it is whole only if this
             // one would have begun the next.
@@ -215,7 +248,17 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         }
         if (bVcl) {
-            if (EndsPicture(nal, pData + nPos, nAvail - nPos))
+            // HEVC lets parameter sets and prefix SEI stand between the slices of a picture.
+            bool bSameFollows = false;
+            if (nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc) {
+                bSameFollows = nPos < nSameSliceAt;
+                if (!bSameFollows) {
+                    const size_t nSlice = SliceOfSamePictureAt(pData + nPos, nAvail - nPos);
+                    bSameFollows = nSlice != 0;
+                    nSameSliceAt = nPos + nSlice;
+                }
+            }
+            if (StartsNewPicture(nal) && !bSameFollows)
                 return finish(ESampleParse::Ok);
             if (nal.eRole == ERole::Vcl && !ContinuesPicture(nal, first, last))
                 return finish(ESampleParse::Ok);

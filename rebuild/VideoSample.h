@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 enum class EVideoCodec { Avc, Hevc };
 
@@ -55,10 +54,16 @@ public:
     // Parameter sets from the sample entry (avcC, hvcC); false if one does not parse.
     bool AddParameterSet(const uint8_t* pNal, size_t nSize);
 
+    // Where pData lies in a stream of bytes that never change: the parser then remembers what
+    // it found of them, so that a walk trying one position after another scans each NAL
+    // unit's bytes once, not again from every position whose NAL unit reaches over them.
+    static const uint64_t kNoOffset = ~uint64_t(0);
+
     // Parses the sample at pData, of which nAvail bytes are at hand; bAtEnd when the data ends
-    // there. NeedMore sets *pNeed to the bytes to have at hand before asking again.
+    // there. NeedMore sets *pNeed to the bytes to have at hand before asking again. nOffset is
+    // pData's place in the stream, or kNoOffset.
     ESampleParse Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd, CVideoSample* pSample,
-                       size_t* pNeed);
+                       size_t* pNeed, uint64_t nOffset = kNoOffset);
     // After Ok: keeps (Accept) or undoes (Reject) the parameter sets the sample carried.
     void Accept();
     void Reject();
@@ -81,11 +86,11 @@ private:
         bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
     };
 
-    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    // IsCleanNalUnit, with what earlier calls found at the same stream positions.
+    bool IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt);
     bool StartsNewPicture(const CNal& nal) const;
     bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
-    // Where a NAL unit that may start the next access unit does so.
-    bool EndsPicture(const CNal& nal, const uint8_t* pData, size_t nAvail) const;
     // Keeps the parameter set a NAL unit of the sample carries; false if it does not parse.
     bool TakeParameterSet(const uint8_t* pNal, size_t nSize);
     bool IsSync(const CNal& first) const;
@@ -93,16 +98,16 @@ private:
     void NoteFormat(const CVideoFormat& format);
 
     // H.264 (AvcSample.cpp)
-    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
     bool AvcStartsPicture(const CAvcSlice& slice) const;
     bool AvcContinuesPicture(const CAvcSlice& slice, const CAvcSlice& first,
                              const CAvcSlice& last) const;
     bool TakeAvcParameterSet(const uint8_t* pNal, size_t nSize);
     // HEVC (HevcSample.cpp)
-    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete);
+    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
     bool HevcContinuesPicture(const CHevcSlice& slice, const CHevcSlice& first,
                               const CHevcSlice& last) const;
-    bool SliceOfSamePictureFollows(const uint8_t* pData, size_t nAvail) const;
+    size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
     bool TakeHevcParameterSet(const uint8_t* pNal, size_t nSize);
 
     EVideoCodec m_codec;
@@ -121,7 +126,11 @@ private:
     CVideoFormat m_entryFormat;
     bool m_bPendingFormat = false;
     CVideoFormat m_pendingFormat;
-    std::vector<uint8_t> m_scratch;
+    // Stream positions: a stretch known free of forbidden patterns, and one such pattern.
+    uint64_t m_nCleanBegin = 0;
+    uint64_t m_nCleanEnd = 0;
+    uint64_t m_nForbiddenBegin = 0;
+    uint64_t m_nForbiddenEnd = 0;
     // Slices of the last picture taken, and of the one just parsed.
     int m_nLastSlices = 0;
     int m_nPendingSlices = 0;

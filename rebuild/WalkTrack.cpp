@@ -1,7 +1,6 @@
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
-#include <map>
 
 namespace {
 
@@ -11,10 +10,14 @@ const size_t kMinNalLimit = 4u << 20;
 const size_t kMaxNalLimit = 64u << 20;
 // An AAC frame is at most 6144 bits a channel; a whole one fits in this at any layout.
 const size_t kAacLookahead = 48u << 10;
-// Sizes of an unreadable track's samples tried where the interleaving predicts one.
-const size_t kCommonSizes = 16;
 
 } // namespace
+
+size_t NalSizeLimit(uint32_t nMaxSampleSize) {
+    // In 64 bits: a 32-bit size_t would wrap for samples of 256 MiB and more.
+    return static_cast<size_t>(std::min<uint64_t>(
+        kMaxNalLimit, std::max<uint64_t>(kMinNalLimit, uint64_t(nMaxSampleSize) * 16)));
+}
 
 CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason eReason) {
     CTrackLeftOut out;
@@ -41,9 +44,8 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         (entry.eCodec == ETrackCodec::Avc || entry.eCodec == ETrackCodec::Hevc)) {
         const EVideoCodec codec =
             entry.eCodec == ETrackCodec::Avc ? EVideoCodec::Avc : EVideoCodec::Hevc;
-        const size_t nLimit =
-            std::min(kMaxNalLimit, std::max(kMinNalLimit, size_t(reference.nMaxSampleSize) * 16));
-        m_pVideo.reset(new CVideoSampleParser(codec, entry.nLengthSize, nLimit));
+        m_pVideo.reset(new CVideoSampleParser(codec, entry.nLengthSize,
+                                              NalSizeLimit(reference.nMaxSampleSize)));
         bool bSets = !entry.parameterSets.empty();
         for (const std::vector<uint8_t>& nal : entry.parameterSets)
             bSets = m_pVideo->AddParameterSet(nal.data(), nal.size()) && bSets;
@@ -65,15 +67,7 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         return;
     }
     m_eKind = EWalkKind::Unknown;
-    std::map<uint32_t, uint32_t> counts;
-    for (uint32_t nSize : reference.sampleSizes)
-        ++counts[nSize];
-    std::vector<std::pair<uint32_t, uint32_t>> bySize(counts.begin(), counts.end());
-    std::stable_sort(bySize.begin(), bySize.end(),
-                     [](const std::pair<uint32_t, uint32_t>& a,
-                        const std::pair<uint32_t, uint32_t>& b) { return a.second > b.second; });
-    for (size_t i = 0; i < bySize.size() && i < kCommonSizes; ++i)
-        m_commonSizes.push_back(bySize[i].first);
+    m_commonSizes = reference.commonSizes;
 }
 
 size_t CWalkTrack::Lookahead() const {
@@ -90,12 +84,12 @@ size_t CWalkTrack::Lookahead() const {
 }
 
 void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict,
-                     CTrackTry* pTry) {
+                     CTrackTry* pTry, uint64_t nOffset) {
     pTry->eResult = ESampleParse::Invalid;
     pTry->nSize = 0;
     switch (m_eKind) {
     case EWalkKind::Video:
-        pTry->eResult = m_pVideo->Parse(pData, nAvail, bAtEnd, &pTry->video, &pTry->nNeed);
+        pTry->eResult = m_pVideo->Parse(pData, nAvail, bAtEnd, &pTry->video, &pTry->nNeed, nOffset);
         if (pTry->eResult == ESampleParse::Ok)
             pTry->nSize = pTry->video.nSize;
         return;
@@ -128,13 +122,13 @@ void CWalkTrack::Take(const CTrackTry& found) {
     if (m_eKind == EWalkKind::Video) {
         m_pVideo->Accept();
         if (found.video.bSync)
-            m_syncSamples.push_back(static_cast<uint32_t>(m_sizes.size()));
+            m_syncSamples.push_back(static_cast<uint32_t>(m_sizes.Count()));
         m_pOrder->Add(found.video, *m_pVideo);
     } else if (m_eKind == EWalkKind::Audio) {
         m_lastAac = found.aac;
         m_bLastAac = true;
     }
-    m_sizes.push_back(static_cast<uint32_t>(found.nSize));
+    m_sizes.Add(static_cast<uint32_t>(found.nSize));
 }
 
 void CWalkTrack::Drop(const CTrackTry& found) {

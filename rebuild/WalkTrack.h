@@ -6,6 +6,7 @@
 #include "rebuild/PictureOrder.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleSizes.h"
 #include "rebuild/VideoSample.h"
 
 #include <cstddef>
@@ -49,8 +50,10 @@ public:
 
     // Tries the sample at pData. For Video, NeedMore asks for nNeed bytes; for Audio, a
     // Truncated result before the data ends means the lookahead was too short. A strict try
-    // of an AAC frame also wants it to continue the track's last one.
-    void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict, CTrackTry* pTry);
+    // of an AAC frame also wants it to continue the track's last one. nOffset is pData's
+    // place in the media data (CVideoSampleParser::Parse).
+    void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict, CTrackTry* pTry,
+             uint64_t nOffset = CVideoSampleParser::kNoOffset);
     // Keeps a sample that Try found, or lets go of one that is not taken.
     void Take(const CTrackTry& found);
     void Drop(const CTrackTry& found);
@@ -58,9 +61,9 @@ public:
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
     // Samples found so far (for the interleaving, skipped ones too).
-    uint64_t Count() const { return m_sizes.size() + m_nSkipped; }
-    uint64_t Found() const { return m_sizes.size(); }
-    const std::vector<uint32_t>& Sizes() const { return m_sizes; }
+    uint64_t Count() const { return m_sizes.Count() + m_nSkipped; }
+    uint64_t Found() const { return m_sizes.Count(); }
+    const CSampleSizes& Sizes() const { return m_sizes; }
     const std::vector<uint32_t>& SyncSamples() const { return m_syncSamples; }
     bool AllSync() const { return m_eKind != EWalkKind::Video; }
     const CPictureOrder* Order() const { return m_pOrder.get(); }
@@ -81,10 +84,13 @@ private:
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;
-    std::vector<uint32_t> m_sizes;
+    CSampleSizes m_sizes;
     std::vector<uint32_t> m_syncSamples;
     uint64_t m_nSkipped = 0;
 };
+
+// How long a NAL unit of a track may be, given the reference's largest sample.
+size_t NalSizeLimit(uint32_t nMaxSampleSize);
 
 // The tracks of the reference that have samples, in the order the walk uses: video, sound,
 // then the others. Tracks without samples are named in pLeftOut.

@@ -7,7 +7,10 @@
 #include "job/Mp4Check.h"
 #include "job/SourceCheck.h"
 #include "job/ToolOutput.h"
+#include "rebuild/OutputFile.h"
+#include "rebuild/WalkTrack.h"
 #include "res/resource.h"
+#include "tests/rebuild/TestMedia.h"
 #include "tests/standin/SmallMp4.h"
 #include "tests/support/RunnerSupport.h"
 
@@ -21,8 +24,7 @@
 
 namespace {
 
-bool WriteSmallMp4(const std::string& path) {
-    const std::string bytes = SmallMp4();
+bool WriteBytes(const std::string& path, const std::string& bytes) {
     CFileHandle file(
         ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
@@ -30,6 +32,14 @@ bool WriteSmallMp4(const std::string& path) {
            ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                        nullptr) &&
            written == bytes.size();
+}
+
+bool WriteSmallMp4(const std::string& path) {
+    return WriteBytes(path, SmallMp4());
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Runs the real dialog modally and calls inspect once it is up, then closes it.
@@ -258,6 +268,7 @@ public:
     bool m_bThrowOnMessage = false;
     bool m_bForgeOutput = false;
     std::string m_strUnhandled;
+    std::string m_strReference; // what the user picks when a rebuild asks for a reference
     CChildRunner m_runner;
     CRunControl m_run;
 
@@ -284,11 +295,15 @@ protected:
         m_messages.push_back(text.str());
         return true;
     }
-    CString ChooseReference(const CString&) override { return CString(); }
+    CString ChooseReference(const CString&) override { return m_strReference.c_str(); }
     void OnUnhandledException(const char* pszWhat) override { m_strUnhandled = pszWhat; }
 
     LRESULT OnStdioCommand(WPARAM, LPARAM) {
         m_run.Start(m_strCommand.c_str(), m_strOutput.c_str());
+        return 0;
+    }
+    LRESULT OnRebuildNotify(WPARAM, LPARAM) {
+        m_run.OnRebuildNotify();
         return 0;
     }
     LRESULT OnCopyData(WPARAM, LPARAM lParam) {
@@ -306,6 +321,7 @@ protected:
 
 BEGIN_MESSAGE_MAP(CRunWindow, CWnd)
 ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
+ON_REGISTERED_MESSAGE(WMREBUILDNOTIFY, OnRebuildNotify)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
 
@@ -357,6 +373,96 @@ TEST(RunControlInProcess, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheC
     EXPECT_EQ(SmallMp4(), ReadWholeFile(source));
     EXPECT_TRUE(window.m_messages.empty());
     ::DeleteFileA(source.c_str());
+}
+
+// A rebuild over the copy an earlier one made: after the user's Yes the earlier copy goes and a
+// new file is made; a name that is the reference itself is never removed nor written.
+TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyButNeverARecording) {
+    const std::string reference = TempPath("ref.mp4");
+    const std::string broken = TempPath("cut.mp4");
+    const std::string output = TempPath("cut-NEW.mp4");
+    ASSERT_TRUE(WriteBytes(reference, Text(testmedia::SmallReference())));
+    ASSERT_TRUE(WriteBytes(broken, Text(testmedia::BrokenFile(testmedia::SmallRecording()))));
+    ASSERT_TRUE(WriteBytes(output, "an earlier copy"));
+    {
+        CRunWindow window;
+        window.m_strReference = reference;
+        window.m_run.OnSourceChosen(broken.c_str(), output.c_str());
+        ASSERT_TRUE(PumpUntil([&] { return window.m_run.IsIdle(); }, 120000));
+        ASSERT_EQ(3u, window.m_messages.size());
+        EXPECT_EQ(output + " already exists. Replace it?", window.m_messages[1]);
+        EXPECT_EQ(0u, window.m_messages[2].find("Done! Created new file ")) << window.m_messages[2];
+        EXPECT_TRUE(CheckMp4File(output.c_str()).bValid);
+    }
+    {
+        // The reference chosen is the very file at the copy's name.
+        CRunWindow window;
+        window.m_strReference = output;
+        const std::string earlier = ReadWholeFile(output);
+        window.m_run.OnSourceChosen(broken.c_str(), output.c_str());
+        ASSERT_TRUE(PumpUntil([&] { return window.m_run.IsIdle(); }, 120000));
+        ASSERT_EQ(3u, window.m_messages.size());
+        EXPECT_NE(std::string::npos,
+                  window.m_messages[2].find("The copy cannot be written over one of the "
+                                            "recordings."))
+            << window.m_messages[2];
+        EXPECT_EQ(earlier, ReadWholeFile(output));
+    }
+    for (const std::string& path : {reference, broken, output})
+        ::DeleteFileA(path.c_str());
+}
+
+// The rebuild engine as this build compiles it (32 or 64 bits): a picture NAL unit may be up
+// to sixteen times the reference's largest sample, whatever that is.
+TEST(RebuildOnThisBuild, NalUnitsAsLargeAsTheReferenceAllows) {
+    CReferenceTrack reference;
+    reference.nHandler = FourCC("vide");
+    reference.entry.eCodec = ETrackCodec::Avc;
+    reference.entry.nLengthSize = 4;
+    reference.entry.parameterSets = {testmedia::Sps(), testmedia::Pps()};
+    reference.nTimescale = 15360;
+    reference.nTypicalDuration = 512;
+    reference.nSamples = 1;
+    reference.nMaxSampleSize = 256u << 20;
+    CReferenceChunk chunk;
+    chunk.nSamples = 1;
+    reference.chunks.push_back(chunk);
+    CWalkTrack track(reference, 0);
+    ASSERT_EQ(EWalkKind::Video, track.Kind());
+    std::vector<uint8_t> nal = testmedia::Slice(true, 0, 0, 0);
+    nal.insert(nal.end(), 5u << 20, 0x5A);
+    std::vector<uint8_t> sample;
+    testmedia::AppendSample(&sample, {nal});
+    CTrackTry found;
+    track.Try(sample.data(), sample.size(), true, true, &found);
+    EXPECT_EQ(ESampleParse::Ok, found.eResult);
+    EXPECT_EQ(sample.size(), found.nSize);
+}
+
+// The copy is created new: not over a file, and not kept open to others' renames; a copy
+// given up goes through its own handle.
+TEST(RebuildOnThisBuild, TheCopyIsMadeNewAndRemovedThroughItsHandle) {
+    const std::string path = TempPath("made.mp4");
+    const std::string other = TempPath("other.mp4");
+    ASSERT_TRUE(WriteBytes(path, "there before"));
+    COutputFile output;
+    EXPECT_FALSE(output.Create(path.c_str()));
+    EXPECT_EQ("there before", ReadWholeFile(path));
+    ASSERT_TRUE(::DeleteFileA(path.c_str()));
+    ASSERT_TRUE(output.Create(path.c_str()));
+    const uint8_t bytes[] = {1, 2, 3};
+    EXPECT_TRUE(output.Write(bytes, sizeof bytes));
+    CFileIdentity made, named;
+    EXPECT_TRUE(output.Identity(&made));
+    EXPECT_TRUE(FileIdentityOf(path.c_str(), &named));
+    EXPECT_EQ(made, named);
+    ASSERT_TRUE(WriteBytes(other, "another file"));
+    EXPECT_FALSE(::MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        << "the copy could be replaced while it was written";
+    output.Remove();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(path.c_str()));
+    EXPECT_EQ("another file", ReadWholeFile(other));
+    ::DeleteFileA(other.c_str());
 }
 
 // The box readers on a real file of more than 4 GiB (sparse: only its boxes are written), with

@@ -615,4 +615,35 @@ TEST(SourceCheck, AHugeFragmentedFileIsWalkedOnlyToABound) {
     EXPECT_LE(source.m_nReads, kMaxSourceBoxes + 50);
 }
 
+// The movie box is read on the window's thread: however many tracks it claims, and however
+// many boxes they hold, reading it is bounded, and so is what it keeps.
+TEST(SourceCheck, AMovieOfCountlessTracksIsReadOnlyToABound) {
+    // Two million empty tracks (16 MB) after two real ones.
+    std::vector<unsigned char> empties;
+    for (size_t i = 0; i < 2000000; ++i)
+        AddRawHeader(empties, 8, "trak");
+    std::vector<unsigned char> movie = Join(
+        {Ftyp(),
+         Moov(20, {Track("vide", 15360, 600, 512), Track("soun", 48000, 938, 1024), empties})});
+    CMemorySource many(std::move(movie));
+    const CSourceInfo info = CheckSource(many);
+    EXPECT_EQ(ESourceKind::Mp4, info.eKind);
+    EXPECT_LE(info.movie.tracks.size(), 1024u);
+    EXPECT_LE(many.m_nReads, 150000u);
+    EXPECT_NEAR(20.01, info.movie.SampleSeconds(), 0.005);
+    CMemorySource again(many.m_bytes);
+    EXPECT_TRUE(CheckMp4Boxes(again).bValid);
+    EXPECT_LE(again.m_nReads, 150000u);
+
+    // Tracks whose media hides behind half a million other boxes each.
+    std::vector<unsigned char> hidden;
+    AddEmptyBoxes(hidden, 500000);
+    std::vector<std::vector<unsigned char>> tracks;
+    for (int i = 0; i < 4; ++i)
+        tracks.push_back(Container("trak", {hidden, Container("mdia", {})}));
+    CMemorySource deep(Join({Ftyp(), Moov(20, tracks)}));
+    EXPECT_EQ(ESourceKind::Mp4, CheckSource(deep).eKind);
+    EXPECT_LE(deep.m_nReads, 150000u);
+}
+
 } // namespace

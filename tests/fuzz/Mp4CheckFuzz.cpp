@@ -3,9 +3,13 @@
 // large and 64-bit sizes are reached as well.
 #include "job/Mp4Check.h"
 #include "job/SourceCheck.h"
+#include "tests/fuzz/FfmpegSeeds.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -78,6 +82,39 @@ bool ReferenceValid(CFuzzSource& source) {
 
 } // namespace
 
+// Real files as ffmpeg writes them (plain, faststart, fragmented, QuickTime, several tracks),
+// and the same cut short inside the movie box, inside the media data, and before the index.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* pszSeeds = std::getenv("CLIPMEND_MP4CHECK_SEEDS");
+    if (!pszSeeds || !fuzzseeds::FolderEmpty(pszSeeds))
+        return 0;
+    const std::string strSeeds = pszSeeds;
+    const std::string strSource = "-f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i "
+                                  "sine=sample_rate=8000 -t 2 -c:v libx264 -preset ultrafast "
+                                  "-c:a aac -b:a 16k ";
+    const std::pair<const char*, std::string> kinds[] = {
+        {"plain.mp4", ""},
+        {"faststart.mp4", "-movflags +faststart "},
+        {"fragmented.mp4", "-movflags +frag_keyframe+empty_moov "},
+        {"movie.mov", ""},
+        {"timecode.mp4", "-timecode 01:00:00:00 "},
+    };
+    int nSeed = 0;
+    for (const auto& kind : kinds) {
+        const std::string strPath = strSeeds + "/" + kind.first;
+        const std::vector<uint8_t> whole = fuzzseeds::Ffmpeg(strSource + kind.second, strPath);
+        std::remove(strPath.c_str());
+        if (whole.empty())
+            continue;
+        const std::string strSeed = strSeeds + "/seed" + std::to_string(nSeed++);
+        fuzzseeds::WriteFile(strSeed + "-whole", whole);
+        fuzzseeds::WriteFile(strSeed + "-cut",
+                             std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+        fuzzseeds::WriteFile(strSeed + "-noindex", fuzzseeds::CutBeforeIndex(whole, 0.7));
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     uint64_t nFileSize = nSize;
     if (nSize >= 9 && pData[0] == 0xFF) {
@@ -101,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const CSourceInfo info = CheckSource(again);
     if (verdict.bValid && info.eKind != ESourceKind::Mp4)
         std::abort();
-    if (info.nSize != nFileSize || info.nMediaBytes > nFileSize)
+    if (info.nSize != nFileSize || info.nMediaBytes > nFileSize ||
+        info.movie.tracks.size() > kMaxMovieTracks)
         std::abort();
     return 0;
 }

@@ -108,9 +108,13 @@ std::string ProbeEntry(const std::string& strFile, const std::string& strEntry) 
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& strFile) {
-    std::ifstream in(strFile, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
+    std::ifstream in(strFile, std::ios::binary | std::ios::ate);
+    const std::streamoff nSize = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    std::vector<uint8_t> bytes(static_cast<size_t>(nSize > 0 ? nSize : 0));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
 }
 
 void WriteBytes(const std::string& strFile, const std::vector<uint8_t>& bytes) {

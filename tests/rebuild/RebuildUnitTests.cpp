@@ -55,7 +55,7 @@ std::vector<uint64_t> ChunkOffsetsAfterRoundTrip(const std::vector<uint64_t>& of
     tables.pReference = &movie.tracks[0];
     tables.nSampleDuration = 1024;
     for (size_t i = 0; i < offsets.size(); ++i) {
-        tables.sizes.push_back(static_cast<uint32_t>(100 + i));
+        tables.sizes.Add(static_cast<uint32_t>(100 + i));
         tables.chunks.push_back(CTrackTables::CChunk{offsets[i], 1});
     }
     std::vector<uint8_t> file = movie.ftyp;

@@ -1,0 +1,36 @@
+// The sizes of a track's samples as runs of one size: samples that all have one size (a
+// timecode, PCM sound) cost one run however many there are.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class CSampleSizes {
+public:
+    struct CRun {
+        uint32_t nSize;
+        uint32_t nCount;
+    };
+
+    void Add(uint32_t nSize) {
+        if (!m_runs.empty() && m_runs.back().nSize == nSize && m_runs.back().nCount != UINT32_MAX)
+            ++m_runs.back().nCount;
+        else
+            m_runs.push_back(CRun{nSize, 1});
+        ++m_nCount;
+    }
+    uint64_t Count() const { return m_nCount; }
+    const std::vector<CRun>& Runs() const { return m_runs; }
+    // Whether there are samples and all have one size.
+    bool OneSize() const {
+        for (const CRun& run : m_runs) {
+            if (run.nSize != m_runs[0].nSize)
+                return false;
+        }
+        return !m_runs.empty();
+    }
+
+private:
+    std::vector<CRun> m_runs;
+    uint64_t m_nCount = 0;
+};

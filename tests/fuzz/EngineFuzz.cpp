@@ -1,0 +1,320 @@
+// Fuzzes the whole rebuild, as a user runs it: a reference and a broken recording, both made
+// from the input, given by path to RebuildRecording (reference parser, sample entries, H.264,
+// HEVC and AAC, the media's start, tracks of fixed size and of none, the probe, the index,
+// the movie box writer, the copy's file). The input is either
+//   0, a 32-bit length n, n bytes of reference, then the broken recording (seeds: recordings
+//      ffmpeg makes when the fuzzer starts, whole and cut before their index), or
+//   1, then a recipe: a reference built from it (tracks of H.264, AAC, fixed-size and
+//      unreadable samples, with tables of each kind the standard has, and some that break
+//      it) and media data cooked from the rest.
+// Whatever it is: the rebuild ends; a copy exists only when it says so; a copy passes the
+// output check, reads back as the tracks it reports, and holds the recording's media data
+// from its first byte on, exactly.
+#include "job/Mp4Check.h"
+#include "media/Box.h"
+#include "rebuild/MediaStart.h"
+#include "rebuild/Rebuild.h"
+#include "rebuild/ReferenceMovie.h"
+#include "tests/fuzz/FfmpegSeeds.h"
+#include "tests/rebuild/TestMedia.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace testmedia;
+
+std::string g_strDir;
+
+// Bytes of the recipe one after another, zeros once it is used up.
+class CRecipe {
+public:
+    CRecipe(const uint8_t* pData, size_t nSize) : m_pData(pData), m_nSize(nSize) {}
+    uint8_t Next() { return m_nAt < m_nSize ? m_pData[m_nAt++] : 0; }
+    const uint8_t* Rest() const { return m_pData + m_nAt; }
+    size_t RestSize() const { return m_nSize - m_nAt; }
+
+private:
+    const uint8_t* m_pData;
+    size_t m_nSize;
+    size_t m_nAt = 0;
+};
+
+// A track's tables from the recipe. Most are as the standard has them; a variant byte may
+// make them compact (stz2), wide (co64), add edits or composition offsets, or break them
+// (first chunks that go back, empty chunks, counts the boxes cannot hold).
+CTrackSpec TrackFrom(CRecipe& recipe, size_t nTrack, size_t nTracks, uint32_t* pMedia) {
+    const uint8_t nKind = recipe.Next();
+    const uint8_t nVariant = recipe.Next();
+    const uint8_t nSize = recipe.Next();
+    const uint32_t nPer = 1 + (nKind >> 2) % 4;
+    const uint32_t nChunks = 3 + recipe.Next() % 30;
+    CTrackSpec track;
+    uint32_t nFixed = 0;
+    switch (nKind % 4) {
+    case 0:
+        break;
+    case 1:
+        track.eEntry = EEntry::Aac;
+        track.strHandler = "soun";
+        track.nTimescale = 48000;
+        nFixed = 300;
+        break;
+    case 2:
+        track.eEntry = EEntry::Other;
+        track.strHandler = "tmcd";
+        track.nTimescale = 1000;
+        nFixed = 1 + nSize % 64;
+        break;
+    default:
+        track.eEntry = EEntry::Other;
+        track.strHandler = "text";
+        track.nTimescale = 1000;
+        break;
+    }
+    const uint32_t nCount = nChunks * nPer;
+    std::vector<uint32_t> sizes;
+    if (nFixed == 0 || (nVariant & 1)) {
+        for (uint32_t i = 0; i < nCount; ++i)
+            sizes.push_back(nFixed != 0
+                                ? nFixed
+                                : 2 + (nSize + 7 * i) % (track.eEntry == EEntry::Avc ? 2000 : 15));
+    }
+    const uint32_t nDelta = track.eEntry == EEntry::Avc   ? 512
+                            : track.eEntry == EEntry::Aac ? 1024
+                                                          : 1000;
+    CBoxWriter box(track.tables);
+    Stts(box, (nVariant & 2) ? std::vector<std::pair<uint32_t, uint32_t>>{{nCount / 2, nDelta},
+                                                                          {nCount - nCount / 2,
+                                                                           nDelta + nSize}}
+                             : std::vector<std::pair<uint32_t, uint32_t>>{{nCount, nDelta}});
+    if (nVariant & 4) {
+        // Runs that break the rules: going back, holding nothing.
+        Stsc(box, {{1, nPer}, {1 + nSize % nChunks, nSize % 3}, {1, nPer}});
+    } else {
+        Stsc(box, {{1, nPer}});
+    }
+    uint32_t nTotal = 0;
+    for (uint32_t n : sizes)
+        nTotal += n;
+    if (sizes.empty())
+        nTotal = nFixed * nCount;
+    if ((nVariant & 8) && !sizes.empty()) {
+        // 4, 8 or 16-bit sizes.
+        const int nBits = 4 << (nSize % 3);
+        const size_t nBox = box.OpenFull("stz2", 0, 0);
+        box.U32(static_cast<uint32_t>(nBits));
+        box.U32(nCount);
+        for (uint32_t i = 0; i < nCount; ++i) {
+            const uint32_t n = sizes[i] & ((1u << nBits) - 1);
+            if (nBits == 16)
+                box.U16(static_cast<uint16_t>(n));
+            else if (nBits == 8)
+                box.U8(static_cast<uint8_t>(n));
+            else if (i % 2 == 0)
+                box.U8(static_cast<uint8_t>(n << 4 | (i + 1 < nCount ? sizes[i + 1] & 15 : 0)));
+        }
+        box.Close(nBox);
+    } else {
+        Stsz(box, sizes.empty() ? nFixed : 0, (nVariant & 16) ? 0xFFFFFFF0u + nSize % 16 : nCount,
+             sizes);
+    }
+    // Each track's chunks in turn: chunk c of track t after chunk c of the tracks before it.
+    std::vector<uint64_t> offsets;
+    const uint64_t nStride = 64 + uint64_t(nTotal / nChunks + 1) * nTracks;
+    for (uint32_t c = 0; c < nChunks; ++c)
+        offsets.push_back(48 + c * nStride * 2 + nTrack * (nStride * 2 / nTracks));
+    if (nVariant & 32) {
+        const size_t nBox = box.OpenFull("co64", 0, 0);
+        box.U32(static_cast<uint32_t>(offsets.size()));
+        for (uint64_t nOffset : offsets)
+            box.U64(nOffset + (uint64_t(nSize) << 32));
+        box.Close(nBox);
+    } else {
+        Stco(box, offsets);
+    }
+    if (nVariant & 64) {
+        const size_t nBox = box.OpenFull("ctts", 0, 0);
+        box.U32(1);
+        box.U32(nCount);
+        box.U32(nDelta);
+        box.Close(nBox);
+    }
+    if (nVariant & 128) {
+        CBoxWriter edits(track.edits);
+        const size_t nEdts = edits.Open("edts");
+        const size_t nElst = edits.OpenFull("elst", nSize & 1, 0);
+        const uint32_t nEntries = 1 + nSize % 3;
+        edits.U32(nSize > 250 ? 0xFFFFFFFFu : nEntries);
+        for (uint32_t i = 0; i < nEntries; ++i) {
+            const bool bEmpty = i + 1 < nEntries;
+            if (nSize & 1) {
+                edits.U64(1000);
+                edits.U64(bEmpty ? ~uint64_t(0) : nDelta * (nSize % 4));
+            } else {
+                edits.U32(1000);
+                edits.U32(bEmpty ? 0xFFFFFFFFu : nDelta * (nSize % 4));
+            }
+            edits.U32(0x10000);
+        }
+        edits.Close(nElst);
+        edits.Close(nEdts);
+    }
+    *pMedia = std::max(*pMedia, static_cast<uint32_t>(offsets.back() + nStride));
+    return track;
+}
+
+void Split(const uint8_t* pData, size_t nSize, std::vector<uint8_t>* pReference,
+           std::vector<uint8_t>* pBroken) {
+    if (nSize < 1)
+        return;
+    if (pData[0] == 0) {
+        if (nSize < 5)
+            return;
+        const size_t nReference =
+            std::min<size_t>((size_t(pData[1]) << 24) | (size_t(pData[2]) << 16) |
+                                 (size_t(pData[3]) << 8) | pData[4],
+                             nSize - 5);
+        pReference->assign(pData + 5, pData + 5 + nReference);
+        pBroken->assign(pData + 5 + nReference, pData + nSize);
+        return;
+    }
+    CRecipe recipe(pData + 1, nSize - 1);
+    const size_t nTracks = 1 + recipe.Next() % 4;
+    std::vector<CTrackSpec> tracks;
+    uint32_t nMedia = 0;
+    for (size_t t = 0; t < nTracks; ++t)
+        tracks.push_back(TrackFrom(recipe, t, nTracks, &nMedia));
+    *pReference = MovieFile(tracks, nMedia);
+    // Samples of fixed size and of none, by pattern, among the cooked ones.
+    std::vector<uint8_t> media = CookMedia(recipe.Rest(), recipe.RestSize());
+    *pBroken = BrokenFile(media);
+}
+
+// The copy's media data, as its own mdat box holds it; false when there is none.
+bool MediaOfCopy(const std::vector<uint8_t>& copy, std::vector<uint8_t>* pMedia) {
+    CMemoryByteSource source(copy.data(), copy.size());
+    CBox mdat;
+    if (!FindBox(source, 0, copy.size(), FourCC("mdat"), &mdat))
+        return false;
+    pMedia->assign(copy.begin() + std::ptrdiff_t(mdat.PayloadOffset()),
+                   copy.begin() + std::ptrdiff_t(mdat.End()));
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* pszSeeds = std::getenv("CLIPMEND_ENGINE_SEEDS");
+    if (pszSeeds && fuzzseeds::FolderEmpty(pszSeeds)) {
+        using fuzzseeds::Ffmpeg;
+        const std::string strSeeds = pszSeeds;
+        const std::string strVideo = "-f lavfi -i testsrc2=size=64x48:rate=10 ";
+        const std::string strSound = "-f lavfi -i sine=sample_rate=8000:frequency=";
+        const std::string strAac = " -c:a aac -b:a 16k ";
+        struct CKind {
+            const char* pszName;
+            std::string strArguments;
+        };
+        const CKind kinds[] = {
+            {"h264",
+             strVideo + strSound + "440 -c:v libx264 -preset ultrafast -g 10 -bf 2" + strAac},
+            {"hevc", strVideo + strSound +
+                         "440 -c:v libx265 -preset ultrafast -x265-params "
+                         "log-level=error:bframes=2 -g 10 -tag:v hvc1" +
+                         strAac},
+            {"two", strVideo + strSound + "440 " + strSound +
+                        "660 -map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast -g 10" + strAac +
+                        " -timecode 01:00:00:00"},
+            {"headers", strVideo + "-c:v libx264 -preset ultrafast -g 10 -bf 0 -slices 2 "
+                                   "-x264-params repeat-headers=1"},
+        };
+        int nSeed = 0;
+        for (const CKind& kind : kinds) {
+            const std::string strBase = strSeeds + "/" + kind.pszName;
+            const std::vector<uint8_t> reference =
+                Ffmpeg(kind.strArguments + " -t 2", strBase + "-ref.mp4");
+            const std::vector<uint8_t> whole =
+                Ffmpeg(kind.strArguments + " -t 3", strBase + "-whole.mp4");
+            std::remove((strBase + "-ref.mp4").c_str());
+            std::remove((strBase + "-whole.mp4").c_str());
+            if (reference.empty() || whole.empty())
+                continue;
+            for (double dFraction : {0.5, 1.0}) {
+                std::vector<uint8_t> seed = {
+                    0, uint8_t(reference.size() >> 24), uint8_t(reference.size() >> 16),
+                    uint8_t(reference.size() >> 8), uint8_t(reference.size())};
+                seed.insert(seed.end(), reference.begin(), reference.end());
+                const std::vector<uint8_t> cut = fuzzseeds::CutBeforeIndex(whole, dFraction);
+                seed.insert(seed.end(), cut.begin(), cut.end());
+                fuzzseeds::WriteFile(strSeeds + "/seed" + std::to_string(nSeed++), seed);
+            }
+        }
+        // Recipes: each kind of track with each kind of table.
+        for (uint8_t nVariant : {0, 1, 8, 9, 2, 32, 64, 128, 4, 16}) {
+            std::vector<uint8_t> seed = {
+                1,        3, 0, nVariant, 40, 8, 5, nVariant, 2, 8, uint8_t(2 + 4 * (nVariant % 4)),
+                nVariant, 7, 5};
+            for (int i = 0; i < 40; ++i) {
+                const uint8_t kSteps[] = {0, 60, 2, 1, 2, 3, 1, 9, 2, 5};
+                seed.push_back(kSteps[(2 * i) % 10]);
+                seed.push_back(kSteps[(2 * i + 1) % 10]);
+            }
+            fuzzseeds::WriteFile(strSeeds + "/recipe" + std::to_string(nVariant), seed);
+        }
+    }
+    char szTemplate[] = "/tmp/clipmend-fuzz-engine-XXXXXX";
+    if (!mkdtemp(szTemplate))
+        std::abort();
+    g_strDir = szTemplate;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    std::vector<uint8_t> reference, broken;
+    Split(pData, nSize, &reference, &broken);
+    const std::string strReference = g_strDir + "/reference.mp4";
+    const std::string strBroken = g_strDir + "/broken.mp4";
+    const std::string strCopy = g_strDir + "/copy.mp4";
+    fuzzseeds::WriteFile(strReference, reference);
+    fuzzseeds::WriteFile(strBroken, broken);
+    unlink(strCopy.c_str());
+
+    const CRebuildResult result =
+        RebuildRecording(strReference.c_str(), strBroken.c_str(), strCopy.c_str(), nullptr);
+    const bool bCopy = access(strCopy.c_str(), F_OK) == 0;
+    if (bCopy != (result.eStatus == CRebuildResult::EStatus::Rebuilt))
+        std::abort();
+    if (!bCopy)
+        return 0;
+
+    // The copy is a whole MP4 file whose index reads back as the tracks reported.
+    if (!CheckMp4File(strCopy.c_str()).bValid)
+        std::abort();
+    const std::vector<uint8_t> copy = fuzzseeds::ReadFile(strCopy);
+    CMemoryByteSource copySource(copy.data(), copy.size());
+    CReferenceMovie reread;
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    if (!ReadReferenceMovie(copySource, &reread, &eProblem) ||
+        reread.tracks.size() != result.tracks.size())
+        std::abort();
+    // Its media data is the recording's from the first byte on, as much as was kept.
+    CMemoryByteSource brokenSource(broken.data(), broken.size());
+    CMediaRange range;
+    std::vector<uint8_t> media;
+    if (!FindMediaData(brokenSource, &range) || !MediaOfCopy(copy, &media) ||
+        media.size() + result.nBytesLeftOut != range.nEnd - range.nBegin ||
+        std::memcmp(media.data(), broken.data() + range.nBegin, media.size()) != 0)
+        std::abort();
+    for (size_t t = 0; t < result.tracks.size(); ++t) {
+        if (result.tracks[t].nSamples > media.size() ||
+            reread.tracks[t].nSamples != result.tracks[t].nSamples)
+            std::abort();
+    }
+    return 0;
+}
