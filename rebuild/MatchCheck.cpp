@@ -166,7 +166,8 @@ CMismatch DescribeDrift(const CProbe& probe) {
     if (tracks.size() < 2)
         return CMismatch();
     const CWalkTrack& lead = *tracks[0];
-    const double dLead = double(lead.Found()) * lead.SampleSeconds();
+    // Samples that damage took count as the tracks' time.
+    const double dLead = double(lead.Count()) * lead.SampleSeconds();
     if (dLead < kMinDriftSeconds)
         return CMismatch();
     size_t nAudio = 0, nSilent = 0;
@@ -175,7 +176,7 @@ CMismatch DescribeDrift(const CProbe& probe) {
         const CWalkTrack& track = *tracks[t];
         if (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Video)
             continue;
-        const double dSeconds = double(track.Found()) * track.SampleSeconds();
+        const double dSeconds = double(track.Count()) * track.SampleSeconds();
         const double dAllowed = probe.pModel->MaxSpread(t) + probe.pModel->MaxChunkSeconds(t) +
                                 probe.pModel->MaxChunkSeconds(0) + kDriftMargin;
         const double dRatio = dSeconds / dLead;
@@ -224,7 +225,7 @@ CMismatch DescribeDrift(const CProbe& probe) {
         double dSum = 0;
         for (size_t t = 1; t < tracks.size(); ++t) {
             if (tracks[t]->Kind() == EWalkKind::Audio)
-                dSum += double(tracks[t]->Found()) * tracks[t]->SampleSeconds() / dLead;
+                dSum += double(tracks[t]->Count()) * tracks[t]->SampleSeconds() / dLead;
         }
         if (dSum < nAudio - 0.5)
             return Values(EKind::FewerSoundTracks, 0, int64_t(nAudio));

@@ -104,6 +104,8 @@ CStretchLeftOut::EReason LeftOutReason(EWalkStop eStop) {
         return CStretchLeftOut::EReason::Zeros;
     case EWalkStop::CutOff:
         return CStretchLeftOut::EReason::CutOff;
+    case EWalkStop::SoundUnclear:
+        return CStretchLeftOut::EReason::SoundUnclear;
     default:
         return CStretchLeftOut::EReason::Garbage;
     }
@@ -124,6 +126,8 @@ public:
 
 private:
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
+    // What every walk is told of the reference beyond its tracks.
+    void Prepare(CMediaWalk* pWalk);
 
     CProgress m_progress;
     CReferenceMovie m_movie;
@@ -131,6 +135,8 @@ private:
     CStdioByteSource m_brokenFile;
     CFileIdentity m_reference, m_broken;
     CMediaRange m_range;
+    CSoundOrder m_soundOrder;
+    double m_dByteRate = 0;
 };
 
 void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
@@ -138,6 +144,25 @@ void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
     std::vector<CTrackLeftOut> ignored;
     *pTracks = MakeWalkTracks(m_movie, &ignored);
     BuildModel(m_movie, *pTracks, pModel);
+    std::vector<size_t> sound;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : *pTracks)
+        sound.push_back(pTrack->Kind() == EWalkKind::Audio ? pTrack->ReferenceIndex()
+                                                           : CSoundOrder::kSilent);
+    m_soundOrder.Learn(m_movie, sound);
+    uint64_t nBytes = 0;
+    double dSeconds = 0;
+    for (const CReferenceTrack& track : m_movie.tracks) {
+        nBytes += track.nTotalSampleBytes;
+        if (track.nTimescale != 0)
+            dSeconds = std::max(dSeconds, double(track.nMediaDuration) / track.nTimescale);
+    }
+    m_dByteRate = dSeconds > 0 ? double(nBytes) / dSeconds : 0;
+}
+
+void CRebuild::Prepare(CMediaWalk* pWalk) {
+    pWalk->SetProgress(&m_progress);
+    pWalk->SetSoundOrder(&m_soundOrder);
+    pWalk->SetByteRate(m_dByteRate);
 }
 
 bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure) {
@@ -204,7 +229,7 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     CMediaWalk probe(m_brokenFile, m_range, tracks, model);
-    probe.SetProgress(&m_progress);
+    Prepare(&probe);
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
     if (eProbe == EWalkStop::Cancelled) {
@@ -217,6 +242,16 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     }
     if (eProbe == EWalkStop::Zeros && probe.StopOffset() == m_range.nBegin) {
         *pFailure = Fail(EStatus::NoMediaData, EProblem::BeginsWithZeros);
+        return false;
+    }
+    // Cut inside its first frame, or holding nothing but a timecode: nothing to play.
+    bool bPlayable = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
+        bPlayable = bPlayable ||
+                    ((pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio) &&
+                     pTrack->Found() != 0);
+    if (!bPlayable && eProbe != EWalkStop::Unknown) {
+        *pFailure = Fail(EStatus::NoMediaData, EProblem::NoWholeFrame);
         return false;
     }
     CProbe check;
@@ -255,7 +290,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     const uint64_t nPayload = output.Position();
     m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
-    walk.SetProgress(&m_progress);
+    Prepare(&walk);
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
@@ -271,15 +306,21 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     CRebuildResult result;
     result.tracksLeftOut = m_leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut);
-    if (tables.empty()) {
+        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut,
+                      &result.stretchesLeftOut);
+    bool bPlayable = false;
+    for (const CTrackTables& track : tables)
+        bPlayable = bPlayable || track.pReference->nHandler == FourCC("vide") ||
+                    track.pReference->nHandler == FourCC("soun");
+    if (!bPlayable) {
         output.Remove();
         return Fail(EStatus::NoMediaData, EProblem::NoWholeFrame);
     }
     for (const CTrackTables& track : tables)
         result.tracks.push_back(Describe(*track.pReference, track));
     const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
-    MediaDataHeader(walk.StopOffset() - m_range.nBegin, header);
+    MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
+                    header);
     if (!output.Write(moov.data(), moov.size()) ||
         !output.WriteAt(nHeader, header, sizeof header) || !output.Close()) {
         output.Remove();
@@ -288,7 +329,10 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
 
     result.eStatus = EStatus::Rebuilt;
     result.eProblem = EProblem::None;
-    result.nBytesLeftOut = m_range.nEnd - walk.StopOffset();
+    uint64_t nTail = m_range.nEnd - walk.StopOffset();
+    result.nBytesLeftOut = nTail;
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
+        result.nBytesLeftOut += stretch.nBytes;
     // The recording's time as the copy shows it: its video's, else its first track's.
     const CRebuiltTrack* pLead = &result.tracks[0];
     for (const CRebuiltTrack& track : result.tracks) {
@@ -298,11 +342,11 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
         }
     }
     result.dSeconds = double(pLead->nDuration) / pLead->nTimescale;
-    if (result.nBytesLeftOut != 0) {
+    if (nTail != 0) {
         CStretchLeftOut tail;
         tail.eReason = LeftOutReason(eStop);
         tail.nOffset = walk.StopOffset();
-        tail.nBytes = result.nBytesLeftOut;
+        tail.nBytes = nTail;
         tail.dAt = result.dSeconds;
         tail.bToEnd = true;
         result.stretchesLeftOut.push_back(tail);

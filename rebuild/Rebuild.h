@@ -105,7 +105,7 @@ struct CRebuildResult {
         ReferenceIndexUnreadable,
         ReferenceFragmented,
         ReferenceWithoutSamples,
-        ReferenceWithTooManyTracks, // more than any recorder writes
+        ReferenceWithTooManyTracks,  // more than any recorder writes
         ReferenceWithoutUsableTrack, // referenceCodecs says what it has
         RecordingUnopened,
         RecordingUnreadable,

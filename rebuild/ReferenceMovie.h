@@ -15,6 +15,8 @@ struct CReferenceChunk {
     uint64_t nOffset = 0;
     uint32_t nFirstSample = 0;
     uint32_t nSamples = 0;
+    uint64_t nTime = 0;     // when its first sample is decoded, in the track's timescale
+    uint64_t nLastTime = 0; // and its last
 };
 
 struct CEdit {
@@ -33,6 +35,7 @@ struct CReferenceTrack {
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
     std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
                                        // H.264, HEVC or AAC: the commonest, likeliest first
+    std::vector<std::vector<uint8_t>> firstSamples; // and their first samples' bytes
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale

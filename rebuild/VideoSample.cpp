@@ -38,6 +38,17 @@ int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size
 CVideoSampleParser::CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize)
     : m_codec(codec), m_nLengthSize(nLengthSize), m_nMaxNalSize(nMaxNalSize) {}
 
+bool CVideoSampleParser::MayStartSample(const uint8_t* pData, size_t nAvail) const {
+    const size_t nPrefix = static_cast<size_t>(m_nLengthSize);
+    if (nAvail < nPrefix + 2)
+        return false;
+    uint64_t nLength = 0;
+    for (size_t i = 0; i < nPrefix; ++i)
+        nLength = (nLength << 8) | pData[i];
+    return nLength >= 2 && nLength <= m_nMaxNalSize &&
+           ClassifyNalHeader(m_codec, pData + nPrefix, nAvail - nPrefix) != ENalHeader::Invalid;
+}
+
 void CVideoSampleParser::NoteFormat(const CVideoFormat& format) {
     if (m_bLoadingEntry) {
         if (!m_bEntryFormat)

@@ -51,6 +51,10 @@ class CVideoSampleParser {
 public:
     CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize);
 
+    // Whether pData can begin a sample: a length within bounds, then a NAL unit header that
+    // may begin one. Nothing else is looked at.
+    bool MayStartSample(const uint8_t* pData, size_t nAvail) const;
+
     // Parameter sets from the sample entry (avcC, hvcC); false if one does not parse.
     bool AddParameterSet(const uint8_t* pNal, size_t nSize);
 

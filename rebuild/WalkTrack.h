@@ -6,6 +6,7 @@
 #include "rebuild/PictureOrder.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"
 #include "rebuild/VideoSample.h"
 
@@ -19,6 +20,8 @@ enum class EWalkKind {
     Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
     Audio,   // AAC, each frame parsed
     Fixed,   // samples of one size, taken where the interleaving predicts them
+    Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
+             // where the next sample confirms that end
     Unknown, // samples that cannot be found: skipped over, left out
 };
 
@@ -57,6 +60,15 @@ public:
     // Keeps a sample that Try found, or lets go of one that is not taken.
     void Take(const CTrackTry& found);
     void Drop(const CTrackTry& found);
+    // Gives back the last sample taken (one whose end damage was found at).
+    void Untake();
+    // Whether a sample of the track may begin at pData, by its first bytes alone.
+    bool MayStart(const uint8_t* pData, size_t nAvail) const;
+    // Sound whose frames parse alike (the same configuration, or rates of one band table):
+    // only the frame before, and time, tell the tracks apart.
+    bool SameSyntax(const CWalkTrack& other) const;
+    // Whether a frame that parsed may follow this track's last one.
+    bool Continues(const CTrackTry& found) const;
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
@@ -80,6 +92,8 @@ private:
     CAacConfig m_aac;
     CAacFrameInfo m_lastAac;
     bool m_bLastAac = false;
+    CSampleShape m_shape;
+    size_t m_nShapeMax = 0;
     uint32_t m_nFixedSize = 0;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
