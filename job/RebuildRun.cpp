@@ -57,6 +57,6 @@ void CRebuildRun::Cancel() {
     if (!m_hThread)
         return;
     m_bCancel = true;
-    // The engine looks at the flag every few megabytes.
+    // The engine looks at the flag every few milliseconds.
     ::WaitForSingleObject(m_hThread.get(), INFINITE);
 }

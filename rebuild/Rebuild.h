@@ -13,7 +13,7 @@
 class CRebuildObserver {
 public:
     virtual void OnProgress(int /*nPercent*/) {} // 0..100, never falling
-    virtual bool IsCancelled() { return false; } // polled at least every few MB
+    virtual bool IsCancelled() { return false; } // polled every few milliseconds
 
 protected:
     ~CRebuildObserver() = default;

@@ -14,25 +14,39 @@ const uint32_t kPollEntries = 1 << 16;
 // Sizes of an unreadable track's samples the walk tries where the interleaving predicts one.
 const size_t kCommonSizes = 16;
 const uint32_t kCommonSizeSamples = 1 << 20;
-// Chunks kept of all the tracks: hours of any recording. What a longer reference has beyond
-// them adds nothing to its interleaving.
-const uint32_t kMaxReferenceChunks = 1 << 21;
+// Chunks kept of a track, and of all the tracks: hours of any recording. What a longer
+// reference has beyond them adds nothing to its interleaving.
+const uint32_t kMaxTrackChunks = 1 << 19;
+const uint32_t kMaxReferenceChunks = 1 << 20;
 // Samples of a track of another kind that are read, to learn how its samples are made.
 const uint32_t kFirstSamples = 32;
 const uint32_t kFirstSampleBytes = 64 << 10;
 
+// Boxes the copy takes over as they are (ftyp, stsd, hdlr, udta...): a few kilobytes, a
+// thumbnail at most.
+const uint64_t kMaxCopiedBox = 16u << 20;
+
 bool ReadWhole(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData) {
-    if (box.nSize > kMaxTableBox)
+    if (box.nSize > kMaxCopiedBox)
         return false;
     pData->resize(static_cast<size_t>(box.nSize));
     return source.ReadAt(box.nOffset, pData->data(), pData->size());
 }
 
-bool ReadPayload(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData) {
+// Read in blocks, so that a cancel is seen between them.
+bool ReadPayload(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData,
+                 CCancelCheck* pCancel = nullptr) {
+    const size_t kBlock = 4u << 20;
     if (box.PayloadSize() > kMaxTableBox)
         return false;
     pData->resize(static_cast<size_t>(box.PayloadSize()));
-    return pData->empty() || source.ReadAt(box.PayloadOffset(), pData->data(), pData->size());
+    for (size_t nAt = 0; nAt < pData->size(); nAt += kBlock) {
+        if ((pCancel && pCancel->Cancelled()) ||
+            !source.ReadAt(box.PayloadOffset() + nAt, pData->data() + nAt,
+                           std::min(kBlock, pData->size() - nAt)))
+            return false;
+    }
+    return true;
 }
 
 // The first child of parent of type nType, among its first kMaxChildren.
@@ -53,9 +67,10 @@ bool FindChildBounded(CByteSource& source, const CBox& parent, uint32_t nType, C
 // bytes the box holds before anything is made of it.
 class CTable {
 public:
-    bool Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits) {
+    bool Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits,
+              CCancelCheck* pCancel) {
         m_nCount = 0;
-        if (!ReadPayload(source, box, &m_data) || m_data.size() < 4 + nFields)
+        if (!ReadPayload(source, box, &m_data, pCancel) || m_data.size() < 4 + nFields)
             return false;
         m_nEntries = 4 + nFields;
         const uint32_t nCount = ReadBE32(m_data.data() + m_nEntries - 4);
@@ -93,7 +108,7 @@ bool Cancelled(CCancelCheck* pCancel, uint32_t i) {
 }
 
 bool ReadSampleTables(CByteSource& source, const CBox& stbl, CReferenceTrack* pTrack,
-                      CTables* pTables) {
+                      CTables* pTables, CCancelCheck* pCancel) {
     CBoxWalk walk(source, stbl);
     CBox box;
     bool bStsd = false;
@@ -104,7 +119,7 @@ bool ReadSampleTables(CByteSource& source, const CBox& stbl, CReferenceTrack* pT
                     ReadWhole(source, box, &pTrack->stsd);
             break;
         case FourCC("stts"):
-            if (!pTables->stts.Open(source, box, 4, 64))
+            if (!pTables->stts.Open(source, box, 4, 64, pCancel))
                 return false;
             break;
         case FourCC("stsz"):
@@ -113,13 +128,13 @@ bool ReadSampleTables(CByteSource& source, const CBox& stbl, CReferenceTrack* pT
             pTables->bStsz = true;
             break;
         case FourCC("stsc"):
-            if (!pTables->stsc.Open(source, box, 4, 96))
+            if (!pTables->stsc.Open(source, box, 4, 96, pCancel))
                 return false;
             break;
         case FourCC("stco"):
         case FourCC("co64"):
             pTables->b64 = box.nType == FourCC("co64");
-            if (!pTables->stco.Open(source, box, 4, pTables->b64 ? 64 : 32))
+            if (!pTables->stco.Open(source, box, 4, pTables->b64 ? 64 : 32, pCancel))
                 return false;
             break;
         case FourCC("ctts"):
@@ -155,7 +170,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
         return pTrack->nTotalSampleBytes <= source.Size();
     }
     CTable stsz;
-    if (!stsz.Open(source, box, 8, static_cast<size_t>(nBits)))
+    if (!stsz.Open(source, box, 8, static_cast<size_t>(nBits), pCancel))
         return false;
     const uint32_t nCount = stsz.Count();
     pTrack->nSamples = nCount;
@@ -294,8 +309,9 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
     const uint32_t nCount = pTrack->nSamples;
     uint32_t nSample = 0;
     uint32_t nPrevious = 0;
-    pTrack->chunks.reserve(std::min(std::min(nChunks, nCount), *pChunksLeft));
-    for (uint32_t nRun = 0; nRun < nRuns && nSample < nCount && *pChunksLeft != 0; ++nRun) {
+    uint32_t nLeft = std::min(kMaxTrackChunks, *pChunksLeft);
+    pTrack->chunks.reserve(std::min(std::min(nChunks, nCount), nLeft));
+    for (uint32_t nRun = 0; nRun < nRuns && nSample < nCount && nLeft != 0; ++nRun) {
         const uint8_t* pRun = stsc.Entry(nRun);
         const uint32_t nFirst = ReadBE32(pRun);
         const uint32_t nPer = ReadBE32(pRun + 4);
@@ -304,9 +320,10 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
         if (nFirst <= nPrevious || nPer == 0 || nLast > nChunks)
             return false;
         nPrevious = nFirst;
-        for (uint32_t c = nFirst; c <= nLast && nSample < nCount && *pChunksLeft != 0; ++c) {
+        for (uint32_t c = nFirst; c <= nLast && nSample < nCount && nLeft != 0; ++c) {
             if (Cancelled(pCancel, c))
                 return false;
+            --nLeft;
             --*pChunksLeft;
             CReferenceChunk chunk;
             chunk.nOffset = tables.b64 ? ReadBE64(stco.Entry(c - 1)) : ReadBE32(stco.Entry(c - 1));
@@ -403,7 +420,7 @@ bool ReadEdits(CByteSource& source, const CBox& edts, CReferenceTrack* pTrack) {
         return false;
     const bool bWide = nVersion == 1;
     CTable table;
-    if (!table.Open(source, elst, 4, bWide ? 160 : 96) || table.Count() > 1000)
+    if (!table.Open(source, elst, 4, bWide ? 160 : 96, nullptr) || table.Count() > 1000)
         return false;
     for (uint32_t i = 0; i < table.Count(); ++i) {
         const uint8_t* p = table.Entry(i);
@@ -489,7 +506,8 @@ bool ReadTrack(CByteSource& source, const CBox& trak, CReferenceTrack* pTrack,
         }
     }
     CTables tables;
-    return bStbl && pTrack->nTimescale != 0 && ReadSampleTables(source, stbl, pTrack, &tables) &&
+    return bStbl && pTrack->nTimescale != 0 &&
+           ReadSampleTables(source, stbl, pTrack, &tables, pCancel) &&
            BuildTables(source, tables, pTrack, pChunksLeft, pCancel);
 }
 

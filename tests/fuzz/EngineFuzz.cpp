@@ -272,6 +272,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!mkdtemp(szTemplate))
         std::abort();
     g_strDir = szTemplate;
+    std::atexit([] {
+        for (const char* pszName : {"/reference.mp4", "/broken.mp4", "/copy.mp4"})
+            unlink((g_strDir + pszName).c_str());
+        rmdir(g_strDir.c_str());
+    });
     return 0;
 }
 
