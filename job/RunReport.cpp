@@ -429,8 +429,8 @@ CString DescribeRebuildResult(const CString& broken, const CRebuildResult& resul
         return MismatchText(result.mismatch);
     if (result.eStatus != CRebuildResult::EStatus::Rebuilt)
         return ProblemText(broken, result);
-    CString text;
-    const CString seconds = FormatNumber(std::floor(result.dSeconds * 10 + 0.5) / 10);
+    CString text, seconds;
+    seconds.Format("%.1f", result.dSeconds);
     if (result.nBytesLeftOut == 0) {
         text.Format("All %s seconds of the recording were rebuilt.",
                     static_cast<const char*>(seconds));

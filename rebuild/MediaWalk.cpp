@@ -239,7 +239,6 @@ bool CMediaWalk::FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, b
                            size_t* pTrack, CTrackTry* pTry, bool* pCut, bool* pUnclear) {
     m_candidates.clear();
     m_soundTries.resize(m_tracks.size());
-    size_t nFirstFit = kNone;
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         CWalkTrack& track = *m_tracks[t];
         if (track.Kind() != EWalkKind::Audio)
@@ -259,7 +258,6 @@ bool CMediaWalk::FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, b
         if (raw.eResult != ESampleParse::Ok || (bStrict && !track.Continues(raw)))
             continue;
         m_candidates.push_back(t);
-        nFirstFit = nFirstFit == kNone ? t : nFirstFit;
     }
     if (m_candidates.empty())
         return true;
