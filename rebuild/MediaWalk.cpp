@@ -471,8 +471,9 @@ void CMediaWalk::LeaveOut(uint64_t nFrom, uint64_t nOmitted, uint64_t nFound, ui
 uint64_t CMediaWalk::OmittedBefore(uint64_t nOffset) const {
     uint64_t nOmitted = 0;
     for (const CWalkStretch& stretch : m_stretches) {
-        if (stretch.nEnd <= nOffset)
-            nOmitted += stretch.nEnd - stretch.nOmitted;
+        if (stretch.nEnd > nOffset)
+            break;
+        nOmitted += stretch.nEnd - stretch.nOmitted;
     }
     return nOmitted;
 }

@@ -151,11 +151,17 @@ CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
         GapRuns(track, Gaps(track, times.gaps, walk, nTrack), &tables);
     if (track.Order())
         Compose(track, reference, times, Gaps(track, times.visible, walk, nTrack), &tables);
+    // The stretches left out are not in the copy: each chunk moves up by those before it.
+    const std::vector<CWalkStretch>& stretches = walk.Stretches();
+    size_t nStretch = 0;
+    uint64_t nOmitted = 0;
     for (const CWalkChunk& chunk : walk.Chunks()) {
+        for (; nStretch < stretches.size() && stretches[nStretch].nEnd <= chunk.nOffset; ++nStretch)
+            nOmitted += stretches[nStretch].nEnd - stretches[nStretch].nOmitted;
         if (chunk.nTrack != nTrack)
             continue;
         CTrackTables::CChunk out;
-        out.nOffset = nPayload + (chunk.nOffset - nBegin) - walk.OmittedBefore(chunk.nOffset);
+        out.nOffset = nPayload + (chunk.nOffset - nBegin) - nOmitted;
         out.nSamples = chunk.nSamples;
         tables.chunks.push_back(out);
     }

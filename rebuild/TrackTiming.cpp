@@ -116,6 +116,7 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
     }
     m_stretchAt.assign(stretches.size(), 0);
     m_stretchSeconds.assign(stretches.size(), 0);
+    uint64_t nLeadLost = 0;
     for (size_t s = 0; s < stretches.size(); ++s) {
         m_stretchSeconds[s] = stretches[s].dSeconds;
         if (nLead == kNone)
@@ -123,7 +124,8 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
         const CReferenceTrack& lead = movie.tracks[tracks[nLead]->ReferenceIndex()];
         const CTrackTimes& times = m_times[nLead];
         const uint64_t nBefore = m_before[s][nLead];
-        const uint64_t nVirtual = nBefore + LostBefore(nLead, s);
+        const uint64_t nVirtual = nBefore + nLeadLost;
+        nLeadLost += m_lost[s][nLead];
         if (times.times.empty()) {
             m_stretchAt[s] = double(nVirtual) * times.nDuration / lead.nTimescale;
             if (m_lost[s][nLead] != 0)
@@ -156,13 +158,6 @@ void CTrackTiming::CountBefore() {
         }
         m_before[s] = counts;
     }
-}
-
-uint64_t CTrackTiming::LostBefore(size_t t, size_t nStretch) const {
-    uint64_t nLost = 0;
-    for (size_t s = 0; s < nStretch; ++s)
-        nLost += m_lost[s][t];
-    return nLost;
 }
 
 // From the reference: for each track, when its chunks are decoded against the clock's frames
@@ -260,14 +255,14 @@ void CTrackTiming::LostPictures(size_t t) {
     for (size_t slot = 0; slot <= nLast; ++slot)
         holes[slot + 1] = holes[slot] + (taken[slot] ? 0 : 1);
     const std::vector<size_t>& periods = pOrder->PeriodStarts();
-    uint64_t nCounted = 0;
+    uint64_t nCounted = 0, nUpTo = 0;
+    size_t nSeen = 0;
     for (size_t s = 0; s < stretches.size(); ++s) {
         const uint64_t b = m_before[s][t];
         if (b == 0 || b >= nCount)
             continue;
-        uint64_t nUpTo = 0;
-        for (uint64_t i = 0; i < std::min<uint64_t>(nCount, b + kReorder); ++i)
-            nUpTo = std::max(nUpTo, display[static_cast<size_t>(i)]);
+        for (; nSeen < std::min<uint64_t>(nCount, b + kReorder); ++nSeen)
+            nUpTo = std::max(nUpTo, display[nSeen]);
         const uint64_t nHoles = holes[static_cast<size_t>(nUpTo) + 1];
         const uint64_t nHere = nHoles > nCounted ? nHoles - nCounted : 0;
         nCounted = std::max(nCounted, nHoles);
@@ -279,23 +274,32 @@ void CTrackTiming::LostPictures(size_t t) {
     }
 }
 
-// The typical size of the last pictures before sample nBefore: the median, which key frames do
-// not sway.
-double CTrackTiming::RecentPictureBytes(size_t t, uint64_t nBefore) const {
-    std::vector<uint32_t> recent;
+// For each stretch, the typical size of the pictures just before it: the median of the last
+// ones, which key frames do not sway. One pass over the sizes.
+std::vector<double> CTrackTiming::RecentPictureBytes(size_t t) const {
+    std::vector<double> typical(m_before.size(), 0);
+    std::vector<uint32_t> recent(kRecentPictures, 0), sorted;
     uint64_t nAt = 0;
-    for (const CSampleSizes::CRun& run : m_tracks[t]->Sizes().Runs()) {
-        for (uint32_t i = 0; i < run.nCount && nAt < nBefore; ++i, ++nAt) {
-            if (nAt + kRecentPictures >= nBefore)
-                recent.push_back(run.nSize);
+    size_t s = 0;
+    auto note = [&]() {
+        for (; s < m_before.size() && m_before[s][t] <= nAt; ++s) {
+            const size_t nHave = static_cast<size_t>(std::min<uint64_t>(nAt, kRecentPictures));
+            if (nHave == 0)
+                continue;
+            sorted.assign(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(nHave));
+            std::nth_element(sorted.begin(), sorted.begin() + nHave / 2, sorted.end());
+            typical[s] = sorted[nHave / 2];
         }
-        if (nAt >= nBefore)
-            break;
+    };
+    for (const CSampleSizes::CRun& run : m_tracks[t]->Sizes().Runs()) {
+        for (uint32_t i = 0; i < run.nCount && s < m_before.size(); ++i) {
+            note();
+            recent[static_cast<size_t>(nAt % kRecentPictures)] = run.nSize;
+            ++nAt;
+        }
     }
-    if (recent.empty())
-        return 0;
-    std::nth_element(recent.begin(), recent.begin() + recent.size() / 2, recent.end());
-    return recent[recent.size() / 2];
+    note();
+    return typical;
 }
 
 // What stretches took of the sound, when the pictures keep a constant rate: the first
@@ -309,6 +313,7 @@ bool CTrackTiming::LostSound(size_t nVideo, std::vector<std::vector<uint64_t>>* 
     const CReferenceTrack& clock = m_movie.tracks[m_tracks[m_nClock]->ReferenceIndex()];
     const double dPicture = double(video.nTypicalDuration) / video.nTimescale;
     const CPictureOrder* pOrder = m_tracks[nVideo]->Order();
+    const std::vector<double> pictureBytes = RecentPictureBytes(nVideo);
     const double dFrameBytes =
         clock.nSamples ? double(clock.nTotalSampleBytes) / clock.nSamples : 0;
     const std::vector<CWalkStretch>& stretches = m_walk.Stretches();
@@ -336,7 +341,7 @@ bool CTrackTiming::LostSound(size_t nVideo, std::vector<std::vector<uint64_t>>* 
         // size of those before it) and sound (at the reference's) fit its bytes best, where
         // the pictures' order counts do not tell.
         const double dBytes = double(stretches[s].nEnd - stretches[s].nOffset);
-        const double dPictureBytes = RecentPictureBytes(nVideo, m_before[s][nVideo]);
+        const double dPictureBytes = pictureBytes[s];
         // Counts tell only of a stretch too short to have held more pictures than they wrap
         // after.
         const uint64_t nWrap = pOrder ? std::max<uint64_t>(1, pOrder->WrapPictures()) : 1;

@@ -44,7 +44,7 @@ private:
     void CountBefore();
     void LostPictures(size_t t);
     bool LostSound(size_t nVideo, std::vector<std::vector<uint64_t>>* pLost) const;
-    double RecentPictureBytes(size_t t, uint64_t nBefore) const;
+    std::vector<double> RecentPictureBytes(size_t t) const;
     // The clock's anchors for track t's chunks: virtual sample index and seconds.
     void Anchors(size_t t, const std::vector<std::vector<uint64_t>>& lost,
                  std::vector<std::pair<uint64_t, double>>* pAnchors) const;
@@ -53,7 +53,6 @@ private:
     bool KeepsSomeRate(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors,
                        uint32_t* pDuration) const;
     void TimeBySound(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors);
-    uint64_t LostBefore(size_t t, size_t nStretch) const;
 
     const CReferenceMovie& m_movie;
     const std::vector<std::unique_ptr<CWalkTrack>>& m_tracks;
