@@ -4,7 +4,8 @@
 # rebuild_cli, against reading the same file with cat, each with the file out of the page
 # cache (cold) and in it (warm). Prints wall time and peak memory.
 #   tools/rebuild-bench.sh [--big]
-# --big: a real recording past 4 GB instead (1080p, about 5 GB: 64-bit sizes and chunk offsets).
+# --big: a real recording past 4 GiB instead (1080p, about 4.7 GB: 64-bit sizes and chunk
+# offsets).
 # CLIPMEND_BUILD_ROOT moves the build root; the media (about 2 GB, or 10 GB with --big while it
 # is made) is kept there between runs.
 set -euo pipefail
@@ -26,7 +27,7 @@ cmake --build "$build" --parallel "$(nproc)" --target rebuild_cli >/dev/null
 cli=$build/tests/rebuild/rebuild_cli
 
 picture=1280x720 seconds=500
-[ -n "$big" ] && picture=1920x1080 seconds=${CLIPMEND_BENCH_BIG_SECONDS:-1000}
+[ -n "$big" ] && picture=1920x1080 seconds=${CLIPMEND_BENCH_BIG_SECONDS:-1100}
 video=(-f lavfi -i testsrc2=size=$picture:rate=30 -f lavfi -i sine=sample_rate=48000)
 codecs=(-c:v libx264 -preset ultrafast -qp 0 -g 60 -pix_fmt yuv420p -c:a aac -b:a 128k)
 broken=$media/broken$big.mp4
@@ -45,9 +46,10 @@ with open(src, 'rb') as f:
     while mdat is None:
         f.seek(at)
         size, kind = struct.unpack('>I4s', f.read(8))
+        wide = size == 1
         if kind == b'mdat':
             mdat = at
-        if size == 1:
+        if wide:
             size = struct.unpack('>Q', f.read(8))[0]
         at += size
 end = at - 12345
@@ -60,6 +62,11 @@ with open(src, 'rb') as f, open(dst, 'wb') as out:
 with open(dst, 'r+b') as out:
     out.seek(mdat)
     out.write(b'\0\0\0\0')
+    if wide:
+        # ffmpeg gives a file past 4 GiB its 64-bit mdat header only when it ends, in the 8
+        # bytes of the free box before mdat: killed, it leaves that box and a size of 0.
+        out.seek(mdat)
+        out.write(b'\0\0\0\x08free\0\0\0\0mdat')
 EOF
     rm -f "$media/whole.mp4"
 fi
