@@ -31,7 +31,7 @@ DWORD WINAPI CRebuildRun::Thread(LPVOID pThis) {
         // Out of memory, say: a failure like any other, never an exception across the thread.
         result = CRebuildResult();
         result.eStatus = CRebuildResult::EStatus::WriteFailed;
-        result.strDetail = "Clipmend ran out of memory.";
+        result.eProblem = CRebuildResult::EProblem::OutOfMemory;
     }
     self->m_result = std::move(result);
     self->m_bDone = true;

@@ -2,6 +2,9 @@
 
 #include "rebuild/Rebuild.h"
 
+#include <cmath>
+#include <string>
+
 namespace {
 
 // The loader ends a process with one of these before its first line runs when a DLL it needs
@@ -141,6 +144,9 @@ CString RebuildOffer(const CString& name, const CSourceInfo& info) {
 
 namespace {
 
+using EProblem = CRebuildResult::EProblem;
+using EKind = CMismatch::EKind;
+
 // "812 bytes", "37 KB", "1.2 MB", "3.4 GB".
 CString FormatBytes(uint64_t nBytes) {
     CString text;
@@ -156,7 +162,285 @@ CString FormatBytes(uint64_t nBytes) {
     return text;
 }
 
+// "48", "44.1", "29.97": at most three decimals, none that are zero.
+CString FormatNumber(double dValue) {
+    CString text;
+    text.Format("%.3f", dValue);
+    std::string str = text.str();
+    while (!str.empty() && str.back() == '0')
+        str.pop_back();
+    if (!str.empty() && str.back() == '.')
+        str.pop_back();
+    return CString(str.c_str());
+}
+
+CString CountText(int64_t nCount) {
+    static const char* const kWords[] = {"no", "one", "two", "three", "four", "five"};
+    if (nCount >= 0 && nCount < 6)
+        return kWords[nCount];
+    CString text;
+    text.Format("%lld", static_cast<long long>(nCount));
+    return text;
+}
+
+CString RateText(int64_t nHertz) {
+    return FormatNumber(static_cast<double>(nHertz) / 1000.0) + " kHz";
+}
+
+const char* LayoutText(int64_t nChannelConfig) {
+    static const char* const kLayouts[] = {
+        "a custom channel layout", "mono", "stereo", "3.0", "4.0", "5.0", "5.1", "7.1"};
+    return nChannelConfig >= 0 && nChannelConfig <= 7 ? kLayouts[nChannelConfig] : "multichannel";
+}
+
+CString FourCCText(uint32_t nFourCC) {
+    CString text;
+    for (int nShift = 24; nShift >= 0; nShift -= 8) {
+        const char c = static_cast<char>((nFourCC >> nShift) & 0xFF);
+        text += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return text;
+}
+
+// What a handler type is called: "video", "sound", "timecode", ...
+CString HandlerName(uint32_t nHandler) {
+    switch (nHandler) {
+    case 0x76696465: // vide
+        return "video";
+    case 0x736F756E: // soun
+        return "sound";
+    case 0x746D6364: // tmcd
+        return "timecode";
+    case 0x6D657461: // meta
+    case 0x63616D6D: // camm
+        return "metadata";
+    case 0x74657874: // text
+    case 0x7362746C: // sbtl
+    case 0x73756274: // subt
+        return "subtitles";
+    case 0x68696E74: // hint
+        return "hint";
+    default:
+        return CString("'") + FourCCText(nHandler) + "'";
+    }
+}
+
+CString MismatchText(const CMismatch& m) {
+    CString text;
+    const char* pszRecording = m.strRecording.c_str();
+    const char* pszReference = m.strReference.c_str();
+    switch (m.eKind) {
+    case EKind::None:
+    case EKind::DoesNotBegin:
+        return "The recording's media data does not begin with video or sound like the "
+               "reference's.";
+    case EKind::VideoCodec:
+        text.Format("The recording's video is %s, the reference's is %s.", pszRecording,
+                    pszReference);
+        return text;
+    case EKind::VideoWithoutReferenceVideo:
+        text.Format("The recording has %s video, the reference has no video.", pszRecording);
+        return text;
+    case EKind::PictureSize:
+        text.Format(
+            "The recording's video is %lldx%lld, the reference's is %lldx%lld.",
+            static_cast<long long>(m.nRecording), static_cast<long long>(m.nRecordingHeight),
+            static_cast<long long>(m.nReference), static_cast<long long>(m.nReferenceHeight));
+        return text;
+    case EKind::BitDepth:
+        text.Format("The recording's video has %lld-bit samples, the reference's %lld-bit.",
+                    static_cast<long long>(m.nRecording), static_cast<long long>(m.nReference));
+        return text;
+    case EKind::ChromaFormat:
+        return "The recording's video has another chroma format than the reference's.";
+    case EKind::SoundLayout:
+        text.Format("The recording's sound is %s, the reference's is %s.", LayoutText(m.nRecording),
+                    LayoutText(m.nReference));
+        return text;
+    case EKind::SoundRate:
+        text.Format("The recording's sound is at %s%s, the reference's at %s.",
+                    m.bApproximate ? "about " : "",
+                    static_cast<const char*>(RateText(m.nRecording)),
+                    static_cast<const char*>(RateText(m.nReference)));
+        return text;
+    case EKind::SoundWithoutReferenceSound:
+        return "The recording has sound, the reference has none.";
+    case EKind::ReferenceSoundRecordingNone:
+        if (m.nReference == 1)
+            return "The reference has sound, the recording has none.";
+        text.Format("The reference has %s sound tracks, the recording has none.",
+                    static_cast<const char*>(CountText(m.nReference)));
+        return text;
+    case EKind::FrameRate:
+        text.Format("The recording's video runs at about %s frames a second, the reference's "
+                    "at %s.",
+                    static_cast<const char*>(FormatNumber(m.dRecording)),
+                    static_cast<const char*>(FormatNumber(m.dReference)));
+        return text;
+    case EKind::TwiceTheSound:
+        return "The recording has twice as much sound as the reference's settings give: it seems "
+               "to have two sound tracks where the reference has one.";
+    case EKind::FewerSoundTracks:
+        text.Format("The reference has %s sound tracks, the recording seems to have fewer.",
+                    static_cast<const char*>(CountText(m.nReference)));
+        return text;
+    case EKind::SoundTracksOutOfStep:
+        return "The recording's sound tracks do not keep time with its video as the reference's "
+               "do.";
+    case EKind::SoundOutOfStep:
+        return "The recording's sound does not keep time with its video as the reference's does.";
+    case EKind::TracksOutOfStep:
+        return "The recording's tracks do not keep time together as the reference's do.";
+    }
+    return CString();
+}
+
+CString ProblemText(const CString& broken, const CRebuildResult& result) {
+    CString text;
+    switch (result.eProblem) {
+    case EProblem::None:
+        break;
+    case EProblem::NameMissing:
+        return "A file name is missing.";
+    case EProblem::OverARecording:
+        return "The copy cannot be written over one of the recordings.";
+    case EProblem::ReferenceUnopened:
+        return "The reference could not be opened.";
+    case EProblem::ReferenceWithoutIndex:
+        return "The reference has no index (no moov box): it must be a whole recording, not "
+               "another broken one.";
+    case EProblem::ReferenceIndexUnreadable:
+        return "The reference's index could not be read.";
+    case EProblem::ReferenceFragmented:
+        return "The reference is a fragmented recording, whose index is spread through the "
+               "file; it cannot show how the tracks interleave.";
+    case EProblem::ReferenceWithoutSamples:
+        return "The reference has no tracks with samples.";
+    case EProblem::ReferenceWithTooManyTracks:
+        return "The reference has more tracks than any recording has.";
+    case EProblem::ReferenceWithoutUsableTrack: {
+        CString codecs;
+        for (const std::string& strCodec : result.referenceCodecs)
+            codecs += CString(codecs.IsEmpty() ? "" : ", ") + strCodec.c_str();
+        text.Format("The reference has no H.264, HEVC or AAC track to go by (it has %s).",
+                    codecs.IsEmpty() ? "none" : static_cast<const char*>(codecs));
+        return text;
+    }
+    case EProblem::RecordingUnopened:
+        return "The broken recording could not be opened.";
+    case EProblem::RecordingUnreadable:
+        return "The broken recording could not be read.";
+    case EProblem::NoMediaDataBox:
+        return "The broken recording has no media data (no mdat box).";
+    case EProblem::MediaDataEmpty:
+        return "The broken recording's media data is empty.";
+    case EProblem::BeginsWithZeros:
+        return "The broken recording's media data begins with zeros.";
+    case EProblem::NoWholeFrame:
+        text.Format("%s holds no whole frame of video or sound: the recording stopped before "
+                    "its first frame was written.",
+                    static_cast<const char*>(broken));
+        return text;
+    case EProblem::CopyNotCreated:
+        return "The copy could not be created.";
+    case EProblem::CopyNotWritten:
+        return "The copy could not be written.";
+    case EProblem::Cancelled:
+        return "The rebuild was cancelled.";
+    case EProblem::OutOfMemory:
+        return "Clipmend ran out of memory.";
+    case EProblem::Unexpected:
+        return "The rebuild failed unexpectedly.";
+    }
+    return text;
+}
+
 } // namespace
+
+CString DescribeTrackLeftOut(const CTrackLeftOut& track) {
+    static const char* const kReasons[] = {
+        "it holds no samples in the reference",
+        "its decoder configuration could not be read",
+        ("its samples vary in size and nothing in them shows where one ends, so they cannot be "
+         "found in the media data"),
+        "none of its samples were found",
+    };
+    const size_t nReason = static_cast<size_t>(track.eReason);
+    CString text;
+    text.Format("Track %u (%s, '%s'): %s", static_cast<unsigned>(track.nTrackId),
+                static_cast<const char*>(HandlerName(track.nHandler)),
+                static_cast<const char*>(FourCCText(track.nFormat)),
+                nReason < sizeof kReasons / sizeof kReasons[0] ? kReasons[nReason] : "");
+    return text;
+}
+
+namespace {
+
+// "0:07", or "0:07.4" for a time that a stretch of under a minute begins at.
+CString StretchTime(double dSeconds) {
+    if (dSeconds >= 600)
+        return FormatDuration(dSeconds);
+    CString text;
+    const double dRounded = std::floor(dSeconds * 10 + 0.5) / 10;
+    text.Format("%d:%04.1f", static_cast<int>(dRounded / 60),
+                dRounded - 60 * static_cast<int>(dRounded / 60));
+    return text;
+}
+
+CString StretchText(const CStretchLeftOut& stretch) {
+    CString text;
+    const char* pszReason = DescribeStretchReason(stretch.eReason);
+    if (stretch.bToEnd) {
+        text.Format("the last %s of the recording, from %s on (%s)",
+                    static_cast<const char*>(FormatBytes(stretch.nBytes)),
+                    static_cast<const char*>(FormatDuration(stretch.dAt)), pszReason);
+        return text;
+    }
+    CString length;
+    if (stretch.dSeconds >= 0.05)
+        length.Format(", about %s seconds", static_cast<const char*>(FormatNumber(
+                                                std::floor(stretch.dSeconds * 10 + 0.5) / 10)));
+    text.Format("%s at %s%s (%s)", static_cast<const char*>(FormatBytes(stretch.nBytes)),
+                static_cast<const char*>(StretchTime(stretch.dAt)),
+                static_cast<const char*>(length), pszReason);
+    return text;
+}
+
+} // namespace
+
+const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
+    switch (eReason) {
+    case CStretchLeftOut::EReason::Zeros:
+        return "zeros";
+    case CStretchLeftOut::EReason::Garbage:
+        return "data that is neither video nor sound";
+    case CStretchLeftOut::EReason::DamagedFrame:
+        return "a damaged frame";
+    case CStretchLeftOut::EReason::CutOff:
+        return "a frame cut off at the end";
+    case CStretchLeftOut::EReason::SoundUnclear:
+        return "sound that could belong to more than one of its sound tracks";
+    }
+    return "";
+}
+
+CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result) {
+    if (result.eStatus == CRebuildResult::EStatus::Mismatch)
+        return MismatchText(result.mismatch);
+    if (result.eStatus != CRebuildResult::EStatus::Rebuilt)
+        return ProblemText(broken, result);
+    CString text, seconds;
+    seconds.Format("%.1f", result.dSeconds);
+    if (result.nBytesLeftOut == 0) {
+        text.Format("All %s seconds of the recording were rebuilt.",
+                    static_cast<const char*>(seconds));
+        return text;
+    }
+    text.Format("%s seconds of the recording were rebuilt; %s were left out.",
+                static_cast<const char*>(seconds),
+                static_cast<const char*>(FormatBytes(result.nBytesLeftOut)));
+    return text;
+}
 
 CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,
                             const CRebuildResult& result) {
@@ -170,13 +454,13 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     case EStatus::NoMediaData:
         message.Format("Cannot rebuild %s from %s.\n%s\nNothing was written.",
                        static_cast<const char*>(broken), static_cast<const char*>(reference),
-                       result.strDetail.c_str());
+                       static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
     case EStatus::ReadFailed:
     case EStatus::WriteFailed:
     case EStatus::Cancelled:
         message.Format("Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
-                       result.strDetail.c_str());
+                       static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
     }
     // "0:12 of video and 0:12 of sound"
@@ -196,19 +480,10 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     }
     message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
                    static_cast<const char*>(broken), static_cast<const char*>(what));
-    if (result.nBytesLeftOut > 0) {
-        CString left;
-        left.Format("\nLeft out: the last %s of the recording, from %s on (%s).",
-                    static_cast<const char*>(FormatBytes(result.nBytesLeftOut)),
-                    static_cast<const char*>(FormatDuration(result.dStoppedAt)),
-                    result.strLeftOutReason.c_str());
-        message += left;
-    }
-    for (const std::string& strTrack : result.tracksLeftOut) {
-        CString left;
-        left.Format("\nLeft out: %s.", strTrack.c_str());
-        message += left;
-    }
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
+        message += CString("\nLeft out: ") + StretchText(stretch) + ".";
+    for (const CTrackLeftOut& track : result.tracksLeftOut)
+        message += CString("\nLeft out: ") + DescribeTrackLeftOut(track) + ".";
     return message;
 }
 

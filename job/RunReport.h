@@ -5,6 +5,7 @@
 #include "framework/CString.h"
 #include "job/Mp4Check.h"
 #include "job/SourceCheck.h"
+#include "rebuild/Rebuild.h"
 
 #include <cstdint>
 
@@ -25,9 +26,14 @@ CString FormatRunReport(const CRunOutcome& outcome);
 CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info);
 
 // The message that ends a rebuild of broken (a file name) from reference into output.
-struct CRebuildResult;
 CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,
                             const CRebuildResult& result);
+// Its main sentence: how much was rebuilt, the difference found, or why it failed.
+CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result);
+// Why a stretch of the recording was left out: "zeros", "a damaged frame", ...
+const char* DescribeStretchReason(CStretchLeftOut::EReason eReason);
+// "Track 3 (subtitles, 'tx3g'): none of its samples were found"
+CString DescribeTrackLeftOut(const CTrackLeftOut& track);
 
 // The question that offers to rebuild a recording cut off before its index.
 CString RebuildOffer(const CString& name, const CSourceInfo& info);

@@ -1,9 +1,7 @@
 #include "rebuild/AacFrame.h"
 
+#include "rebuild/AacHuffman.h"
 #include "rebuild/AacTables.h"
-
-#include <cstring>
-#include <vector>
 
 namespace {
 
@@ -34,334 +32,6 @@ const int kMaxBands = 64;                       // per window group; 51 at most 
 const int kLcTnsMaxOrderLong = 12;              // short windows: 7, all the 3-bit field can hold
 const size_t kBufferBytesPerChannel = 6144 / 8; // decoder input buffer per considered channel
 
-uint64_t LoadBigEndian64(const uint8_t* p) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    uint64_t nWord;
-    std::memcpy(&nWord, p, 8);
-    return __builtin_bswap64(nWord);
-#else
-    return (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-           (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-           (uint64_t(p[6]) << 8) | uint64_t(p[7]);
-#endif
-}
-
-#if defined(__GNUC__)
-#define AAC_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define AAC_ALWAYS_INLINE inline
-#endif
-
-// Reads bits MSB first through a 64-bit cache; past the end it reads zeros and remembers it
-// went there, so that a parse that ran out of data can be told from one that found something
-// wrong.
-class CBitReader {
-public:
-    CBitReader(const uint8_t* pData, size_t nBytes)
-        : m_pData(pData), m_nBytes(nBytes), m_nEndBits(uint64_t(nBytes) * 8) {
-        Refill();
-    }
-
-    // At least 32 bits in the cache.
-    AAC_ALWAYS_INLINE void Fill() {
-        if (m_nCacheBits < 32)
-            Refill();
-    }
-    AAC_ALWAYS_INLINE uint32_t Peek32() {
-        Fill();
-        return uint32_t(m_nCache >> 32);
-    }
-    // After Fill or Peek32: up to 32 bits.
-    AAC_ALWAYS_INLINE void Consume(int nBits) {
-        m_nCache <<= nBits;
-        m_nCacheBits -= nBits;
-    }
-    // 1 to 32 bits.
-    uint32_t Read(int nBits) {
-        const uint32_t nValue = Peek32() >> (32 - nBits);
-        Consume(nBits);
-        return nValue;
-    }
-    bool ReadFlag() { return Read(1) != 0; }
-    void Skip(uint64_t nBits) {
-        if (nBits <= 32) {
-            Fill();
-            Consume(int(nBits));
-        } else {
-            Restart(Position() + nBits);
-        }
-    }
-    void Align() { Skip((8 - (Position() & 7)) & 7); }
-    // Whole bytes loaded, less the bits still cached.
-    uint64_t Position() const { return uint64_t(m_nNextByte) * 8 - uint64_t(m_nCacheBits); }
-    bool Past() const { return Position() > m_nEndBits; }
-
-private:
-    // Tops the cache up to at least 57 bits; called with fewer than 32 in it. A whole word is
-    // loaded: the bits under its last whole byte are the data's own and are loaded again,
-    // unchanged, by the next refill.
-    void Refill() {
-        const uint64_t nWord = m_nNextByte + 8 <= m_nBytes
-                                   ? LoadBigEndian64(m_pData + m_nNextByte)
-                                   : LoadNearEnd(m_pData, m_nBytes, m_nNextByte);
-        m_nCache |= nWord >> m_nCacheBits;
-        const int nTake = (64 - m_nCacheBits) >> 3;
-        m_nNextByte += size_t(nTake);
-        m_nCacheBits += 8 * nTake;
-    }
-    // Taking and giving values only, so that a reader copied into a local stays in registers.
-    static uint64_t LoadNearEnd(const uint8_t* pData, size_t nBytes, size_t nAt);
-    // After a long skip: the cache starts again at the byte of the new position.
-    void Restart(uint64_t nPosition) {
-        m_nNextByte = size_t(nPosition >> 3);
-        m_nCache = 0;
-        m_nCacheBits = 0;
-        Refill();
-        Consume(int(nPosition & 7));
-    }
-
-    const uint8_t* m_pData;
-    size_t m_nBytes;
-    uint64_t m_nEndBits;
-    size_t m_nNextByte = 0; // the next byte to load into the cache (past the end: zeros)
-    uint64_t m_nCache = 0;  // the next bits, first bit highest
-    int m_nCacheBits = 0;
-};
-
-uint64_t CBitReader::LoadNearEnd(const uint8_t* pData, size_t nBytes, size_t nAt) {
-    uint64_t nWord = 0;
-    for (size_t i = 0; i < 8 && nAt < nBytes && i < nBytes - nAt; ++i)
-        nWord |= uint64_t(pData[nAt + i]) << (56 - 8 * i);
-    return nWord;
-}
-
-// A Huffman codebook as lookup tables: the first kRootBits of a codeword index the root; a
-// longer codeword's root entry points to a second table for the bits that follow.
-struct CHuffEntry {
-    uint16_t nValue; // the codeword's index; for a link, where its second table starts
-    uint8_t nBits;   // codeword length with the sign bits after it; 0: a link, or no codeword
-    uint8_t nExtra;  // spectral codebooks: escapes; for a link, the second table's width
-};
-
-struct CCodeword {
-    uint32_t nCode;
-    uint8_t nBits;
-    uint16_t nValue;
-    uint8_t nSigns; // sign bits that follow it
-    uint8_t nExtra;
-};
-
-class CHuffTable {
-public:
-    static const int kRootBits = 9;
-
-    // False if two codewords overlap (the table data would be wrong).
-    bool Build(const std::vector<CCodeword>& words) {
-        m_entries.assign(1u << kRootBits, CHuffEntry{0, 0, 0});
-        int aWidth[1 << kRootBits] = {};
-        for (const CCodeword& w : words) {
-            if (w.nBits > kRootBits) {
-                const uint32_t nPrefix = w.nCode >> (w.nBits - kRootBits);
-                if (w.nBits - kRootBits > aWidth[nPrefix])
-                    aWidth[nPrefix] = w.nBits - kRootBits;
-            }
-        }
-        for (uint32_t p = 0; p < (1u << kRootBits); ++p) {
-            if (aWidth[p] != 0) {
-                m_entries[p] = CHuffEntry{uint16_t(m_entries.size()), 0, uint8_t(aWidth[p])};
-                m_entries.resize(m_entries.size() + (size_t(1) << aWidth[p]), CHuffEntry{0, 0, 0});
-            }
-        }
-        if (m_entries.size() > 0xFFFF)
-            return false;
-        for (const CCodeword& w : words) {
-            size_t nFirst, nCount;
-            if (w.nBits <= kRootBits) {
-                nFirst = size_t(w.nCode) << (kRootBits - w.nBits);
-                nCount = size_t(1) << (kRootBits - w.nBits);
-            } else {
-                const int nRest = w.nBits - kRootBits;
-                const uint32_t nPrefix = w.nCode >> nRest;
-                const int nWidth = aWidth[nPrefix];
-                nFirst = m_entries[nPrefix].nValue +
-                         (size_t(w.nCode & ((1u << nRest) - 1)) << (nWidth - nRest));
-                nCount = size_t(1) << (nWidth - nRest);
-            }
-            // A filled entry (or a link) here means one codeword prefixes another.
-            for (size_t i = nFirst; i < nFirst + nCount; ++i) {
-                if (m_entries[i].nBits != 0 || m_entries[i].nExtra != 0)
-                    return false;
-                m_entries[i] = CHuffEntry{w.nValue, uint8_t(w.nBits + w.nSigns), w.nExtra};
-            }
-        }
-        return true;
-    }
-
-    // The codeword at the reader, consumed with its sign bits; nullptr when no codeword starts
-    // with these bits.
-    AAC_ALWAYS_INLINE const CHuffEntry* Decode(CBitReader& bits) const {
-        const uint32_t nPeek = bits.Peek32();
-        const CHuffEntry* pEntries = m_entries.data();
-        const CHuffEntry* p = &pEntries[nPeek >> (32 - kRootBits)];
-        if (p->nBits == 0) {
-            if (p->nExtra == 0)
-                return nullptr;
-            p = &pEntries[p->nValue + ((nPeek << kRootBits) >> (32 - p->nExtra))];
-            if (p->nBits == 0)
-                return nullptr;
-        }
-        bits.Consume(p->nBits);
-        return p;
-    }
-
-private:
-    std::vector<CHuffEntry> m_entries;
-};
-
-// nExtra of a spectral codeword: which of its values escape.
-const uint8_t kEscapeFirst = 1;
-const uint8_t kEscapeSecond = 2;
-
-struct CTables {
-    CHuffTable scalefactor;
-    CHuffTable spectral[11];
-    bool bOk = true;
-};
-
-CTables MakeTables() {
-    CTables tables;
-    std::vector<CCodeword> words;
-    for (int i = 0; i < 121; ++i)
-        words.push_back(
-            CCodeword{kAacScalefactorCodes[i], kAacScalefactorBits[i], uint16_t(i), 0, 0});
-    tables.bOk = tables.scalefactor.Build(words);
-    for (int b = 0; b < 11; ++b) {
-        const CAacSpectralBook& book = kAacSpectralBooks[b];
-        // Values per index: a quad is base 3, a pair base (2 lav + 1) or (lav + 1).
-        const int nBase = book.nDim == 4 ? 3 : (book.bSigned ? 2 * book.nLav + 1 : book.nLav + 1);
-        const int nOffset = book.bSigned ? (book.nDim == 4 ? 1 : book.nLav) : 0;
-        words.clear();
-        for (int i = 0; i < book.nCount; ++i) {
-            int nIndex = i, nSigns = 0;
-            uint8_t nEscapes = 0;
-            for (int d = book.nDim - 1; d >= 0; --d) {
-                const int nValue = nIndex % nBase - nOffset;
-                nIndex /= nBase;
-                if (!book.bSigned && nValue != 0)
-                    ++nSigns;
-                if (b + 1 == kEscHcb && nValue == 16)
-                    nEscapes |= d == 0 ? kEscapeFirst : kEscapeSecond;
-            }
-            words.push_back(
-                CCodeword{book.pCodes[i], book.pBits[i], uint16_t(i), uint8_t(nSigns), nEscapes});
-        }
-        tables.bOk = tables.spectral[b].Build(words) && tables.bOk;
-    }
-    return tables;
-}
-
-const CTables& Tables() {
-    static const CTables tables = MakeTables();
-    return tables;
-}
-
-int ConsideredChannels(const CAacElement& element) {
-    switch (element.type) {
-    case EAacElementType::Sce:
-        return 1;
-    case EAacElementType::Cpe:
-        return 2;
-    case EAacElementType::Cce:
-        return element.bIndependentCce ? 1 : 0;
-    default:
-        return 0; // LFE channels have no share of the buffer
-    }
-}
-
-// The elements of channel configurations 1 to 7, in the order they come in a frame.
-const EAacElementType kS = EAacElementType::Sce;
-const EAacElementType kC = EAacElementType::Cpe;
-const EAacElementType kL = EAacElementType::Lfe;
-struct CImplicitLayout {
-    int nCount;
-    EAacElementType aTypes[5];
-};
-const CImplicitLayout kImplicitLayouts[8] = {
-    {0, {}},
-    {1, {kS}},
-    {1, {kC}},
-    {2, {kS, kC}},
-    {3, {kS, kC, kS}},
-    {3, {kS, kC, kC}},
-    {4, {kS, kC, kC, kL}},
-    {5, {kS, kC, kC, kC, kL}},
-};
-
-// program_config_element, from its tag on. Its byte alignment is relative to the start of the
-// reader (the frame, or the AudioSpecificConfig).
-bool ReadProgramConfig(CBitReader& bits, CAacProgram* pProgram, int* pProfile, int* pRateIndex) {
-    bits.Read(4); // element_instance_tag
-    *pProfile = int(bits.Read(2));
-    *pRateIndex = int(bits.Read(4));
-    const int nFront = int(bits.Read(4));
-    const int nSide = int(bits.Read(4));
-    const int nBack = int(bits.Read(4));
-    const int nLfe = int(bits.Read(2));
-    const int nAssocData = int(bits.Read(3));
-    const int nCoupling = int(bits.Read(4));
-    if (bits.ReadFlag())
-        bits.Read(4); // mono_mixdown_element_number
-    if (bits.ReadFlag())
-        bits.Read(4); // stereo_mixdown_element_number
-    if (bits.ReadFlag())
-        bits.Read(3); // matrix_mixdown_idx, pseudo_surround_enable
-    CAacProgram& program = *pProgram;
-    program.nElements = 0;
-    for (int i = 0; i < nFront + nSide + nBack; ++i) {
-        CAacElement& element = program.aElements[program.nElements++];
-        element.type = bits.ReadFlag() ? EAacElementType::Cpe : EAacElementType::Sce;
-        element.nTag = uint8_t(bits.Read(4));
-        element.bIndependentCce = false;
-    }
-    for (int i = 0; i < nLfe; ++i) {
-        CAacElement& element = program.aElements[program.nElements++];
-        element.type = EAacElementType::Lfe;
-        element.nTag = uint8_t(bits.Read(4));
-        element.bIndependentCce = false;
-    }
-    bits.Skip(4 * uint64_t(nAssocData)); // assoc_data_element_tag_select
-    for (int i = 0; i < nCoupling; ++i) {
-        CAacElement& element = program.aElements[program.nElements++];
-        element.type = EAacElementType::Cce;
-        element.bIndependentCce = bits.ReadFlag();
-        element.nTag = uint8_t(bits.Read(4));
-    }
-    bits.Align();
-    bits.Skip(8 * uint64_t(bits.Read(8))); // comment_field_data
-    // Each element of a frame has a tag of its own within its type, so a program naming one
-    // twice could never be met.
-    int nChannels = 0;
-    for (int i = 0; i < program.nElements; ++i) {
-        nChannels += program.aElements[i].type == EAacElementType::Cce ? 0 : 1;
-        for (int j = 0; j < i; ++j) {
-            if (program.aElements[j].type == program.aElements[i].type &&
-                program.aElements[j].nTag == program.aElements[i].nTag)
-                return false;
-        }
-    }
-    return nChannels > 0 && !bits.Past();
-}
-
-bool SameProgram(const CAacProgram& a, const CAacProgram& b) {
-    if (a.nElements != b.nElements)
-        return false;
-    for (int i = 0; i < a.nElements; ++i) {
-        if (!(a.aElements[i] == b.aElements[i]))
-            return false;
-    }
-    return true;
-}
-
 struct CIcsInfo {
     int nWindowSequence = kOnlyLong;
     int nMaxSfb = 0;
@@ -377,7 +47,7 @@ enum class ERole { Single, Left, Right, Lfe, Coupling };
 
 class CFrameParser {
 public:
-    CFrameParser(const CAacConfig& config, const CTables& tables, CBitReader& bits,
+    CFrameParser(const CAacConfig& config, const CAacCodebooks& tables, CBitReader& bits,
                  CAacFrameInfo* pInfo)
         : m_config(config), m_tables(tables), m_bits(bits), m_info(*pInfo) {}
 
@@ -416,7 +86,7 @@ private:
     static const int kNoCodeword = 1000;
 
     const CAacConfig& m_config;
-    const CTables& m_tables;
+    const CAacCodebooks& m_tables;
     CBitReader& m_bits;
     CAacFrameInfo& m_info;
 
@@ -455,7 +125,7 @@ bool CFrameParser::Admit(EAacElementType type, int nTag) {
     element.nTag = uint8_t(nTag);
     element.bIndependentCce = false;
     if (m_config.nChannelConfig != 0) {
-        const CImplicitLayout& layout = kImplicitLayouts[m_config.nChannelConfig];
+        const CAacImplicitLayout& layout = AacImplicitLayout(m_config.nChannelConfig);
         return m_nExpected < layout.nCount && layout.aTypes[m_nExpected++] == type;
     }
     const CAacProgram& program = m_config.program;
@@ -505,7 +175,7 @@ bool CFrameParser::Parse() {
                 return false;
             // Every channel element of the layout, each once (coupling channels may rest).
             if (m_config.nChannelConfig != 0)
-                return m_nExpected == kImplicitLayouts[m_config.nChannelConfig].nCount;
+                return m_nExpected == AacImplicitLayout(m_config.nChannelConfig).nCount;
             for (int i = 0; i < m_config.program.nElements; ++i) {
                 if (!m_abSeen[i] && m_config.program.aElements[i].type != EAacElementType::Cce)
                     return false;
@@ -926,14 +596,14 @@ bool CFrameParser::ProgramConfigElement() {
     m_info.nTools |= kAacToolProgramConfig;
     CAacProgram program;
     int nProfile = 0, nRateIndex = 0;
-    if (!ReadProgramConfig(m_bits, &program, &nProfile, &nRateIndex))
+    if (!ReadAacProgramConfig(m_bits, &program, &nProfile, &nRateIndex))
         return false;
     // It must describe this track: AAC LC (profile 1), its rate and its channel elements.
     if (nProfile != 1 || nRateIndex != m_config.nSampleRateIndex)
         return false;
     if (m_config.nChannelConfig == 0)
-        return SameProgram(program, m_config.program);
-    const CImplicitLayout& layout = kImplicitLayouts[m_config.nChannelConfig];
+        return AacSameProgram(program, m_config.program);
+    const CAacImplicitLayout& layout = AacImplicitLayout(m_config.nChannelConfig);
     if (program.nElements != layout.nCount)
         return false;
     for (int i = 0; i < layout.nCount; ++i) {
@@ -952,7 +622,9 @@ bool WindowFollows(int nPrevious, int nCurrent) {
     return bPreviousEndsShort == bCurrentStartsShort;
 }
 
-bool Continues(const CAacFrameInfo& previous, const CAacFrameInfo& info) {
+} // namespace
+
+bool AacFrameContinues(const CAacFrameInfo& previous, const CAacFrameInfo& info) {
     if (previous.nElements != info.nElements || previous.nStreams != info.nStreams)
         return false;
     for (int i = 0; i < info.nElements; ++i) {
@@ -966,82 +638,10 @@ bool Continues(const CAacFrameInfo& previous, const CAacFrameInfo& info) {
     return true;
 }
 
-bool ConfigUsable(const CAacConfig& config) {
-    if (config.nObjectType != 2 && config.nObjectType != 5 && config.nObjectType != 29)
-        return false;
-    if (config.bFrameLength960 || config.nSampleRateIndex < 0 || config.nSampleRateIndex > 12)
-        return false;
-    if (config.nChannelConfig == 0)
-        return config.program.nElements > 0 &&
-               config.program.nElements <= CAacProgram::kMaxElements;
-    return config.nChannelConfig >= 1 && config.nChannelConfig <= 7;
-}
-
-// The sampling frequency index a frequency outside the table is decoded with.
-int RateIndexOf(uint32_t nFrequency) {
-    static const uint32_t kLowest[] = {92017, 75132, 55426, 46009, 37566, 27713,
-                                       23004, 18783, 13856, 11502, 9391};
-    int i = 0;
-    while (i < 11 && nFrequency < kLowest[i])
-        ++i;
-    return i;
-}
-
-int ReadObjectType(CBitReader& bits) {
-    const int nType = int(bits.Read(5));
-    return nType == 31 ? 32 + int(bits.Read(6)) : nType;
-}
-
-// samplingFrequencyIndex, with an explicit frequency mapped; -1 for a reserved index.
-int ReadRateIndex(CBitReader& bits, int* pField) {
-    const int nIndex = int(bits.Read(4));
-    *pField = nIndex;
-    if (nIndex == 15)
-        return RateIndexOf(bits.Read(24));
-    return nIndex <= 12 ? nIndex : -1;
-}
-
-} // namespace
-
-bool ParseAudioSpecificConfig(const uint8_t* pData, size_t nSize, CAacConfig* pConfig) {
-    CBitReader bits(pData, nSize);
-    CAacConfig config;
-    config.nObjectType = ReadObjectType(bits);
-    int nRateField = 0, nExtensionField = 0;
-    config.nSampleRateIndex = ReadRateIndex(bits, &nRateField);
-    config.nChannelConfig = int(bits.Read(4));
-    int nCoreType = config.nObjectType;
-    if (nCoreType == 5 || nCoreType == 29) {
-        if (ReadRateIndex(bits, &nExtensionField) < 0)
-            return false;
-        nCoreType = ReadObjectType(bits);
-    }
-    if (nCoreType != 2 || config.nSampleRateIndex < 0 || config.nChannelConfig > 7)
-        return false;
-    // GASpecificConfig
-    config.bFrameLength960 = bits.ReadFlag();
-    if (bits.ReadFlag())
-        bits.Read(14); // coreCoderDelay
-    const bool bExtension = bits.ReadFlag();
-    if (config.nChannelConfig == 0) {
-        int nProfile = 0, nPceRate = 0;
-        if (!ReadProgramConfig(bits, &config.program, &nProfile, &nPceRate))
-            return false;
-        if (nProfile != 1 || (nRateField != 15 && nPceRate != nRateField))
-            return false;
-    }
-    if (bExtension)
-        bits.Read(1); // extensionFlag3
-    if (bits.Past() || config.bFrameLength960)
-        return false;
-    *pConfig = config;
-    return true;
-}
-
 EAacFrame ParseAacFrame(const CAacConfig& config, const uint8_t* pData, size_t nSize,
                         size_t* pLength, CAacFrameInfo* pInfo, const CAacFrameInfo* pPrevious) {
-    const CTables& tables = Tables();
-    if (!tables.bOk || !ConfigUsable(config))
+    const CAacCodebooks& tables = AacCodebooks();
+    if (!tables.bOk || !AacConfigUsable(config))
         return EAacFrame::Invalid;
 
     // No frame is longer than the decoder's input buffer: 6144 bits per considered channel.
@@ -1051,7 +651,7 @@ EAacFrame ParseAacFrame(const CAacConfig& config, const uint8_t* pData, size_t n
         nChannels = kChannels[config.nChannelConfig];
     } else {
         for (int i = 0; i < config.program.nElements; ++i)
-            nChannels += ConsideredChannels(config.program.aElements[i]);
+            nChannels += AacConsideredChannels(config.program.aElements[i]);
     }
     const size_t nLimit = kBufferBytesPerChannel * size_t(nChannels < 1 ? 1 : nChannels);
 
@@ -1065,7 +665,7 @@ EAacFrame ParseAacFrame(const CAacConfig& config, const uint8_t* pData, size_t n
     const bool bOk = parser.Parse();
     if (bits.Past())
         return nSize >= nLimit ? EAacFrame::Invalid : EAacFrame::Truncated;
-    if (!bOk || (pPrevious && !Continues(*pPrevious, info)))
+    if (!bOk || (pPrevious && !AacFrameContinues(*pPrevious, info)))
         return EAacFrame::Invalid;
     *pLength = size_t((bits.Position() + 7) / 8);
     return EAacFrame::Ok;

@@ -5,51 +5,10 @@
 // configuration. Portable.
 #pragma once
 
+#include "rebuild/AacConfig.h"
+
 #include <cstddef>
 #include <cstdint>
-
-enum class EAacElementType : uint8_t {
-    Sce = 0,
-    Cpe = 1,
-    Cce = 2,
-    Lfe = 3,
-    Dse = 4,
-    Pce = 5,
-    Fil = 6,
-    End = 7
-};
-
-// A channel element a frame carries: SCE, CPE, LFE or CCE, and its element_instance_tag.
-struct CAacElement {
-    EAacElementType type = EAacElementType::Sce;
-    uint8_t nTag = 0;
-    bool bIndependentCce = false; // a CCE switched independently (it then counts as a channel)
-
-    bool operator==(const CAacElement& other) const {
-        return type == other.type && nTag == other.nTag && bIndependentCce == other.bIndependentCce;
-    }
-};
-
-// The channel elements of a program_config_element (a layout of channel configuration 0).
-struct CAacProgram {
-    static constexpr int kMaxElements = 15 * 3 + 3 + 15; // front, side, back, LFE, coupling
-    int nElements = 0;
-    CAacElement aElements[kMaxElements];
-};
-
-// From the track's AudioSpecificConfig (the DecoderSpecificInfo of its esds box).
-struct CAacConfig {
-    int nObjectType = 0;          // 2 = AAC LC; 5 (SBR) and 29 (PS) signalled explicitly, core LC
-    int nSampleRateIndex = 0;     // 0..12; an explicit frequency is mapped to its index
-    int nChannelConfig = 0;       // 1..7; 0 = the layout of the program config element below
-    bool bFrameLength960 = false; // refused by ParseAudioSpecificConfig: never parsed
-    CAacProgram program;          // when nChannelConfig is 0
-};
-
-// False when the configuration is not one this parser handles: another core than AAC LC,
-// 960-sample frames, a reserved sampling frequency index or channel configuration (8 and up,
-// the later 11-14 included), a malformed program config element.
-bool ParseAudioSpecificConfig(const uint8_t* pData, size_t nSize, CAacConfig* pConfig);
 
 // Tools seen in a frame (CAacFrameInfo::nTools).
 enum : uint32_t {
@@ -95,3 +54,7 @@ enum class EAacFrame {
 EAacFrame ParseAacFrame(const CAacConfig& config, const uint8_t* pData, size_t nSize,
                         size_t* pLength, CAacFrameInfo* pInfo = nullptr,
                         const CAacFrameInfo* pPrevious = nullptr);
+
+// Whether a frame may follow another in one track: the same channel elements, and windows that
+// overlap as they must.
+bool AacFrameContinues(const CAacFrameInfo& previous, const CAacFrameInfo& info);

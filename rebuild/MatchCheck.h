@@ -1,11 +1,11 @@
 // Whether a broken recording was made with the reference's settings, decided from a walk over
-// the start of its media data before anything is written; when it was not, the difference, in
-// a sentence for the user.
+// the start of its media data before anything is written; when it was not, the difference.
 #pragma once
 
 #include "media/ByteSource.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MediaWalk.h"
+#include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 
 #include <memory>
@@ -21,8 +21,8 @@ struct CProbe {
     uint64_t nDataEnd = 0; // the end of the media data
 };
 
-// An empty string when the recording fits the reference.
-std::string FindMismatch(CByteSource& source, const CProbe& probe);
+// A mismatch of kind None when the recording fits the reference.
+CMismatch FindMismatch(CByteSource& source, const CProbe& probe);
 
 // "H.264", "HEVC", "AAC", or the sample entry's type.
 std::string CodecName(const CSampleEntry& entry);

@@ -1,6 +1,7 @@
 #include "rebuild/MediaWalk.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -18,6 +19,12 @@ const std::chrono::milliseconds kPollInterval(20);
 const uint64_t kResyncPoll = 1024;
 // Samples a track of the copy can have (stsz counts them in 32 bits).
 const uint64_t kMaxTrackSamples = 0xFFFFFFFFu;
+// How much damage the walk looks through for the next sample it can confirm (zeros are
+// stepped over and do not count), and how often it looks at the clock meanwhile.
+const uint64_t kMaxDamage = 16u << 20;
+const uint64_t kRecoverPoll = 64u << 10;
+// Samples after the one found past damage that must follow it.
+const int kRecoverDepth = 2;
 
 } // namespace
 
@@ -67,6 +74,11 @@ bool CMediaWalk::Poll(uint64_t nAt) {
 bool CMediaWalk::Flush(uint64_t nUpTo) {
     if (nUpTo <= m_nFlushed)
         return true;
+    // What damage spans is let go of unwritten.
+    if (m_bRecovering) {
+        m_nFlushed = nUpTo;
+        return true;
+    }
     // Only bytes in the window go out, and each once.
     if (m_nFlushed < m_nBufferStart || nUpTo > m_nBufferStart + m_nBufferLength)
         return Fail(EWalkStop::ReadFailed);
@@ -143,38 +155,69 @@ bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bSt
     }
 }
 
-// The track whose sample is at nAt: video first (its checks are the strongest), then sound,
-// each kind with the predicted track first; then sound again without wanting each frame to
-// continue its track's last (an encoder may switch windows in ways the standard does not
-// allow); a track of fixed-size samples only where predicted. *pTrack is kNone when none
-// fits.
-bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
-                            bool* pCut) {
+// The track whose sample is at nAt: video first (its checks are the strongest); a track whose
+// samples mark their end where the interleaving predicts it; sound, first wanting each frame
+// to continue its track's last, then not (an encoder may switch windows in ways the standard
+// does not allow); samples that mark their end elsewhere, where what follows confirms them; a
+// track of fixed-size samples only where predicted. *pTrack is kNone when none fits.
+bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, size_t* pTrack,
+                            CTrackTry* pTry, bool* pCut, bool* pUnclear) {
     *pTrack = kNone;
     std::vector<size_t>& order = m_order;
-    for (int nPass = 0; nPass < 3; ++nPass) {
-        const EWalkKind kind = nPass == 0 ? EWalkKind::Video : EWalkKind::Audio;
-        order.clear();
-        for (size_t t = 0; t < m_tracks.size(); ++t) {
-            if (t != nPreferred && m_tracks[t]->Kind() == kind)
-                order.push_back(t);
+    order.clear();
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (t != nPreferred && m_tracks[t]->Kind() == EWalkKind::Video)
+            order.push_back(t);
+    }
+    // Of the rest, the track that is furthest behind is the likeliest to come next.
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return double(m_tracks[a]->Count()) * m_tracks[a]->SampleSeconds() <
+               double(m_tracks[b]->Count()) * m_tracks[b]->SampleSeconds();
+    });
+    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Video)
+        order.insert(order.begin(), nPreferred);
+    for (size_t t : order) {
+        if (!TryTrack(t, nAt, pTry))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = t;
+            return true;
         }
-        // Of the rest, the track that is furthest behind is the likeliest to come next.
-        std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
-            return double(m_tracks[a]->Count()) * m_tracks[a]->SampleSeconds() <
-                   double(m_tracks[b]->Count()) * m_tracks[b]->SampleSeconds();
-        });
-        if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == kind)
-            order.insert(order.begin(), nPreferred);
-        for (size_t t : order) {
-            if (!TryTrack(t, nAt, pTry, nPass < 2))
-                return false;
-            if (pTry->eResult == ESampleParse::Ok) {
-                *pTrack = t;
-                return true;
-            }
-            if (pTry->eResult == ESampleParse::Truncated)
-                *pCut = true;
+        if (pTry->eResult == ESampleParse::Truncated)
+            *pCut = true;
+    }
+    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Shaped) {
+        if (!TryShaped(nPreferred, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = nPreferred;
+            return true;
+        }
+    }
+    for (bool bStrict : {true, false}) {
+        if (!FindSound(nAt, nPreferred, nRunLeft, bStrict, pTrack, pTry, pCut, pUnclear))
+            return false;
+        if (*pUnclear)
+            return true;
+        if (*pTrack == kNone)
+            continue;
+        // A frame that does not continue its track's last one is taken only where a sample
+        // follows it: a damaged frame can parse as shorter ones.
+        bool bVerified = bStrict;
+        if (!bVerified && !VerifiedAt(nAt + pTry->nSize, 1, &bVerified, false))
+            return false;
+        if (bVerified)
+            return true;
+        *pTrack = kNone;
+    }
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (t == nPreferred || m_tracks[t]->Kind() != EWalkKind::Shaped)
+            continue;
+        if (!TryShaped(t, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = t;
+            return true;
         }
     }
     if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Fixed) {
@@ -185,6 +228,96 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTr
         else if (pTry->eResult == ESampleParse::Truncated)
             *pCut = true;
     }
+    return true;
+}
+
+// The sound track whose frame is at nAt. Each frame is parsed once for tracks whose frames
+// parse alike; of several tracks it fits, the recorder's order by time decides (each frame or
+// each chunk to the track furthest behind), else the interleaving's prediction, else the
+// track clearly furthest behind. Where none of these tells, *pUnclear.
+bool CMediaWalk::FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, bool bStrict,
+                           size_t* pTrack, CTrackTry* pTry, bool* pCut, bool* pUnclear) {
+    m_candidates.clear();
+    m_soundTries.resize(m_tracks.size());
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        CWalkTrack& track = *m_tracks[t];
+        if (track.Kind() != EWalkKind::Audio)
+            continue;
+        size_t nSame = kNone;
+        for (size_t u = 0; u < t && nSame == kNone; ++u) {
+            if (track.SameSyntax(*m_tracks[u]))
+                nSame = u;
+        }
+        CTrackTry& raw = m_soundTries[t];
+        if (nSame != kNone)
+            raw = m_soundTries[nSame];
+        else if (!TryTrack(t, nAt, &raw, false))
+            return false;
+        if (raw.eResult == ESampleParse::Truncated)
+            *pCut = true;
+        if (raw.eResult != ESampleParse::Ok || (bStrict && !track.Continues(raw)))
+            continue;
+        m_candidates.push_back(t);
+    }
+    if (m_candidates.empty())
+        return true;
+    size_t nChosen = m_candidates.front();
+    if (m_candidates.size() > 1) {
+        m_counts.resize(m_tracks.size());
+        for (size_t t = 0; t < m_tracks.size(); ++t)
+            m_counts[t] = m_tracks[t]->Count();
+        const CSoundOrder::ELevel eLevel =
+            m_pSoundOrder ? m_pSoundOrder->Level() : CSoundOrder::ELevel::None;
+        const bool bPredicted =
+            std::find(m_candidates.begin(), m_candidates.end(), nPreferred) != m_candidates.end();
+        if (eLevel == CSoundOrder::ELevel::Chunk && bPredicted && nRunLeft > 0) {
+            nChosen = nPreferred;
+        } else if (eLevel != CSoundOrder::ELevel::None) {
+            nChosen = m_pSoundOrder->First(m_candidates, m_counts);
+        } else if (bPredicted) {
+            nChosen = nPreferred;
+        } else {
+            // The track furthest behind, if it is clearly behind the others.
+            std::stable_sort(m_candidates.begin(), m_candidates.end(), [this](size_t a, size_t b) {
+                return double(m_counts[a]) * m_tracks[a]->SampleSeconds() <
+                       double(m_counts[b]) * m_tracks[b]->SampleSeconds();
+            });
+            const size_t a = m_candidates[0], b = m_candidates[1];
+            const double dGap = double(m_counts[b]) * m_tracks[b]->SampleSeconds() -
+                                double(m_counts[a]) * m_tracks[a]->SampleSeconds();
+            if (dGap < 0.5 * m_tracks[a]->SampleSeconds()) {
+                *pUnclear = true;
+                return true;
+            }
+            nChosen = a;
+        }
+    }
+    *pTry = m_soundTries[nChosen];
+    *pTrack = nChosen;
+    return true;
+}
+
+bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut) {
+    if (!TryTrack(nTrack, nAt, pTry))
+        return false;
+    if (pTry->eResult == ESampleParse::Truncated)
+        *pCut = true;
+    if (pTry->eResult != ESampleParse::Ok)
+        return true;
+    // Where it ends, video or sound must begin (or another of its samples, then those).
+    bool bVerified = false;
+    if (!VerifiedAt(nAt + pTry->nSize, 1, &bVerified, false))
+        return false;
+    if (!bVerified) {
+        CTrackTry next;
+        if (!TryTrack(nTrack, nAt + pTry->nSize, &next))
+            return false;
+        if (next.eResult == ESampleParse::Ok &&
+            !VerifiedAt(nAt + pTry->nSize + next.nSize, 1, &bVerified, false))
+            return false;
+    }
+    if (!bVerified)
+        pTry->eResult = ESampleParse::Invalid;
     return true;
 }
 
@@ -207,11 +340,11 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
             track.Drop(attempt);
             bool bFound = track.Kind() == EWalkKind::Video;
             if (!bFound) {
-                // One frame is too easily found by chance: the next must follow it.
-                CTrackTry second;
+                // One frame is too easily found by chance: a sample must follow it, of any
+                // track (video follows sound as often as sound does).
                 const uint64_t nNext = nTry + attempt.nSize;
-                bFound = nNext < m_range.nEnd && TryTrack(t, nNext, &second) &&
-                         second.eResult == ESampleParse::Ok;
+                if (nNext < m_range.nEnd && !VerifiedAt(nNext, 1, &bFound, false))
+                    return false;
             }
             if (bFound) {
                 *pFound = nTry;
@@ -220,6 +353,129 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
         }
     }
     return false;
+}
+
+// Past damage: the first position after nAt where a sample of video or sound begins that
+// further samples follow, or nAt itself when there is none within reach. Linear in the bytes
+// it crosses: each position is tried once, runs of zeros are stepped over without a try, and
+// the look ends kMaxDamage bytes of other data past nAt. What it crosses is never written; the
+// window lets go of it as the look moves on. *pNonZero counts the bytes that were not zeros.
+bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero) {
+    *pFound = nAt;
+    *pNonZero = 0;
+    // Everything taken goes to the sink before the window moves on; from nKeep on (a sample
+    // that may be damaged too) it stays in the window until the look ends.
+    if (!Ensure(nKeep, 0) || !Flush(nKeep))
+        return false;
+    m_bRecovering = true;
+    CTrackTry attempt;
+    uint64_t nPolled = nAt;
+    uint64_t nTry = nAt + 1;
+    while (nTry + 8 <= m_range.nEnd && *pNonZero < kMaxDamage) {
+        if (nTry - nPolled >= kRecoverPoll) {
+            nPolled = nTry;
+            if (!Poll(nTry))
+                break;
+        }
+        // The window keeps what the try at nTry may need, nothing before it.
+        m_nAccepted = nKeep < nAt ? nKeep : nTry;
+        if (!Ensure(nTry, 64) || Available(nTry) < 8)
+            break;
+        const uint8_t* p = At(nTry);
+        if (p[0] == 0) {
+            // A run of zeros: its last bytes may begin a sample's length.
+            const size_t nAvail = Available(nTry);
+            size_t nRun = 1;
+            while (nRun < nAvail && p[nRun] == 0)
+                ++nRun;
+            if (nRun > 8) {
+                nTry += nRun - 8;
+                continue;
+            }
+        } else {
+            ++*pNonZero;
+        }
+        bool bFound = false;
+        for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
+            CWalkTrack& track = *m_tracks[t];
+            if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+                continue;
+            if (!TryTrack(t, nTry, &attempt, false))
+                break;
+            if (attempt.eResult != ESampleParse::Ok)
+                continue;
+            track.Drop(attempt);
+            if (!VerifiedAt(nTry + attempt.nSize, kRecoverDepth, &bFound, false))
+                break;
+        }
+        if (m_bError)
+            break;
+        if (bFound) {
+            *pFound = nTry;
+            break;
+        }
+        ++nTry;
+    }
+    m_bRecovering = false;
+    if (m_bError)
+        return false;
+    // Found: the sink has nothing of what was crossed. Not found: what was kept back is still
+    // in the window, to be written up to where the walk stops.
+    if (*pFound != nAt)
+        m_nFlushed = *pFound;
+    m_nAccepted = *pFound;
+    return true;
+}
+
+// A stretch the walk left out: [nFrom, nFound), of which the sink has nothing from nOmitted on.
+// How long it lasted is told by the recording's bytes a second so far (the reference's, early
+// on); the tracks of steady samples count what it took of theirs, so that the interleaving
+// and the sound's order go on from the right place.
+void CMediaWalk::LeaveOut(uint64_t nFrom, uint64_t nOmitted, uint64_t nFound, uint64_t nNonZero) {
+    CWalkStretch stretch;
+    stretch.nOffset = nFrom;
+    stretch.nEnd = nFound;
+    stretch.nOmitted = nOmitted;
+    stretch.nChunks = m_chunks.size();
+    uint64_t nLargest = 0;
+    double dSeconds = 0;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
+        nLargest = std::max<uint64_t>(nLargest, pTrack->MaxSampleBytes());
+        if (pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio)
+            dSeconds = std::max(dSeconds, double(pTrack->Count()) * pTrack->SampleSeconds());
+    }
+    // Zeros that overwrote the edges of samples are still zeros, by and large.
+    if (nNonZero * 10 <= nFound - nFrom)
+        stretch.eKind = CWalkStretch::EKind::Zeros;
+    else if (nFound - nFrom <= 2 * nLargest + 4096)
+        stretch.eKind = CWalkStretch::EKind::DamagedFrame;
+    const uint64_t nWalked = nFrom - m_range.nBegin - m_nOmitted;
+    const double dRate =
+        dSeconds >= 1 && nWalked >= (64u << 10) ? double(nWalked) / dSeconds : m_dByteRate;
+    stretch.dSeconds = dRate > 0 ? double(nFound - nFrom) / dRate : 0;
+    stretch.lost.assign(m_tracks.size(), 0);
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        CWalkTrack& track = *m_tracks[t];
+        const bool bSteady = track.SteadyDurations() && track.Kind() != EWalkKind::Shaped &&
+                             track.Kind() != EWalkKind::Unknown && track.SampleSeconds() > 0;
+        if (!bSteady || track.Found() == 0)
+            continue;
+        const double dLost = std::floor(stretch.dSeconds / track.SampleSeconds() + 0.5);
+        stretch.lost[t] = dLost > 0 ? static_cast<uint64_t>(std::min(dLost, 1e9)) : 0;
+        track.AddSkipped(static_cast<uint32_t>(stretch.lost[t]));
+    }
+    m_nOmitted += nFound - nOmitted;
+    m_stretches.push_back(stretch);
+}
+
+uint64_t CMediaWalk::OmittedBefore(uint64_t nOffset) const {
+    uint64_t nOmitted = 0;
+    for (const CWalkStretch& stretch : m_stretches) {
+        if (stretch.nEnd > nOffset)
+            break;
+        nOmitted += stretch.nEnd - stretch.nOmitted;
+    }
+    return nOmitted;
 }
 
 // Zeros within a sample's reach: a sample that zeros overwrote in part, not garbage.
@@ -239,7 +495,7 @@ bool CMediaWalk::ZerosAhead(uint64_t nAt) {
 }
 
 // Whether nDepth samples of known tracks follow one another from nAt (or the data ends).
-bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified) {
+bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStrict) {
     *pVerified = nAt >= m_range.nEnd;
     if (*pVerified || nDepth == 0) {
         *pVerified = true;
@@ -250,12 +506,12 @@ bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified) {
         CWalkTrack& track = *m_tracks[t];
         if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
             continue;
-        if (!TryTrack(t, nAt, &attempt))
+        if (!TryTrack(t, nAt, &attempt, bStrict))
             return false;
         if (attempt.eResult != ESampleParse::Ok)
             continue;
         track.Drop(attempt);
-        return VerifiedAt(nAt + attempt.nSize, nDepth - 1, pVerified);
+        return VerifiedAt(nAt + attempt.nSize, nDepth - 1, pVerified, bStrict);
     }
     return true;
 }
@@ -306,6 +562,7 @@ void CMediaWalk::Record(size_t nTrack, uint64_t nAt, const CTrackTry& found) {
         m_chunks.push_back(chunk);
     }
     m_nChunkEnd = nAt + found.nSize;
+    m_nLastSample = nAt;
 }
 
 EWalkStop CMediaWalk::Finish(EWalkStop eStop, uint64_t nAt) {
@@ -313,7 +570,8 @@ EWalkStop CMediaWalk::Finish(EWalkStop eStop, uint64_t nAt) {
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
         eStop == EWalkStop::WriteFailed)
         return eStop;
-    if (!Ensure(nAt, 0) || !Flush(nAt))
+    // A look past damage that found nothing has written up to nAt already.
+    if (nAt > m_nFlushed && (!Ensure(nAt, 0) || !Flush(nAt)))
         return m_eError;
     return eStop;
 }
@@ -358,18 +616,19 @@ EWalkStop CMediaWalk::Run() {
         }
         size_t nTrack = kNone;
         CTrackTry found;
-        bool bCut = false;
-        if (!FindSample(nAt, nRunTrack, &nTrack, &found, &bCut))
+        bool bCut = false, bUnclear = false;
+        if (!FindSample(nAt, nRunTrack, nRunLeft, &nTrack, &found, &bCut, &bUnclear))
             return Finish(m_eError, nAt);
+        if (bUnclear)
+            return Finish(EWalkStop::SoundUnclear, nAt);
         if (nTrack == kNone) {
             if (!Ensure(nAt, 16))
                 return Finish(m_eError, nAt);
             const size_t nLook = std::min<size_t>(16, Available(nAt));
             const uint8_t* p = At(nAt);
-            if (std::all_of(p, p + nLook, [](uint8_t b) { return b == 0; }))
-                return Finish(EWalkStop::Zeros, nAt);
+            const bool bZeros = std::all_of(p, p + nLook, [](uint8_t b) { return b == 0; });
             uint64_t nFound = 0;
-            if (m_bHasUnknown && Resync(nAt, &nFound)) {
+            if (!bZeros && m_bHasUnknown && Resync(nAt, &nFound)) {
                 size_t nSkippedTrack = nRunTrack;
                 if (nSkippedTrack == kNone ||
                     m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
@@ -389,13 +648,35 @@ EWalkStop CMediaWalk::Run() {
             }
             if (m_bError)
                 return Finish(m_eError, nAt);
-            if (bCut || m_range.nEnd - nAt < 8)
+            if (!bZeros && (bCut || m_range.nEnd - nAt < 8))
                 return Finish(EWalkStop::CutOff, nAt);
-            if (ZerosAhead(nAt))
-                return Finish(EWalkStop::Zeros, nAt);
+            const bool bDamaged = bZeros || ZerosAhead(nAt);
             if (m_bError)
                 return Finish(m_eError, nAt);
-            return Finish(EWalkStop::Unknown, nAt);
+            // Damage in the middle: the walk goes on from the next sample it can confirm. Where
+            // the bytes here begin no sample, the damage began inside the sample just taken
+            // (nothing but chance puts its start at a sample's end): that one goes too.
+            bool bSuspect = !m_chunks.empty() && m_nChunkEnd == nAt && m_nLastSample < nAt &&
+                            m_nFlushed <= m_nLastSample;
+            for (size_t t = 0; t < m_tracks.size() && bSuspect; ++t)
+                bSuspect = !m_tracks[t]->MayStart(At(nAt), Available(nAt));
+            const uint64_t nFrom = bSuspect ? m_nLastSample : nAt;
+            uint64_t nNonZero = 0;
+            if (!Recover(nFrom, nAt, &nFound, &nNonZero))
+                return Finish(m_eError, nAt);
+            if (nFound == nAt)
+                return Finish(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, nAt);
+            if (bSuspect) {
+                CWalkChunk& last = m_chunks.back();
+                m_tracks[last.nTrack]->Untake();
+                if (--last.nSamples == 0)
+                    m_chunks.pop_back();
+                m_nChunkEnd = 0;
+            }
+            LeaveOut(nFrom, nFrom, nFound, nNonZero);
+            nAt = nFound;
+            nRunLeft = 0;
+            continue;
         }
         if (m_tracks[nTrack]->Found() >= kMaxTrackSamples)
             return Finish(EWalkStop::Limit, nAt);

@@ -1,13 +1,15 @@
 // The walk through a broken recording's media data: from the first byte of mdat's payload it
 // assigns one sample after another to a track, the reference's interleaving predicting which
 // track comes next and each track's bitstream confirming it, until the data ends or stops
-// making sense. Bytes are read once, in large blocks; a sink may receive them, in order, up
-// to where the walk stopped.
+// making sense. Past damage (zeros, garbage, a damaged frame) it finds the next sample that
+// further samples confirm and goes on. Bytes are read once, in large blocks; a sink receives
+// them, in order, up to where the walk stopped, less the stretches it left out.
 #pragma once
 
 #include "media/ByteSource.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MediaStart.h"
+#include "rebuild/SoundOrder.h"
 #include "rebuild/WalkTrack.h"
 
 #include <chrono>
@@ -40,12 +42,25 @@ struct CWalkChunk {
     uint32_t nSamples = 0;
 };
 
+// A stretch of the media data the walk left out, with what it took the stretch to hold.
+struct CWalkStretch {
+    enum class EKind { Zeros, Garbage, DamagedFrame } eKind = EKind::Garbage;
+    uint64_t nOffset = 0; // in the broken file
+    uint64_t nEnd = 0;
+    uint64_t nOmitted = 0;      // where the bytes the sink did not get begin (a sound frame
+                                // found unsure afterwards was written already)
+    size_t nChunks = 0;         // walk chunks before it
+    double dSeconds = 0;        // how long it lasted, from the recording's bytes a second
+    std::vector<uint64_t> lost; // per track, samples it took to be in the stretch
+};
+
 enum class EWalkStop {
-    End,     // the media data ended after a whole sample
-    Limit,   // the walk reached the limit it was given
-    Zeros,   // zeros where a sample should begin
-    CutOff,  // a sample runs past the end of the data
-    Unknown, // data that is no sample of any track
+    End,          // the media data ended after a whole sample
+    Limit,        // the walk reached the limit it was given
+    Zeros,        // zeros where a sample should begin
+    CutOff,       // a sample runs past the end of the data
+    Unknown,      // data that is no sample of any track
+    SoundUnclear, // a sound frame that fits several tracks, with nothing to tell which
     Cancelled,
     ReadFailed,
     WriteFailed,
@@ -57,6 +72,10 @@ public:
                std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model);
 
     void SetSink(CByteSink* pSink) { m_pSink = pSink; }
+    // How the recorder orders its sound tracks' frames.
+    void SetSoundOrder(const CSoundOrder* pOrder) { m_pSoundOrder = pOrder; }
+    // The reference's bytes a second, for how long damage early in a recording lasted.
+    void SetByteRate(double dBytesPerSecond) { m_dByteRate = dBytesPerSecond; }
     void SetProgress(CWalkProgress* pProgress) { m_pProgress = pProgress; }
     // Stop once this many bytes or seconds (of the first track) are behind; 0 for no limit.
     void SetLimit(uint64_t nBytes, double dSeconds);
@@ -66,6 +85,9 @@ public:
     // Where the kept media data ends (the sink has had everything before it).
     uint64_t StopOffset() const { return m_nStop; }
     const std::vector<CWalkChunk>& Chunks() const { return m_chunks; }
+    const std::vector<CWalkStretch>& Stretches() const { return m_stretches; }
+    // Bytes of the media data before nOffset that the sink did not get.
+    uint64_t OmittedBefore(uint64_t nOffset) const;
     // Seconds of the first track found.
     double LeadSeconds() const;
 
@@ -87,10 +109,17 @@ private:
     bool AtEnd() const { return m_nBufferStart + m_nBufferLength == m_range.nEnd; }
     bool Flush(uint64_t nUpTo);
     bool TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bStrict = true);
-    bool FindSample(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry, bool* pCut);
+    bool FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, size_t* pTrack,
+                    CTrackTry* pTry, bool* pCut, bool* pUnclear);
+    bool FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, bool bStrict, size_t* pTrack,
+                   CTrackTry* pTry, bool* pCut, bool* pUnclear);
+    // A sample of a track whose samples mark their end, confirmed by what follows it.
+    bool TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
+    bool Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero);
+    void LeaveOut(uint64_t nFrom, uint64_t nAt, uint64_t nFound, uint64_t nNonZero);
     bool Resync(uint64_t nAt, uint64_t* pFound);
     bool ZerosAhead(uint64_t nAt);
-    bool VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified);
+    bool VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStrict = true);
     bool SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples, uint64_t* pNext);
     void Record(size_t nTrack, uint64_t nAt, const CTrackTry& found);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
@@ -101,6 +130,8 @@ private:
     CInterleaveModel& m_model;
     CByteSink* m_pSink = nullptr;
     CWalkProgress* m_pProgress = nullptr;
+    const CSoundOrder* m_pSoundOrder = nullptr;
+    double m_dByteRate = 0;
     uint64_t m_nLimitBytes = 0;
     double m_dLimitSeconds = 0;
 
@@ -114,11 +145,19 @@ private:
 
     std::vector<CWalkChunk> m_chunks;
     uint64_t m_nChunkEnd = 0;
+    uint64_t m_nLastSample = 0; // where the last sample taken begins
     uint64_t m_nStop = 0;
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;
     uint64_t m_nZeroReach = 0;
     std::vector<size_t> m_order; // FindSample's, kept to spare an allocation a sample
+    std::vector<size_t> m_candidates;
+    std::vector<CTrackTry> m_soundTries; // per track, a sound frame's parse at the position
+    std::vector<uint64_t> m_counts;
+    std::vector<CWalkStretch> m_stretches;
+    uint64_t m_nOmitted = 0;
+    // While looking past damage: the window may drop what it has read, none of it is written.
+    bool m_bRecovering = false;
     std::chrono::steady_clock::time_point m_lastPoll;
     bool m_bPolled = false;
 };

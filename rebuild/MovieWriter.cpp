@@ -45,9 +45,21 @@ CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
     // Where the last picture shown ends: past the samples' duration when the pictures shown
     // last (B-frames) were cut off.
     uint64_t nMedia = TrackMediaDuration(track);
-    for (size_t i = 0; i < track.compositionOffsets.size(); ++i)
-        nMedia = std::max<uint64_t>(nMedia, uint64_t(i + 1) * track.nSampleDuration +
-                                                track.compositionOffsets[i]);
+    uint64_t nEnd = 0; // of the sample in decoding order
+    size_t nRun = 0;
+    uint32_t nInRun = 0;
+    for (size_t i = 0; i < track.compositionOffsets.size(); ++i) {
+        uint32_t nDuration = track.nSampleDuration;
+        if (nRun < track.durations.size()) {
+            nDuration = track.durations[nRun].nDuration;
+            if (++nInRun == track.durations[nRun].nCount) {
+                ++nRun;
+                nInRun = 0;
+            }
+        }
+        nEnd += nDuration;
+        nMedia = std::max<uint64_t>(nMedia, nEnd + track.compositionOffsets[i]);
+    }
     CEditPlan plan;
     int64_t nMediaTime = 0;
     uint32_t nRate = 0x10000;
@@ -86,10 +98,18 @@ void WriteSampleTable(CBoxWriter& box, const CTrackTables& track) {
     const uint32_t nCount = static_cast<uint32_t>(track.sizes.Count());
 
     size_t nBox = box.OpenFull("stts", 0, 0);
-    box.U32(nCount ? 1 : 0);
-    if (nCount) {
-        box.U32(nCount);
-        box.U32(track.nSampleDuration);
+    if (!track.durations.empty()) {
+        box.U32(static_cast<uint32_t>(track.durations.size()));
+        for (const CTrackTables::CDurationRun& run : track.durations) {
+            box.U32(run.nCount);
+            box.U32(run.nDuration);
+        }
+    } else {
+        box.U32(nCount ? 1 : 0);
+        if (nCount) {
+            box.U32(nCount);
+            box.U32(track.nSampleDuration);
+        }
     }
     box.Close(nBox);
 
@@ -259,7 +279,12 @@ void MediaDataHeader(uint64_t nPayload, uint8_t header[16]) {
 }
 
 uint64_t TrackMediaDuration(const CTrackTables& track) {
-    return track.sizes.Count() * track.nSampleDuration;
+    if (track.durations.empty())
+        return track.sizes.Count() * track.nSampleDuration;
+    uint64_t nDuration = 0;
+    for (const CTrackTables::CDurationRun& run : track.durations)
+        nDuration += uint64_t(run.nCount) * run.nDuration;
+    return nDuration;
 }
 
 std::vector<uint8_t> BuildMovieBox(const CReferenceMovie& movie,

@@ -11,6 +11,12 @@
 struct CTrackTables {
     const CReferenceTrack* pReference = nullptr;
     uint32_t nSampleDuration = 0; // in the track's timescale
+    // When samples last differently: runs of samples of one duration, else empty.
+    struct CDurationRun {
+        uint32_t nCount = 0;
+        uint32_t nDuration = 0;
+    };
+    std::vector<CDurationRun> durations;
     CSampleSizes sizes;
     bool bAllSync = true;
     std::vector<uint32_t> syncSamples;        // 0-based, when not all are

@@ -51,6 +51,9 @@ void CPictureOrder::AddAvc(const CAvcSlice& slice, const CAvcSps& sps) {
     const bool bRef = slice.nRefIdc != 0;
     if (bIdr)
         m_periodStarts.push_back(m_poc.size());
+    // Frame numbers wrap after their count; counts of type 0 go up by two a frame.
+    m_nWrap = sps.nPocType == 0 ? uint64_t(1) << std::max(1, sps.nLog2MaxPocLsb - 1)
+                                : uint64_t(1) << sps.nLog2MaxFrameNum;
     int64_t nTop = 0, nBottom = 0;
     if (sps.nPocType == 0) {
         const int64_t nMaxLsb = int64_t(1) << sps.nLog2MaxPocLsb;
@@ -123,6 +126,7 @@ void CPictureOrder::AddHevc(const CHevcSlice& slice, const CHevcSps& sps, bool b
     // of sequence.
     const bool bNoRaslOutput = bIrap && (nType <= 20 || !m_bStarted || m_bAfterEndOfSequence);
     const int64_t nMaxLsb = int64_t(1) << sps.nLog2MaxPocLsb;
+    m_nWrap = uint64_t(nMaxLsb);
     int64_t nMsb = 0;
     if (bNoRaslOutput || !m_bStarted) {
         m_periodStarts.push_back(m_poc.size());

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -66,28 +65,13 @@ private:
     int m_nPercent = -1;
 };
 
-CRebuildResult Fail(EStatus eStatus, const std::string& strDetail) {
+using EProblem = CRebuildResult::EProblem;
+
+CRebuildResult Fail(EStatus eStatus, EProblem eProblem) {
     CRebuildResult result;
     result.eStatus = eStatus;
-    result.strDetail = strDetail;
+    result.eProblem = eProblem;
     return result;
-}
-
-std::string SizeText(uint64_t nBytes) {
-    char text[48];
-    if (nBytes < 10000)
-        std::snprintf(text, sizeof text, "%u bytes", static_cast<unsigned>(nBytes));
-    else if (nBytes < 10000000)
-        std::snprintf(text, sizeof text, "%.0f KB", nBytes / 1000.0);
-    else
-        std::snprintf(text, sizeof text, "%.1f MB", nBytes / 1000000.0);
-    return text;
-}
-
-std::string SecondsText(double dSeconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", dSeconds);
-    return text;
 }
 
 void BuildModel(const CReferenceMovie& movie,
@@ -107,20 +91,23 @@ CRebuiltTrack Describe(const CReferenceTrack& reference, const CTrackTables& tab
     track.strCodec = CodecName(reference.entry);
     if (track.strCodec.front() == '\'')
         track.strCodec = FourCCText(reference.entry.nFormat);
+    track.nTrackId = reference.nTrackId;
     track.nTimescale = reference.nTimescale;
     track.nDuration = TrackMediaDuration(tables);
     track.nSamples = static_cast<uint32_t>(tables.sizes.Count());
     return track;
 }
 
-std::string LeftOutReason(EWalkStop eStop) {
+CStretchLeftOut::EReason LeftOutReason(EWalkStop eStop) {
     switch (eStop) {
     case EWalkStop::Zeros:
-        return "zeros";
+        return CStretchLeftOut::EReason::Zeros;
     case EWalkStop::CutOff:
-        return "a frame cut off at the end";
+        return CStretchLeftOut::EReason::CutOff;
+    case EWalkStop::SoundUnclear:
+        return CStretchLeftOut::EReason::SoundUnclear;
     default:
-        return "data that is neither video nor sound";
+        return CStretchLeftOut::EReason::Garbage;
     }
 }
 
@@ -139,54 +126,75 @@ public:
 
 private:
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
+    // What every walk is told of the reference beyond its tracks.
+    void Prepare(CMediaWalk* pWalk);
 
     CProgress m_progress;
     CReferenceMovie m_movie;
-    std::vector<std::string> m_leftOut;
+    std::vector<CTrackLeftOut> m_leftOut;
     CStdioByteSource m_brokenFile;
     CFileIdentity m_reference, m_broken;
     CMediaRange m_range;
+    CSoundOrder m_soundOrder;
+    double m_dByteRate = 0;
 };
 
 void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
                            CInterleaveModel* pModel) {
-    std::vector<std::string> empty;
-    *pTracks = MakeWalkTracks(m_movie, &empty);
+    std::vector<CTrackLeftOut> ignored;
+    *pTracks = MakeWalkTracks(m_movie, &ignored);
     BuildModel(m_movie, *pTracks, pModel);
+    std::vector<size_t> sound;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : *pTracks)
+        sound.push_back(pTrack->Kind() == EWalkKind::Audio ? pTrack->ReferenceIndex()
+                                                           : CSoundOrder::kSilent);
+    m_soundOrder.Learn(m_movie, sound);
+    uint64_t nBytes = 0;
+    double dSeconds = 0;
+    for (const CReferenceTrack& track : m_movie.tracks) {
+        nBytes += track.nTotalSampleBytes;
+        if (track.nTimescale != 0)
+            dSeconds = std::max(dSeconds, double(track.nMediaDuration) / track.nTimescale);
+    }
+    m_dByteRate = dSeconds > 0 ? double(nBytes) / dSeconds : 0;
+}
+
+void CRebuild::Prepare(CMediaWalk* pWalk) {
+    pWalk->SetProgress(&m_progress);
+    pWalk->SetSoundOrder(&m_soundOrder);
+    pWalk->SetByteRate(m_dByteRate);
 }
 
 bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure) {
     CStdioByteSource referenceFile;
     if (!referenceFile.Open(pszReference)) {
-        *pFailure = Fail(EStatus::ReadFailed, "The reference could not be opened.");
+        *pFailure = Fail(EStatus::ReadFailed, EProblem::ReferenceUnopened);
         return false;
     }
     if (!referenceFile.Identity(&m_reference)) {
-        *pFailure = Fail(EStatus::ReadFailed, "The reference could not be opened.");
+        *pFailure = Fail(EStatus::ReadFailed, EProblem::ReferenceUnopened);
         return false;
     }
-    std::string strProblem;
-    if (!ReadReferenceMovie(referenceFile, &m_movie, &strProblem, &m_progress)) {
-        *pFailure = m_progress.WasCancelled()
-                        ? Fail(EStatus::Cancelled, "The rebuild was cancelled.")
-                        : Fail(EStatus::ReferenceUnusable, strProblem);
+    EProblem eProblem = EProblem::ReferenceIndexUnreadable;
+    if (!ReadReferenceMovie(referenceFile, &m_movie, &eProblem, &m_progress)) {
+        *pFailure = m_progress.WasCancelled() ? Fail(EStatus::Cancelled, EProblem::Cancelled)
+                                              : Fail(EStatus::ReferenceUnusable, eProblem);
         return false;
     }
     const std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(m_movie, &m_leftOut);
-    std::string strCodecs;
+    std::vector<std::string> codecs;
     bool bUsable = false;
     for (const std::unique_ptr<CWalkTrack>& pTrack : tracks) {
         const CReferenceTrack& reference = m_movie.tracks[pTrack->ReferenceIndex()];
         bUsable =
             bUsable || pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio;
         if (pTrack->Kind() == EWalkKind::Unknown)
-            m_leftOut.push_back(TrackLabel(reference) + ": " + pTrack->Problem());
-        strCodecs += (strCodecs.empty() ? "" : ", ") + CodecName(reference.entry);
+            m_leftOut.push_back(TrackLeftOut(reference, pTrack->Problem()));
+        codecs.push_back(CodecName(reference.entry));
     }
     if (!bUsable) {
-        *pFailure = Fail(EStatus::ReferenceUnusable,
-                         "The reference has no H.264, HEVC or AAC track to go by (it has " +
-                             (strCodecs.empty() ? std::string("none") : strCodecs) + ").");
+        *pFailure = Fail(EStatus::ReferenceUnusable, EProblem::ReferenceWithoutUsableTrack);
+        pFailure->referenceCodecs = codecs;
         return false;
     }
     return true;
@@ -194,16 +202,15 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
 
 bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
     if (!m_brokenFile.Open(pszBroken) || !m_brokenFile.Identity(&m_broken)) {
-        *pFailure = Fail(EStatus::ReadFailed, "The broken recording could not be opened.");
+        *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnopened);
         return false;
     }
     if (!FindMediaData(m_brokenFile, &m_range)) {
-        *pFailure =
-            Fail(EStatus::NoMediaData, "The broken recording has no media data (no mdat box).");
+        *pFailure = Fail(EStatus::NoMediaData, EProblem::NoMediaDataBox);
         return false;
     }
     if (m_range.nEnd <= m_range.nBegin) {
-        *pFailure = Fail(EStatus::NoMediaData, "The broken recording's media data is empty.");
+        *pFailure = Fail(EStatus::NoMediaData, EProblem::MediaDataEmpty);
         return false;
     }
     const uint64_t nMedia = m_range.nEnd - m_range.nBegin;
@@ -222,20 +229,29 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     CMediaWalk probe(m_brokenFile, m_range, tracks, model);
-    probe.SetProgress(&m_progress);
+    Prepare(&probe);
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
     if (eProbe == EWalkStop::Cancelled) {
-        *pFailure = Fail(EStatus::Cancelled, "The rebuild was cancelled.");
+        *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
         return false;
     }
     if (eProbe == EWalkStop::ReadFailed) {
-        *pFailure = Fail(EStatus::ReadFailed, "The broken recording could not be read.");
+        *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnreadable);
         return false;
     }
     if (eProbe == EWalkStop::Zeros && probe.StopOffset() == m_range.nBegin) {
-        *pFailure =
-            Fail(EStatus::NoMediaData, "The broken recording's media data begins with zeros.");
+        *pFailure = Fail(EStatus::NoMediaData, EProblem::BeginsWithZeros);
+        return false;
+    }
+    // Cut inside its first frame, or holding nothing but a timecode: nothing to play.
+    bool bPlayable = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
+        bPlayable = bPlayable ||
+                    ((pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio) &&
+                     pTrack->Found() != 0);
+    if (!bPlayable && eProbe != EWalkStop::Unknown) {
+        *pFailure = Fail(EStatus::NoMediaData, EProblem::NoWholeFrame);
         return false;
     }
     CProbe check;
@@ -245,9 +261,10 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     check.eStop = eProbe;
     check.nStop = probe.StopOffset();
     check.nDataEnd = m_range.nEnd;
-    const std::string strMismatch = FindMismatch(m_brokenFile, check);
-    if (!strMismatch.empty()) {
-        *pFailure = Fail(EStatus::Mismatch, strMismatch);
+    const CMismatch mismatch = FindMismatch(m_brokenFile, check);
+    if (mismatch.eKind != CMismatch::EKind::None) {
+        *pFailure = Fail(EStatus::Mismatch, EProblem::None);
+        pFailure->mismatch = mismatch;
         return false;
     }
     return true;
@@ -261,51 +278,61 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     BuildTracks(&tracks, &model);
     COutputFile output;
     if (!output.Create(pszOutput))
-        return Fail(EStatus::WriteFailed, "The copy could not be created.");
+        return Fail(EStatus::WriteFailed, EProblem::CopyNotCreated);
     uint8_t header[16];
     MediaDataHeader(0, header);
     const uint64_t nHeader = m_movie.ftyp.size();
     if (!output.Write(m_movie.ftyp.data(), m_movie.ftyp.size()) ||
         !output.Write(header, sizeof header)) {
         output.Remove();
-        return Fail(EStatus::WriteFailed, "The copy could not be written.");
+        return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
     const uint64_t nPayload = output.Position();
     m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
-    walk.SetProgress(&m_progress);
+    Prepare(&walk);
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
         eStop == EWalkStop::WriteFailed) {
         output.Remove();
         if (eStop == EWalkStop::Cancelled)
-            return Fail(EStatus::Cancelled, "The rebuild was cancelled.");
+            return Fail(EStatus::Cancelled, EProblem::Cancelled);
         return eStop == EWalkStop::ReadFailed
-                   ? Fail(EStatus::ReadFailed, "The broken recording could not be read.")
-                   : Fail(EStatus::WriteFailed, "The copy could not be written.");
+                   ? Fail(EStatus::ReadFailed, EProblem::RecordingUnreadable)
+                   : Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
 
     CRebuildResult result;
     result.tracksLeftOut = m_leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut);
-    if (tables.empty()) {
+        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut,
+                      &result.stretchesLeftOut);
+    bool bPlayable = false;
+    for (const CTrackTables& track : tables)
+        bPlayable = bPlayable || track.pReference->nHandler == FourCC("vide") ||
+                    track.pReference->nHandler == FourCC("soun");
+    if (!bPlayable) {
         output.Remove();
-        return Fail(EStatus::NoMediaData, "No sample of the reference's tracks was found.");
+        return Fail(EStatus::NoMediaData, EProblem::NoWholeFrame);
     }
     for (const CTrackTables& track : tables)
         result.tracks.push_back(Describe(*track.pReference, track));
     const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
-    MediaDataHeader(walk.StopOffset() - m_range.nBegin, header);
+    MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
+                    header);
     if (!output.Write(moov.data(), moov.size()) ||
         !output.WriteAt(nHeader, header, sizeof header) || !output.Close()) {
         output.Remove();
-        return Fail(EStatus::WriteFailed, "The copy could not be written.");
+        return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
 
     result.eStatus = EStatus::Rebuilt;
-    result.nBytesLeftOut = m_range.nEnd - walk.StopOffset();
+    result.eProblem = EProblem::None;
+    uint64_t nTail = m_range.nEnd - walk.StopOffset();
+    result.nBytesLeftOut = nTail;
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
+        result.nBytesLeftOut += stretch.nBytes;
     // The recording's time as the copy shows it: its video's, else its first track's.
     const CRebuiltTrack* pLead = &result.tracks[0];
     for (const CRebuiltTrack& track : result.tracks) {
@@ -314,16 +341,15 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
             break;
         }
     }
-    const double dSeconds = double(pLead->nDuration) / pLead->nTimescale;
-    const std::string strSeconds = SecondsText(dSeconds);
-    if (result.nBytesLeftOut != 0) {
-        result.strLeftOutReason = LeftOutReason(eStop);
-        result.dStoppedAt = dSeconds;
-        result.strDetail = strSeconds + " seconds of the recording were rebuilt; the last " +
-                           SizeText(result.nBytesLeftOut) + " were left out (" +
-                           result.strLeftOutReason + ").";
-    } else {
-        result.strDetail = "All " + strSeconds + " seconds of the recording were rebuilt.";
+    result.dSeconds = double(pLead->nDuration) / pLead->nTimescale;
+    if (nTail != 0) {
+        CStretchLeftOut tail;
+        tail.eReason = LeftOutReason(eStop);
+        tail.nOffset = walk.StopOffset();
+        tail.nBytes = nTail;
+        tail.dAt = result.dSeconds;
+        tail.bToEnd = true;
+        result.stretchesLeftOut.push_back(tail);
     }
     m_progress.Report(100);
     return result;
@@ -339,7 +365,7 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     // Told apart by what they are, not by how their names are spelt. (The copy is created
     // new, so nothing at its name is ever written; this says why.)
     if (rebuild.IsARecording(pszOutput))
-        return Fail(EStatus::WriteFailed, "The copy cannot be written over one of the recordings.");
+        return Fail(EStatus::WriteFailed, EProblem::OverARecording);
     if (!rebuild.CheckRecording(&failure))
         return failure;
     return rebuild.WriteCopy(pszOutput);
@@ -352,14 +378,14 @@ CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
     CNoObserver noObserver;
     CRebuildObserver& observer = pObserver ? *pObserver : noObserver;
     if (!pszReference || !pszBroken || !pszOutput)
-        return Fail(EStatus::ReadFailed, "A file name is missing.");
+        return Fail(EStatus::ReadFailed, EProblem::NameMissing);
     try {
         return Rebuild(pszReference, pszBroken, pszOutput, observer);
     } catch (const std::bad_alloc&) {
         // The output, if begun, was removed as its owner unwound.
-        return Fail(EStatus::ReadFailed, "There was not enough memory for the rebuild.");
+        return Fail(EStatus::ReadFailed, EProblem::OutOfMemory);
     } catch (const std::exception&) {
         // Nothing may escape to the program's worker thread.
-        return Fail(EStatus::ReadFailed, "The rebuild failed unexpectedly.");
+        return Fail(EStatus::ReadFailed, EProblem::Unexpected);
     }
 }

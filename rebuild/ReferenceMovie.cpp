@@ -18,6 +18,9 @@ const uint32_t kCommonSizeSamples = 1 << 20;
 // reference has beyond them adds nothing to its interleaving.
 const uint32_t kMaxTrackChunks = 1 << 19;
 const uint32_t kMaxReferenceChunks = 1 << 20;
+// Samples of a track of another kind that are read, to learn how its samples are made.
+const uint32_t kFirstSamples = 32;
+const uint32_t kFirstSampleBytes = 64 << 10;
 
 // Boxes the copy takes over as they are (ftyp, stsd, hdlr, udta...): a few kilobytes, a
 // thumbnail at most.
@@ -333,14 +336,78 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
     return true;
 }
 
+// The first samples of a track of another kind whose sizes vary, as the chunks place them: what
+// they are made of tells how to find its samples in a recording.
+bool ReadFirstSamples(CByteSource& source, const CBox& box, CReferenceTrack* pTrack) {
+    if (pTrack->entry.eCodec != ETrackCodec::Other || pTrack->nFixedSampleSize != 0 ||
+        pTrack->chunks.empty())
+        return true;
+    // stsz's head and its first entries; stz2's small fields are not worth it.
+    uint8_t head[12 + 4 * kFirstSamples];
+    if (box.nType != FourCC("stsz") || box.PayloadSize() < 12)
+        return true;
+    const uint32_t nSizes = static_cast<uint32_t>(
+        std::min<uint64_t>({(box.PayloadSize() - 12) / 4, pTrack->nSamples, kFirstSamples}));
+    if (!source.ReadAt(box.PayloadOffset(), head, 12 + 4 * size_t(nSizes)))
+        return true;
+    for (const CReferenceChunk& chunk : pTrack->chunks) {
+        uint64_t nAt = chunk.nOffset;
+        for (uint32_t i = chunk.nFirstSample; i < chunk.nFirstSample + chunk.nSamples; ++i) {
+            if (i >= nSizes)
+                return true;
+            const uint32_t nSize = ReadBE32(head + 12 + 4 * size_t(i));
+            if (nSize > kFirstSampleBytes || nAt > source.Size() || nSize > source.Size() - nAt)
+                return true;
+            std::vector<uint8_t> sample(nSize);
+            if (nSize != 0 && !source.ReadAt(nAt, sample.data(), nSize))
+                return true;
+            pTrack->firstSamples.push_back(std::move(sample));
+            nAt += nSize;
+        }
+    }
+    return true;
+}
+
+// When each chunk's first sample is decoded: the runs of durations walked beside the chunks,
+// which come in the order of their samples.
+void TimeChunks(const CTable& stts, CReferenceTrack* pTrack) {
+    uint32_t nRun = 0;
+    uint64_t nRunFirst = 0, nRunTime = 0;
+    for (CReferenceChunk& chunk : pTrack->chunks) {
+        while (nRun < stts.Count() &&
+               chunk.nFirstSample >= nRunFirst + ReadBE32(stts.Entry(nRun))) {
+            nRunFirst += ReadBE32(stts.Entry(nRun));
+            nRunTime += uint64_t(ReadBE32(stts.Entry(nRun))) * ReadBE32(stts.Entry(nRun) + 4);
+            ++nRun;
+        }
+        const uint64_t nDelta = nRun < stts.Count() ? ReadBE32(stts.Entry(nRun) + 4) : 0;
+        chunk.nTime = nRunTime + (chunk.nFirstSample - nRunFirst) * nDelta;
+        // Its last sample, in this run or a later one.
+        uint32_t nLastRun = nRun;
+        uint64_t nLastFirst = nRunFirst, nLastRunTime = nRunTime;
+        const uint64_t nLast = uint64_t(chunk.nFirstSample) + chunk.nSamples - 1;
+        while (nLastRun < stts.Count() && nLast >= nLastFirst + ReadBE32(stts.Entry(nLastRun))) {
+            nLastFirst += ReadBE32(stts.Entry(nLastRun));
+            nLastRunTime +=
+                uint64_t(ReadBE32(stts.Entry(nLastRun))) * ReadBE32(stts.Entry(nLastRun) + 4);
+            ++nLastRun;
+        }
+        const uint64_t nLastDelta =
+            nLastRun < stts.Count() ? ReadBE32(stts.Entry(nLastRun) + 4) : 0;
+        chunk.nLastTime = nLastRunTime + (nLast - nLastFirst) * nLastDelta;
+    }
+}
+
 bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pTrack,
                  uint32_t* pChunksLeft, CCancelCheck* pCancel) {
     if (!tables.bStsz || !tables.stts.IsOpen() || !tables.stco.IsOpen() || !tables.stsc.IsOpen())
         return false;
     if (!ReadSizes(source, tables.stsz, pTrack, pCancel) ||
         !ReadDurations(tables.stts, pTrack, pCancel) ||
-        !ReadChunks(tables, pTrack, pChunksLeft, pCancel))
+        !ReadChunks(tables, pTrack, pChunksLeft, pCancel) ||
+        !ReadFirstSamples(source, tables.stsz, pTrack))
         return false;
+    TimeChunks(tables.stts, pTrack);
     pTrack->bCompositionOffsets = tables.bCtts;
     return true;
 }
@@ -472,37 +539,15 @@ std::string FourCCText(uint32_t nFourCC) {
     return strText;
 }
 
-std::string HandlerName(uint32_t nHandler) {
-    switch (nHandler) {
-    case FourCC("vide"):
-        return "video";
-    case FourCC("soun"):
-        return "sound";
-    case FourCC("tmcd"):
-        return "timecode";
-    case FourCC("meta"):
-    case FourCC("camm"):
-        return "metadata";
-    case FourCC("text"):
-    case FourCC("sbtl"):
-    case FourCC("subt"):
-        return "subtitles";
-    case FourCC("hint"):
-        return "hint";
-    default:
-        return "'" + FourCCText(nHandler) + "'";
-    }
-}
-
-bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem,
-                        CCancelCheck* pCancel) {
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
+                        CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel) {
     CReferenceMovie movie;
     CBoxWalk top(source, 0, source.Size());
     CBox box, moov;
     bool bMoov = false;
     for (uint32_t n = 1; (!bMoov || movie.ftyp.empty()) && top.Next(&box); ++n) {
         if (Cancelled(pCancel, n)) {
-            *pProblem = "The rebuild was cancelled.";
+            *pProblem = CRebuildResult::EProblem::Cancelled;
             return false;
         }
         if (box.nType == FourCC("ftyp") && movie.ftyp.empty())
@@ -513,8 +558,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::strin
         }
     }
     if (!bMoov) {
-        *pProblem = "The reference has no index (no moov box): it must be a whole recording, "
-                    "not another broken one.";
+        *pProblem = CRebuildResult::EProblem::ReferenceWithoutIndex;
         return false;
     }
     std::vector<uint8_t> data;
@@ -540,8 +584,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::strin
         } else if (box.nType == FourCC("trak")) {
             // Each track would cost the walk and its interleaving more than its bytes.
             if (++nTracks > kMaxReferenceTracks) {
-                *pProblem = "The reference has too many tracks to be a recording (more than " +
-                            std::to_string(kMaxReferenceTracks) + ").";
+                *pProblem = CRebuildResult::EProblem::ReferenceWithTooManyTracks;
                 return false;
             }
             CReferenceTrack track;
@@ -554,20 +597,19 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::strin
         }
     }
     if (pCancel && pCancel->Cancelled()) {
-        *pProblem = "The rebuild was cancelled.";
+        *pProblem = CRebuildResult::EProblem::Cancelled;
         return false;
     }
     if (!bMvhd || bTooMany || children.Status() == EBoxHeader::ReadError) {
-        *pProblem = "The reference's index could not be read.";
+        *pProblem = CRebuildResult::EProblem::ReferenceIndexUnreadable;
         return false;
     }
     bool bSamples = false;
     for (const CReferenceTrack& track : movie.tracks)
         bSamples = bSamples || track.nSamples != 0;
     if (!bSamples) {
-        *pProblem = bFragmented ? "The reference is a fragmented recording, whose index is spread "
-                                  "through the file; it cannot show how the tracks interleave."
-                                : "The reference has no tracks with samples.";
+        *pProblem = bFragmented ? CRebuildResult::EProblem::ReferenceFragmented
+                                : CRebuildResult::EProblem::ReferenceWithoutSamples;
         return false;
     }
     if (movie.ftyp.empty()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/Box.h"
+#include "rebuild/Rebuild.h"
 #include "rebuild/SampleEntry.h"
 
 #include <cstdint>
@@ -14,6 +15,8 @@ struct CReferenceChunk {
     uint64_t nOffset = 0;
     uint32_t nFirstSample = 0;
     uint32_t nSamples = 0;
+    uint64_t nTime = 0;     // when its first sample is decoded, in the track's timescale
+    uint64_t nLastTime = 0; // and its last
 };
 
 struct CEdit {
@@ -32,6 +35,7 @@ struct CReferenceTrack {
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
     std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
                                        // H.264, HEVC or AAC: the commonest, likeliest first
+    std::vector<std::vector<uint8_t>> firstSamples; // and their first samples' bytes
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
@@ -79,11 +83,9 @@ protected:
 // More tracks than any recorder writes: a reference with more is refused.
 const unsigned kMaxReferenceTracks = 64;
 
-// Reads the movie; on failure *pProblem is a sentence for the user saying why it cannot serve
-// (or that pCancel said to stop).
-bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie, std::string* pProblem,
-                        CCancelCheck* pCancel = nullptr);
+// Reads the movie; on failure *pProblem says why it cannot serve (or pCancel said to stop).
+bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
+                        CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel = nullptr);
 
-// What a handler type is called for the user: "video", "sound", "timecode", ...
-std::string HandlerName(uint32_t nHandler);
+// A box or format type as text, with '?' for bytes that are not printable.
 std::string FourCCText(uint32_t nFourCC);

@@ -19,6 +19,13 @@ public:
             m_runs.push_back(CRun{nSize, 1});
         ++m_nCount;
     }
+    void RemoveLast() {
+        if (m_runs.empty())
+            return;
+        if (--m_runs.back().nCount == 0)
+            m_runs.pop_back();
+        --m_nCount;
+    }
     uint64_t Count() const { return m_nCount; }
     const std::vector<CRun>& Runs() const { return m_runs; }
     // Whether there are samples and all have one size.

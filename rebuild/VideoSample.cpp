@@ -4,20 +4,50 @@
 
 #include <algorithm>
 
-namespace {
+// The header rules of each codec (AvcSample.cpp, HevcSample.cpp).
+ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize);
+ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize);
 
-CVideoFormat FormatOf(const CAvcSps& sps) {
-    return CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma};
+ENalHeader ClassifyNalHeader(EVideoCodec codec, const uint8_t* pNal, size_t nSize) {
+    return codec == EVideoCodec::Avc ? AvcNalHeader(pNal, nSize) : HevcNalHeader(pNal, nSize);
 }
 
-CVideoFormat FormatOf(const CHevcSps& sps) {
-    return CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma};
+int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
+                  bool* pSlice) {
+    const size_t nPrefix = static_cast<size_t>(nLengthSize);
+    int nCount = 0;
+    size_t nAt = 0;
+    *pSlice = false;
+    while (nCount < nMax && nSize - nAt > nPrefix + 1) {
+        uint64_t nLength = 0;
+        for (size_t i = 0; i < nPrefix; ++i)
+            nLength = (nLength << 8) | pData[nAt + i];
+        if (nLength < 2 || nLength > nSize - nAt - nPrefix)
+            break;
+        const uint8_t* pNal = pData + nAt + nPrefix;
+        const ENalHeader eHeader = ClassifyNalHeader(codec, pNal, static_cast<size_t>(nLength));
+        if (eHeader == ENalHeader::Invalid || !IsCleanNalUnit(pNal, static_cast<size_t>(nLength)))
+            break;
+        *pSlice = *pSlice || eHeader == ENalHeader::Slice;
+        ++nCount;
+        nAt += nPrefix + static_cast<size_t>(nLength);
+    }
+    return nCount;
 }
-
-} // namespace
 
 CVideoSampleParser::CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize)
     : m_codec(codec), m_nLengthSize(nLengthSize), m_nMaxNalSize(nMaxNalSize) {}
+
+bool CVideoSampleParser::MayStartSample(const uint8_t* pData, size_t nAvail) const {
+    const size_t nPrefix = static_cast<size_t>(m_nLengthSize);
+    if (nAvail < nPrefix + 2)
+        return false;
+    uint64_t nLength = 0;
+    for (size_t i = 0; i < nPrefix; ++i)
+        nLength = (nLength << 8) | pData[i];
+    return nLength >= 2 && nLength <= m_nMaxNalSize &&
+           ClassifyNalHeader(m_codec, pData + nPrefix, nAvail - nPrefix) != ENalHeader::Invalid;
+}
 
 void CVideoSampleParser::NoteFormat(const CVideoFormat& format) {
     if (m_bLoadingEntry) {
@@ -30,38 +60,15 @@ void CVideoSampleParser::NoteFormat(const CVideoFormat& format) {
     }
 }
 
-void CVideoSampleParser::KeepAvc(const CAvcSps& sps) {
-    if (!m_bPending && !m_bLoadingEntry) {
+// Before a sample changes the parameter sets: what Reject puts back.
+void CVideoSampleParser::SaveSets() {
+    if (m_bPending || m_bLoadingEntry)
+        return;
+    if (m_codec == EVideoCodec::Avc)
         m_avcSaved = m_avc;
-        m_bPending = true;
-    }
-    m_avc.Set(sps);
-    NoteFormat(FormatOf(sps));
-}
-
-void CVideoSampleParser::KeepAvc(const CAvcPps& pps) {
-    if (!m_bPending && !m_bLoadingEntry) {
-        m_avcSaved = m_avc;
-        m_bPending = true;
-    }
-    m_avc.Set(pps);
-}
-
-void CVideoSampleParser::KeepHevc(const CHevcSps& sps) {
-    if (!m_bPending && !m_bLoadingEntry) {
+    else
         m_hevcSaved = m_hevc;
-        m_bPending = true;
-    }
-    m_hevc.Set(sps);
-    NoteFormat(FormatOf(sps));
-}
-
-void CVideoSampleParser::KeepHevc(const CHevcPps& pps) {
-    if (!m_bPending && !m_bLoadingEntry) {
-        m_hevcSaved = m_hevc;
-        m_bPending = true;
-    }
-    m_hevc.Set(pps);
+    m_bPending = true;
 }
 
 void CVideoSampleParser::Accept() {
@@ -86,141 +93,26 @@ void CVideoSampleParser::Reject() {
 }
 
 bool CVideoSampleParser::AddParameterSet(const uint8_t* pNal, size_t nSize) {
-    if (nSize == 0)
+    if (ClassifyNalHeader(m_codec, pNal, nSize) != ENalHeader::Other)
+        return false;
+    // A configuration record holds parameter sets and SEI only.
+    const int nType = m_codec == EVideoCodec::Avc ? pNal[0] & 0x1F : HevcNalType(pNal);
+    const bool bSei = m_codec == EVideoCodec::Avc ? nType == 6 : nType == 39 || nType == 40;
+    const bool bSet =
+        m_codec == EVideoCodec::Avc ? nType == 7 || nType == 8 : nType >= 32 && nType <= 34;
+    if (bSei)
+        return true;
+    if (!bSet)
         return false;
     m_bLoadingEntry = true;
-    bool bOk = false;
-    if (m_codec == EVideoCodec::Avc) {
-        const int nType = pNal[0] & 0x1F;
-        CAvcSps sps;
-        CAvcPps pps;
-        if (nType == 7 && (bOk = ParseAvcSps(pNal, nSize, &sps)))
-            KeepAvc(sps);
-        else if (nType == 8 && (bOk = ParseAvcPps(pNal, nSize, &pps)))
-            KeepAvc(pps);
-        else if (nType == 6)
-            bOk = true;
-    } else if (nSize >= 2) {
-        const int nType = HevcNalType(pNal);
-        CHevcSps sps;
-        CHevcPps pps;
-        if (nType == 32)
-            bOk = CheckHevcVps(pNal, nSize);
-        else if (nType == 33 && (bOk = ParseHevcSps(pNal, nSize, &sps)))
-            KeepHevc(sps);
-        else if (nType == 34 && (bOk = ParseHevcPps(pNal, nSize, &pps)))
-            KeepHevc(pps);
-        else if (nType == 39 || nType == 40)
-            bOk = true;
-    }
+    const bool bOk = TakeParameterSet(pNal, nSize);
     m_bLoadingEntry = false;
     return bOk;
 }
 
-CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, size_t nSize,
-                                                        bool bComplete, uint64_t nAt) {
-    CNal nal;
-    if (nSize < 1 || (pNal[0] & 0x80) != 0)
-        return nal;
-    const int nType = pNal[0] & 0x1F;
-    const int nRefIdc = (pNal[0] >> 5) & 3;
-    switch (nType) {
-    case 1:
-    case 5:
-        if (nType == 5 && nRefIdc == 0)
-            return nal;
-        if (ParseAvcSliceHeader(pNal, nSize, m_avc, &nal.avc))
-            nal.eRole = ERole::Vcl;
-        else if (!bComplete)
-            nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
-        return nal;
-    case 6:
-        if (nRefIdc == 0 &&
-            (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, nSize - 1))))
-            nal.eRole = ERole::Start;
-        return nal;
-    case 7:
-    case 8:
-        if (nRefIdc != 0)
-            nal.eRole = ERole::Start;
-        return nal;
-    case 9:
-        if (nRefIdc == 0 && (!bComplete || (nSize == 2 && (pNal[1] & 0x1F) == 0x10)))
-            nal.eRole = ERole::Start;
-        return nal;
-    case 10:
-    case 11:
-        if (nRefIdc == 0 && nSize == 1) {
-            nal.eRole = ERole::Suffix;
-            nal.bEndOfSequence = nType == 10;
-        }
-        return nal;
-    case 12:
-        if (nRefIdc == 0 &&
-            (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, nSize - 1))))
-            nal.eRole = ERole::Suffix;
-        return nal;
-    default:
-        // Extensions (SVC, MVC, auxiliary pictures) are not in the recordings this rebuilds,
-        // and refusing them keeps other bytes from passing for them.
-        return nal;
-    }
-}
-
-CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, size_t nSize,
-                                                         bool bComplete, uint64_t nAt) {
-    CNal nal;
-    if (nSize < 2 || (pNal[0] & 0x80) != 0)
-        return nal;
-    const int nType = HevcNalType(pNal);
-    const int nLayer = ((pNal[0] & 1) << 5) | (pNal[1] >> 3);
-    const int nTidPlus1 = pNal[1] & 7;
-    if (nLayer != 0 || nTidPlus1 == 0)
-        return nal;
-    const int nTid = nTidPlus1 - 1;
-    if (nType <= 9 || (nType >= 16 && nType <= 21)) {
-        if (HevcIsIrap(nType) && nTid != 0)
-            return nal;
-        if (nType >= 2 && nType <= 5 && nTid == 0)
-            return nal;
-        if (ParseHevcSliceHeader(pNal, nSize, m_hevc, &nal.hevc))
-            nal.eRole = ERole::Vcl;
-        else if (!bComplete)
-            nal.eRole = ERole::Suffix;
-        return nal;
-    }
-    switch (nType) {
-    case 32:
-    case 33:
-        if (nTid == 0)
-            nal.eRole = ERole::Start;
-        return nal;
-    case 34:
-        nal.eRole = ERole::Start;
-        return nal;
-    case 35:
-        if (!bComplete || (nSize == 3 && (pNal[2] & 0x1F) == 0x10 && (pNal[2] >> 5) <= 2))
-            nal.eRole = ERole::Start;
-        return nal;
-    case 36:
-    case 37:
-        if (nTid == 0 && nSize == 2) {
-            nal.eRole = ERole::Suffix;
-            nal.bEndOfSequence = true;
-        }
-        return nal;
-    case 38:
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, nSize - 2)))
-            nal.eRole = ERole::Suffix;
-        return nal;
-    case 39:
-    case 40:
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, nSize - 2)))
-            nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
-        return nal;
-    default:
-        return nal;
-    }
+bool CVideoSampleParser::TakeParameterSet(const uint8_t* pNal, size_t nSize) {
+    return m_codec == EVideoCodec::Avc ? TakeAvcParameterSet(pNal, nSize)
+                                       : TakeHevcParameterSet(pNal, nSize);
 }
 
 bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt) {
@@ -273,49 +165,18 @@ bool CVideoSampleParser::StartsNewPicture(const CNal& nal) const {
         return true;
     if (nal.eRole != ERole::Vcl)
         return false;
-    if (m_codec == EVideoCodec::Avc)
-        return nal.avc.nFirstMb == 0 && nal.avc.nRedundantPicCnt == 0;
-    return nal.hevc.bFirstInPicture;
+    return m_codec == EVideoCodec::Avc ? AvcStartsPicture(nal.avc) : nal.hevc.bFirstInPicture;
 }
 
 bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
                                           const CNal& last) const {
-    if (m_codec == EVideoCodec::Avc) {
-        const CAvcSlice& s = nal.avc;
-        const CAvcSlice& f = first.avc;
-        if (s.nPpsId != f.nPpsId || s.nFrameNum != f.nFrameNum || s.bField != f.bField ||
-            s.bBottomField != f.bBottomField || s.IsIdr() != f.IsIdr() ||
-            s.nIdrPicId != f.nIdrPicId || s.nPocLsb != f.nPocLsb ||
-            (s.nRefIdc == 0) != (f.nRefIdc == 0))
-            return false;
-        // Slices of the primary picture come in order; redundant ones start over.
-        return s.nRedundantPicCnt > 0 || last.avc.nRedundantPicCnt > 0 ||
-               s.nFirstMb > last.avc.nFirstMb;
-    }
-    const CHevcSlice& s = nal.hevc;
-    return s.nPpsId == first.hevc.nPpsId && s.nNalType == first.hevc.nNalType &&
-           s.nTemporalId == first.hevc.nTemporalId && s.nAddress > last.hevc.nAddress;
+    return m_codec == EVideoCodec::Avc ? AvcContinuesPicture(nal.avc, first.avc, last.avc)
+                                       : HevcContinuesPicture(nal.hevc, first.hevc, last.hevc);
 }
 
-// HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
-// the next access unit only after the picture's last slice. Where that slice is, or 0.
-size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const {
-    const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
-    for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
-        uint64_t nLength = 0;
-        for (size_t i = 0; i < nLengthSize; ++i)
-            nLength = (nLength << 8) | pData[nAt + i];
-        const size_t nNal = nAt + nLengthSize;
-        if (nLength < 3 || nLength > nAvail - nNal || (pData[nNal] & 0x80))
-            return 0;
-        const int nType = HevcNalType(pData + nNal);
-        if (nType <= 9 || (nType >= 16 && nType <= 21))
-            return (pData[nNal + 2] & 0x80) == 0 ? nAt : 0; // first_slice_segment_in_pic_flag
-        if (!(nType >= 32 && nType <= 35) && nType != 39)
-            return 0;
-        nAt = nNal + static_cast<size_t>(nLength);
-    }
-    return 0;
+bool CVideoSampleParser::IsSync(const CNal& first) const {
+    return m_codec == EVideoCodec::Avc ? first.avc.IsIdr()
+                                       : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
 }
 
 ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd,
@@ -335,9 +196,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             sample.nSize = nPos;
             sample.avc = first.avc;
             sample.hevc = first.hevc;
-            sample.bSync = m_codec == EVideoCodec::Avc
-                               ? first.avc.IsIdr()
-                               : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
+            sample.bSync = IsSync(first);
             *pSample = sample;
             m_nPendingSlices = nSlices;
         } else {
@@ -400,6 +259,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         }
         if (bVcl) {
+            // HEVC lets parameter sets and prefix SEI stand between the slices of a picture.
             bool bSameFollows = false;
             if (nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc) {
                 bSameFollows = nPos < nSameSliceAt;
@@ -418,39 +278,8 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
             return finish(ESampleParse::Invalid);
         }
         // The NAL unit belongs to this sample.
-        const uint8_t* pNal = pData + nNalStart;
-        if (m_codec == EVideoCodec::Avc) {
-            const int nType = pNal[0] & 0x1F;
-            CAvcSps sps;
-            CAvcPps pps;
-            if (nType == 7) {
-                if (!ParseAvcSps(pNal, nNalSize, &sps))
-                    return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
-                KeepAvc(sps);
-            } else if (nType == 8) {
-                if (!ParseAvcPps(pNal, nNalSize, &pps))
-                    return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
-                KeepAvc(pps);
-            }
-        } else {
-            const int nType = HevcNalType(pNal);
-            CHevcSps sps;
-            CHevcPps pps;
-            bool bValid = true;
-            if (nType == 32) {
-                bValid = CheckHevcVps(pNal, nNalSize);
-            } else if (nType == 33) {
-                bValid = ParseHevcSps(pNal, nNalSize, &sps);
-                if (bValid)
-                    KeepHevc(sps);
-            } else if (nType == 34) {
-                bValid = ParseHevcPps(pNal, nNalSize, &pps);
-                if (bValid)
-                    KeepHevc(pps);
-            }
-            if (!bValid)
-                return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
-        }
+        if (!TakeParameterSet(pData + nNalStart, nNalSize))
+            return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
         if (nal.eRole == ERole::Vcl) {
             if (!bVcl)
                 first = nal;

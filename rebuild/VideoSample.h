@@ -37,9 +37,23 @@ struct CVideoFormat {
     }
 };
 
+// What a NAL unit's header alone says it is, by the rules the parser checks first.
+enum class ENalHeader { Invalid, Slice, Other };
+ENalHeader ClassifyNalHeader(EVideoCodec codec, const uint8_t* pNal, size_t nSize);
+
+// Length-prefixed NAL units with valid headers and clean bytes that follow one another from
+// pData on (at most nMax): how many, and whether one is a coded slice. Without parameter sets
+// nothing more can be told of another recording's video.
+int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
+                  bool* pSlice);
+
 class CVideoSampleParser {
 public:
     CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize);
+
+    // Whether pData can begin a sample: a length within bounds, then a NAL unit header that
+    // may begin one. Nothing else is looked at.
+    bool MayStartSample(const uint8_t* pData, size_t nAvail) const;
 
     // Parameter sets from the sample entry (avcC, hvcC); false if one does not parse.
     bool AddParameterSet(const uint8_t* pNal, size_t nSize);
@@ -76,19 +90,29 @@ private:
         bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
     };
 
-    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
-    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
     CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
     // IsCleanNalUnit, with what earlier calls found at the same stream positions.
     bool IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt);
     bool StartsNewPicture(const CNal& nal) const;
     bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
-    size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
-    void KeepAvc(const CAvcSps& sps);
-    void KeepAvc(const CAvcPps& pps);
-    void KeepHevc(const CHevcSps& sps);
-    void KeepHevc(const CHevcPps& pps);
+    // Keeps the parameter set a NAL unit of the sample carries; false if it does not parse.
+    bool TakeParameterSet(const uint8_t* pNal, size_t nSize);
+    bool IsSync(const CNal& first) const;
+    void SaveSets();
     void NoteFormat(const CVideoFormat& format);
+
+    // H.264 (AvcSample.cpp)
+    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    bool AvcStartsPicture(const CAvcSlice& slice) const;
+    bool AvcContinuesPicture(const CAvcSlice& slice, const CAvcSlice& first,
+                             const CAvcSlice& last) const;
+    bool TakeAvcParameterSet(const uint8_t* pNal, size_t nSize);
+    // HEVC (HevcSample.cpp)
+    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    bool HevcContinuesPicture(const CHevcSlice& slice, const CHevcSlice& first,
+                              const CHevcSlice& last) const;
+    size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
+    bool TakeHevcParameterSet(const uint8_t* pNal, size_t nSize);
 
     EVideoCodec m_codec;
     int m_nLengthSize;

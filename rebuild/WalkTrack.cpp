@@ -10,6 +10,9 @@ const size_t kMinNalLimit = 4u << 20;
 const size_t kMaxNalLimit = 64u << 20;
 // An AAC frame is at most 6144 bits a channel; a whole one fits in this at any layout.
 const size_t kAacLookahead = 48u << 10;
+// A sample of a track whose samples mark their end may be this long, or four times the
+// reference's longest.
+const size_t kMinShapeMax = 64u << 10;
 
 } // namespace
 
@@ -19,9 +22,13 @@ size_t NalSizeLimit(uint32_t nMaxSampleSize) {
         kMaxNalLimit, std::max<uint64_t>(kMinNalLimit, uint64_t(nMaxSampleSize) * 16)));
 }
 
-std::string TrackLabel(const CReferenceTrack& track) {
-    return "Track " + std::to_string(track.nTrackId) + " (" + HandlerName(track.nHandler) + ", '" +
-           FourCCText(track.entry.nFormat) + "')";
+CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason eReason) {
+    CTrackLeftOut out;
+    out.nTrackId = track.nTrackId;
+    out.nHandler = track.nHandler;
+    out.nFormat = track.entry.nFormat;
+    out.eReason = eReason;
+    return out;
 }
 
 CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
@@ -51,7 +58,7 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
             return;
         }
         m_pVideo.reset();
-        m_strProblem = "its decoder configuration could not be read";
+        m_eProblem = CTrackLeftOut::EReason::ConfigurationUnreadable;
     } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ETrackCodec::Aac) {
         m_eKind = EWalkKind::Audio;
         m_aac = entry.aac;
@@ -62,11 +69,17 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         m_nFixedSize = reference.nFixedSampleSize;
         return;
     }
+    if (entry.eCodec == ETrackCodec::Other) {
+        m_shape.Learn(reference.firstSamples);
+        if (m_shape.Kind() != CSampleShape::EKind::None) {
+            m_eKind = EWalkKind::Shaped;
+            // A recording's samples may be longer than the reference's, within reason.
+            m_nShapeMax = std::max<size_t>(kMinShapeMax, size_t(reference.nMaxSampleSize) * 4);
+            return;
+        }
+    }
     m_eKind = EWalkKind::Unknown;
     m_commonSizes = reference.commonSizes;
-    if (m_strProblem.empty())
-        m_strProblem = "its samples vary in size and nothing in them shows where one ends, so "
-                       "they cannot be found in the media data";
 }
 
 size_t CWalkTrack::Lookahead() const {
@@ -77,6 +90,8 @@ size_t CWalkTrack::Lookahead() const {
         return kAacLookahead;
     case EWalkKind::Fixed:
         return m_nFixedSize;
+    case EWalkKind::Shaped:
+        return 64;
     default:
         return 0;
     }
@@ -94,9 +109,9 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         return;
     case EWalkKind::Audio: {
         size_t nLength = 0;
-        const EAacFrame eFrame = ParseAacFrame(m_aac, pData, nAvail, &nLength, &pTry->aac,
-                                               m_bLastAac && bStrict ? &m_lastAac : nullptr);
-        if (eFrame == EAacFrame::Ok && nLength > 0 && nLength <= nAvail) {
+        const EAacFrame eFrame = ParseAacFrame(m_aac, pData, nAvail, &nLength, &pTry->aac);
+        if (eFrame == EAacFrame::Ok && nLength > 0 && nLength <= nAvail &&
+            (!bStrict || Continues(*pTry))) {
             pTry->eResult = ESampleParse::Ok;
             pTry->nSize = nLength;
         } else if (eFrame == EAacFrame::Truncated) {
@@ -104,6 +119,10 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         }
         return;
     }
+    case EWalkKind::Shaped:
+        pTry->eResult =
+            m_shape.Parse(pData, nAvail, bAtEnd, m_nShapeMax, &pTry->nSize, &pTry->nNeed);
+        return;
     case EWalkKind::Fixed:
         if (nAvail >= m_nFixedSize) {
             pTry->eResult = ESampleParse::Ok;
@@ -130,18 +149,59 @@ void CWalkTrack::Take(const CTrackTry& found) {
     m_sizes.Add(static_cast<uint32_t>(found.nSize));
 }
 
+void CWalkTrack::Untake() {
+    if (m_sizes.Count() == 0)
+        return;
+    m_sizes.RemoveLast();
+    if (m_eKind == EWalkKind::Video) {
+        if (!m_syncSamples.empty() && m_syncSamples.back() == m_sizes.Count())
+            m_syncSamples.pop_back();
+        m_pOrder->RemoveLast();
+    }
+    // The frame before it is not kept: the next may follow any.
+    m_bLastAac = false;
+}
+
+bool CWalkTrack::MayStart(const uint8_t* pData, size_t nAvail) const {
+    if (m_eKind == EWalkKind::Video)
+        return m_pVideo->MayStartSample(pData, nAvail);
+    if (m_eKind != EWalkKind::Audio || nAvail < 1)
+        return false;
+    // A raw frame begins with its first channel element, whose tag is its first.
+    const CAacImplicitLayout& layout = AacImplicitLayout(m_aac.nChannelConfig);
+    const int nType = pData[0] >> 5;
+    const int nTag = (pData[0] >> 1) & 0x0F;
+    return layout.nCount > 0 ? nType == int(layout.aTypes[0]) && nTag == 0
+                             : nType <= int(EAacElementType::Lfe);
+}
+
+bool CWalkTrack::SameSyntax(const CWalkTrack& other) const {
+    if (m_eKind != EWalkKind::Audio || other.m_eKind != EWalkKind::Audio)
+        return false;
+    const CAacConfig& a = m_aac;
+    const CAacConfig& b = other.m_aac;
+    return a.nObjectType == b.nObjectType && a.nChannelConfig == b.nChannelConfig &&
+           AacSameBandTables(a.nSampleRateIndex, b.nSampleRateIndex) &&
+           (a.nChannelConfig != 0 || AacSameProgram(a.program, b.program));
+}
+
+bool CWalkTrack::Continues(const CTrackTry& found) const {
+    return !m_bLastAac || AacFrameContinues(m_lastAac, found.aac);
+}
+
 void CWalkTrack::Drop(const CTrackTry& found) {
     if (m_eKind == EWalkKind::Video && found.eResult == ESampleParse::Ok)
         m_pVideo->Reject();
 }
 
 std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
-                                                        std::vector<std::string>* pLeftOut) {
+                                                        std::vector<CTrackLeftOut>* pLeftOut) {
     std::vector<std::unique_ptr<CWalkTrack>> tracks;
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
         const CReferenceTrack& reference = movie.tracks[i];
         if (reference.nSamples == 0 || reference.chunks.empty()) {
-            pLeftOut->push_back(TrackLabel(reference) + ": it holds no samples in the reference");
+            pLeftOut->push_back(
+                TrackLeftOut(reference, CTrackLeftOut::EReason::NoSamplesInReference));
             continue;
         }
         tracks.emplace_back(new CWalkTrack(reference, i));

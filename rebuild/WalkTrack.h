@@ -4,7 +4,9 @@
 
 #include "rebuild/AacFrame.h"
 #include "rebuild/PictureOrder.h"
+#include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"
 #include "rebuild/VideoSample.h"
 
@@ -18,6 +20,8 @@ enum class EWalkKind {
     Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
     Audio,   // AAC, each frame parsed
     Fixed,   // samples of one size, taken where the interleaving predicts them
+    Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
+             // where the next sample confirms that end
     Unknown, // samples that cannot be found: skipped over, left out
 };
 
@@ -39,7 +43,7 @@ public:
     double SampleSeconds() const { return m_dSampleSeconds; }
     bool SteadyDurations() const { return m_bSteady; }
     // Why the track is left out, when it is Unknown.
-    const std::string& Problem() const { return m_strProblem; }
+    CTrackLeftOut::EReason Problem() const { return m_eProblem; }
     // Bytes to have at hand before a try (a whole AAC frame fits in them).
     size_t Lookahead() const;
     uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
@@ -56,6 +60,15 @@ public:
     // Keeps a sample that Try found, or lets go of one that is not taken.
     void Take(const CTrackTry& found);
     void Drop(const CTrackTry& found);
+    // Gives back the last sample taken (one whose end damage was found at).
+    void Untake();
+    // Whether a sample of the track may begin at pData, by its first bytes alone.
+    bool MayStart(const uint8_t* pData, size_t nAvail) const;
+    // Sound whose frames parse alike (the same configuration, or rates of one band table):
+    // only the frame before, and time, tell the tracks apart.
+    bool SameSyntax(const CWalkTrack& other) const;
+    // Whether a frame that parsed may follow this track's last one.
+    bool Continues(const CTrackTry& found) const;
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
@@ -73,12 +86,14 @@ private:
     size_t m_nReference;
     double m_dSampleSeconds = 0;
     bool m_bSteady = true;
-    std::string m_strProblem;
+    CTrackLeftOut::EReason m_eProblem = CTrackLeftOut::EReason::SamplesNotMarked;
     std::unique_ptr<CVideoSampleParser> m_pVideo;
     std::unique_ptr<CPictureOrder> m_pOrder;
     CAacConfig m_aac;
     CAacFrameInfo m_lastAac;
     bool m_bLastAac = false;
+    CSampleShape m_shape;
+    size_t m_nShapeMax = 0;
     uint32_t m_nFixedSize = 0;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
@@ -94,7 +109,7 @@ size_t NalSizeLimit(uint32_t nMaxSampleSize);
 // The tracks of the reference that have samples, in the order the walk uses: video, sound,
 // then the others. Tracks without samples are named in pLeftOut.
 std::vector<std::unique_ptr<CWalkTrack>> MakeWalkTracks(const CReferenceMovie& movie,
-                                                        std::vector<std::string>* pLeftOut);
+                                                        std::vector<CTrackLeftOut>* pLeftOut);
 
-// "Track 3 (timecode, 'tmcd')", for the user.
-std::string TrackLabel(const CReferenceTrack& track);
+// The entry of a reference track left out of the copy.
+CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason eReason);

@@ -3,8 +3,11 @@
 # as a killed recorder leaves it (ftyp, free, mdat of size 0, no moov) is rebuilt by
 # rebuild_cli, against reading the same file with cat, each with the file out of the page
 # cache (cold) and in it (warm). Prints wall time and peak memory.
-#   tools/rebuild-bench.sh
-# CLIPMEND_BUILD_ROOT moves the build root; the media (about 2 GB) is kept there between runs.
+#   tools/rebuild-bench.sh [--big]
+# --big: a real recording past 4 GiB instead (1080p, about 4.7 GB: 64-bit sizes and chunk
+# offsets).
+# CLIPMEND_BUILD_ROOT moves the build root; the media (about 2 GB, or 10 GB with --big while it
+# is made) is kept there between runs.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,6 +15,8 @@ root=${CLIPMEND_BUILD_ROOT:-$repo/build}
 build=$root/bench-native
 media=$root/rebuild-bench
 py=/usr/bin/python3
+big=
+[ "${1:-}" = --big ] && big=-big
 mkdir -p "$media"
 
 # An optimised build without sanitizers.
@@ -21,14 +26,18 @@ CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" --parallel "$(nproc)" --target rebuild_cli >/dev/null
 cli=$build/tests/rebuild/rebuild_cli
 
-video=(-f lavfi -i testsrc2=size=1280x720:rate=30 -f lavfi -i sine=sample_rate=48000)
+picture=1280x720 seconds=500
+[ -n "$big" ] && picture=1920x1080 seconds=${CLIPMEND_BENCH_BIG_SECONDS:-1100}
+video=(-f lavfi -i testsrc2=size=$picture:rate=30 -f lavfi -i sine=sample_rate=48000)
 codecs=(-c:v libx264 -preset ultrafast -qp 0 -g 60 -pix_fmt yuv420p -c:a aac -b:a 128k)
-if [ ! -f "$media/broken.mp4" ]; then
-    echo "making the media (a few minutes)..."
-    ffmpeg -v error -y "${video[@]}" -t 500 "${codecs[@]}" "$media/whole.mp4"
-    ffmpeg -v error -y "${video[@]}" -t 10 "${codecs[@]}" "$media/reference.mp4"
+broken=$media/broken$big.mp4
+reference=$media/reference$big.mp4
+if [ ! -f "$broken" ]; then
+    echo "making the media (a few minutes; with --big, half an hour)..."
+    ffmpeg -v error -y "${video[@]}" -t "$seconds" "${codecs[@]}" "$media/whole.mp4"
+    ffmpeg -v error -y "${video[@]}" -t 10 "${codecs[@]}" "$reference"
     # Cut as a kill would: no moov, the last sample half written, mdat's size 0.
-    "$py" - "$media/whole.mp4" "$media/broken.mp4" <<'EOF'
+    "$py" - "$media/whole.mp4" "$broken" <<'EOF'
 import os, struct, sys
 src, dst = sys.argv[1], sys.argv[2]
 with open(src, 'rb') as f:
@@ -37,8 +46,11 @@ with open(src, 'rb') as f:
     while mdat is None:
         f.seek(at)
         size, kind = struct.unpack('>I4s', f.read(8))
+        wide = size == 1
         if kind == b'mdat':
             mdat = at
+        if wide:
+            size = struct.unpack('>Q', f.read(8))[0]
         at += size
 end = at - 12345
 with open(src, 'rb') as f, open(dst, 'wb') as out:
@@ -50,6 +62,11 @@ with open(src, 'rb') as f, open(dst, 'wb') as out:
 with open(dst, 'r+b') as out:
     out.seek(mdat)
     out.write(b'\0\0\0\0')
+    if wide:
+        # ffmpeg gives a file past 4 GiB its 64-bit mdat header only when it ends, in the 8
+        # bytes of the free box before mdat: killed, it leaves that box and a size of 0.
+        out.seek(mdat)
+        out.write(b'\0\0\0\x08free\0\0\0\0mdat')
 EOF
     rm -f "$media/whole.mp4"
 fi
@@ -70,23 +87,23 @@ measure() {
     printf '%-26s %7.2f s  %8d KB peak\n' "$label" "$seconds" "$peak"
 }
 
-size=$(stat -c %s "$media/broken.mp4")
+size=$(stat -c %s "$broken")
 echo "broken recording: $size bytes"
 sync
-evict "$media/broken.mp4"
-measure "cat, cold" sh -c "cat '$media/broken.mp4' >/dev/null"
-measure "cat, warm" sh -c "cat '$media/broken.mp4' >/dev/null"
+evict "$broken"
+measure "cat, cold" sh -c "cat '$broken' >/dev/null"
+measure "cat, warm" sh -c "cat '$broken' >/dev/null"
 # Reading and writing the whole file in blocks, what a rebuild does at the least.
-measure "dd to a file, warm" dd if="$media/broken.mp4" of="$media/copy.mp4" bs=8M status=none
+measure "dd to a file, warm" dd if="$broken" of="$media/copy.mp4" bs=8M status=none
 rm -f "$media/copy.mp4"
 rm -f "$media/out.mp4"
 sync
-evict "$media/broken.mp4"
-measure "rebuild, cold" "$cli" "$media/reference.mp4" "$media/broken.mp4" "$media/out.mp4"
+evict "$broken"
+measure "rebuild, cold" "$cli" "$reference" "$broken" "$media/out.mp4"
 rm -f "$media/out.mp4"
 sync
-measure "rebuild, warm" "$cli" "$media/reference.mp4" "$media/broken.mp4" "$media/out.mp4"
+measure "rebuild, warm" "$cli" "$reference" "$broken" "$media/out.mp4"
 # The copy is created new: the last one goes first.
 rm -f "$media/out.mp4"
-"$cli" "$media/reference.mp4" "$media/broken.mp4" "$media/out.mp4" 2>/dev/null | sed 's/^/  /'
+"$cli" "$reference" "$broken" "$media/out.mp4" 2>/dev/null | sed 's/^/  /'
 rm -f "$media/out.mp4"

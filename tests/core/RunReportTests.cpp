@@ -142,6 +142,7 @@ TEST(RunReportTest, AFileTheToolIsNotRunOnIsNamedForWhatItIs) {
 TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
     CRebuildResult result;
     result.eStatus = CRebuildResult::EStatus::Rebuilt;
+    result.eProblem = CRebuildResult::EProblem::None;
     CRebuiltTrack video, sound;
     video.eKind = CRebuiltTrack::EKind::Video;
     video.nTimescale = 15360;
@@ -150,17 +151,105 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
     sound.nTimescale = 48000;
     sound.nDuration = 48000 * 12 + 1024;
     result.tracks = {video, sound, sound};
-    result.nBytesLeftOut = 1234567;
-    result.dStoppedAt = 12.3;
-    result.strLeftOutReason = "zeros";
-    result.tracksLeftOut = {"the timecode track, whose samples vary in size"};
+    result.dSeconds = 12.3;
+    // Damage in the middle, each stretch with its time and size, then the tail.
+    CStretchLeftOut zeros, damaged, tail;
+    zeros.eReason = CStretchLeftOut::EReason::Zeros;
+    zeros.nBytes = 4096;
+    zeros.dAt = 4.04;
+    zeros.dSeconds = 0.2;
+    damaged.eReason = CStretchLeftOut::EReason::DamagedFrame;
+    damaged.nBytes = 371;
+    damaged.dAt = 65.51;
+    damaged.dSeconds = 0.021;
+    tail.eReason = CStretchLeftOut::EReason::Zeros;
+    tail.nBytes = 1234567;
+    tail.dAt = 12.3;
+    tail.bToEnd = true;
+    result.stretchesLeftOut = {zeros, damaged, tail};
+    result.nBytesLeftOut = 4096 + 371 + 1234567;
+    CTrackLeftOut subtitles;
+    subtitles.nTrackId = 3;
+    subtitles.nHandler = 0x74657874; // text
+    subtitles.nFormat = 0x74783367;  // tx3g
+    subtitles.eReason = CTrackLeftOut::EReason::SamplesNotMarked;
+    result.tracksLeftOut = {subtitles};
     EXPECT_STREQ("Done! Created new file C:\\v\\clip-NEW.mp4\nclip.mp4 rebuilt: 0:12 of video, "
-                 "0:12 of sound and 0:12 of sound.\nLeft out: the last 1.2 MB of the recording, "
-                 "from 0:12 on (zeros).\nLeft out: the timecode track, whose samples vary in size.",
+                 "0:12 of sound and 0:12 of sound.\n"
+                 "Left out: 4 KB at 0:04.0, about 0.2 seconds (zeros).\n"
+                 "Left out: 371 bytes at 1:05.5 (a damaged frame).\n"
+                 "Left out: the last 1.2 MB of the recording, from 0:12 on (zeros).\n"
+                 "Left out: Track 3 (subtitles, 'tx3g'): its samples vary in size and nothing in "
+                 "them shows where one ends, so they cannot be found in the media data.",
                  FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+    EXPECT_STREQ("12.3 seconds of the recording were rebuilt; 1.2 MB were left out.",
+                 DescribeRebuildResult("clip.mp4", result));
+    result.stretchesLeftOut.clear();
+    result.nBytesLeftOut = 0;
+    EXPECT_STREQ("All 12.3 seconds of the recording were rebuilt.",
+                 DescribeRebuildResult("clip.mp4", result));
+}
+
+TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
+    CRebuildResult result;
     result.eStatus = CRebuildResult::EStatus::Mismatch;
-    result.strDetail = "The recording's video is H.264, the reference's is HEVC.";
+    result.eProblem = CRebuildResult::EProblem::None;
+    result.mismatch.eKind = CMismatch::EKind::VideoCodec;
+    result.mismatch.strRecording = "H.264";
+    result.mismatch.strReference = "HEVC";
     EXPECT_STREQ("Cannot rebuild clip.mp4 from ref.mp4.\nThe recording's video is H.264, the "
                  "reference's is HEVC.\nNothing was written.",
                  FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+    struct CCase {
+        CMismatch mismatch;
+        const char* pszText;
+    };
+    CMismatch rate, approximate, layout, size, fps, tracks;
+    rate.eKind = approximate.eKind = CMismatch::EKind::SoundRate;
+    rate.nRecording = approximate.nRecording = 44100;
+    rate.nReference = approximate.nReference = 48000;
+    approximate.bApproximate = true;
+    layout.eKind = CMismatch::EKind::SoundLayout;
+    layout.nRecording = 2;
+    layout.nReference = 1;
+    size.eKind = CMismatch::EKind::PictureSize;
+    size.nRecording = 1280;
+    size.nRecordingHeight = 720;
+    size.nReference = 640;
+    size.nReferenceHeight = 360;
+    fps.eKind = CMismatch::EKind::FrameRate;
+    fps.dRecording = 25;
+    fps.dReference = 29.97;
+    tracks.eKind = CMismatch::EKind::ReferenceSoundRecordingNone;
+    tracks.nReference = 2;
+    const CCase cases[] = {
+        {rate, "The recording's sound is at 44.1 kHz, the reference's at 48 kHz."},
+        {approximate, "The recording's sound is at about 44.1 kHz, the reference's at 48 kHz."},
+        {layout, "The recording's sound is stereo, the reference's is mono."},
+        {size, "The recording's video is 1280x720, the reference's is 640x360."},
+        {fps, "The recording's video runs at about 25 frames a second, the reference's at 29.97."},
+        {tracks, "The reference has two sound tracks, the recording has none."},
+    };
+    for (const CCase& c : cases) {
+        result.mismatch = c.mismatch;
+        EXPECT_STREQ(c.pszText, DescribeRebuildResult("clip.mp4", result));
+    }
+
+    // A recording cut inside its first frame, or holding only a timecode.
+    result.eStatus = CRebuildResult::EStatus::NoMediaData;
+    result.eProblem = CRebuildResult::EProblem::NoWholeFrame;
+    EXPECT_STREQ("Cannot rebuild clip.mp4 from ref.mp4.\nclip.mp4 holds no whole frame of video or "
+                 "sound: the recording stopped before its first frame was written.\nNothing was "
+                 "written.",
+                 FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+    result.eStatus = CRebuildResult::EStatus::ReferenceUnusable;
+    result.eProblem = CRebuildResult::EProblem::ReferenceWithoutUsableTrack;
+    result.referenceCodecs = {"'mp4v'", "'twos'"};
+    EXPECT_STREQ("The reference has no H.264, HEVC or AAC track to go by (it has 'mp4v', 'twos').",
+                 DescribeRebuildResult("clip.mp4", result));
+    result.eStatus = CRebuildResult::EStatus::Cancelled;
+    result.eProblem = CRebuildResult::EProblem::Cancelled;
+    EXPECT_STREQ(
+        "Failed! Could not create new file C:\\v\\clip-NEW.mp4\nThe rebuild was cancelled.",
+        FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
 }

@@ -307,17 +307,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const std::vector<uint8_t> copy = fuzzseeds::ReadFile(strCopy);
     CMemoryByteSource copySource(copy.data(), copy.size());
     CReferenceMovie reread;
-    std::string strProblem;
-    if (!ReadReferenceMovie(copySource, &reread, &strProblem) ||
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    if (!ReadReferenceMovie(copySource, &reread, &eProblem) ||
         reread.tracks.size() != result.tracks.size())
         std::abort();
-    // Its media data is the recording's from the first byte on, as much as was kept.
+    // Its media data is the recording's from the first byte on, as much as was kept: all but
+    // the stretches left out, each named once, in order.
     CMemoryByteSource brokenSource(broken.data(), broken.size());
     CMediaRange range;
-    std::vector<uint8_t> media;
-    if (!FindMediaData(brokenSource, &range) || !MediaOfCopy(copy, &media) ||
-        media.size() + result.nBytesLeftOut != range.nEnd - range.nBegin ||
-        std::memcmp(media.data(), broken.data() + range.nBegin, media.size()) != 0)
+    std::vector<uint8_t> media, kept;
+    if (!FindMediaData(brokenSource, &range) || !MediaOfCopy(copy, &media))
+        std::abort();
+    uint64_t nAt = range.nBegin;
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut) {
+        if (stretch.nOffset < nAt || stretch.nBytes > range.nEnd - stretch.nOffset)
+            std::abort();
+        kept.insert(kept.end(), broken.begin() + std::ptrdiff_t(nAt),
+                    broken.begin() + std::ptrdiff_t(stretch.nOffset));
+        nAt = stretch.nOffset + stretch.nBytes;
+    }
+    kept.insert(kept.end(), broken.begin() + std::ptrdiff_t(nAt),
+                broken.begin() + std::ptrdiff_t(range.nEnd));
+    if (media != kept || media.size() + result.nBytesLeftOut != range.nEnd - range.nBegin)
         std::abort();
     for (size_t t = 0; t < result.tracks.size(); ++t) {
         if (result.tracks[t].nSamples > media.size() ||

@@ -28,8 +28,8 @@ const CReferenceMovie& Reference() {
         const std::vector<uint8_t> file = SmallReference();
         CMemoryByteSource source(file.data(), file.size());
         CReferenceMovie read;
-        std::string strProblem;
-        if (!ReadReferenceMovie(source, &read, &strProblem))
+        CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+        if (!ReadReferenceMovie(source, &read, &eProblem))
             std::abort();
         return read;
     }();
@@ -38,19 +38,32 @@ const CReferenceMovie& Reference() {
 
 class CCheckSink : public CByteSink {
 public:
-    explicit CCheckSink(const std::vector<uint8_t>& media) : m_media(media) {}
     bool Write(const uint8_t* pData, size_t nSize) override {
-        if (nSize > m_media.size() - m_nDone || std::memcmp(pData, &m_media[m_nDone], nSize) != 0)
-            std::abort();
-        m_nDone += nSize;
+        m_written.insert(m_written.end(), pData, pData + nSize);
         return true;
     }
-    size_t Done() const { return m_nDone; }
+    const std::vector<uint8_t>& Written() const { return m_written; }
 
 private:
-    const std::vector<uint8_t>& m_media;
-    size_t m_nDone = 0;
+    std::vector<uint8_t> m_written;
 };
+
+// The media data up to where the walk stopped, less the stretches it left out.
+std::vector<uint8_t> Kept(const std::vector<uint8_t>& media, const CMediaWalk& walk) {
+    std::vector<uint8_t> kept;
+    uint64_t nAt = 0;
+    for (const CWalkStretch& stretch : walk.Stretches()) {
+        if (stretch.nOmitted < nAt || stretch.nEnd < stretch.nOmitted ||
+            stretch.nEnd > walk.StopOffset())
+            std::abort();
+        kept.insert(kept.end(), media.begin() + static_cast<ptrdiff_t>(nAt),
+                    media.begin() + static_cast<ptrdiff_t>(stretch.nOmitted));
+        nAt = stretch.nEnd;
+    }
+    kept.insert(kept.end(), media.begin() + static_cast<ptrdiff_t>(nAt),
+                media.begin() + static_cast<ptrdiff_t>(walk.StopOffset()));
+    return kept;
+}
 
 std::vector<uint32_t> Expand(const CSampleSizes& sizes) {
     std::vector<uint32_t> each;
@@ -65,7 +78,7 @@ struct CWalked {
 };
 
 void Prepare(const CReferenceMovie& movie, CWalked* pWalked) {
-    std::vector<std::string> leftOut;
+    std::vector<CTrackLeftOut> leftOut;
     pWalked->tracks = MakeWalkTracks(movie, &leftOut);
     // The model depends on the reference alone: built once, copied fresh for each walk.
     static const CInterleaveModel model = [&] {
@@ -97,15 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     Prepare(movie, &full);
     CMediaWalk probeWalk(source, range, probe.tracks, probe.model);
     const EWalkStop eProbe = probeWalk.Run();
-    CCheckSink sink(media);
+    CCheckSink sink;
     CMediaWalk walk(source, range, full.tracks, full.model);
     walk.SetSink(&sink);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
         eStop == EWalkStop::WriteFailed || eStop == EWalkStop::Limit || eStop != eProbe)
         std::abort();
-    if (walk.StopOffset() > media.size() || sink.Done() != walk.StopOffset() ||
-        probeWalk.StopOffset() != walk.StopOffset())
+    if (walk.StopOffset() > media.size() || probeWalk.StopOffset() != walk.StopOffset() ||
+        sink.Written() != Kept(media, walk))
         std::abort();
 
     // Chunks follow one another inside the kept data, and hold the samples found.
@@ -140,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FindMismatch(source, check);
 
     // The index of the copy reads back as written.
-    std::vector<std::string> leftOut;
+    std::vector<CTrackLeftOut> leftOut;
     const std::vector<CTrackTables> tables =
         IndexFromWalk(movie, full.tracks, walk, 0, 48, &leftOut);
     if (tables.empty())
@@ -160,8 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     file.insert(file.end(), moov.begin(), moov.end());
     CMemoryByteSource written(file.data(), file.size());
     CReferenceMovie reread;
-    std::string strProblem;
-    if (!ReadReferenceMovie(written, &reread, &strProblem) || reread.tracks.size() != tables.size())
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    if (!ReadReferenceMovie(written, &reread, &eProblem) || reread.tracks.size() != tables.size())
         std::abort();
     for (size_t t = 0; t < tables.size(); ++t) {
         const CReferenceTrack& track = reread.tracks[t];

@@ -2,6 +2,7 @@
 // a table or a stretch of data would cost the walk its memory safety, unbounded time or memory,
 // and output names that lead elsewhere. Each rebuild must end in bounded time and memory, ask
 // often whether it was cancelled, and write only the new file it created.
+#include "job/RunReport.h"
 #include "media/Box.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
@@ -212,7 +213,8 @@ TEST_F(HostileInput, SkippedSamplesReachTheCopyAsTheyAre) {
     Write("skip2-broken.mp4", BrokenFile(media));
     const CRun run = Rebuild("skip2-ref.mp4", "skip2-broken.mp4", "skip2-out.mp4");
     ExpectBounded(run);
-    ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt) << run.result.strDetail;
+    ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt)
+        << DescribeRebuildResult("broken.mp4", run.result);
     EXPECT_EQ(MediaOfCopy("skip2-out.mp4"), media);
 }
 
@@ -258,7 +260,8 @@ TEST_F(HostileInput, PicturesReachingOneFarEndAreScannedOnce) {
         Write("far-broken.mp4", BrokenFile(media));
         const CRun run = Rebuild("far-ref.mp4", "far-broken.mp4", "far-out.mp4");
         ExpectBounded(run);
-        ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt) << run.result.strDetail;
+        ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt)
+            << DescribeRebuildResult("broken.mp4", run.result);
         ASSERT_EQ(run.result.tracks.size(), 2u);
         EXPECT_EQ(run.result.tracks[0].nSamples, 1u);
         EXPECT_GE(run.result.tracks[1].nSamples, nPer - 1);
@@ -290,9 +293,8 @@ TEST_F(HostileInput, ThousandsOfTracksAreRefusedAtOnce) {
     const CRun run = Rebuild("tracks-ref.mp4", "tracks-broken.mp4", "tracks-out.mp4");
     ExpectBounded(run);
     EXPECT_EQ(run.result.eStatus, CRebuildResult::EStatus::ReferenceUnusable)
-        << run.result.strDetail;
-    EXPECT_NE(run.result.strDetail.find("too many tracks"), std::string::npos)
-        << run.result.strDetail;
+        << DescribeRebuildResult("broken.mp4", run.result);
+    EXPECT_EQ(run.result.eProblem, CRebuildResult::EProblem::ReferenceWithTooManyTracks);
 }
 
 // Chunk runs that overlap (first chunks going back) with no samples in them: each run would
@@ -314,7 +316,7 @@ TEST_F(HostileInput, ChunkRunsThatOverlapAreRefused) {
     const CRun run = Rebuild("stsc-ref.mp4", "stsc-broken.mp4", "stsc-out.mp4");
     ExpectBounded(run);
     EXPECT_EQ(run.result.eStatus, CRebuildResult::EStatus::ReferenceUnusable)
-        << run.result.strDetail;
+        << DescribeRebuildResult("broken.mp4", run.result);
 }
 
 // Counts that cost the file nothing: a fixed sample size needs no table, so a track may claim
@@ -370,7 +372,8 @@ TEST_F(HostileInput, LargeTablesCostNoMoreThanTheirBytes) {
     EXPECT_LT(run.dLongestQuiet, kMaxQuiet);
     // The boxes themselves are 12 MB.
     EXPECT_LT(run.nPeakHeap, 32 << 20);
-    EXPECT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt) << run.result.strDetail;
+    EXPECT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt)
+        << DescribeRebuildResult("broken.mp4", run.result);
 }
 
 class RebuildWrites : public HostileInput {
@@ -386,7 +389,8 @@ protected:
 TEST_F(RebuildWrites, TheCopyIsNeverWrittenThroughALink) {
     // The recording itself is fine: a copy is made where nothing is in the way.
     const CRun run = Rebuild("w-ref.mp4", "w-broken.mp4", "w-out.mp4");
-    ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt) << run.result.strDetail;
+    ASSERT_EQ(run.result.eStatus, CRebuildResult::EStatus::Rebuilt)
+        << DescribeRebuildResult("broken.mp4", run.result);
 
     // A link at the copy's name, to a file the user did not choose, or to no file yet.
     const std::vector<uint8_t> victim = {'k', 'e', 'e', 'p'};
@@ -419,7 +423,7 @@ TEST_F(RebuildWrites, AnotherNameOfTheRecordingIsNotWrittenOver) {
         const CRebuildResult result = RebuildRecording(
             Path("w-ref.mp4").c_str(), Path("w-broken.mp4").c_str(), strAlias.c_str(), &watch);
         EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::WriteFailed);
-        EXPECT_EQ(result.strDetail, "The copy cannot be written over one of the recordings.");
+        EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::OverARecording);
         EXPECT_EQ(ReadBytes(Path("w-broken.mp4")), m_broken);
     }
 }

@@ -30,11 +30,11 @@ std::string Quote(const std::string& strText) {
 
 std::vector<CPacket> ProbePackets(const std::string& strFile) {
     std::string strOut;
-    RunCommand(
-        "ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos,flags,data_hash "
-        "-show_data_hash MD5 -of compact=p=0 " +
-            Quote(strFile),
-        &strOut);
+    RunCommand("ffprobe -v error -show_entries "
+               "packet=stream_index,pts,dts,pts_time,size,pos,flags,data_hash "
+               "-show_data_hash MD5 -of compact=p=0 " +
+                   Quote(strFile),
+               &strOut);
     std::vector<CPacket> packets;
     std::istringstream lines(strOut);
     std::string strLine;
@@ -53,6 +53,8 @@ std::vector<CPacket> ProbePackets(const std::string& strFile) {
                 packet.strPts = strValue;
             else if (strKey == "dts")
                 packet.strDts = strValue;
+            else if (strKey == "pts_time" && strValue != "N/A")
+                packet.dPts = std::stod(strValue);
             else if (strKey == "size")
                 packet.nSize = std::stoull(strValue);
             else if (strKey == "pos")

@@ -1,7 +1,9 @@
 // The rebuild engine on recordings made with ffmpeg at run time. Ground truth: a whole file,
 // cut and stripped of its index as a dying recorder leaves it; its own index then says which
 // samples the rebuild must find, byte for byte, and how each frame must decode.
+#include "job/RunReport.h"
 #include "media/Box.h"
+#include "rebuild/AacFrame.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
 
@@ -9,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -22,10 +26,30 @@ const std::string kH264 = " -c:v libx264 -preset veryfast -g 60 -bf 2 -pix_fmt y
 const std::string kHevc = " -c:v libx265 -preset ultrafast -x265-params log-level=error:bframes=2"
                           " -g 60 -tag:v hvc1 -pix_fmt yuv420p";
 const std::string kAac = " -c:a aac -b:a 128k";
+const std::string kVfr = " -vf \"select='not(between(mod(t\\,5)\\,2\\,3.5)*mod(n\\,3))',"
+                         "settb=1/15360,setpts='PTS+0.004*sin(N*1.7)/TB'\" -fps_mode vfr";
+const std::string kVfrTimes = " -enc_time_base:v 1/15360";
+// A data track of GoPro's kind, timed as a camera writes it (QuickTime: ffmpeg's MP4 writer
+// takes no 'gpmd' track).
+const std::string kGpmf = " -f data -i ";
+const std::string kGpmfMap = " -map 0 -map 1 -map 2" + kH264 + kAac +
+                             " -c:d copy -tag:d gpmd -bsf:d setts=ts=N*0.25/TB -f mov ";
 
 std::string Tone(int nFrequency, int nRate = 48000) {
     return " -f lavfi -i sine=sample_rate=" + std::to_string(nRate) +
            ":frequency=" + std::to_string(nFrequency);
+}
+
+// The engine's verdict as the program words it.
+std::string Detail(const CRebuildResult& result) {
+    return DescribeRebuildResult("recording.mp4", result).str();
+}
+
+// The stretch left out at the end of the data, if any.
+const CStretchLeftOut* Tail(const CRebuildResult& result) {
+    return !result.stretchesLeftOut.empty() && result.stretchesLeftOut.back().bToEnd
+               ? &result.stretchesLeftOut.back()
+               : nullptr;
 }
 
 class CRecordingObserver : public CRebuildObserver {
@@ -85,6 +109,34 @@ void RebuildScenario::SetUpTestSuite() {
                        "3\n00:00:07,000 --> 00:00:09,000\nThird\n\n";
                    return std::vector<uint8_t>(strSrt.begin(), strSrt.end());
                }()));
+    // A subtitle every second or so, of every length, with gaps between some.
+    std::string strMany;
+    double dAt = 0.3;
+    for (int i = 1; dAt < 30; ++i) {
+        const double dLength = 0.3 + 0.9 * ((i * 37) % 10) / 10.0;
+        auto stamp = [](double d) {
+            const int n = static_cast<int>(d * 1000 + 0.5);
+            char text[32];
+            std::snprintf(text, sizeof text, "00:00:%02d,%03d", n / 1000, n % 1000);
+            return std::string(text);
+        };
+        strMany += std::to_string(i) + "\n" + stamp(dAt) + " --> " + stamp(dAt + dLength) + "\n" +
+                   std::string(size_t(1 + (i * 13) % 40), "abcdef"[i % 6]) + "\n\n";
+        dAt += dLength + ((i % 3) == 0 ? 0.4 : 0);
+    }
+    WriteBytes(Path("many.srt"), std::vector<uint8_t>(strMany.begin(), strMany.end()));
+    // Metadata as action cameras write it: KLV items (a device, its name, a sensor's samples)
+    // nested under DEVC, one sample each quarter second.
+    std::vector<uint8_t> gpmf;
+    for (int i = 0; i < 200; ++i) {
+        const uint8_t kHead[] = {'D', 'E', 'V', 'C', 0,   1, 0x03, 0xF8, 'D', 'V',
+                                 'N', 'M', 'c', 4,   0,   1, 'C',  'a',  'm', '1',
+                                 'A', 'C', 'C', 'L', 's', 6, 0,    166};
+        gpmf.insert(gpmf.end(), kHead, kHead + sizeof kHead);
+        for (int k = 0; k < 996; ++k)
+            gpmf.push_back(static_cast<uint8_t>(i * 7 + k));
+    }
+    WriteBytes(Path("gpmf.bin"), gpmf);
     const std::string strKilled = "timeout -s KILL 8 ffmpeg -v error -y -re" + kVideo +
                                   " -f lavfi -i sine=sample_rate=48000 -t 60 -c:v libx264 -preset "
                                   "veryfast -g 60 -pix_fmt yuv420p" +
@@ -138,6 +190,34 @@ void RebuildScenario::SetUpTestSuite() {
             " -c:s mov_text -timecode 02:00:00:00 " + Quote(Path("other-ref.mp4")),
         strEncode + kVideo + Tone(440) + " -t 10" + kH264 + kAac + " -moov_size 65536 " +
             Quote(Path("reserved.mp4")),
+        // A phone's variable frame rate: a third of the pictures for a second and a half in
+        // every five, and each picture's time a little off the grid.
+        strEncode + kVideo + Tone(440) + " -t 20" + kVfr + kH264 + kVfrTimes + kAac + " " +
+            Quote(Path("vfrv.mp4")),
+        strEncode + kVideo + Tone(880) + " -t 6" + kVfr + kH264 + kVfrTimes + kAac + " " +
+            Quote(Path("vfrv-ref.mp4")),
+        strEncode + " -f lavfi -i testsrc2=size=640x360:rate=30000/1001" + Tone(440) + " -t 8" +
+            kH264 + kAac + " " + Quote(Path("ntsc.mp4")),
+        strEncode + " -f lavfi -i testsrc2=size=640x360:rate=30000/1001" + Tone(880) + " -t 4" +
+            kH264 + kAac + " " + Quote(Path("ntsc-ref.mp4")),
+        strEncode + kVideo + Tone(440) + " -i " + Quote(Path("many.srt")) +
+            " -t 20 -map 0 -map 1 -map 2" + kH264 + kAac + " -c:s mov_text " +
+            Quote(Path("text.mp4")),
+        strEncode + kVideo + Tone(880) + " -i " + Quote(Path("many.srt")) +
+            " -t 8 -map 0 -map 1 -map 2" + kH264 + kAac + " -c:s mov_text " +
+            Quote(Path("text-ref.mp4")),
+        strEncode + kVideo + Tone(440) + kGpmf + Quote(Path("gpmf.bin")) + " -t 20" + kGpmfMap +
+            Quote(Path("gpmf.mov")),
+        strEncode + kVideo + Tone(880) + kGpmf + Quote(Path("gpmf.bin")) + " -t 6" + kGpmfMap +
+            Quote(Path("gpmf-ref.mov")),
+        strEncode + kVideo + Tone(440) + Tone(660, 44100) + " -t 20 -map 0 -map 1 -map 2" + kH264 +
+            kAac + " " + Quote(Path("rates.mp4")),
+        strEncode + kVideo + Tone(300) + Tone(1000, 44100) + " -t 6 -map 0 -map 1 -map 2" + kH264 +
+            kAac + " " + Quote(Path("rates-ref.mp4")),
+        // A voice memo: sound alone.
+        strEncode + Tone(300, 44100) + " -f lavfi -i anoisesrc=a=0.05:seed=3" +
+            " -filter_complex amix -t 20 -ar 44100 -c:a aac -b:a 64k " + Quote(Path("memo.m4a")),
+        strEncode + Tone(500, 44100) + " -t 5 -c:a aac -b:a 64k " + Quote(Path("memo-ref.m4a")),
     };
     std::atomic<size_t> next(0);
     auto worker = [&] {
@@ -230,7 +310,7 @@ TEST_F(RebuildScenario, H264RecordingCutOffRebuildsEverySampleBeforeTheCut) {
     const CCut cut = Cut("h264.mp4", 0.6, "h264-cut.mp4");
     CRecordingObserver observer;
     const CRebuildResult result = Rebuild("h264-ref.mp4", cut.strPath, "h264-out.mp4", &observer);
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     const uint64_t nEnd = ExpectSamplesOfWhole("h264.mp4", "h264-out.mp4", cut.nCut, 2);
     ExpectFramesOfWhole("h264.mp4", "h264-out.mp4");
 
@@ -242,10 +322,13 @@ TEST_F(RebuildScenario, H264RecordingCutOffRebuildsEverySampleBeforeTheCut) {
     EXPECT_TRUE(result.tracksLeftOut.empty());
     // What is left out is the sample the cut went through, and said so.
     EXPECT_EQ(result.nBytesLeftOut, cut.nCut - nEnd);
-    EXPECT_EQ(result.strLeftOutReason, "a frame cut off at the end");
+    ASSERT_NE(Tail(result), nullptr);
+    EXPECT_EQ(result.stretchesLeftOut.size(), 1u);
+    EXPECT_EQ(Tail(result)->eReason, CStretchLeftOut::EReason::CutOff);
+    EXPECT_EQ(Tail(result)->nBytes, cut.nCut - nEnd);
     const CRebuiltTrack& video = result.tracks[0];
-    EXPECT_NEAR(result.dStoppedAt, double(video.nDuration) / video.nTimescale, 1e-6);
-    EXPECT_NEAR(result.dStoppedAt, 12.0, 0.5);
+    EXPECT_NEAR(Tail(result)->dAt, double(video.nDuration) / video.nTimescale, 1e-6);
+    EXPECT_NEAR(Tail(result)->dAt, 12.0, 0.5);
 
     ASSERT_FALSE(observer.progress.empty());
     EXPECT_TRUE(std::is_sorted(observer.progress.begin(), observer.progress.end()));
@@ -258,7 +341,7 @@ TEST_F(RebuildScenario, HevcRecordingWithBFramesShowsEachPictureAtItsTime) {
     ASSERT_TRUE(s_bMade);
     const CCut cut = Cut("hevc.mp4", 0.6, "hevc-cut.mp4");
     const CRebuildResult result = Rebuild("hevc-ref.mp4", cut.strPath, "hevc-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ExpectSamplesOfWhole("hevc.mp4", "hevc-out.mp4", cut.nCut, 2);
     ExpectFramesOfWhole("hevc.mp4", "hevc-out.mp4");
     ASSERT_EQ(result.tracks.size(), 2u);
@@ -277,7 +360,7 @@ TEST_F(RebuildScenario, KilledRecordingPlaysToWhereItWasKilled) {
     ASSERT_FALSE(FindBox(source, 0, bytes.size(), FourCC("moov"), &moov));
 
     const CRebuildResult result = Rebuild("killed-ref.mp4", "killed.mp4", "killed-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     std::string strErrors;
     EXPECT_EQ(RunCommand("ffmpeg -v error -i " + Quote(Path("killed-out.mp4")) + " -f null - 2>&1",
                          &strErrors),
@@ -317,7 +400,7 @@ TEST_F(RebuildScenario, TwoSoundTracksOfOneFormatStayApart) {
     ASSERT_TRUE(s_bMade);
     const CCut cut = Cut("two.mp4", 0.6, "two-cut.mp4");
     const CRebuildResult result = Rebuild("two-ref.mp4", cut.strPath, "two-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ASSERT_EQ(result.tracks.size(), 3u);
     ExpectSamplesOfWhole("two.mp4", "two-out.mp4", cut.nCut, 3);
 }
@@ -377,7 +460,7 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
         SCOPED_TRACE(kind.pszName);
         WriteBytes(Path("kind.mp4"), kind.bytes);
         const CRebuildResult result = Rebuild("h264-ref.mp4", "kind.mp4", "kind-out.mp4");
-        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
         ExpectSamplesOfWhole("h264.mp4", "kind-out.mp4", cut.nCut, 2);
     }
     for (const std::vector<uint8_t>* pBytes : {&zeros, &zerosThenMdat}) {
@@ -385,7 +468,7 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
                                       : "zeros reserved for the index, then mdat");
         WriteBytes(Path("kind.mp4"), *pBytes);
         const CRebuildResult result = Rebuild("h264-ref.mp4", "kind.mp4", "kind-out.mp4");
-        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
         ExpectSamplesOfWhole("reserved.mp4", "kind-out.mp4", reserved.nCut, 2);
     }
 }
@@ -431,87 +514,320 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
         const CRebuildResult result = Rebuild(c.pszReference, c.pszRecording, "m-out.mp4");
-        EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::Mismatch) << result.strDetail;
+        EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::Mismatch) << Detail(result);
         for (const std::string& strWords : c.words)
-            EXPECT_NE(result.strDetail.find(strWords), std::string::npos) << result.strDetail;
+            EXPECT_NE(Detail(result).find(strWords), std::string::npos) << Detail(result);
         EXPECT_FALSE(FileExists(Path("m-out.mp4")));
         EXPECT_TRUE(result.tracks.empty());
     }
 }
 
-// Zeros over the middle of the data (H.264 without B-frames, so with picture order type 2,
-// and three slices a picture).
-TEST_F(RebuildScenario, ZerosInTheMiddleEndTheCopyWithEverythingBeforeThem) {
-    ASSERT_TRUE(s_bMade);
-    const CCut cut = Cut("nob.mp4", 0.9, "zeros.mp4");
-    std::vector<uint8_t> bytes = ReadBytes(Path(cut.strPath));
-    const size_t nZeros = bytes.size() * 4 / 10, nZerosEnd = bytes.size() / 2;
-    std::fill(bytes.begin() + static_cast<ptrdiff_t>(nZeros),
-              bytes.begin() + static_cast<ptrdiff_t>(nZerosEnd), 0);
-    WriteBytes(Path(cut.strPath), bytes);
+// A chunk of the recordings made here: one picture at 30 a second, or less.
+const double kChunk = 1.0 / 30 + 0.001;
 
-    const CRebuildResult result = Rebuild("nob-ref.mp4", cut.strPath, "zeros-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
-    const uint64_t nEnd = ExpectSamplesOfWhole("nob.mp4", "zeros-out.mp4", nZeros, 2);
-    ExpectFramesOfWhole("nob.mp4", "zeros-out.mp4");
-    EXPECT_EQ(result.strLeftOutReason, "zeros");
-    EXPECT_EQ(result.nBytesLeftOut, bytes.size() - nEnd);
-    EXPECT_NE(result.strDetail.find("zeros"), std::string::npos) << result.strDetail;
-    EXPECT_NEAR(result.dStoppedAt, double(result.tracks[0].nDuration) / result.tracks[0].nTimescale,
-                1e-6);
-    // Without B-frames the copy needs no composition offsets.
-    std::string strCtts;
-    RunCommand("grep -c ctts " + Quote(Path("zeros-out.mp4")), &strCtts);
-    EXPECT_EQ(strCtts, "0\n");
+// The whole file's packets of one stream that the copy must have: before the cut, and clear of
+// the damaged bytes [nDamage, nDamageEnd).
+std::vector<CPacket> WholePackets(const std::vector<CPacket>& whole, int nStream, uint64_t nCut,
+                                  uint64_t nDamage = 0, uint64_t nDamageEnd = 0) {
+    std::vector<CPacket> packets;
+    for (const CPacket& packet : StreamPackets(whole, nStream)) {
+        if (packet.nPos + packet.nSize <= nCut &&
+            (packet.nPos + packet.nSize <= nDamage || packet.nPos >= nDamageEnd))
+            packets.push_back(packet);
+    }
+    return packets;
 }
 
-// A timecode (one sample of a fixed size) is kept; subtitles (samples of any size) are named
-// as left out, and stepped over where the interleaving puts them.
-TEST_F(RebuildScenario, OtherTracksKeptWhenFixedInSizeAndNamedWhenNot) {
-    ASSERT_TRUE(s_bMade);
-    const CCut cut = Cut("other.mp4", 0.8, "other-cut.mp4");
-    const CRebuildResult result = Rebuild("other-ref.mp4", cut.strPath, "other-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
-    ASSERT_EQ(result.tracks.size(), 3u);
-    EXPECT_EQ(result.tracks[2].strCodec, "tmcd");
-    ASSERT_EQ(result.tracksLeftOut.size(), 1u);
-    EXPECT_NE(result.tracksLeftOut[0].find("subtitles"), std::string::npos);
-    const std::vector<CPacket> whole = ProbePackets(Path("other.mp4"));
-    const std::vector<CPacket> copy = ProbePackets(Path("other-out.mp4"));
-    for (int s = 0; s < 2; ++s) {
-        SCOPED_TRACE("stream " + std::to_string(s));
-        std::vector<std::string> expected, found;
-        for (const CPacket& packet : StreamPackets(whole, s)) {
-            if (packet.nPos + packet.nSize <= cut.nCut)
-                expected.push_back(packet.strPts + " " + packet.strHash);
+// The copy's packets against the whole file's, in order and byte for byte; how far the copy's
+// times are from the whole file's at most, and at the last packet.
+struct CTimeError {
+    double dMax = 0;
+    double dLast = 0;
+};
+CTimeError CompareTimes(const std::vector<CPacket>& expected, const std::vector<CPacket>& found,
+                        size_t nMinSize = 0) {
+    CTimeError error;
+    EXPECT_EQ(found.size(), expected.size());
+    for (size_t i = 0; i < std::min(found.size(), expected.size()); ++i) {
+        if (found[i].strHash != expected[i].strHash) {
+            ADD_FAILURE() << "packet " << i << " of the copy is not the whole file's";
+            break;
         }
-        for (const CPacket& packet : StreamPackets(copy, s))
-            found.push_back(packet.strPts + " " + packet.strHash);
-        EXPECT_EQ(found, expected);
+        if (found[i].nSize < nMinSize)
+            continue;
+        error.dLast = found[i].dPts - expected[i].dPts;
+        error.dMax = std::max(error.dMax, std::fabs(error.dLast));
+    }
+    return error;
+}
+
+// A phone's recording of variable frame rate: each picture is timed by the sound written
+// around it, within a chunk of its own time, and picture and sound end together. Constant
+// rates stay exact: NTSC's, and one a reference of variable rate has only as an average.
+TEST_F(RebuildScenario, VariableFrameRatePicturesTakeTheirTimesFromTheSound) {
+    ASSERT_TRUE(s_bMade);
+    for (double dFraction : {0.35, 0.9}) {
+        SCOPED_TRACE(dFraction);
+        const CCut cut = Cut("vfrv.mp4", dFraction, "vfrv-cut.mp4");
+        const CRebuildResult result = Rebuild("vfrv-ref.mp4", cut.strPath, "vfrv-out.mp4");
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        const std::vector<CPacket> whole = ProbePackets(Path("vfrv.mp4"));
+        const std::vector<CPacket> copy = ProbePackets(Path("vfrv-out.mp4"));
+        const CTimeError video =
+            CompareTimes(WholePackets(whole, 0, cut.nCut), StreamPackets(copy, 0));
+        const CTimeError sound =
+            CompareTimes(WholePackets(whole, 1, cut.nCut), StreamPackets(copy, 1));
+        EXPECT_LE(video.dMax, kChunk);
+        EXPECT_EQ(sound.dMax, 0);
+        EXPECT_LE(std::fabs(video.dLast - sound.dLast), kChunk);
+        std::string strErrors;
+        RunCommand("ffmpeg -v error -i " + Quote(Path("vfrv-out.mp4")) + " -f null - 2>&1",
+                   &strErrors);
+        EXPECT_EQ(strErrors, "");
+    }
+    const CCut ntsc = Cut("ntsc.mp4", 0.7, "ntsc-cut.mp4");
+    CRebuildResult result = Rebuild("ntsc-ref.mp4", ntsc.strPath, "ntsc-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ExpectSamplesOfWhole("ntsc.mp4", "ntsc-out.mp4", ntsc.nCut, 2);
+    // Every seventh picture dropped: a reference whose pictures last 1/30 s on average only.
+    ASSERT_NE(ProbeEntry(Path("vfr-ref.mp4"), "stream=avg_frame_rate").substr(0, 4), "30/1");
+    const CCut steady = Cut("h264.mp4", 0.6, "vfr-cut.mp4");
+    result = Rebuild("vfr-ref.mp4", steady.strPath, "vfr-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ExpectSamplesOfWhole("h264.mp4", "vfr-out.mp4", steady.nCut, 2);
+}
+
+// Tracks the engine does not decode: timed text, whose samples mark their own end, is kept
+// with each sample where the sound says; metadata of one sample size (GoPro's) is kept too; and
+// no sound or picture beside them is lost or moved. A timecode is kept, as the recording's.
+TEST_F(RebuildScenario, TracksNotDecodedArePassedWithoutLosingANeighbour) {
+    ASSERT_TRUE(s_bMade);
+    const std::vector<CPacket> whole = ProbePackets(Path("text.mp4"));
+    for (double dFraction : {0.3, 0.6, 0.9}) {
+        SCOPED_TRACE(dFraction);
+        const CCut cut = Cut("text.mp4", dFraction, "text-cut.mp4");
+        const CRebuildResult result = Rebuild("text-ref.mp4", cut.strPath, "text-out.mp4");
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        EXPECT_EQ(result.tracks.size(), 3u);
+        EXPECT_TRUE(result.tracksLeftOut.empty());
+        const std::vector<CPacket> copy = ProbePackets(Path("text-out.mp4"));
+        for (int s = 0; s < 2; ++s) {
+            SCOPED_TRACE("stream " + std::to_string(s));
+            EXPECT_EQ(CompareTimes(WholePackets(whole, s, cut.nCut), StreamPackets(copy, s)).dMax,
+                      0);
+        }
+        // The texts at their times; an empty sample that ends one is written with the next.
+        EXPECT_LE(CompareTimes(WholePackets(whole, 2, cut.nCut), StreamPackets(copy, 2), 3).dMax,
+                  kChunk);
+    }
+    const CCut gpmf = Cut("gpmf.mov", 0.6, "gpmf-cut.mov");
+    CRebuildResult result = Rebuild("gpmf-ref.mov", gpmf.strPath, "gpmf-out.mov");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ASSERT_EQ(result.tracks.size(), 3u);
+    EXPECT_EQ(result.tracks[2].strCodec, "gpmd");
+    ExpectSamplesOfWhole("gpmf.mov", "gpmf-out.mov", gpmf.nCut, 3);
+
+    const CCut other = Cut("other.mp4", 0.8, "other-cut.mp4");
+    result = Rebuild("other-ref.mp4", other.strPath, "other-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ASSERT_EQ(result.tracks.size(), 4u);
+    EXPECT_EQ(result.tracks[3].strCodec, "tmcd");
+    const std::vector<CPacket> otherWhole = ProbePackets(Path("other.mp4"));
+    const std::vector<CPacket> otherCopy = ProbePackets(Path("other-out.mp4"));
+    for (int s = 0; s < 3; ++s) {
+        SCOPED_TRACE("stream " + std::to_string(s));
+        CompareTimes(WholePackets(otherWhole, s, other.nCut), StreamPackets(otherCopy, s));
     }
     // The timecode is the recording's own, not the reference's.
     EXPECT_EQ(ProbeEntry(Path("other-out.mp4"), "stream_tags=timecode").substr(0, 11),
               "01:00:00:00");
 }
 
-// A reference of variable frame rate (a phone's) gives only an average picture duration; the
-// recording's pictures are timed by its sound instead of being refused or drifting from it.
-TEST_F(RebuildScenario, VariableFrameRateReferenceTimesPicturesBySound) {
+// Sound at 48 and 44.1 kHz, whose frames parse alike: each frame stays in its own track, told
+// apart by when it is due, wherever the recording was cut.
+TEST_F(RebuildScenario, SoundTracksOfTwoRatesKeepEachFrameInItsTrack) {
     ASSERT_TRUE(s_bMade);
-    ASSERT_NE(ProbeEntry(Path("vfr-ref.mp4"), "stream=avg_frame_rate").substr(0, 4), "30/1");
-    const CCut cut = Cut("h264.mp4", 0.6, "vfr-cut.mp4");
-    const CRebuildResult result = Rebuild("vfr-ref.mp4", cut.strPath, "vfr-out.mp4");
-    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << result.strDetail;
-    ExpectSamplesOfWhole("h264.mp4", "vfr-out.mp4", cut.nCut, 2, false);
-    ASSERT_EQ(result.tracks.size(), 2u);
-    const double dVideo = double(result.tracks[0].nDuration) / result.tracks[0].nTimescale;
-    const double dSound = double(result.tracks[1].nDuration) / result.tracks[1].nTimescale;
-    EXPECT_NEAR(dVideo, dSound, 0.1);
-    std::string strErrors;
-    EXPECT_EQ(RunCommand("ffmpeg -v error -i " + Quote(Path("vfr-out.mp4")) + " -f null - 2>&1",
-                         &strErrors),
-              0);
-    EXPECT_EQ(strErrors, "");
+    for (double dFraction : {0.3, 0.45, 0.7, 0.9}) {
+        SCOPED_TRACE(dFraction);
+        const CCut cut = Cut("rates.mp4", dFraction, "rates-cut.mp4");
+        const CRebuildResult result = Rebuild("rates-ref.mp4", cut.strPath, "rates-out.mp4");
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        ExpectSamplesOfWhole("rates.mp4", "rates-out.mp4", cut.nCut, 3);
+    }
+}
+
+// A bit flipped in the sound frame at or after nAt, such that the frame no longer parses.
+bool FlipSoundBit(const std::vector<CPacket>& packets, uint64_t nAt, std::vector<uint8_t>* pBytes,
+                  uint64_t* pBegin, uint64_t* pEnd) {
+    CAacConfig config;
+    config.nObjectType = 2;
+    config.nSampleRateIndex = 3; // 48 kHz
+    config.nChannelConfig = 1;
+    for (const CPacket& packet : StreamPackets(packets, 1)) {
+        if (packet.nPos < nAt)
+            continue;
+        for (uint64_t nBit = 8 * (packet.nSize / 2); nBit < 8 * packet.nSize; ++nBit) {
+            std::vector<uint8_t> frame(pBytes->begin() + static_cast<ptrdiff_t>(packet.nPos),
+                                       pBytes->begin() +
+                                           static_cast<ptrdiff_t>(packet.nPos + packet.nSize));
+            frame[nBit / 8] ^= static_cast<uint8_t>(0x80 >> (nBit % 8));
+            size_t nLength = 0;
+            if (ParseAacFrame(config, frame.data(), frame.size(), &nLength) != EAacFrame::Ok) {
+                (*pBytes)[packet.nPos + nBit / 8] = frame[nBit / 8];
+                *pBegin = packet.nPos + nBit / 8;
+                *pEnd = *pBegin + 1;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Damage at a third of the recording (a bad sector's zeros, random bytes, one flipped bit): the
+// walk finds the next sample it can confirm and goes on. Everything after the damage is kept at
+// its time, the damaged frames are left out, and the stretch is named with its time and size.
+TEST_F(RebuildScenario, DamageInTheMiddleIsPassedAndNamed) {
+    ASSERT_TRUE(s_bMade);
+    const CCut cut = Cut("h264.mp4", 0.9, "damage-base.mp4");
+    const std::vector<uint8_t> base = ReadBytes(Path(cut.strPath));
+    const std::vector<CPacket> whole = ProbePackets(Path("h264.mp4"));
+    uint64_t nLargest = 0;
+    for (const CPacket& packet : whole)
+        nLargest = std::max(nLargest, packet.nSize);
+    const uint64_t nThird = base.size() / 3;
+    for (const char* pszKind : {"zeros", "random bytes", "a flipped bit"}) {
+        SCOPED_TRACE(pszKind);
+        std::vector<uint8_t> bytes = base;
+        uint64_t nBegin = nThird, nEnd = nThird + 4096;
+        const std::string strKind = pszKind;
+        if (strKind == "zeros") {
+            std::fill(bytes.begin() + static_cast<ptrdiff_t>(nBegin),
+                      bytes.begin() + static_cast<ptrdiff_t>(nEnd), 0);
+        } else if (strKind == "random bytes") {
+            uint32_t nSeed = 12345;
+            for (uint64_t i = nBegin; i < nEnd; ++i) {
+                nSeed = nSeed * 1103515245 + 12345;
+                bytes[i] = static_cast<uint8_t>(nSeed >> 16);
+            }
+        } else {
+            ASSERT_TRUE(FlipSoundBit(whole, nThird, &bytes, &nBegin, &nEnd));
+        }
+        WriteBytes(Path("damaged.mp4"), bytes);
+        const CRebuildResult result = Rebuild("h264-ref.mp4", "damaged.mp4", "damaged-out.mp4");
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        const std::vector<CPacket> copy = ProbePackets(Path("damaged-out.mp4"));
+        double dFirstDamaged = -1;
+        for (int s = 0; s < 2; ++s) {
+            SCOPED_TRACE("stream " + std::to_string(s));
+            EXPECT_EQ(
+                CompareTimes(WholePackets(whole, s, cut.nCut, nBegin, nEnd), StreamPackets(copy, s))
+                    .dMax,
+                0);
+            for (const CPacket& packet : StreamPackets(whole, s)) {
+                if (packet.nPos < nEnd && packet.nPos + packet.nSize > nBegin &&
+                    (dFirstDamaged < 0 || packet.dPts < dFirstDamaged))
+                    dFirstDamaged = packet.dPts;
+            }
+        }
+        ASSERT_EQ(result.stretchesLeftOut.size(), 2u);
+        const CStretchLeftOut& stretch = result.stretchesLeftOut[0];
+        EXPECT_FALSE(stretch.bToEnd);
+        EXPECT_LE(stretch.nOffset, nBegin);
+        EXPECT_GE(stretch.nOffset + stretch.nBytes, nEnd);
+        EXPECT_LE(stretch.nBytes, nEnd - nBegin + 2 * nLargest);
+        EXPECT_NEAR(stretch.dAt, dFirstDamaged, 4 * kChunk);
+        EXPECT_GT(stretch.dSeconds, 0);
+        EXPECT_LT(stretch.dSeconds, 0.5);
+        EXPECT_EQ(stretch.eReason, CStretchLeftOut::EReason::DamagedFrame);
+        const std::string strReport =
+            FormatRebuildReport("damaged.mp4", "h264-ref.mp4", "out.mp4", result).str();
+        EXPECT_NE(strReport.find("\nLeft out: "), std::string::npos) << strReport;
+        EXPECT_NE(strReport.find(" (a damaged frame)."), std::string::npos) << strReport;
+    }
+
+    // A tenth of the data zeros (H.264 without B-frames, three slices a picture): the stretch
+    // is zeros, and what follows plays at its time.
+    const CCut nob = Cut("nob.mp4", 0.9, "zeros.mp4");
+    std::vector<uint8_t> bytes = ReadBytes(Path(nob.strPath));
+    const size_t nZeros = bytes.size() * 4 / 10, nZerosEnd = bytes.size() / 2;
+    std::fill(bytes.begin() + static_cast<ptrdiff_t>(nZeros),
+              bytes.begin() + static_cast<ptrdiff_t>(nZerosEnd), 0);
+    WriteBytes(Path(nob.strPath), bytes);
+    const CRebuildResult result = Rebuild("nob-ref.mp4", nob.strPath, "zeros-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    const std::vector<CPacket> nobWhole = ProbePackets(Path("nob.mp4"));
+    const std::vector<CPacket> nobCopy = ProbePackets(Path("zeros-out.mp4"));
+    ASSERT_FALSE(result.stretchesLeftOut.empty());
+    // How long so many bytes lasted is told by the bytes: within a sixth of it, and picture
+    // and sound together.
+    const double dLong = result.stretchesLeftOut[0].dSeconds;
+    EXPECT_GT(dLong, 0.5);
+    const CTimeError video = CompareTimes(WholePackets(nobWhole, 0, nob.nCut, nZeros, nZerosEnd),
+                                          StreamPackets(nobCopy, 0));
+    const CTimeError sound = CompareTimes(WholePackets(nobWhole, 1, nob.nCut, nZeros, nZerosEnd),
+                                          StreamPackets(nobCopy, 1));
+    EXPECT_LE(video.dMax, dLong / 6);
+    EXPECT_LE(std::fabs(video.dLast - sound.dLast), kChunk);
+    EXPECT_EQ(result.stretchesLeftOut[0].eReason, CStretchLeftOut::EReason::Zeros);
+    EXPECT_GE(result.stretchesLeftOut[0].nBytes, nZerosEnd - nZeros);
+    // Without B-frames the copy needs no composition offsets.
+    std::string strCtts;
+    RunCommand("grep -c ctts " + Quote(Path("zeros-out.mp4")), &strCtts);
+    EXPECT_EQ(strCtts, "0\n");
+
+    // A voice memo with 35 flipped bytes, the first in its third frame: nearly all of it.
+    std::vector<uint8_t> memo = ReadBytes(Path("memo.m4a"));
+    const std::vector<CPacket> memoWhole = ProbePackets(Path("memo.m4a"));
+    for (size_t i = 2; i < 2 + 35 * 17 && i < memoWhole.size(); i += 17)
+        memo[memoWhole[i].nPos + memoWhole[i].nSize / 2] ^= 0x5A;
+    WriteBytes(Path("memo-flipped.m4a"), memo);
+    const CCut memoCut = Cut("memo-flipped.m4a", 0.95, "memo-cut.m4a");
+    const CRebuildResult memoResult = Rebuild("memo-ref.m4a", memoCut.strPath, "memo-out.m4a");
+    ASSERT_EQ(memoResult.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(memoResult);
+    const std::vector<CPacket> memoExpected = WholePackets(memoWhole, 0, memoCut.nCut);
+    const std::vector<CPacket> memoCopy = ProbePackets(Path("memo-out.m4a"));
+    std::multiset<std::string> known;
+    for (const CPacket& packet : memoExpected)
+        known.insert(packet.strHash);
+    size_t nFound = 0;
+    for (const CPacket& packet : memoCopy)
+        nFound += known.count(packet.strHash) ? 1 : 0;
+    EXPECT_GE(nFound, memoExpected.size() * 9 / 10);
+    ASSERT_FALSE(memoCopy.empty());
+    EXPECT_NEAR(memoCopy.back().dPts, memoExpected.back().dPts, 4 * 1024.0 / 44100);
+}
+
+// Recordings that stopped at once: cut inside the first frame, or holding nothing but a
+// timecode. Nothing to play: no copy, and the verdict says so.
+TEST_F(RebuildScenario, AShortRecordingHoldsNoWholeFrame) {
+    ASSERT_TRUE(s_bMade);
+    const std::vector<CPacket> h264 = ProbePackets(Path("h264.mp4"));
+    ASSERT_FALSE(h264.empty());
+    const CCut first =
+        Cut("h264.mp4",
+            double(h264[0].nPos + h264[0].nSize / 2) / double(ReadBytes(Path("h264.mp4")).size()),
+            "first-cut.mp4");
+    CRebuildResult result = Rebuild("h264-ref.mp4", first.strPath, "first-out.mp4");
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData);
+    EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::NoWholeFrame);
+    EXPECT_NE(Detail(result).find("holds no whole frame"), std::string::npos) << Detail(result);
+    EXPECT_FALSE(FileExists(Path("first-out.mp4")));
+
+    const std::vector<CPacket> other = ProbePackets(Path("other.mp4"));
+    ASSERT_FALSE(other.empty());
+    ASSERT_EQ(other[0].nStream, 3) << "the timecode is not the first sample";
+    std::vector<uint8_t> bytes = ReadBytes(Path("other.mp4"));
+    CMemoryByteSource source(bytes.data(), bytes.size());
+    CBox mdat;
+    ASSERT_TRUE(FindBox(source, 0, bytes.size(), FourCC("mdat"), &mdat));
+    bytes.resize(static_cast<size_t>(other[0].nPos + other[0].nSize + 3));
+    std::fill(bytes.begin() + static_cast<ptrdiff_t>(mdat.nOffset),
+              bytes.begin() + static_cast<ptrdiff_t>(mdat.nOffset + 4), 0);
+    WriteBytes(Path("timecode-only.mp4"), bytes);
+    result = Rebuild("other-ref.mp4", "timecode-only.mp4", "timecode-out.mp4");
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << Detail(result);
+    EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::NoWholeFrame);
+    EXPECT_FALSE(FileExists(Path("timecode-out.mp4")));
 }
 
 TEST_F(RebuildScenario, CancelledRebuildLeavesNoCopy) {
@@ -530,20 +846,20 @@ TEST_F(RebuildScenario, BrokenReferenceAndEmptyRecordingAreRefused) {
     const CCut cut = Cut("h264.mp4", 0.6, "refuse-cut.mp4");
     CRebuildResult result = Rebuild(cut.strPath, "h264.mp4", "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
-    EXPECT_NE(result.strDetail.find("no index"), std::string::npos) << result.strDetail;
+    EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::ReferenceWithoutIndex);
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     std::vector<uint8_t> ftypOnly = ReadBytes(Path(cut.strPath));
     ftypOnly.resize(32);
     WriteBytes(Path("ftyp-only.mp4"), ftypOnly);
     result = Rebuild("h264-ref.mp4", "ftyp-only.mp4", "refuse-out.mp4");
-    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << result.strDetail;
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::NoMediaData) << Detail(result);
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     // A reference whose only track this engine cannot read.
     result = Rebuild("mpeg4.mp4", cut.strPath, "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
-    EXPECT_NE(result.strDetail.find("'mp4v'"), std::string::npos) << result.strDetail;
+    EXPECT_EQ(result.referenceCodecs, std::vector<std::string>{"'mp4v'"});
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
 
     result = Rebuild("h264-ref.mp4", "no-such-file.mp4", "refuse-out.mp4");

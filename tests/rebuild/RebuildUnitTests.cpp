@@ -1,10 +1,12 @@
-// What the recordings ffmpeg makes cannot reach: a copy past 4 GB, and H.264's picture order
-// count of type 1, which no encoder here writes.
+// What the recordings ffmpeg makes cannot reach: a copy past 4 GB, H.264's picture order count
+// of type 1, which no encoder here writes, and metadata samples of varying size (ffmpeg writes
+// a data track only in packets of one size).
 #include "media/Box.h"
 #include "rebuild/BoxWriter.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleShape.h"
 #include "tests/rebuild/BitWriter.h"
 
 #include <gtest/gtest.h>
@@ -76,8 +78,8 @@ std::vector<uint64_t> ChunkOffsetsAfterRoundTrip(const std::vector<uint64_t>& of
     EXPECT_NE(*pWide, FindChild(source, parent, FourCC("stco"), &box));
 
     CReferenceMovie reread;
-    std::string strProblem;
-    EXPECT_TRUE(ReadReferenceMovie(source, &reread, &strProblem)) << strProblem;
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    EXPECT_TRUE(ReadReferenceMovie(source, &reread, &eProblem));
     std::vector<uint64_t> read;
     if (reread.tracks.size() == 1) {
         EXPECT_EQ(reread.tracks[0].nSamples, offsets.size());
@@ -197,6 +199,117 @@ TEST(RebuildPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     uint32_t nShift = 0;
     EXPECT_EQ(order.CompositionOffsets(0, &nShift), (std::vector<uint32_t>{1, 3, 0, 0, 3, 0, 0}));
     EXPECT_EQ(nShift, 1u);
+}
+
+std::vector<uint8_t> Bytes(const std::string& strText) {
+    return std::vector<uint8_t>(strText.begin(), strText.end());
+}
+
+// A KLV item: key, type, size of one, repeat count, the data padded to 32 bits.
+std::vector<uint8_t> Klv(const char* pszKey, char cType, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> item(pszKey, pszKey + 4);
+    item.push_back(static_cast<uint8_t>(cType));
+    item.push_back(cType == 0 ? 1 : 2);
+    const size_t nRepeat = cType == 0 ? data.size() : (data.size() + 1) / 2;
+    item.push_back(static_cast<uint8_t>(nRepeat >> 8));
+    item.push_back(static_cast<uint8_t>(nRepeat));
+    item.insert(item.end(), data.begin(), data.end());
+    item.resize(item.size() + (cType == 0 ? 0 : 2 * nRepeat - data.size()));
+    while (item.size() % 4)
+        item.push_back(0);
+    return item;
+}
+
+std::vector<uint8_t> Gpmf(size_t nSamples) {
+    std::vector<uint8_t> sensor(6 * nSamples, 0x11);
+    std::vector<uint8_t> inner = Klv("DVNM", 'c', Bytes("Hero"));
+    const std::vector<uint8_t> accl = Klv("ACCL", 's', sensor);
+    inner.insert(inner.end(), accl.begin(), accl.end());
+    return Klv("DEVC", 0, inner);
+}
+
+std::vector<uint8_t> Box(const char* pszType, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> box;
+    CBoxWriter writer(box);
+    writer.U32(static_cast<uint32_t>(8 + payload.size()));
+    writer.Bytes(pszType, 4);
+    writer.Bytes(payload);
+    return box;
+}
+
+std::vector<uint8_t> Text(const std::string& strText, bool bStyle) {
+    std::vector<uint8_t> sample = {0, static_cast<uint8_t>(strText.size())};
+    sample.insert(sample.end(), strText.begin(), strText.end());
+    if (bStyle) {
+        const std::vector<uint8_t> styl = Box("styl", std::vector<uint8_t>(14, 1));
+        sample.insert(sample.end(), styl.begin(), styl.end());
+    }
+    return sample;
+}
+
+std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const std::vector<uint8_t>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Each kind of sample that marks its own end is learnt from a reference's samples, then found
+// in media data whatever its size, ending where its structure ends; what follows it (a video
+// sample's length, sound) is not taken for more of it, and what is no sample of it is refused.
+TEST(RebuildSampleShape, SamplesThatMarkTheirEndAreFoundWhateverTheirSize) {
+    const std::vector<uint8_t> video = {0, 0, 0x12, 0x34, 0x65, 0x88, 0x84, 0x00, 0x21, 0xFF};
+    struct CCase {
+        const char* pszName;
+        CSampleShape::EKind eKind;
+        std::vector<std::vector<uint8_t>> reference;
+        std::vector<uint8_t> sample;
+        std::vector<uint8_t> other; // of another kind: refused
+    };
+    const CCase cases[] = {
+        {"timed text",
+         CSampleShape::EKind::TimedText,
+         {Text("Hello", false), Text("", false), Text("Second line", true)},
+         Text("A longer line than any before, with its style", true),
+         Gpmf(3)},
+        {"GPMF",
+         CSampleShape::EKind::Klv,
+         {Gpmf(10), Gpmf(12), Gpmf(7)},
+         Gpmf(100),
+         Text("Hello", false)},
+        {"boxed metadata",
+         CSampleShape::EKind::Boxes,
+         {Join({Box("\0\0\0\1", Bytes("12.5")), Box("\0\0\0\2", Bytes("north"))}),
+          Box("\0\0\0\1", Bytes("13"))},
+         Join({Box("\0\0\0\2", Bytes("south-west")), Box("\0\0\0\1", Bytes("14.25"))}),
+         Box("\0\0\0\3", Bytes("other"))},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CSampleShape shape;
+        shape.Learn(c.reference);
+        ASSERT_EQ(shape.Kind(), c.eKind);
+        const std::vector<uint8_t> data = Join({c.sample, video});
+        size_t nSize = 0, nNeed = 0;
+        EXPECT_EQ(shape.Parse(data.data(), data.size(), false, 1 << 16, &nSize, &nNeed),
+                  ESampleParse::Ok);
+        EXPECT_EQ(nSize, c.sample.size());
+        // Cut short: more is asked for, or the data's end says it is cut.
+        EXPECT_EQ(shape.Parse(data.data(), c.sample.size() - 1, false, 1 << 16, &nSize, &nNeed),
+                  ESampleParse::NeedMore);
+        EXPECT_GT(nNeed, c.sample.size() - 1);
+        EXPECT_EQ(shape.Parse(data.data(), c.sample.size() - 1, true, 1 << 16, &nSize, &nNeed),
+                  ESampleParse::Truncated);
+        // Longer than samples may be, or not of the kind.
+        EXPECT_NE(shape.Parse(data.data(), data.size(), false, c.sample.size() / 2, &nSize, &nNeed),
+                  ESampleParse::Ok);
+        EXPECT_EQ(shape.Parse(c.other.data(), c.other.size(), true, 1 << 16, &nSize, &nNeed),
+                  ESampleParse::Invalid);
+    }
+    // Samples of no shape (sensor bytes as they are) are not taken for any.
+    CSampleShape none;
+    none.Learn({std::vector<uint8_t>(40, 0x7F), std::vector<uint8_t>(52, 0x80)});
+    EXPECT_EQ(none.Kind(), CSampleShape::EKind::None);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Runs the rebuild engine from the command line, for the tests and the benchmark:
 //   rebuild_cli reference.mp4 broken.mp4 output.mp4
 // Prints the result one field a line; the exit code is 0 when the copy was written.
+#include "job/RunReport.h"
 #include "rebuild/Rebuild.h"
 
 #include <cstdio>
@@ -42,15 +43,23 @@ int main(int argc, char** argv) {
     const CRebuildResult result = RebuildRecording(argv[1], argv[2], argv[3], &progress);
     std::fprintf(stderr, "\n");
     std::printf("status: %s\n", StatusName(result.eStatus));
-    std::printf("detail: %s\n", result.strDetail.c_str());
+    std::printf("detail: %s\n", static_cast<const char*>(DescribeRebuildResult(argv[2], result)));
     for (const CRebuiltTrack& track : result.tracks)
         std::printf("track: %s %u samples, %.3f s\n", track.strCodec.c_str(), track.nSamples,
                     track.nTimescale ? double(track.nDuration) / track.nTimescale : 0.0);
-    for (const std::string& strLeftOut : result.tracksLeftOut)
-        std::printf("left out: %s\n", strLeftOut.c_str());
+    for (const CTrackLeftOut& track : result.tracksLeftOut)
+        std::printf("left out: %s\n", static_cast<const char*>(DescribeTrackLeftOut(track)));
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut) {
+        if (!stretch.bToEnd)
+            std::printf("stretch left out: %.3f s, %.3f s long, %llu bytes (%s)\n", stretch.dAt,
+                        stretch.dSeconds, static_cast<unsigned long long>(stretch.nBytes),
+                        DescribeStretchReason(stretch.eReason));
+    }
     std::printf("bytes left out: %llu\n", static_cast<unsigned long long>(result.nBytesLeftOut));
-    if (result.nBytesLeftOut != 0)
-        std::printf("stopped at: %.3f s (%s)\n", result.dStoppedAt,
-                    result.strLeftOutReason.c_str());
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut) {
+        if (stretch.bToEnd)
+            std::printf("stopped at: %.3f s (%s)\n", stretch.dAt,
+                        DescribeStretchReason(stretch.eReason));
+    }
     return result.eStatus == CRebuildResult::EStatus::Rebuilt ? 0 : 1;
 }

@@ -1,0 +1,133 @@
+// The HEVC rules of CVideoSampleParser: what each NAL unit type may be and hold, where a
+// picture's slice segments begin and continue, and the parameter sets a sample carries.
+#include "rebuild/VideoSample.h"
+
+#include "rebuild/NalUnit.h"
+
+namespace {
+
+bool IsSliceType(int nType) {
+    return nType <= 9 || (nType >= 16 && nType <= 21);
+}
+
+} // namespace
+
+ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize) {
+    if (nSize < 2 || (pNal[0] & 0x80) != 0)
+        return ENalHeader::Invalid;
+    const int nType = HevcNalType(pNal);
+    const int nLayer = ((pNal[0] & 1) << 5) | (pNal[1] >> 3);
+    const int nTidPlus1 = pNal[1] & 7;
+    if (nLayer != 0 || nTidPlus1 == 0)
+        return ENalHeader::Invalid;
+    const bool bTid0 = nTidPlus1 == 1;
+    if (IsSliceType(nType)) {
+        if ((HevcIsIrap(nType) && !bTid0) || (nType >= 2 && nType <= 5 && bTid0))
+            return ENalHeader::Invalid;
+        return ENalHeader::Slice;
+    }
+    switch (nType) {
+    case 32:
+    case 33:
+    case 36:
+    case 37:
+        return bTid0 ? ENalHeader::Other : ENalHeader::Invalid;
+    case 34:
+    case 35:
+    case 38:
+    case 39:
+    case 40:
+        return ENalHeader::Other;
+    default:
+        return ENalHeader::Invalid;
+    }
+}
+
+CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, size_t nSize,
+                                                         bool bComplete, uint64_t nAt) {
+    CNal nal;
+    if (HevcNalHeader(pNal, nSize) == ENalHeader::Invalid)
+        return nal;
+    const int nType = HevcNalType(pNal);
+    if (IsSliceType(nType)) {
+        if (ParseHevcSliceHeader(pNal, nSize, m_hevc, &nal.hevc))
+            nal.eRole = ERole::Vcl;
+        else if (!bComplete)
+            nal.eRole = ERole::Suffix;
+        return nal;
+    }
+    switch (nType) {
+    case 32:
+    case 33:
+    case 34:
+        nal.eRole = ERole::Start;
+        return nal;
+    case 35:
+        if (!bComplete || (nSize == 3 && (pNal[2] & 0x1F) == 0x10 && (pNal[2] >> 5) <= 2))
+            nal.eRole = ERole::Start;
+        return nal;
+    case 36:
+    case 37:
+        if (nSize == 2) {
+            nal.eRole = ERole::Suffix;
+            nal.bEndOfSequence = true;
+        }
+        return nal;
+    case 38:
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, nSize - 2)))
+            nal.eRole = ERole::Suffix;
+        return nal;
+    default: // 39, 40
+        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, nSize - 2)))
+            nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
+        return nal;
+    }
+}
+
+bool CVideoSampleParser::HevcContinuesPicture(const CHevcSlice& s, const CHevcSlice& first,
+                                              const CHevcSlice& last) const {
+    return s.nPpsId == first.nPpsId && s.nNalType == first.nNalType &&
+           s.nTemporalId == first.nTemporalId && s.nAddress > last.nAddress;
+}
+
+// HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
+// the next access unit only after the picture's last slice. Where that slice is, or 0.
+size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const {
+    const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
+    for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
+        uint64_t nLength = 0;
+        for (size_t i = 0; i < nLengthSize; ++i)
+            nLength = (nLength << 8) | pData[nAt + i];
+        const size_t nNal = nAt + nLengthSize;
+        if (nLength < 3 || nLength > nAvail - nNal || (pData[nNal] & 0x80))
+            return 0;
+        const int nType = HevcNalType(pData + nNal);
+        if (IsSliceType(nType))
+            return (pData[nNal + 2] & 0x80) == 0 ? nAt : 0; // first_slice_segment_in_pic_flag
+        if (!(nType >= 32 && nType <= 35) && nType != 39)
+            return 0;
+        nAt = nNal + static_cast<size_t>(nLength);
+    }
+    return 0;
+}
+
+bool CVideoSampleParser::TakeHevcParameterSet(const uint8_t* pNal, size_t nSize) {
+    const int nType = HevcNalType(pNal);
+    if (nType == 32)
+        return CheckHevcVps(pNal, nSize);
+    if (nType == 33) {
+        CHevcSps sps;
+        if (!ParseHevcSps(pNal, nSize, &sps))
+            return false;
+        SaveSets();
+        m_hevc.Set(sps);
+        NoteFormat(CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma});
+    } else if (nType == 34) {
+        CHevcPps pps;
+        if (!ParseHevcPps(pNal, nSize, &pps))
+            return false;
+        SaveSets();
+        m_hevc.Set(pps);
+    }
+    return true;
+}
