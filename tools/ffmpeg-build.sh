@@ -4,9 +4,10 @@
 # clone, and prints each install prefix (include/, lib/) on a line of its own. Progress goes to
 # stderr; each build's log stays beside its cache entry, with FFmpeg's licence
 # (COPYING.LGPLv2.1) and how it was built (BUILD.txt) in the prefix.
-#   tools/ffmpeg-build.sh [i686] [x86_64] [native]     (none: all three, side by side)
+#   tools/ffmpeg-build.sh [i686] [x86_64] [native] [bench]   (none: the first three, side by side)
 # i686 and x86_64 are MinGW-w64 cross builds for Clipmend.exe and its Windows tests; native is
-# built with clang, AddressSanitizer and UndefinedBehaviorSanitizer for the native tests.
+# built with clang, AddressSanitizer and UndefinedBehaviorSanitizer for the native tests; bench
+# with clang alone, for the rebuild benchmark (tools/rebuild-bench.sh).
 # The source, first found, checked against the release's hash: the tarball named by
 # CLIPMEND_FFMPEG_SOURCE, <repo>/../shared/ffmpeg/ffmpeg_7.1.5.orig.tar.xz, one downloaded
 # before into the cache, or the release downloaded from CLIPMEND_FFMPEG_URL (FFmpeg's site).
@@ -32,8 +33,8 @@ common=(--enable-static --disable-shared --disable-programs --disable-doc --disa
 arches=("$@")
 ((${#arches[@]})) || arches=(i686 x86_64 native)
 for a in "${arches[@]}"; do
-    [[ $a == i686 || $a == x86_64 || $a == native ]] || {
-        echo "usage: ffmpeg-build.sh [i686] [x86_64] [native]" >&2
+    [[ $a == i686 || $a == x86_64 || $a == native || $a == bench ]] || {
+        echo "usage: ffmpeg-build.sh [i686] [x86_64] [native] [bench]" >&2
         exit 2
     }
 done
@@ -44,7 +45,7 @@ mkdir -p "$cache"
 
 # The compiler of an arch.
 cc_of() {
-    if [[ $1 == native ]]; then
+    if [[ $1 == native || $1 == bench ]]; then
         echo clang
     else
         echo "$1-w64-mingw32-gcc"
@@ -66,7 +67,7 @@ compiler_version() {
 # The cache entry of one arch, named after what makes its libraries.
 entry_of() {
     local cc=gcc
-    [[ $1 != native ]] || cc=clang
+    [[ $1 != native && $1 != bench ]] || cc=clang
     local v
     v=$(compiler_version "$1")
     # No epoch colon: make reads it in a path.
@@ -138,6 +139,8 @@ build() {
     if [[ $arch == native ]]; then
         local san="-fsanitize=address,undefined -fno-omit-frame-pointer"
         args+=(--cc=clang --cxx=clang++ "--extra-cflags=$san" "--extra-ldflags=$san")
+    elif [[ $arch == bench ]]; then
+        args+=(--cc=clang --cxx=clang++)
     else
         args+=(--target-os=mingw32 "--cross-prefix=$arch-w64-mingw32-")
         if [[ $arch == i686 ]]; then
@@ -150,6 +153,7 @@ build() {
     # text differs is built again.
     local info use="and linked statically into Clipmend.exe."
     [[ $arch != native ]] || use="for Clipmend's native tests."
+    [[ $arch != bench ]] || use="for Clipmend's rebuild benchmark."
     info=$(printf '%s\n' \
         "FFmpeg's libavcodec and libavutil ($arch), with the H.264, HEVC and AAC decoders only," \
         "built from FFmpeg's source, unchanged, $use" \
