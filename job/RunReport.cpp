@@ -225,6 +225,15 @@ CString HandlerName(uint32_t nHandler) {
     }
 }
 
+// What a decoder said, short enough for a message.
+CString DecoderWords(const std::string& strSaid) {
+    const size_t kMax = 80;
+    std::string str = strSaid.empty() ? "no reason given" : strSaid;
+    if (str.size() > kMax)
+        str = str.substr(0, kMax - 3) + "...";
+    return CString(str.c_str());
+}
+
 CString MismatchText(const CMismatch& m) {
     CString text;
     const char* pszRecording = m.strRecording.c_str();
@@ -291,6 +300,13 @@ CString MismatchText(const CMismatch& m) {
         return "The recording's sound does not keep time with its video as the reference's does.";
     case EKind::TracksOutOfStep:
         return "The recording's tracks do not keep time together as the reference's do.";
+    case EKind::VideoDoesNotDecode:
+    case EKind::SoundDoesNotDecode:
+        text.Format("The recording's %s does not decode with the reference's settings (%s): it "
+                    "was made with other settings.",
+                    m.eKind == EKind::VideoDoesNotDecode ? "video" : "sound",
+                    static_cast<const char*>(DecoderWords(m.strRecording)));
+        return text;
     }
     return CString();
 }
@@ -326,6 +342,11 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
                     codecs.IsEmpty() ? "none" : static_cast<const char*>(codecs));
         return text;
     }
+    case EProblem::ReferenceDoesNotPlay:
+        text.Format("The reference does not play: its %s does not decode (%s).",
+                    result.referenceFault.bVideo ? "video" : "sound",
+                    static_cast<const char*>(DecoderWords(result.referenceFault.strDecoder)));
+        return text;
     case EProblem::RecordingUnopened:
         return "The broken recording could not be opened.";
     case EProblem::RecordingUnreadable:
@@ -345,6 +366,8 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
         return "The copy could not be created.";
     case EProblem::CopyNotWritten:
         return "The copy could not be written.";
+    case EProblem::CopyDoesNotPlay:
+        return "The rebuilt copy does not play: not one of its frames decoded, so it was removed.";
     case EProblem::Cancelled:
         return "The rebuild was cancelled.";
     case EProblem::OutOfMemory:
@@ -424,6 +447,47 @@ const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
     return "";
 }
 
+CString DescribePlayCheck(const CPlayCheck& play) {
+    if (!play.bChecked)
+        return CString();
+    CString text;
+    if (play.nDamaged != 0) {
+        text.Format("It plays, but the decoders found %s damaged %s in it.",
+                    static_cast<const char*>(CountText(static_cast<int64_t>(play.nDamaged))),
+                    play.nDamaged == 1 ? "frame" : "frames");
+        return text;
+    }
+    // Said of what was decoded: all of it, all of a track, or places in it.
+    const auto part = [](bool bWhole, int nPlaces, const char* pszWhat) {
+        CString text;
+        if (bWhole)
+            text.Format("all its %s", pszWhat);
+        else
+            text.Format("its %s at %d %s", pszWhat, nPlaces, nPlaces == 1 ? "place" : "places");
+        return text;
+    };
+    CString parts;
+    if (play.nSoundPlaces != 0)
+        parts = part(play.bSoundWhole, play.nSoundPlaces, "sound");
+    if (play.nVideoPlaces != 0)
+        parts += CString(parts.IsEmpty() ? "" : " and ") +
+                 part(play.bVideoWhole, play.nVideoPlaces, "pictures");
+    if (play.bVideoWhole && play.bSoundWhole)
+        text = "It plays from start to end: every picture and sound of it decoded.";
+    else if ((play.nVideoPlaces == 0 || (play.bVideoStart && play.bVideoEnd)) &&
+             (play.nSoundPlaces == 0 || play.bSoundEnd))
+        text.Format("It plays from start to end: %s, from start to end, decoded without an "
+                    "error.",
+                    static_cast<const char*>(parts));
+    else
+        text.Format("It plays as far as it was checked: %s, short of its end, decoded without "
+                    "an error.",
+                    static_cast<const char*>(parts));
+    if (play.bHevc)
+        text += " (Damage inside an HEVC picture can go unseen by this check.)";
+    return text;
+}
+
 CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result) {
     if (result.eStatus == CRebuildResult::EStatus::Mismatch)
         return MismatchText(result.mismatch);
@@ -459,6 +523,7 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     case EStatus::ReadFailed:
     case EStatus::WriteFailed:
     case EStatus::Cancelled:
+    case EStatus::NotPlayable:
         message.Format("Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
                        static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
@@ -480,6 +545,22 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     }
     message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
                    static_cast<const char*>(broken), static_cast<const char*>(what));
+    if (result.play.bChecked)
+        message += CString("\n") + DescribePlayCheck(result.play);
+    for (const CDamagedFrame& frame : result.play.damaged) {
+        CString line;
+        line.Format("\nDamaged: the %s at %s (%s).", frame.bVideo ? "picture" : "sound",
+                    static_cast<const char*>(StretchTime(frame.dAt)),
+                    static_cast<const char*>(DecoderWords(frame.strDecoder)));
+        message += line;
+    }
+    if (result.play.nDamaged > result.play.damaged.size()) {
+        CString more;
+        more.Format(
+            "\nDamaged: %llu more frames.",
+            static_cast<unsigned long long>(result.play.nDamaged - result.play.damaged.size()));
+        message += more;
+    }
     for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
         message += CString("\nLeft out: ") + StretchText(stretch) + ".";
     for (const CTrackLeftOut& track : result.tracksLeftOut)
