@@ -1,5 +1,9 @@
 #include "job/RebuildRun.h"
 
+#if defined(CLIPMEND_DECODERS)
+#include "decode/SampleChecker.h"
+#endif
+
 const UINT WMREBUILDNOTIFY = ::RegisterWindowMessageA("ClipmendRebuildNotify");
 
 CRebuildRun::~CRebuildRun() {
@@ -26,7 +30,15 @@ DWORD WINAPI CRebuildRun::Thread(LPVOID pThis) {
     auto* self = static_cast<CRebuildRun*>(pThis);
     CRebuildResult result;
     try {
-        result = RebuildRecording(self->m_strReference, self->m_strBroken, self->m_strOutput, self);
+        // FFmpeg's decoders, where the build has them, say whether the reference, the
+        // recording's start and the copy play.
+        CRebuildOptions options;
+#if defined(CLIPMEND_DECODERS)
+        CFfmpegSampleChecker checker;
+        options.pChecker = &checker;
+#endif
+        result = RebuildRecording(self->m_strReference, self->m_strBroken, self->m_strOutput, self,
+                                  options);
     } catch (...) {
         // Out of memory, say: a failure like any other, never an exception across the thread.
         result = CRebuildResult();

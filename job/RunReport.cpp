@@ -252,7 +252,7 @@ CString MismatchText(const CMismatch& m) {
         return text;
     case EKind::PictureSize:
         text.Format(
-            "The recording's video is %lldx%lld, the reference's is %lldx%lld.",
+            "The recording's video is %lldx%lld: it is not %lldx%lld like the reference's.",
             static_cast<long long>(m.nRecording), static_cast<long long>(m.nRecordingHeight),
             static_cast<long long>(m.nReference), static_cast<long long>(m.nReferenceHeight));
         return text;
@@ -457,31 +457,36 @@ CString DescribePlayCheck(const CPlayCheck& play) {
                     play.nDamaged == 1 ? "frame" : "frames");
         return text;
     }
-    // Said of what was decoded: all of it, all of a track, or places in it.
-    const auto part = [](bool bWhole, int nPlaces, const char* pszWhat) {
+    // Said of what was decoded: all of a track, or its start, its end and places between.
+    const auto part = [](bool bWhole, bool bEnd, int nPlaces, const char* pszWhat) {
         CString text;
+        const int nBetween = nPlaces - (bEnd ? 2 : 1);
         if (bWhole)
             text.Format("all its %s", pszWhat);
+        else if (!bEnd)
+            text.Format("its %s at its start and %d %s after it", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
+        else if (nBetween <= 0)
+            text.Format("its %s at its start and its end", pszWhat);
         else
-            text.Format("its %s at %d %s", pszWhat, nPlaces, nPlaces == 1 ? "place" : "places");
+            text.Format("its %s at its start, its end and %d %s between", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
         return text;
     };
     CString parts;
     if (play.nSoundPlaces != 0)
-        parts = part(play.bSoundWhole, play.nSoundPlaces, "sound");
+        parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
     if (play.nVideoPlaces != 0)
         parts += CString(parts.IsEmpty() ? "" : " and ") +
-                 part(play.bVideoWhole, play.nVideoPlaces, "pictures");
+                 part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
     if (play.bVideoWhole && play.bSoundWhole)
         text = "It plays from start to end: every picture and sound of it decoded.";
-    else if ((play.nVideoPlaces == 0 || (play.bVideoStart && play.bVideoEnd)) &&
+    else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&
              (play.nSoundPlaces == 0 || play.bSoundEnd))
-        text.Format("It plays from start to end: %s, from start to end, decoded without an "
-                    "error.",
+        text.Format("It plays from start to end: %s decoded without an error.",
                     static_cast<const char*>(parts));
     else
-        text.Format("It plays as far as it was checked: %s, short of its end, decoded without "
-                    "an error.",
+        text.Format("It plays as far as it was checked: %s decoded without an error.",
                     static_cast<const char*>(parts));
     if (play.bHevc)
         text += " (Damage inside an HEVC picture can go unseen by this check.)";

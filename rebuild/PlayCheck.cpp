@@ -322,7 +322,6 @@ struct CTrackCheck {
     double dPerSample = 0;          // what a sample of the start took
     bool bWhole = false;            // all of it decoded
     bool bEnd = false;              // its last sample decoded
-    bool bFinished = false;         // the decoder has finished its start
     int nPlaces = 0;                // places decoded, the start among them
     std::set<uint64_t> done = {0};  // where places began
     uint64_t nDepth = 1, nPart = 1; // the next place: nPart / 2^nDepth of the way
@@ -371,7 +370,36 @@ EDecodeRun StartTrack(CByteSource& copy, CCancelCheck* pCancel, CTrackCheck* pTr
     return eRun;
 }
 
-// The rest of a started track, as far as the time allows.
+// Where a track's end begins: its last group of pictures, or its last second of sound.
+uint64_t EndPlace(const CTrackCheck& track) {
+    return track.bVideo ? track.KeyAtOrBefore(track.nCount - 1)
+                        : track.nCount - std::min(track.nCount, kPlaceFrames);
+}
+
+// A track's end, decoded whatever the time, the decoder having reached nReached: on from
+// there when the end begins before it, else afresh from where the end begins.
+EDecodeRun DecodeEndFrom(CByteSource& copy, uint64_t nReached, CCancelCheck* pCancel,
+                         CTrackCheck* pTrack) {
+    CTrackCheck& track = *pTrack;
+    uint64_t nFrom = nReached;
+    const uint64_t nEnd = EndPlace(track);
+    if (nEnd > nReached) {
+        track.pDecoder->Finish();
+        track.pDecoder->Reset();
+        track.done.insert(nEnd);
+        ++track.nPlaces;
+        nFrom = nEnd;
+    }
+    const EDecodeRun eRun =
+        DecodeSamples(copy, *track.pLayout, nFrom, track.nCount, *track.pDecoder, pCancel);
+    if (Stopped(eRun))
+        return eRun;
+    track.pDecoder->Finish();
+    track.bEnd = true;
+    return EDecodeRun::Clean;
+}
+
+// The rest of a started track, as far as the time allows; its end whatever the time.
 EDecodeRun DecodeRest(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
                       CTrackCheck* pTrack) {
     CTrackCheck& track = *pTrack;
@@ -380,34 +408,13 @@ EDecodeRun DecodeRest(CByteSource& copy, double dDeadline, CCancelCheck* pCancel
                                           *track.pDecoder, pCancel, &dDeadline, &nReached);
     if (Stopped(eRun))
         return eRun;
-    track.pDecoder->Finish();
-    track.bWhole = track.bEnd = nReached == track.nCount;
-    track.bFinished = true;
-    return EDecodeRun::Clean;
+    track.bWhole = nReached == track.nCount;
+    return DecodeEndFrom(copy, nReached, pCancel, pTrack);
 }
 
-// The end of a started track: a video's last group of pictures, as far as the time allows, or
-// the last second of sound.
-EDecodeRun DecodeEnd(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
-                     CTrackCheck* pTrack) {
-    CTrackCheck& track = *pTrack;
-    const uint64_t nLastKey = track.bVideo ? track.KeyAtOrBefore(track.nCount - 1)
-                                           : track.nCount - std::min(track.nCount, kPlaceFrames);
-    if (nLastKey < track.nStartEnd)
-        return DecodeRest(copy, dDeadline, pCancel, pTrack);
-    track.pDecoder->Finish();
-    track.bFinished = true;
-    track.done.insert(nLastKey);
-    track.pDecoder->Reset();
-    uint64_t nReached = nLastKey;
-    const EDecodeRun eRun = DecodeSamples(copy, *track.pLayout, nLastKey, track.nCount,
-                                          *track.pDecoder, pCancel, &dDeadline, &nReached);
-    if (Stopped(eRun))
-        return eRun;
-    track.pDecoder->Finish();
-    track.bEnd = nReached == track.nCount;
-    ++track.nPlaces;
-    return EDecodeRun::Clean;
+// The end of a started track whose rest does not fit in the time.
+EDecodeRun DecodeEnd(CByteSource& copy, CCancelCheck* pCancel, CTrackCheck* pTrack) {
+    return DecodeEndFrom(copy, pTrack->nStartEnd, pCancel, pTrack);
 }
 
 // The next place between the start and the end, halving the gaps: 1/2, 1/4, 3/4, 1/8...;
@@ -732,7 +739,7 @@ CPlayCheck CheckCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
             const double dTrackRest = double(track.nCount - track.nStartEnd) * track.dPerSample;
             *pRun = bAll || dTrackRest <= (track.bVideo ? dLeft : dLeft / 2)
                         ? DecodeRest(copy, dDeadline, pCancel, &track)
-                        : DecodeEnd(copy, dDeadline, pCancel, &track);
+                        : DecodeEnd(copy, pCancel, &track);
             if (Stopped(*pRun))
                 return check;
         }

@@ -226,7 +226,7 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
         {rate, "The recording's sound is at 44.1 kHz, the reference's at 48 kHz."},
         {approximate, "The recording's sound is at about 44.1 kHz, the reference's at 48 kHz."},
         {layout, "The recording's sound is stereo, the reference's is mono."},
-        {size, "The recording's video is 1280x720, the reference's is 640x360."},
+        {size, "The recording's video is 1280x720: it is not 640x360 like the reference's."},
         {fps, "The recording's video runs at about 25 frames a second, the reference's at 29.97."},
         {tracks, "The reference has two sound tracks, the recording has none."},
     };
