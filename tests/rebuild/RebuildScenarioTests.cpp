@@ -171,6 +171,8 @@ void RebuildScenario::SetUpTestSuite() {
         // The same settings at another size: nothing in the recording's data says its size.
         strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(880) + " -t 4" + kH264 +
             kAac + " " + Quote(Path("h264-720-ref.mp4")),
+        strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(880) + " -t 2" + kHevc +
+            kAac + " " + Quote(Path("hevc-720-ref.mp4")),
         strEncode + kVideo + Tone(440) + " -t 10" + kHevc + kAac + " " + Quote(Path("hevc.mp4")),
         strEncode + kVideo + Tone(880) + " -t 4" + kHevc + kAac + " " + Quote(Path("hevc-ref.mp4")),
         strEncode + kVideo + Tone(440) + Tone(660) + " -t 10 -map 0 -map 1 -map 2" + kH264 + kAac +
@@ -546,6 +548,9 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
         // Told by the decoders: the recording's pictures decode at its own size only.
         {"h264-720-ref.mp4",
          "m-h264.mp4",
+         {"The recording's video is 640x360: it is not 1280x720 like the reference's."}},
+        {"hevc-720-ref.mp4",
+         "m-hevc.mp4",
          {"The recording's video is 640x360: it is not 1280x720 like the reference's."}},
         {"h264-ref.mp4",
          "m-large.mp4",
