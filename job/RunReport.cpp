@@ -476,9 +476,11 @@ CString DescribePlayCheck(const CPlayCheck& play) {
     CString parts;
     if (play.nSoundPlaces != 0)
         parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
-    if (play.nVideoPlaces != 0)
-        parts += CString(parts.IsEmpty() ? "" : " and ") +
-                 part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
+    if (play.nVideoPlaces != 0 && !parts.IsEmpty())
+        parts += CString(", and ") +
+                 part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures") + ",";
+    else if (play.nVideoPlaces != 0)
+        parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
     if (play.bVideoWhole && play.bSoundWhole)
         text = "It plays from start to end: every picture and sound of it decoded.";
     else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&
