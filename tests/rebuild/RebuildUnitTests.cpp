@@ -2,7 +2,7 @@
 // of type 1, which no encoder here writes, and metadata samples of varying size (ffmpeg writes
 // a data track only in packets of one size).
 #include "media/Box.h"
-#include "rebuild/BoxWriter.h"
+#include "media/BoxWriter.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"

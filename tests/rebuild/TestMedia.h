@@ -2,7 +2,7 @@
 // and fuzzers that need exact bytes no encoder writes on demand (hostile ones included).
 #pragma once
 
-#include "rebuild/BoxWriter.h"
+#include "media/BoxWriter.h"
 #include "tests/rebuild/BitWriter.h"
 
 #include <algorithm>
