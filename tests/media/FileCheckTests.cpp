@@ -1,23 +1,34 @@
-#include "job/Mp4Check.h"
-#include "job/SourceCheck.h"
+// The box reader through the two checks that say what a file is: the output check (a sound MP4
+// file?) and the source check (what the chosen file is). In memory, and on disk past 4 GB.
+#include "media/Mp4Check.h"
+#include "media/SourceCheck.h"
+#include "tests/media/TestBoxes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 namespace {
+
+using namespace testmedia;
+using Bytes = std::vector<uint8_t>;
 
 // A file in memory that fails the test on any read outside it and counts what was read.
 class CMemorySource : public CByteSource {
 public:
-    explicit CMemorySource(std::vector<unsigned char> bytes) : m_bytes(std::move(bytes)) {}
+    explicit CMemorySource(Bytes bytes) : m_bytes(std::move(bytes)) {}
     uint64_t Size() const override { return m_bytes.size(); }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
         ++m_nReads;
@@ -26,70 +37,59 @@ public:
                           << m_bytes.size();
             return false;
         }
-        std::memcpy(buffer, m_bytes.data() + offset, count);
+        std::memcpy(buffer, m_bytes.data() + static_cast<size_t>(offset), count);
         return true;
     }
-    std::vector<unsigned char> m_bytes;
+    Bytes m_bytes;
     unsigned m_nReads = 0;
 };
 
-void PutBE(std::vector<unsigned char>& out, uint64_t value, int nBytes) {
-    for (int i = nBytes - 1; i >= 0; --i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+// Appends a box of nPayload zeros, a bare header, a 64-bit value.
+void AddBox(Bytes& out, const char (&type)[5], size_t nPayload) {
+    CBoxWriter box(out);
+    Box(box, type, nPayload);
+}
+void AddHeader(Bytes& out, uint32_t nSizeField, const char* pszType) {
+    CBoxWriter box(out);
+    Header(box, nSizeField, pszType);
+}
+void AddU64(Bytes& out, uint64_t nValue) {
+    CBoxWriter(out).U64(nValue);
 }
 
-// A box with a 32-bit size (or the given raw size field) and nPayload bytes of body.
-void AddBox(std::vector<unsigned char>& out, const char* pszType, size_t nPayload) {
-    PutBE(out, 8 + nPayload, 4);
-    out.insert(out.end(), pszType, pszType + 4);
-    out.insert(out.end(), nPayload, 0xAB);
-}
-
-// Many 8-byte "free" boxes, quickly.
-void AddEmptyBoxes(std::vector<unsigned char>& out, size_t nCount) {
-    static const unsigned char kBox[8] = {0, 0, 0, 8, 'f', 'r', 'e', 'e'};
-    const size_t nStart = out.size();
-    out.resize(nStart + 8 * nCount);
+// Many 8-byte "free" boxes.
+void AddEmptyBoxes(Bytes& out, size_t nCount) {
+    out.reserve(out.size() + 8 * nCount);
     for (size_t i = 0; i < nCount; ++i)
-        std::memcpy(out.data() + nStart + 8 * i, kBox, 8);
+        AddBox(out, "free", 0);
 }
 
-void AddRawHeader(std::vector<unsigned char>& out, uint32_t nSizeField, const char* pszType) {
-    PutBE(out, nSizeField, 4);
-    out.insert(out.end(), pszType, pszType + 4);
-}
-
-std::vector<unsigned char> ValidMovie() {
-    std::vector<unsigned char> file;
+Bytes ValidMovie() {
+    Bytes file;
     AddBox(file, "ftyp", 16);
     AddBox(file, "moov", 100);
     AddBox(file, "mdat", 1000);
     return file;
 }
 
-CMp4Verdict Check(std::vector<unsigned char> bytes) {
+CMp4Verdict Check(Bytes bytes) {
     CMemorySource source(std::move(bytes));
     return CheckMp4Boxes(source);
 }
 
 void ExpectValid(const CMp4Verdict& verdict) {
-    EXPECT_TRUE(verdict.bValid) << verdict.strProblem;
-    EXPECT_TRUE(verdict.strProblem.IsEmpty());
+    EXPECT_TRUE(verdict.IsValid()) << static_cast<int>(verdict.eProblem);
 }
 
-void ExpectProblem(const CMp4Verdict& verdict, const char* pszProblem) {
-    EXPECT_FALSE(verdict.bValid);
-    EXPECT_STREQ(pszProblem, verdict.strProblem);
+void ExpectProblem(const CMp4Verdict& verdict, EMp4Problem eProblem) {
+    EXPECT_EQ(static_cast<int>(eProblem), static_cast<int>(verdict.eProblem));
 }
-
-const char kCutShort[] = "The new file is cut short: a box runs past its end.";
-const char kNotMp4[] = "The new file is not an MP4 file.";
 
 TEST(Mp4Check, AcceptsWellFormedLayouts) {
     ExpectValid(Check(ValidMovie()));
 
     // The movie box after the media, as a tool writes it when it cannot seek back.
-    std::vector<unsigned char> moovLast;
+    Bytes moovLast;
     AddBox(moovLast, "ftyp", 16);
     AddBox(moovLast, "free", 0);
     AddBox(moovLast, "mdat", 5000);
@@ -97,206 +97,179 @@ TEST(Mp4Check, AcceptsWellFormedLayouts) {
     ExpectValid(Check(moovLast));
 
     // 64-bit largesize on the media box.
-    std::vector<unsigned char> large;
+    Bytes large;
     AddBox(large, "ftyp", 16);
     AddBox(large, "moov", 20);
-    AddRawHeader(large, 1, "mdat");
-    PutBE(large, 16 + 300, 8);
+    AddHeader(large, 1, "mdat");
+    AddU64(large, 16 + 300);
     large.insert(large.end(), 300, 0);
     ExpectValid(Check(large));
 
     // Size 0: the last box runs to the end of the file.
-    std::vector<unsigned char> toEnd;
+    Bytes toEnd;
     AddBox(toEnd, "ftyp", 16);
     AddBox(toEnd, "moov", 20);
-    AddRawHeader(toEnd, 0, "mdat");
+    AddHeader(toEnd, 0, "mdat");
     toEnd.insert(toEnd.end(), 77, 0);
     ExpectValid(Check(toEnd));
 
     // A uuid box whose size covers its extended type.
-    std::vector<unsigned char> withUuid = ValidMovie();
+    Bytes withUuid = ValidMovie();
     AddBox(withUuid, "uuid", 16);
     ExpectValid(Check(withUuid));
 }
 
 TEST(Mp4Check, EmptyAndTinyFiles) {
-    ExpectProblem(Check({}), "The new file is empty.");
-    ExpectProblem(Check({0, 0, 0}), kNotMp4);
-    ExpectProblem(Check(std::vector<unsigned char>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l',
-                                                   'd', '\n'}),
-                  kNotMp4);
+    ExpectProblem(Check({}), EMp4Problem::Empty);
+    ExpectProblem(Check({0, 0, 0}), EMp4Problem::NotMp4);
+    const std::string text = "hello world\n";
+    ExpectProblem(Check(Bytes(text.begin(), text.end())), EMp4Problem::NotMp4);
     // A header with a type that is no box type.
-    std::vector<unsigned char> binary;
-    AddRawHeader(binary, 8, "\x01\x02\x03\x04");
-    ExpectProblem(Check(binary), kNotMp4);
+    Bytes binary;
+    AddHeader(binary, 8, "\x01\x02\x03\x04");
+    ExpectProblem(Check(binary), EMp4Problem::NotMp4);
 }
 
 TEST(Mp4Check, TruncatedFiles) {
-    const std::vector<unsigned char> full = ValidMovie();
+    const Bytes full = ValidMovie();
     // Cut anywhere after the file type box: a box or a box header runs past the end.
     const size_t nAfterMoov = 24 + 108; // ftyp and moov alone make a whole (empty) movie
     for (size_t nCut = 25; nCut < full.size(); ++nCut) {
         if (nCut == nAfterMoov)
             continue;
         SCOPED_TRACE(nCut);
-        ExpectProblem(Check(std::vector<unsigned char>(full.begin(), full.begin() + nCut)),
-                      kCutShort);
+        ExpectProblem(Check(Bytes(full.begin(), full.begin() + nCut)), EMp4Problem::CutShort);
     }
     // Cut inside the file type box: nothing holds together from the start.
-    ExpectProblem(Check(std::vector<unsigned char>(full.begin(), full.begin() + 20)), kNotMp4);
+    ExpectProblem(Check(Bytes(full.begin(), full.begin() + 20)), EMp4Problem::NotMp4);
 
     // A largesize header cut after its first 8 bytes.
-    std::vector<unsigned char> largeCut;
+    Bytes largeCut;
     AddBox(largeCut, "ftyp", 16);
     AddBox(largeCut, "moov", 20);
-    AddRawHeader(largeCut, 1, "mdat");
+    AddHeader(largeCut, 1, "mdat");
     largeCut.push_back(0);
-    ExpectProblem(Check(largeCut), kCutShort);
+    ExpectProblem(Check(largeCut), EMp4Problem::CutShort);
 }
 
 TEST(Mp4Check, SizesThatDoNotFit) {
-    std::vector<unsigned char> overrun;
+    Bytes overrun;
     AddBox(overrun, "ftyp", 16);
     AddBox(overrun, "moov", 20);
-    AddRawHeader(overrun, 0xFFFFFFFF, "mdat");
-    ExpectProblem(Check(overrun), kCutShort);
+    AddHeader(overrun, 0xFFFFFFFF, "mdat");
+    ExpectProblem(Check(overrun), EMp4Problem::CutShort);
 
     // largesize values that would wrap a 64-bit offset.
     for (uint64_t nLarge : {~0ULL, ~0ULL - 7, 1ULL << 63}) {
-        std::vector<unsigned char> file;
+        Bytes file;
         AddBox(file, "ftyp", 16);
         AddBox(file, "moov", 20);
-        AddRawHeader(file, 1, "mdat");
-        PutBE(file, nLarge, 8);
-        ExpectProblem(Check(file), kCutShort);
+        AddHeader(file, 1, "mdat");
+        AddU64(file, nLarge);
+        ExpectProblem(Check(file), EMp4Problem::CutShort);
     }
 
-    const char kBadSize[] = "The new file is damaged: a box has an impossible size.";
     for (uint32_t nSize : {2u, 7u}) {
-        std::vector<unsigned char> file = ValidMovie();
-        AddRawHeader(file, nSize, "free");
-        ExpectProblem(Check(file), kBadSize);
+        Bytes file = ValidMovie();
+        AddHeader(file, nSize, "free");
+        ExpectProblem(Check(file), EMp4Problem::BadSize);
     }
     // A largesize smaller than its own header.
     for (uint64_t nLarge : {0ULL, 8ULL, 15ULL}) {
-        std::vector<unsigned char> file = ValidMovie();
-        AddRawHeader(file, 1, "free");
-        PutBE(file, nLarge, 8);
+        Bytes file = ValidMovie();
+        AddHeader(file, 1, "free");
+        AddU64(file, nLarge);
         file.insert(file.end(), 16, 0);
-        ExpectProblem(Check(file), kBadSize);
+        ExpectProblem(Check(file), EMp4Problem::BadSize);
     }
     // A uuid box too small for its extended type, also with size 0.
-    std::vector<unsigned char> uuid = ValidMovie();
+    Bytes uuid = ValidMovie();
     AddBox(uuid, "uuid", 8);
-    ExpectProblem(Check(uuid), kBadSize);
-    std::vector<unsigned char> uuidToEnd = ValidMovie();
-    AddRawHeader(uuidToEnd, 0, "uuid");
-    ExpectProblem(Check(uuidToEnd), kBadSize);
+    ExpectProblem(Check(uuid), EMp4Problem::BadSize);
+    Bytes uuidToEnd = ValidMovie();
+    AddHeader(uuidToEnd, 0, "uuid");
+    ExpectProblem(Check(uuidToEnd), EMp4Problem::BadSize);
 
     // A size one too large: the walk lands inside the next box and finds no header there.
-    std::vector<unsigned char> misaligned;
+    Bytes misaligned;
     AddBox(misaligned, "ftyp", 16);
-    AddRawHeader(misaligned, 8 + 20 + 1, "moov");
+    AddHeader(misaligned, 8 + 20 + 1, "moov");
     misaligned.insert(misaligned.end(), 20, 0);
     AddBox(misaligned, "mdat", 100);
-    ExpectProblem(Check(misaligned), "The new file is damaged: a box header is not valid.");
+    ExpectProblem(Check(misaligned), EMp4Problem::BadHeader);
 }
 
 TEST(Mp4Check, MissingBoxes) {
-    std::vector<unsigned char> onlyMdat;
+    Bytes onlyMdat;
     AddBox(onlyMdat, "mdat", 4096);
-    ExpectProblem(Check(onlyMdat), "The new file has no movie header (moov).");
+    ExpectProblem(Check(onlyMdat), EMp4Problem::NoMoov);
 
-    std::vector<unsigned char> noMoov;
+    Bytes noMoov;
     AddBox(noMoov, "ftyp", 16);
     AddBox(noMoov, "mdat", 100);
-    ExpectProblem(Check(noMoov), "The new file has no movie header (moov).");
+    ExpectProblem(Check(noMoov), EMp4Problem::NoMoov);
 
-    std::vector<unsigned char> emptyMoov;
+    Bytes emptyMoov;
     AddBox(emptyMoov, "ftyp", 16);
     AddBox(emptyMoov, "moov", 0);
     AddBox(emptyMoov, "mdat", 100);
-    ExpectProblem(Check(emptyMoov), "The new file has an empty movie header (moov).");
+    ExpectProblem(Check(emptyMoov), EMp4Problem::EmptyMoov);
 
-    std::vector<unsigned char> noFtyp;
+    Bytes noFtyp;
     AddBox(noFtyp, "moov", 20);
     AddBox(noFtyp, "mdat", 100);
-    ExpectProblem(Check(noFtyp),
-                  "The new file is not an MP4 file: it has no file type box (ftyp).");
+    ExpectProblem(Check(noFtyp), EMp4Problem::NoFtyp);
 }
 
 TEST(Mp4Check, WorkIsBounded) {
     // A million empty boxes: rejected after the limit, without reading them all.
-    std::vector<unsigned char> many;
+    Bytes many;
     AddBox(many, "ftyp", 16);
     AddBox(many, "moov", 20);
     AddEmptyBoxes(many, 1000000);
     CMemorySource source(std::move(many));
-    ExpectProblem(CheckMp4Boxes(source), "The new file has too many boxes to check.");
+    ExpectProblem(CheckMp4Boxes(source), EMp4Problem::TooManyBoxes);
     EXPECT_LE(source.m_nReads, kMaxMp4TopLevelBoxes + 8); // and a few in the movie box
 
     // Exactly at the limit is still fine.
-    std::vector<unsigned char> atLimit;
+    Bytes atLimit;
     AddBox(atLimit, "ftyp", 16);
     AddBox(atLimit, "moov", 20);
     AddEmptyBoxes(atLimit, kMaxMp4TopLevelBoxes - 2);
     ExpectValid(Check(std::move(atLimit)));
 }
 
-// Files on disk, through the stdio source.
+// Files on disk, through the stdio source, in the system's temporary folder.
 class Mp4CheckFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* pszTmp = std::getenv("TMPDIR");
-        std::string strTemplate =
-            std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/mp4check.XXXXXX";
-        std::vector<char> name(strTemplate.begin(), strTemplate.end());
-        name.push_back('\0');
-        ASSERT_NE(nullptr, mkdtemp(name.data()));
-        m_strDir = name.data();
-    }
     void TearDown() override {
         for (const std::string& strFile : m_files)
-            unlink(strFile.c_str());
-        rmdir(m_strDir.c_str());
+            std::remove(strFile.c_str());
     }
     std::string Path(const char* pszName) {
-        m_files.push_back(m_strDir + "/" + pszName);
+        m_files.push_back(::testing::TempDir() + "clipmend-" + std::to_string(getpid()) + "-" +
+                          pszName);
         return m_files.back();
     }
-    // Writes each (offset, bytes) piece and sets the file's length; the gaps stay sparse.
-    void WriteSparse(const std::string& strPath, uint64_t nLength,
-                     const std::vector<std::pair<uint64_t, std::vector<unsigned char>>>& pieces) {
-        const int fd = open(strPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(0, ftruncate(fd, static_cast<off_t>(nLength)));
-        for (const auto& piece : pieces) {
-            ASSERT_EQ(static_cast<ssize_t>(piece.second.size()),
-                      pwrite(fd, piece.second.data(), piece.second.size(),
-                             static_cast<off_t>(piece.first)));
-        }
-        close(fd);
-    }
 
-    std::string m_strDir;
     std::vector<std::string> m_files;
 };
 
 TEST_F(Mp4CheckFile, MissingEmptyAndValidFiles) {
-    ExpectProblem(CheckMp4File(Path("absent.mp4").c_str()), "The new file does not exist.");
+    ExpectProblem(CheckMp4File(Path("absent.mp4").c_str()), EMp4Problem::Missing);
 
     const std::string strEmpty = Path("empty.mp4");
-    WriteSparse(strEmpty, 0, {});
-    ExpectProblem(CheckMp4File(strEmpty.c_str()), "The new file is empty.");
+    ASSERT_TRUE(WriteSparse(strEmpty, 0, {}));
+    ExpectProblem(CheckMp4File(strEmpty.c_str()), EMp4Problem::Empty);
 
     const std::string strValid = Path("valid.mp4");
-    const std::vector<unsigned char> movie = ValidMovie();
-    WriteSparse(strValid, movie.size(), {{0, movie}});
+    const Bytes movie = ValidMovie();
+    ASSERT_TRUE(WriteSparse(strValid, movie.size(), {{0, movie}}));
     ExpectValid(CheckMp4File(strValid.c_str()));
 
     const std::string strCut = Path("cut.mp4");
-    WriteSparse(strCut, movie.size() - 1, {{0, {movie.begin(), movie.end() - 1}}});
-    ExpectProblem(CheckMp4File(strCut.c_str()), kCutShort);
+    ASSERT_TRUE(WriteSparse(strCut, movie.size() - 1, {{0, {movie.begin(), movie.end() - 1}}}));
+    ExpectProblem(CheckMp4File(strCut.c_str()), EMp4Problem::CutShort);
 }
 
 // Counts the bytes read through the real file source.
@@ -312,18 +285,20 @@ public:
     uint64_t m_nBytes = 0;
 };
 
+// Sparse files of gigabytes: the 32-bit program needs 64-bit file positions as much as the
+// 64-bit one.
 TEST_F(Mp4CheckFile, LargeSparseFilesAreCheckedFromTheirHeaders) {
     const uint64_t nMdat = 2ULL << 30; // 2 GiB of media, never written
-    std::vector<unsigned char> head;
+    Bytes head;
     AddBox(head, "ftyp", 16);
-    AddRawHeader(head, static_cast<uint32_t>(nMdat), "mdat");
-    std::vector<unsigned char> moov;
+    AddHeader(head, static_cast<uint32_t>(nMdat), "mdat");
+    Bytes moov;
     AddBox(moov, "moov", 200);
     const uint64_t nMoovAt = head.size() - 8 + nMdat;
     const uint64_t nLength = nMoovAt + moov.size();
 
     const std::string strPath = Path("large.mp4");
-    WriteSparse(strPath, nLength, {{0, head}, {nMoovAt, moov}});
+    ASSERT_TRUE(WriteSparse(strPath, nLength, {{0, head}, {nMoovAt, moov}}));
 
     ExpectValid(CheckMp4File(strPath.c_str()));
 
@@ -334,45 +309,49 @@ TEST_F(Mp4CheckFile, LargeSparseFilesAreCheckedFromTheirHeaders) {
     CCountingSource counting(file);
     ExpectValid(CheckMp4Boxes(counting));
     EXPECT_LE(counting.m_nBytes, 64u);
+    file.Close();
 
-    // Beyond 4 GiB with largesize, and cut one byte short.
+    // Beyond 4 GiB with largesize, one more box after it, and cut one byte short.
     const uint64_t nHuge = 5ULL << 30;
-    std::vector<unsigned char> hugeHead;
+    Bytes hugeHead;
     AddBox(hugeHead, "ftyp", 16);
     AddBox(hugeHead, "moov", 200);
-    AddRawHeader(hugeHead, 1, "mdat");
-    PutBE(hugeHead, nHuge, 8);
-    const uint64_t nHugeLength = hugeHead.size() - 16 + nHuge;
+    AddHeader(hugeHead, 1, "mdat");
+    AddU64(hugeHead, nHuge);
+    Bytes tail;
+    AddBox(tail, "free", 32);
+    const uint64_t nTailAt = hugeHead.size() - 16 + nHuge;
     const std::string strHuge = Path("huge.mp4");
-    WriteSparse(strHuge, nHugeLength, {{0, hugeHead}});
+    ASSERT_TRUE(WriteSparse(strHuge, nTailAt + tail.size(), {{0, hugeHead}, {nTailAt, tail}}));
     ExpectValid(CheckMp4File(strHuge.c_str()));
-    WriteSparse(strHuge, nHugeLength - 1, {{0, hugeHead}});
-    ExpectProblem(CheckMp4File(strHuge.c_str()), kCutShort);
+    EXPECT_EQ(ESourceKind::Mp4, CheckSourceFile(strHuge.c_str()).eKind);
+    ASSERT_TRUE(WriteSparse(strHuge, nTailAt + tail.size() - 1,
+                            {{0, hugeHead}, {nTailAt, Bytes(tail.begin(), tail.end() - 1)}}));
+    ExpectProblem(CheckMp4File(strHuge.c_str()), EMp4Problem::CutShort);
+    EXPECT_EQ(ESourceKind::Mp4CutShort, CheckSourceFile(strHuge.c_str()).eKind);
 }
 
 TEST_F(Mp4CheckFile, ManyTinyBoxesOnDisk) {
     // The block cache keeps this to a few hundred reads from the file.
-    std::vector<unsigned char> file;
+    Bytes file;
     AddBox(file, "ftyp", 16);
     AddBox(file, "moov", 20);
     AddEmptyBoxes(file, 2000000);
     const std::string strPath = Path("tiny-boxes.mp4");
-    WriteSparse(strPath, file.size(), {{0, file}});
-    ExpectProblem(CheckMp4File(strPath.c_str()), "The new file has too many boxes to check.");
+    ASSERT_TRUE(WriteSparse(strPath, file.size(), {{0, file}}));
+    ExpectProblem(CheckMp4File(strPath.c_str()), EMp4Problem::TooManyBoxes);
 }
 
-TEST(Mp4CheckSource, ReadsOutsideTheFileFail) {
+TEST_F(Mp4CheckFile, ReadsOutsideTheFileFail) {
     CStdioByteSource unopened;
     unsigned char buffer[8];
     EXPECT_FALSE(unopened.ReadAt(0, buffer, 1));
 
-    char szTemplate[] = "/tmp/mp4source.XXXXXX";
-    const int fd = mkstemp(szTemplate);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(10, write(fd, "0123456789", 10));
-    close(fd);
+    const std::string strPath = Path("digits.bin");
+    const std::string digits = "0123456789";
+    ASSERT_TRUE(WriteSparse(strPath, 10, {{0, Bytes(digits.begin(), digits.end())}}));
     CStdioByteSource source;
-    ASSERT_TRUE(source.Open(szTemplate));
+    ASSERT_TRUE(source.Open(strPath.c_str()));
     EXPECT_EQ(10u, source.Size());
     EXPECT_TRUE(source.ReadAt(6, buffer, 4));
     EXPECT_EQ(0, std::memcmp(buffer, "6789", 4));
@@ -381,107 +360,95 @@ TEST(Mp4CheckSource, ReadsOutsideTheFileFail) {
     EXPECT_FALSE(source.ReadAt(7, buffer, 4));
     EXPECT_FALSE(source.ReadAt(~0ULL, buffer, 2));
     EXPECT_TRUE(source.ReadAt(10, buffer, 0));
-    unlink(szTemplate);
 }
 
 // The source check: what the chosen file is.
 
-std::vector<unsigned char> Bytes(const std::string& text) {
-    return std::vector<unsigned char>(text.begin(), text.end());
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
 }
 
-// A full box's payload: version, flags, then the fields.
-std::vector<unsigned char> FullBox(const char* pszType, std::vector<unsigned char> fields) {
-    std::vector<unsigned char> box;
-    PutBE(box, 8 + 4 + fields.size(), 4);
-    box.insert(box.end(), pszType, pszType + 4);
-    PutBE(box, 0, 4);
-    box.insert(box.end(), fields.begin(), fields.end());
-    return box;
-}
-
-std::vector<unsigned char> Container(const char* pszType,
-                                     const std::vector<std::vector<unsigned char>>& children) {
-    std::vector<unsigned char> box(8);
-    box.insert(box.begin() + 4, pszType, pszType + 4);
-    box.resize(8);
-    for (const auto& child : children)
-        box.insert(box.end(), child.begin(), child.end());
-    for (int i = 0; i < 4; ++i)
-        box[i] = static_cast<unsigned char>(box.size() >> (24 - 8 * i));
-    return box;
-}
-
-// A track of nSamples samples of nDelta each, at nTimescale.
-std::vector<unsigned char> Track(const char* pszHandler, uint32_t nTimescale, uint32_t nSamples,
-                                 uint32_t nDelta) {
-    std::vector<unsigned char> mdhd(20, 0), hdlr(20, 0), stts;
-    for (int i = 0; i < 4; ++i)
-        mdhd[8 + i] = static_cast<unsigned char>(nTimescale >> (24 - 8 * i));
-    std::copy(pszHandler, pszHandler + 4, hdlr.begin() + 4);
-    PutBE(stts, 1, 4);
-    PutBE(stts, nSamples, 4);
-    PutBE(stts, nDelta, 4);
-    return Container(
-        "trak",
-        {Container("mdia", {FullBox("mdhd", mdhd), FullBox("hdlr", hdlr),
-                            Container("minf", {Container("stbl", {FullBox("stts", stts)})})})});
-}
-
-// A movie box stating nSeconds at timescale 1000, with the tracks given.
-std::vector<unsigned char> Moov(uint32_t nSeconds,
-                                const std::vector<std::vector<unsigned char>>& tracks,
-                                bool bFragmented = false) {
-    std::vector<unsigned char> mvhd(96, 0);
-    PutBE(mvhd, 0, 0);
-    mvhd[8] = 0x00, mvhd[9] = 0x00, mvhd[10] = 0x03, mvhd[11] = 0xE8;
-    const uint32_t nDuration = nSeconds * 1000;
-    for (int i = 0; i < 4; ++i)
-        mvhd[12 + i] = static_cast<unsigned char>(nDuration >> (24 - 8 * i));
-    std::vector<std::vector<unsigned char>> children{FullBox("mvhd", mvhd)};
-    children.insert(children.end(), tracks.begin(), tracks.end());
-    if (bFragmented)
-        children.push_back(Container("mvex", {}));
-    return Container("moov", children);
-}
-
-std::vector<unsigned char> Join(const std::vector<std::vector<unsigned char>>& parts) {
-    std::vector<unsigned char> all;
-    for (const auto& part : parts)
+Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
-std::vector<unsigned char> Ftyp() {
-    std::vector<unsigned char> box;
+Bytes Container(const char (&type)[5], const std::vector<Bytes>& children) {
+    Bytes out;
+    CBoxWriter box(out);
+    const size_t nBox = box.Open(type);
+    box.Bytes(Join(children));
+    box.Close(nBox);
+    return out;
+}
+
+// A track of nSamples samples of nDelta each, at nTimescale.
+Bytes Track(const char* pszHandler, uint32_t nTimescale, uint32_t nSamples, uint32_t nDelta) {
+    Bytes out;
+    CBoxWriter box(out);
+    const size_t nTrak = box.Open("trak");
+    const size_t nMdia = box.Open("mdia");
+    size_t nBox = box.OpenFull("mdhd", 0, 0);
+    box.Zeros(8);
+    box.U32(nTimescale);
+    box.Zeros(8);
+    box.Close(nBox);
+    nBox = box.OpenFull("hdlr", 0, 0);
+    box.U32(0);
+    box.Bytes(pszHandler, 4);
+    box.Zeros(12);
+    box.Close(nBox);
+    const size_t nMinf = box.Open("minf");
+    const size_t nStbl = box.Open("stbl");
+    Stts(box, {{nSamples, nDelta}});
+    for (size_t nOpen : {nStbl, nMinf, nMdia, nTrak})
+        box.Close(nOpen);
+    return out;
+}
+
+// A movie box stating nSeconds at timescale 1000, with the tracks given.
+Bytes Moov(uint32_t nSeconds, const std::vector<Bytes>& tracks, bool bFragmented = false) {
+    Bytes mvhd;
+    CBoxWriter box(mvhd);
+    Mvhd(box, 1000, nSeconds * 1000);
+    Bytes children = Join({mvhd, Join(tracks)});
+    if (bFragmented)
+        children = Join({children, Container("mvex", {})});
+    return Container("moov", {children});
+}
+
+Bytes Ftyp() {
+    Bytes box;
     AddBox(box, "ftyp", 16);
     return box;
 }
 
-CSourceInfo Source(std::vector<unsigned char> bytes) {
+CSourceInfo Source(Bytes bytes) {
     CMemorySource source(std::move(bytes));
     return CheckSource(source);
 }
 
 TEST(SourceCheck, TellsKindsThatAreNoMp4) {
     EXPECT_EQ(ESourceKind::Empty, Source({}).eKind);
-    EXPECT_EQ(ESourceKind::Zeros, Source(std::vector<unsigned char>(100000, 0)).eKind);
+    EXPECT_EQ(ESourceKind::Zeros, Source(Bytes(100000, 0)).eKind);
     EXPECT_EQ(ESourceKind::Matroska,
-              Source(Bytes("\x1A\x45\xDF\xA3\x9F\x42\x86\x81\x01\x42\x82\x88matroska")).eKind);
-    EXPECT_EQ(ESourceKind::WebM, Source(Bytes("\x1A\x45\xDF\xA3\x9F\x42\x82\x84webm")).eKind);
-    EXPECT_EQ(ESourceKind::Avi, Source(Bytes(std::string("RIFF\x10\0\0\0AVI LIST", 16))).eKind);
+              Source(Text("\x1A\x45\xDF\xA3\x9F\x42\x86\x81\x01\x42\x82\x88matroska")).eKind);
+    EXPECT_EQ(ESourceKind::WebM, Source(Text("\x1A\x45\xDF\xA3\x9F\x42\x82\x84webm")).eKind);
+    EXPECT_EQ(ESourceKind::Avi, Source(Text(std::string("RIFF\x10\0\0\0AVI LIST", 16))).eKind);
     EXPECT_EQ(ESourceKind::AppleDouble,
-              Source(Bytes(std::string("\0\5\x16\7\0\2\0\0Mac OS X", 16))).eKind);
+              Source(Text(std::string("\0\5\x16\7\0\2\0\0Mac OS X", 16))).eKind);
     for (const size_t nStride : {size_t(188), size_t(192)}) {
-        std::vector<unsigned char> ts(nStride * 20, 0xFF);
+        Bytes ts(nStride * 20, 0xFF);
         for (size_t i = nStride - 188; i < ts.size(); i += nStride)
             ts[i] = 0x47;
         EXPECT_EQ(ESourceKind::MpegTs, Source(ts).eKind) << nStride;
     }
     // A text's first word reads as a huge box that runs past the end: still no MP4.
-    EXPECT_EQ(ESourceKind::Unknown, Source(Bytes("This is not a video, just text.\n")).eKind);
+    EXPECT_EQ(ESourceKind::Unknown, Source(Text("This is not a video, just text.\n")).eKind);
     // Zeros only at the start are not a file of zeros.
-    std::vector<unsigned char> late(100000, 0);
+    Bytes late(100000, 0);
     late.back() = 1;
     EXPECT_EQ(ESourceKind::Unknown, Source(late).eKind);
 }
@@ -489,7 +456,7 @@ TEST(SourceCheck, TellsKindsThatAreNoMp4) {
 TEST(SourceCheck, AWholeMovieIsRunAndSaysItsLengthAndTracks) {
     const auto movie =
         Join({Ftyp(), Moov(20, {Track("vide", 15360, 600, 512), Track("soun", 48000, 938, 1024)}),
-              Bytes(std::string("\0\0\0\x10mdat12345678", 16))});
+              Text(std::string("\0\0\0\x10mdat12345678", 16))});
     CSourceInfo info = Source(movie);
     EXPECT_EQ(ESourceKind::Mp4, info.eKind);
     EXPECT_TRUE(IsRunnable(info.eKind));
@@ -500,13 +467,13 @@ TEST(SourceCheck, AWholeMovieIsRunAndSaysItsLengthAndTracks) {
     EXPECT_NEAR(20.01, info.movie.SampleSeconds(), 0.005);
 
     // Whatever a whole movie box holds (here: nothing), the tool decides.
-    std::vector<unsigned char> bare = Ftyp();
+    Bytes bare = Ftyp();
     AddBox(bare, "moov", 0);
     EXPECT_EQ(ESourceKind::Mp4, Source(bare).eKind);
 
     // Media data or fragments that run past the end: cut short after a whole movie box.
     auto cut = Join({Ftyp(), Moov(20, {Track("vide", 15360, 600, 512)})});
-    AddRawHeader(cut, 5000, "mdat");
+    AddHeader(cut, 5000, "mdat");
     cut.resize(cut.size() + 100);
     EXPECT_EQ(ESourceKind::Mp4CutShort, Source(cut).eKind);
     auto fragments = Join({Ftyp(), Moov(0, {Track("vide", 15360, 0, 0)}, true)});
@@ -521,32 +488,32 @@ TEST(SourceCheck, AWholeMovieIsRunAndSaysItsLengthAndTracks) {
     EXPECT_TRUE(info.movie.bFragmented);
 }
 
-// Recordings cut off before their index, with each header a writer leaves behind.
+// Recordings cut off before their index, with each header a writer leaves behind; where their
+// media data lies is found for a rebuild.
 TEST(SourceCheck, NoIndexWithEveryMediaHeader) {
-    const std::vector<unsigned char> media(5000, 0x42);
-    auto withMdat = [&](std::vector<unsigned char> header) {
-        auto file = Join({Ftyp(), header});
-        file.insert(file.end(), media.begin(), media.end());
-        return Source(file);
-    };
-    std::vector<unsigned char> sizeZero;
+    const Bytes media(5000, 0x42);
+    Bytes sizeZero;
     AddBox(sizeZero, "free", 0);
-    AddRawHeader(sizeZero, 0, "mdat");
-    std::vector<unsigned char> pastEnd;
-    AddRawHeader(pastEnd, 900000, "mdat");
-    std::vector<unsigned char> largePastEnd;
-    AddRawHeader(largePastEnd, 1, "mdat");
-    PutBE(largePastEnd, 1ULL << 40, 8);
-    const std::vector<unsigned char> garbage = Bytes("????mdat");
-    const std::vector<unsigned char> android = Bytes(std::string("\0\0\0\1mdat????????", 16));
-    std::vector<unsigned char> reserved(65536, 0); // -moov_size: room no box header claims
-    AddRawHeader(reserved, 0, "mdat");
+    AddHeader(sizeZero, 0, "mdat");
+    Bytes pastEnd;
+    AddHeader(pastEnd, 900000, "mdat");
+    Bytes largePastEnd;
+    AddHeader(largePastEnd, 1, "mdat");
+    AddU64(largePastEnd, 1ULL << 40);
+    const Bytes garbage = Text("????mdat");
+    const Bytes android = Text(std::string("\0\0\0\1mdat????????", 16));
+    Bytes reserved(65536, 0); // -moov_size: room no box header claims
+    AddHeader(reserved, 0, "mdat");
     for (const auto& header : {sizeZero, pastEnd, largePastEnd, garbage, android, reserved}) {
-        const CSourceInfo info = withMdat(header);
+        const Bytes file = Join({Ftyp(), header, media});
+        const CSourceInfo info = Source(file);
         EXPECT_EQ(ESourceKind::NoIndex, info.eKind);
         EXPECT_FALSE(IsRunnable(info.eKind));
         EXPECT_GE(info.nMediaBytes, media.size());
         EXPECT_LE(info.nMediaBytes, media.size() + header.size());
+        EXPECT_TRUE(info.bMediaData);
+        EXPECT_EQ(file.size() - media.size(), info.mediaData.nBegin);
+        EXPECT_EQ(file.size(), info.mediaData.nEnd);
     }
 
     // Cut inside the movie box: no media a player could find.
@@ -555,15 +522,14 @@ TEST(SourceCheck, NoIndexWithEveryMediaHeader) {
     const CSourceInfo info = Source(inMoov);
     EXPECT_EQ(ESourceKind::NoIndex, info.eKind);
     EXPECT_EQ(0u, info.nMediaBytes);
+    EXPECT_FALSE(info.bMediaData);
 }
 
 // A reader over a fake file of 6 GiB: boxes past 4 GiB with 64-bit sizes.
 class CSparseSource : public CByteSource {
 public:
     explicit CSparseSource(uint64_t nSize) : m_nSize(nSize) {}
-    void Put(uint64_t nOffset, const std::vector<unsigned char>& bytes) {
-        m_pieces.emplace_back(nOffset, bytes);
-    }
+    void Put(uint64_t nOffset, const Bytes& bytes) { m_pieces.emplace_back(nOffset, bytes); }
     uint64_t Size() const override { return m_nSize; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
         if (offset > m_nSize || count > m_nSize - offset)
@@ -581,16 +547,16 @@ public:
 
 private:
     uint64_t m_nSize;
-    std::vector<std::pair<uint64_t, std::vector<unsigned char>>> m_pieces;
+    std::vector<std::pair<uint64_t, Bytes>> m_pieces;
 };
 
 TEST(SourceCheck, BoxesPastFourGigabytes) {
     const auto head = Join({Ftyp(), Moov(3600, {Track("vide", 1000, 3600, 1000)}, true)});
     const uint64_t nMdat = (5ULL << 30) - head.size();
-    std::vector<unsigned char> mdat;
-    AddRawHeader(mdat, 1, "mdat");
-    PutBE(mdat, nMdat, 8);
-    std::vector<unsigned char> moof;
+    Bytes mdat;
+    AddHeader(mdat, 1, "mdat");
+    AddU64(mdat, nMdat);
+    Bytes moof;
     AddBox(moof, "moof", 100);
     CSparseSource whole(head.size() + nMdat + moof.size());
     whole.Put(0, head);
@@ -619,10 +585,10 @@ TEST(SourceCheck, AHugeFragmentedFileIsWalkedOnlyToABound) {
 // many boxes they hold, reading it is bounded, and so is what it keeps.
 TEST(SourceCheck, AMovieOfCountlessTracksIsReadOnlyToABound) {
     // Two million empty tracks (16 MB) after two real ones.
-    std::vector<unsigned char> empties;
+    Bytes empties;
     for (size_t i = 0; i < 2000000; ++i)
-        AddRawHeader(empties, 8, "trak");
-    std::vector<unsigned char> movie = Join(
+        AddHeader(empties, 8, "trak");
+    Bytes movie = Join(
         {Ftyp(),
          Moov(20, {Track("vide", 15360, 600, 512), Track("soun", 48000, 938, 1024), empties})});
     CMemorySource many(std::move(movie));
@@ -632,13 +598,13 @@ TEST(SourceCheck, AMovieOfCountlessTracksIsReadOnlyToABound) {
     EXPECT_LE(many.m_nReads, 150000u);
     EXPECT_NEAR(20.01, info.movie.SampleSeconds(), 0.005);
     CMemorySource again(many.m_bytes);
-    EXPECT_TRUE(CheckMp4Boxes(again).bValid);
+    EXPECT_TRUE(CheckMp4Boxes(again).IsValid());
     EXPECT_LE(again.m_nReads, 150000u);
 
     // Tracks whose media hides behind half a million other boxes each.
-    std::vector<unsigned char> hidden;
+    Bytes hidden;
     AddEmptyBoxes(hidden, 500000);
-    std::vector<std::vector<unsigned char>> tracks;
+    std::vector<Bytes> tracks;
     for (int i = 0; i < 4; ++i)
         tracks.push_back(Container("trak", {hidden, Container("mdia", {})}));
     CMemorySource deep(Join({Ftyp(), Moov(20, tracks)}));
