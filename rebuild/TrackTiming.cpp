@@ -169,7 +169,9 @@ void CTrackTiming::Learn() {
     std::vector<const CReferenceTrack*> references(nTracks);
     for (size_t t = 0; t < nTracks; ++t)
         references[t] = &m_movie.tracks[m_tracks[t]->ReferenceIndex()];
-    std::vector<size_t> next(nTracks, 0);
+    // Sized after construction: i686 GCC 12 sees a free of a non-heap pointer in the other form.
+    std::vector<size_t> next;
+    next.resize(nTracks);
     std::vector<std::vector<double>> residuals(nTracks), lastResiduals(nTracks);
     uint64_t nClock = 0;
     size_t nSeen = 0;

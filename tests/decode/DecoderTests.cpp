@@ -34,7 +34,8 @@ CTrackSamples ReadTrack(const std::string& strName, uint32_t nHandler) {
     CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
     if (!file.Open(MediaPath(strName + ".mp4").c_str()) ||
         !ReadReferenceMovie(file, &movie, &eProblem)) {
-        ADD_FAILURE() << strName << ".mp4 cannot be read: problem " << static_cast<int>(eProblem);
+        ADD_FAILURE() << strName << ".mp4 cannot be read (problem " << static_cast<int>(eProblem)
+                      << ")";
         return track;
     }
     int nStream = -1;
