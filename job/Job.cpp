@@ -9,8 +9,7 @@ CJob MakeJob(const CString& source, const CString& moduleFileName) {
     job.strOutput = JobOutputPath(source, AfxFileTitleOf(source));
     job.strToolPath = JobToolPath(JobExeFolder(moduleFileName));
     job.strToolFolder = job.strToolPath.Left(job.strToolPath.ReverseFind('\\'));
-    job.strCommandLine =
-        JobCommandLine(job.strToolPath, JobNameTag(source), source, job.strOutput);
+    job.strCommandLine = JobCommandLine(job.strToolPath, JobNameTag(source), source, job.strOutput);
     return job;
 }
 

@@ -28,8 +28,8 @@ bool CRebuildRun::Start(const CJob& job, CWnd* pOwner, CString* pWhy) {
     if (m_hOwner)
         m_hThread.reset(::CreateThread(nullptr, 0, &Thread, this, 0, nullptr));
     if (!m_hThread) {
-        *pWhy = FormatRebuildStartFailure(job.strSourceName,
-                                          AfxFormatSystemMessage(::GetLastError()));
+        *pWhy =
+            FormatRebuildStartFailure(job.strSourceName, AfxFormatSystemMessage(::GetLastError()));
         return false;
     }
     m_host.OnRunStarted();

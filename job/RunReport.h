@@ -14,8 +14,8 @@ struct CRunOutcome {
     CString strOutput;
     uint32_t nExitCode = 0;
     bool bUnchanged = false; // the tool exited 0 but left the output as it was before the run
-    CMp4Verdict file; // the check of the new file (only consulted when the exit code is 0)
-    CString strToolLines; // the tool's last lines worth showing, '\n'-separated, or empty
+    CMp4Verdict file;        // the check of the new file (only consulted when the exit code is 0)
+    CString strToolLines;    // the tool's last lines worth showing, '\n'-separated, or empty
     CString strSourceName;
     ESourceKind eSource = ESourceKind::Mp4;
     double dStatedSeconds = 0; // how long the source says it is; 0 when it does not say

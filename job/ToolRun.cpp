@@ -15,7 +15,8 @@ bool CToolRun::Start(const CJob& job, CWnd* pOwner, CString* pWhy) {
     // PATH is where the tool looks for what it loads.
     const std::wstring environment = ToolEnvironment();
     CChildPlace place;
-    place.pszFolder = job.strToolFolder.IsEmpty() ? nullptr : static_cast<const char*>(job.strToolFolder);
+    place.pszFolder =
+        job.strToolFolder.IsEmpty() ? nullptr : static_cast<const char*>(job.strToolFolder);
     place.pEnvironment = environment.c_str();
     // The tool writes the output itself and follows a link planted at its name: with the
     // user's rights, such a link reaches no further than the user could.

@@ -234,9 +234,10 @@ bool ReadMovie(CByteSource& file, const CBox& moov, CMovie* pMovie, size_t nMaxT
     // A fragmented movie states its length in mehd, if anywhere.
     CBox mehd;
     std::vector<uint8_t> data;
-    if (pMovie->nDuration == 0 && mvex.IsFound() && FindChild(source, mvex, FourCC("mehd"), &mehd) &&
+    if (pMovie->nDuration == 0 && mvex.IsFound() &&
+        FindChild(source, mvex, FourCC("mehd"), &mehd) &&
         ReadPayloadStart(source, mehd, 12, &data) && data.size() >= 8)
-        pMovie->nDuration =
-            data[0] == 1 && data.size() >= 12 ? ReadBE64(data.data() + 4) : ReadBE32(data.data() + 4);
+        pMovie->nDuration = data[0] == 1 && data.size() >= 12 ? ReadBE64(data.data() + 4)
+                                                              : ReadBE32(data.data() + 4);
     return pMovie->bHeader && !(pCancel && pCancel->Cancelled());
 }

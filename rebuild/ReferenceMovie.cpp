@@ -303,7 +303,8 @@ void TimeChunks(const CTable& stts, CReferenceTrack* pTrack) {
 
 bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pTrack,
                  uint32_t* pChunksLeft, CCancelCheck* pCancel) {
-    if (!tables.stsz.IsFound() || !tables.stts.IsOpen() || !tables.stco.IsOpen() || !tables.stsc.IsOpen())
+    if (!tables.stsz.IsFound() || !tables.stts.IsOpen() || !tables.stco.IsOpen() ||
+        !tables.stsc.IsOpen())
         return false;
     if (!ReadSizes(source, tables.stsz, pTrack, pCancel) ||
         !ReadDurations(tables.stts, pTrack, pCancel) ||
@@ -376,8 +377,7 @@ bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* p
     if (!found.hdlr.IsFound() || !ReadBox(source, found.hdlr, kMaxCopiedBox, &pTrack->hdlr) ||
         pTrack->hdlr.size() < 20 || !found.stbl.IsFound())
         return false;
-    AppendChildren(source, found.minf, {FourCC("stbl")}, kMaxCopiedBox,
-                   &pTrack->mediaInfoHeaders);
+    AppendChildren(source, found.minf, {FourCC("stbl")}, kMaxCopiedBox, &pTrack->mediaInfoHeaders);
     CTables tables;
     return ReadSampleTables(source, found, pTrack, &tables, pCancel) &&
            BuildTables(source, tables, pTrack, pChunksLeft, pCancel);

@@ -65,9 +65,8 @@ TEST(RunReportTest, StaleOutputAndStartFailuresSayWhy) {
     CRunOutcome stale;
     stale.strOutput = kOutput;
     stale.bUnchanged = true;
-    EXPECT_EQ(FormatRunReport(stale),
-              "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
-              "The BOX program ended without writing the new file.");
+    EXPECT_EQ(FormatRunReport(stale), "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
+                                      "The BOX program ended without writing the new file.");
     EXPECT_EQ(FormatStartFailure("Access is denied."),
               "Cannot start the BOX program\nAccess is denied.");
     EXPECT_EQ(FormatStartFailure(""), "Cannot start the BOX program");

@@ -588,9 +588,8 @@ TEST(SourceCheck, AMovieOfCountlessTracksIsReadOnlyToABound) {
     Bytes empties;
     for (size_t i = 0; i < 2000000; ++i)
         AddHeader(empties, 8, "trak");
-    Bytes movie = Join(
-        {Ftyp(),
-         Moov(20, {Track("vide", 15360, 600, 512), Track("soun", 48000, 938, 1024), empties})});
+    Bytes movie = Join({Ftyp(), Moov(20, {Track("vide", 15360, 600, 512),
+                                          Track("soun", 48000, 938, 1024), empties})});
     CMemorySource many(std::move(movie));
     const CSourceInfo info = CheckSource(many);
     EXPECT_EQ(ESourceKind::Mp4, info.eKind);

@@ -109,9 +109,9 @@ inline bool WriteSparse(const std::string& strPath, uint64_t nLength,
     bool bOk = true;
     uint64_t nEnd = 0;
     for (const auto& piece : pieces) {
-        bOk = bOk && Seek64(pFile, piece.first, SEEK_SET) == 0 &&
-              std::fwrite(piece.second.data(), 1, piece.second.size(), pFile) ==
-                  piece.second.size();
+        bOk =
+            bOk && Seek64(pFile, piece.first, SEEK_SET) == 0 &&
+            std::fwrite(piece.second.data(), 1, piece.second.size(), pFile) == piece.second.size();
         nEnd = std::max<uint64_t>(nEnd, piece.first + piece.second.size());
     }
     // The last byte makes the length; a piece may end there already.
