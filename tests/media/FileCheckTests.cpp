@@ -440,9 +440,13 @@ TEST(SourceCheck, TellsKindsThatAreNoMp4) {
     EXPECT_EQ(ESourceKind::AppleDouble,
               Source(Text(std::string("\0\5\x16\7\0\2\0\0Mac OS X", 16))).eKind);
     for (const size_t nStride : {size_t(188), size_t(192)}) {
-        Bytes ts(nStride * 20, 0xFF);
-        for (size_t i = nStride - 188; i < ts.size(); i += nStride)
-            ts[i] = 0x47;
+        // 20 packets, each with its sync byte 188 bytes before its end.
+        const std::string packet =
+            std::string(nStride - 188, '\xFF') + '\x47' + std::string(187, '\xFF');
+        std::string stream;
+        for (int n = 0; n < 20; ++n)
+            stream += packet;
+        const Bytes ts = Text(stream);
         EXPECT_EQ(ESourceKind::MpegTs, Source(ts).eKind) << nStride;
     }
     // A text's first word reads as a huge box that runs past the end: still no MP4.

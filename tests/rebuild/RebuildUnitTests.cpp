@@ -245,8 +245,9 @@ std::vector<uint8_t> Box(const char* pszType, const std::vector<uint8_t>& payloa
 }
 
 std::vector<uint8_t> Text(const std::string& strText, bool bStyle) {
-    std::vector<uint8_t> sample = {0, static_cast<uint8_t>(strText.size())};
-    sample.insert(sample.end(), strText.begin(), strText.end());
+    std::vector<uint8_t> sample(2 + strText.size());
+    sample[1] = static_cast<uint8_t>(strText.size());
+    std::copy(strText.begin(), strText.end(), sample.begin() + 2);
     if (bStyle) {
         const std::vector<uint8_t> styl = Box("styl", std::vector<uint8_t>(14, 1));
         sample.insert(sample.end(), styl.begin(), styl.end());
