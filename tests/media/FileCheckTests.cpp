@@ -529,32 +529,8 @@ TEST(SourceCheck, NoIndexWithEveryMediaHeader) {
     EXPECT_FALSE(info.bMediaData);
 }
 
-// A reader over a fake file of 6 GiB: boxes past 4 GiB with 64-bit sizes.
-class CSparseSource : public CByteSource {
-public:
-    explicit CSparseSource(uint64_t nSize) : m_nSize(nSize) {}
-    void Put(uint64_t nOffset, const Bytes& bytes) { m_pieces.emplace_back(nOffset, bytes); }
-    uint64_t Size() const override { return m_nSize; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
-        if (offset > m_nSize || count > m_nSize - offset)
-            return false;
-        auto* pOut = static_cast<unsigned char*>(buffer);
-        std::fill(pOut, pOut + count, 0);
-        for (const auto& piece : m_pieces) {
-            for (size_t i = 0; i < piece.second.size(); ++i) {
-                if (piece.first + i >= offset && piece.first + i < offset + count)
-                    pOut[piece.first + i - offset] = piece.second[i];
-            }
-        }
-        return true;
-    }
-
-private:
-    uint64_t m_nSize;
-    std::vector<std::pair<uint64_t, Bytes>> m_pieces;
-};
-
-TEST(SourceCheck, BoxesPastFourGigabytes) {
+// On disk, sparse: a fragmented movie whose media data reaches past 5 GiB with a 64-bit size.
+TEST_F(Mp4CheckFile, SourceBoxesPastFourGigabytes) {
     const auto head = Join({Ftyp(), Moov(3600, {Track("vide", 1000, 3600, 1000)}, true)});
     const uint64_t nMdat = (5ULL << 30) - head.size();
     Bytes mdat;
@@ -562,17 +538,16 @@ TEST(SourceCheck, BoxesPastFourGigabytes) {
     AddU64(mdat, nMdat);
     Bytes moof;
     AddBox(moof, "moof", 100);
-    CSparseSource whole(head.size() + nMdat + moof.size());
-    whole.Put(0, head);
-    whole.Put(head.size(), mdat);
-    whole.Put(head.size() + nMdat, moof);
-    EXPECT_EQ(ESourceKind::Mp4, CheckSource(whole).eKind);
+    const uint64_t nMoofAt = head.size() + nMdat;
+    const std::string strPath = Path("fragmented-5g.mp4");
+    ASSERT_TRUE(WriteSparse(strPath, nMoofAt + moof.size(),
+                            {{0, head}, {head.size(), mdat}, {nMoofAt, moof}}));
+    EXPECT_EQ(ESourceKind::Mp4, CheckSourceFile(strPath.c_str()).eKind);
     // The box after 5 GiB runs past the end.
-    CSparseSource cut(head.size() + nMdat + moof.size() - 1);
-    cut.Put(0, head);
-    cut.Put(head.size(), mdat);
-    cut.Put(head.size() + nMdat, moof);
-    EXPECT_EQ(ESourceKind::Mp4CutShort, CheckSource(cut).eKind);
+    moof.pop_back();
+    ASSERT_TRUE(WriteSparse(strPath, nMoofAt + moof.size(),
+                            {{0, head}, {head.size(), mdat}, {nMoofAt, moof}}));
+    EXPECT_EQ(ESourceKind::Mp4CutShort, CheckSourceFile(strPath.c_str()).eKind);
 }
 
 TEST(SourceCheck, AHugeFragmentedFileIsWalkedOnlyToABound) {

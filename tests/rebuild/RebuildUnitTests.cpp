@@ -106,31 +106,17 @@ TEST(RebuildIndex, ChunksPastFourGigabytesGetSixtyFourBitOffsets) {
     EXPECT_TRUE(bWide);
 }
 
-// A file of the given size whose first bytes are given, the rest zeros.
-class CSparseSource : public CByteSource {
-public:
-    CSparseSource(const uint8_t* pHead, size_t nHead, uint64_t nSize)
-        : m_head(pHead, pHead + nHead), m_nSize(nSize) {}
-    uint64_t Size() const override { return m_nSize; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
-        uint8_t* pOut = static_cast<uint8_t*>(buffer);
-        for (size_t i = 0; i < count; ++i)
-            pOut[i] = offset + i < m_head.size() ? m_head[offset + i] : 0;
-        return offset + count <= m_nSize;
-    }
-
-private:
-    std::vector<uint8_t> m_head;
-    uint64_t m_nSize;
-};
-
+// On disk, sparse, with the 64-bit file positions the 32-bit program needs too.
 TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
+    const std::string strPath = ::testing::TempDir() + "clipmend-mdat.mp4";
     for (uint64_t nPayload :
          {uint64_t(1000), uint64_t(0xFFFFFFF7u), uint64_t(0xFFFFFFF8u), uint64_t(7000000000u)}) {
         SCOPED_TRACE(nPayload);
-        uint8_t header[16];
-        MediaDataHeader(nPayload, header);
-        CSparseSource source(header, sizeof header, 16 + nPayload);
+        std::vector<uint8_t> header(16);
+        MediaDataHeader(nPayload, header.data());
+        ASSERT_TRUE(testmedia::WriteSparse(strPath, 16 + nPayload, {{0, header}}));
+        CStdioByteSource source;
+        ASSERT_TRUE(source.Open(strPath.c_str()));
         CBoxWalk walk(source, 0, source.Size());
         CBox box;
         ASSERT_TRUE(walk.Next(&box));
@@ -144,6 +130,7 @@ TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
         EXPECT_FALSE(walk.Next(&box));
         EXPECT_EQ(walk.Status(), EBoxHeader::Ok);
     }
+    std::remove(strPath.c_str());
 }
 
 // I P B B P B B with picture order type 1: reference frames advance by offset_for_ref_frame,
