@@ -1,7 +1,7 @@
 #include "rebuild/Rebuild.h"
 
 #include "rebuild/MatchCheck.h"
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
@@ -117,7 +117,7 @@ public:
     explicit CRebuild(CRebuildObserver& observer) : m_progress(observer) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
-    bool OpenRecording(const char* pszBroken, CRebuildResult* pFailure);
+    bool OpenRecording(const char* pszBroken, const CMediaRange* pRange, CRebuildResult* pFailure);
     // Whether pszOutput names one of the two recordings, however it spells it.
     bool IsARecording(const char* pszOutput) const;
     // Before anything is written: does the recording fit the reference?
@@ -200,12 +200,15 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     return true;
 }
 
-bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
+bool CRebuild::OpenRecording(const char* pszBroken, const CMediaRange* pRange,
+                             CRebuildResult* pFailure) {
     if (!m_brokenFile.Open(pszBroken) || !m_brokenFile.Identity(&m_broken)) {
         *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnopened);
         return false;
     }
-    if (!FindMediaData(m_brokenFile, &m_range)) {
+    if (pRange && pRange->nBegin <= pRange->nEnd && pRange->nEnd <= m_brokenFile.Size())
+        m_range = *pRange;
+    else if (!FindMediaData(m_brokenFile, &m_range)) {
         *pFailure = Fail(EStatus::NoMediaData, EProblem::NoMediaDataBox);
         return false;
     }
@@ -356,11 +359,11 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
 }
 
 CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
-                       CRebuildObserver& observer) {
+                       CRebuildObserver& observer, const CMediaRange* pRange) {
     CRebuild rebuild(observer);
     CRebuildResult failure;
     if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, &failure))
+        !rebuild.OpenRecording(pszBroken, pRange, &failure))
         return failure;
     // Told apart by what they are, not by how their names are spelt. (The copy is created
     // new, so nothing at its name is ever written; this says why.)
@@ -374,13 +377,14 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
 } // namespace
 
 CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
-                                const char* pszOutput, CRebuildObserver* pObserver) {
+                                const char* pszOutput, CRebuildObserver* pObserver,
+                                const CMediaRange* pRange) {
     CNoObserver noObserver;
     CRebuildObserver& observer = pObserver ? *pObserver : noObserver;
     if (!pszReference || !pszBroken || !pszOutput)
         return Fail(EStatus::ReadFailed, EProblem::NameMissing);
     try {
-        return Rebuild(pszReference, pszBroken, pszOutput, observer);
+        return Rebuild(pszReference, pszBroken, pszOutput, observer, pRange);
     } catch (const std::bad_alloc&) {
         // The output, if begun, was removed as its owner unwound.
         return Fail(EStatus::ReadFailed, EProblem::OutOfMemory);

@@ -129,8 +129,12 @@ struct CRebuildResult {
     double dSeconds = 0;        // the copy's length: its video's, else its first track's
 };
 
+struct CMediaRange;
+
 // Paths are in the ANSI code page (UTF-8 on our Windows builds). The two inputs are only
 // read; a refusal comes before anything is written, and a failure or cancel after the copy
-// was begun removes it.
+// was begun removes it. pRange: where the broken file's media data lies, as the source check
+// found it (null: found here); one that no longer fits the file is found again.
 CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
-                                const char* pszOutput, CRebuildObserver* pObserver);
+                                const char* pszOutput, CRebuildObserver* pObserver,
+                                const CMediaRange* pRange = nullptr);

@@ -10,9 +10,9 @@
 // Whatever it is: the rebuild ends; a copy exists only when it says so; a copy passes the
 // output check, reads back as the tracks it reports, and holds the recording's media data
 // from its first byte on, exactly.
-#include "job/Mp4Check.h"
+#include "media/Mp4Check.h"
 #include "media/Box.h"
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "tests/fuzz/FfmpegSeeds.h"
@@ -302,7 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         return 0;
 
     // The copy is a whole MP4 file whose index reads back as the tracks reported.
-    if (!CheckMp4File(strCopy.c_str()).bValid)
+    if (!CheckMp4File(strCopy.c_str()).IsValid())
         std::abort();
     const std::vector<uint8_t> copy = fuzzseeds::ReadFile(strCopy);
     CMemoryByteSource copySource(copy.data(), copy.size());

@@ -5,7 +5,7 @@
 // bytes before its stop, find the same samples with and without a sink, and give tables that
 // read back as the index they were written as.
 #include "media/Box.h"
-#include "rebuild/BoxWriter.h"
+#include "media/BoxWriter.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
 #include "rebuild/MediaWalk.h"
