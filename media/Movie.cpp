@@ -97,10 +97,16 @@ void ReadSampleTimes(CByteSource& source, const CBox& stts, CMovieTrack* pTrack)
         block.resize(static_cast<size_t>(n * 8));
         if (!source.ReadAt(stts.PayloadOffset() + 8 + i * 8, block.data(), block.size()))
             return;
+        // Both sums stop at their type's top: a crafted table must not wrap them into a
+        // plausible length.
         for (uint64_t k = 0; k < n; ++k) {
             const uint32_t nCount = ReadBE32(block.data() + k * 8);
-            pTrack->nSamples += nCount;
-            pTrack->nSampleDuration += uint64_t(nCount) * ReadBE32(block.data() + k * 8 + 4);
+            const uint64_t nSpan = uint64_t(nCount) * ReadBE32(block.data() + k * 8 + 4);
+            pTrack->nSamples = static_cast<uint32_t>(
+                std::min<uint64_t>(uint64_t(pTrack->nSamples) + nCount, UINT32_MAX));
+            pTrack->nSampleDuration = nSpan > UINT64_MAX - pTrack->nSampleDuration
+                                          ? UINT64_MAX
+                                          : pTrack->nSampleDuration + nSpan;
         }
     }
 }

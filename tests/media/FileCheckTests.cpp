@@ -384,8 +384,9 @@ Bytes Container(const char (&type)[5], const std::vector<Bytes>& children) {
     return out;
 }
 
-// A track of nSamples samples of nDelta each, at nTimescale.
-Bytes Track(const char* pszHandler, uint32_t nTimescale, uint32_t nSamples, uint32_t nDelta) {
+// A track of nSamples samples of nDelta each (nRuns times over), at nTimescale.
+Bytes Track(const char* pszHandler, uint32_t nTimescale, uint32_t nSamples, uint32_t nDelta,
+            size_t nRuns = 1) {
     Bytes out;
     CBoxWriter box(out);
     const size_t nTrak = box.Open("trak");
@@ -402,7 +403,7 @@ Bytes Track(const char* pszHandler, uint32_t nTimescale, uint32_t nSamples, uint
     box.Close(nBox);
     const size_t nMinf = box.Open("minf");
     const size_t nStbl = box.Open("stbl");
-    Stts(box, {{nSamples, nDelta}});
+    Stts(box, std::vector<std::pair<uint32_t, uint32_t>>(nRuns, {nSamples, nDelta}));
     for (size_t nOpen : {nStbl, nMinf, nMdia, nTrak})
         box.Close(nOpen);
     return out;
@@ -469,6 +470,13 @@ TEST(SourceCheck, AWholeMovieIsRunAndSaysItsLengthAndTracks) {
     EXPECT_EQ(FourCC("soun"), info.movie.tracks[1].nHandler);
     EXPECT_EQ(938u, info.movie.tracks[1].nSamples);
     EXPECT_NEAR(20.01, info.movie.SampleSeconds(), 0.005);
+
+    // A sample table whose sums do not fit stops at the top rather than wrapping to a short,
+    // plausible length.
+    info = Source(Join({Ftyp(), Moov(20, {Track("vide", 1, UINT32_MAX, UINT32_MAX, 3)})}));
+    ASSERT_EQ(1u, info.movie.tracks.size());
+    EXPECT_EQ(UINT32_MAX, info.movie.tracks[0].nSamples);
+    EXPECT_DOUBLE_EQ(static_cast<double>(UINT64_MAX), info.movie.SampleSeconds());
 
     // Whatever a whole movie box holds (here: nothing), the tool decides.
     Bytes bare = Ftyp();
