@@ -1,20 +1,15 @@
 #include "app/RemuxDlg.h"
 
 #include "app/AboutDlg.h"
-#include "framework/FileDialog.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
-#include "job/JobNaming.h"
+#include "job/RebuildRun.h"
 #include "res/resource.h"
 
-CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent), m_run(m_runner, *this) {
+CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
     HINSTANCE hInst = AfxFindResourceHandle(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON);
     m_hIcon = ::LoadIconA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
-
-// m_run goes first and ends a run still on; the window is gone by then, so records still in
-// flight are dropped, not handled.
-CRemuxDlg::~CRemuxDlg() = default;
 
 BEGIN_MESSAGE_MAP(CRemuxDlg, CDialog)
 ON_WM_SYSCOMMAND()
@@ -38,7 +33,6 @@ BOOL CRemuxDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     m_runner.SetOwner(this);
-    m_run.SetOwner(this);
     AddAboutEntry();
     AcceptDroppedFiles();
     SetIcon(m_hIcon, TRUE);
@@ -90,67 +84,36 @@ HCURSOR CRemuxDlg::OnQueryDragIcon() {
 }
 
 void CRemuxDlg::OnOK() {
-    m_run.Go(m_strSource, m_strOutput, JobToolPath(JobExeFolder(AfxGetModuleFileName())));
+    // No file chosen, or the last choice was refused.
+    if (m_strSource.GetLength() < 3)
+        return;
+    m_runner.Go(m_job);
 }
 
 LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
-    m_run.Start(BuildCommandLine(), m_strOutput);
+    m_runner.Start();
     return 0;
 }
 
 LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
-    m_run.OnCopyData(lParam);
+    m_runner.Follow(WM_COPYDATA, lParam);
     return 0;
 }
 
 LRESULT CRemuxDlg::OnRebuildNotify(WPARAM, LPARAM) {
-    m_run.OnRebuildNotify();
+    m_runner.Follow(WMREBUILDNOTIFY, 0);
     return 0;
 }
 
 LRESULT CRemuxDlg::OnTaskbarButtonCreated(WPARAM, LPARAM) {
-    m_run.OnTaskbarButtonCreated();
+    m_runner.OnTaskbarButtonCreated();
     return 0;
 }
 
 void CRemuxDlg::OnDestroy() {
     // A run may go on until the dialog object goes; its progress leaves the caption and the
-    // taskbar button while the window still has them.
-    m_run.OnOwnerDestroy();
+    // taskbar button while the window still has them. When it goes, m_runner ends a run still
+    // on; the window is gone by then, so records still in flight are dropped, not handled.
+    m_runner.OnOwnerDestroy();
     Default();
-}
-
-void CRemuxDlg::ShowRunning(bool bRunning) {
-    CWindow go = GetDlgItem(IDOK);
-    if (bRunning && ::GetFocus() == go.m_hWnd) {
-        // A disabled button cannot keep the focus. The source box takes it: there Enter goes to
-        // the (disabled) default button and does nothing, where on OPEN it would click OPEN.
-        SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_SOURCE_PATH).m_hWnd),
-                    TRUE);
-    }
-    // One repaint for both changes, left to the message loop: at a run's end the message
-    // box is what the user waits for, and each change would repaint the button at once.
-    go.SendMessage(WM_SETREDRAW, FALSE);
-    go.SetWindowText(bRunning ? "Waiting..." : "GO");
-    go.EnableWindow(!bRunning);
-    go.SendMessage(WM_SETREDRAW, TRUE);
-    ::InvalidateRect(go.m_hWnd, nullptr, TRUE);
-}
-
-void CRemuxDlg::ShowRunMessage(const CString& text) {
-    AfxMessageBox(text);
-}
-
-bool CRemuxDlg::AskRunQuestion(const CString& text, bool bYesDefault) {
-    return AfxMessageBox(text, MB_YESNO | MB_ICONWARNING |
-                                   (bYesDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2)) == IDYES;
-}
-
-CString CRemuxDlg::ChooseReference(const CString& brokenName) {
-    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-                    "MP4 files|*.mp4;*.mov|All files|*.*||");
-    CString title;
-    title.Format("A whole recording made the same way as %s", static_cast<const char*>(brokenName));
-    dlg.m_ofn.lpstrTitle = title;
-    return dlg.DoModal() == IDOK ? dlg.GetPathName() : CString();
 }

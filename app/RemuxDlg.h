@@ -1,18 +1,18 @@
-// The main window: a modal dialog holding the job and the link to the maker's products.
+// The main window: a modal dialog holding the chosen file's job, the run control that runs it,
+// and the link to the maker's products.
 #pragma once
 
 #include "controls/LinkStatic.h"
 #include "framework/Dialog.h"
+#include "job/Job.h"
 #include "job/RunControl.h"
-#include "runner/ChildRunner.h"
 
-class CRemuxDlg : public CDialog, private CRunControl::CView {
+class CRemuxDlg : public CDialog {
 public:
     explicit CRemuxDlg(CWnd* pParent = nullptr);
-    ~CRemuxDlg() override;
 
-    // The tool's command line for the current job.
-    CString BuildCommandLine() const;
+    // The tool's command line for the chosen job.
+    CString BuildCommandLine() const { return m_job.strCommandLine; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -32,10 +32,13 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
-    CString m_strOutput; // the file the tool is to create
-    CString m_strSource; // the chosen source file; empty until one is chosen
-    CChildRunner m_runner;
-    CLinkStatic m_link; // the maker's products page
+    // The job of the file chosen last, made when it was chosen; GO hands it to m_runner, which
+    // keeps its own while it runs (a file chosen meanwhile is the next GO's).
+    CJob m_job;
+    CString& m_strOutput = m_job.strOutput; // the file the tool is to create
+    CString& m_strSource = m_job.strSource; // the chosen source file; empty until one is chosen
+    CRunControl m_runner; // runs the job: the tool, or a rebuild; owns what they run on
+    CLinkStatic m_link;   // the maker's products page
     HICON m_hIcon;
 
 private:
@@ -43,13 +46,4 @@ private:
     void AcceptDroppedFiles();
     // Makes path the job's source, as OPEN does with the file the user chose.
     void SelectSource(const CString& path);
-    void ShowRunning(bool bRunning) override;
-    void ShowRunMessage(const CString& text) override;
-    bool AskRunQuestion(const CString& text, bool bYesDefault) override;
-    CString ChooseReference(const CString& brokenName) override;
-
-protected:
-    // GO's runs, through m_runner. Declared after m_runner, so it is made after it and gone
-    // before it: its destructor ends a run still on through the runner.
-    CRunControl m_run;
 };

@@ -2,9 +2,7 @@
 #include "app/RemuxDlg.h"
 
 #include "framework/FileDialog.h"
-#include "framework/FileName.h"
 #include "framework/WinApp.h"
-#include "job/JobNaming.h"
 #include "res/resource.h"
 
 #include <shellapi.h>
@@ -64,9 +62,8 @@ void CRemuxDlg::SelectSource(const CString& path) {
         return;
     }
     SetDlgItemText(IDC_SOURCE_PATH, path);
-    m_strSource = path;
-    m_strOutput = JobOutputPath(m_strSource, AfxFileTitleOf(path));
-    m_run.OnSourceChosen(m_strSource, m_strOutput);
+    m_job = MakeJob(path, AfxGetModuleFileName());
+    m_runner.Check(m_job);
 }
 
 void CRemuxDlg::AcceptDroppedFiles() {
@@ -77,10 +74,4 @@ void CRemuxDlg::AcceptDroppedFiles() {
     for (UINT message :
          {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData})
         AfxAllowMessageFromLowerIntegrity(m_hWnd, message);
-}
-
-CString CRemuxDlg::BuildCommandLine() const {
-    const CString exeFolder = JobExeFolder(AfxGetModuleFileName());
-    return JobCommandLine(JobToolPath(exeFolder), JobNameTag(m_strSource), m_strSource,
-                          m_strOutput);
 }

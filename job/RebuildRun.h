@@ -3,8 +3,8 @@
 // owner window how far it is.
 #pragma once
 
-#include "framework/CString.h"
 #include "framework/Handle.h"
+#include "job/JobRun.h"
 #include "rebuild/Rebuild.h"
 
 #include <windows.h>
@@ -15,32 +15,31 @@
 // carries nothing: the owner asks the run. A message from anyone else asks it too, harmlessly.
 extern const UINT WMREBUILDNOTIFY;
 
-class CRebuildRun : private CRebuildObserver {
+class CRebuildRun final : public CJobRun, private CRebuildObserver {
 public:
-    CRebuildRun() = default;
+    using CJobRun::CJobRun;
     // Cancels a rebuild still on and waits for its thread.
-    ~CRebuildRun();
-    CRebuildRun(const CRebuildRun&) = delete;
-    CRebuildRun& operator=(const CRebuildRun&) = delete;
+    ~CRebuildRun() override;
 
-    // Starts rebuilding broken into output from reference; false when the thread cannot start.
-    bool Start(const CString& reference, const CString& broken, const CString& output, HWND hOwner);
-    int GetPercent() const { return m_nPercent.load(); }
-    // Once the rebuild has ended: its result, taken once (the thread is joined). False while
-    // it runs or when no rebuild was started.
-    bool TakeResult(CRebuildResult* pResult);
-    // Stops a rebuild still on and waits for its thread; the engine removes a copy it had
-    // begun. A rebuild that had ended already keeps its result for TakeResult.
-    void Cancel();
+    // Rebuilds the job's source from its reference into its output.
+    bool Start(const CJob& job, CWnd* pOwner, CString* pWhy) override;
+    void Follow(UINT nMessage, LPARAM lParam) override;
+    CString Verdict(const CJob& job, bool* pbFailed) override;
+    void EndOnClose(const CJob& job) override;
 
 private:
     void OnProgress(int nPercent) override;
     bool IsCancelled() override { return m_bCancel.load(); }
     static DWORD WINAPI Thread(LPVOID pThis);
+    // Stops a rebuild still on and waits for its thread; the engine removes a copy it had
+    // begun. A rebuild that had ended already keeps its result.
+    void Cancel();
+    // Once the rebuild has ended: joins its thread. False while it runs or when none was started.
+    bool Join();
 
     CKernelHandle m_hThread;
     HWND m_hOwner = nullptr;
-    CString m_strReference, m_strBroken, m_strOutput;
+    CJob m_job; // the thread's own copy
     std::atomic<int> m_nPercent{0};
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bDone{false};

@@ -1,5 +1,6 @@
 #include "job/RunReport.h"
 
+#include "media/Box.h"
 #include "rebuild/Rebuild.h"
 
 #include <cmath>
@@ -17,7 +18,37 @@ bool IsLoadFailure(uint32_t exitCode) {
 
 } // namespace
 
-const char* const kToolWroteNothing = "The BOX program ended without writing the new file.";
+CString DescribeOutputProblem(EMp4Problem eProblem) {
+    switch (eProblem) {
+    case EMp4Problem::None:
+        break;
+    case EMp4Problem::Missing:
+        return "The new file does not exist.";
+    case EMp4Problem::CannotOpen:
+        return "The new file cannot be opened.";
+    case EMp4Problem::Empty:
+        return "The new file is empty.";
+    case EMp4Problem::CannotRead:
+        return "The new file could not be read.";
+    case EMp4Problem::NotMp4:
+        return "The new file is not an MP4 file.";
+    case EMp4Problem::CutShort:
+        return "The new file is cut short: a box runs past its end.";
+    case EMp4Problem::BadHeader:
+        return "The new file is damaged: a box header is not valid.";
+    case EMp4Problem::BadSize:
+        return "The new file is damaged: a box has an impossible size.";
+    case EMp4Problem::TooManyBoxes:
+        return "The new file has too many boxes to check.";
+    case EMp4Problem::NoMoov:
+        return "The new file has no movie header (moov).";
+    case EMp4Problem::EmptyMoov:
+        return "The new file has an empty movie header (moov).";
+    case EMp4Problem::NoFtyp:
+        return "The new file is not an MP4 file: it has no file type box (ftyp).";
+    }
+    return CString();
+}
 
 CString DescribeExitCode(uint32_t exitCode) {
     CString text;
@@ -48,7 +79,7 @@ CString FormatRunReport(const CRunOutcome& outcome) {
     const char* pszOutput = outcome.strOutput;
     const char* pszSource = outcome.strSourceName;
     CString message;
-    if (outcome.nExitCode == 0 && outcome.file.bValid) {
+    if (outcome.nExitCode == 0 && !outcome.bUnchanged && outcome.file.IsValid()) {
         message.Format("Done! Created new file %s", pszOutput);
         const double dSaved = outcome.file.dSampleSeconds;
         const double dStated = outcome.dStatedSeconds;
@@ -75,10 +106,12 @@ CString FormatRunReport(const CRunOutcome& outcome) {
         }
         return message;
     }
+    const CString why = outcome.nExitCode != 0 ? DescribeExitCode(outcome.nExitCode)
+                        : outcome.bUnchanged
+                            ? CString("The BOX program ended without writing the new file.")
+                            : DescribeOutputProblem(outcome.file.eProblem);
     message.Format("Failed! Could not create new file %s\n%s", pszOutput,
-                   static_cast<const char*>(outcome.nExitCode != 0
-                                                ? DescribeExitCode(outcome.nExitCode)
-                                                : outcome.file.strProblem));
+                   static_cast<const char*>(why));
     if (!outcome.strToolLines.IsEmpty())
         message += CString("\n\n") + outcome.strToolLines;
     return message;
@@ -193,15 +226,6 @@ const char* LayoutText(int64_t nChannelConfig) {
     return nChannelConfig >= 0 && nChannelConfig <= 7 ? kLayouts[nChannelConfig] : "multichannel";
 }
 
-CString FourCCText(uint32_t nFourCC) {
-    CString text;
-    for (int nShift = 24; nShift >= 0; nShift -= 8) {
-        const char c = static_cast<char>((nFourCC >> nShift) & 0xFF);
-        text += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return text;
-}
-
 // What a handler type is called: "video", "sound", "timecode", ...
 CString HandlerName(uint32_t nHandler) {
     switch (nHandler) {
@@ -221,7 +245,7 @@ CString HandlerName(uint32_t nHandler) {
     case 0x68696E74: // hint
         return "hint";
     default:
-        return CString("'") + FourCCText(nHandler) + "'";
+        return CString("'") + FourCCText(nHandler).c_str() + "'";
     }
 }
 
@@ -392,7 +416,7 @@ CString DescribeTrackLeftOut(const CTrackLeftOut& track) {
     CString text;
     text.Format("Track %u (%s, '%s'): %s", static_cast<unsigned>(track.nTrackId),
                 static_cast<const char*>(HandlerName(track.nHandler)),
-                static_cast<const char*>(FourCCText(track.nFormat)),
+                FourCCText(track.nFormat).c_str(),
                 nReason < sizeof kReasons / sizeof kReasons[0] ? kReasons[nReason] : "");
     return text;
 }
@@ -580,4 +604,17 @@ CString FormatStartFailure(const CString& reason) {
     if (!reason.IsEmpty())
         message += CString("\n") + reason;
     return message;
+}
+
+CString FormatRebuildStartFailure(const CString& broken, const CString& reason) {
+    CString message;
+    message.Format("Cannot rebuild %s\n%s", static_cast<const char*>(broken),
+                   static_cast<const char*>(reason));
+    return message;
+}
+
+CString ReferenceChoiceTitle(const CString& broken) {
+    CString title;
+    title.Format("A whole recording made the same way as %s", static_cast<const char*>(broken));
+    return title;
 }

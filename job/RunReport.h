@@ -3,8 +3,8 @@
 #pragma once
 
 #include "framework/CString.h"
-#include "job/Mp4Check.h"
-#include "job/SourceCheck.h"
+#include "media/Mp4Check.h"
+#include "media/SourceCheck.h"
 #include "rebuild/Rebuild.h"
 
 #include <cstdint>
@@ -13,8 +13,9 @@
 struct CRunOutcome {
     CString strOutput;
     uint32_t nExitCode = 0;
-    CMp4Verdict file;     // the check of the new file (only consulted when the exit code is 0)
-    CString strToolLines; // the tool's last lines worth showing, '\n'-separated, or empty
+    bool bUnchanged = false; // the tool exited 0 but left the output as it was before the run
+    CMp4Verdict file;        // the check of the new file (only consulted when the exit code is 0)
+    CString strToolLines;    // the tool's last lines worth showing, '\n'-separated, or empty
     CString strSourceName;
     ESourceKind eSource = ESourceKind::Mp4;
     double dStatedSeconds = 0; // how long the source says it is; 0 when it does not say
@@ -48,8 +49,12 @@ CString FormatDuration(double dSeconds);
 // to do about it.
 CString DescribeExitCode(uint32_t exitCode);
 
-// The reason given when the tool exited 0 but left the output as it was before the run.
-extern const char* const kToolWroteNothing;
+// One short sentence about what is wrong with the new file.
+CString DescribeOutputProblem(EMp4Problem eProblem);
 
 // The message for a tool that could not be started; reason is the system's text, or empty.
 CString FormatStartFailure(const CString& reason);
+// The same for a rebuild of broken (a file name).
+CString FormatRebuildStartFailure(const CString& broken, const CString& reason);
+// The title of the Open dialog that asks for the whole recording to rebuild broken from.
+CString ReferenceChoiceTitle(const CString& broken);

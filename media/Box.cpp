@@ -1,9 +1,7 @@
 #include "media/Box.h"
 
-namespace {
+#include <algorithm>
 
-// Box types are four printable ASCII characters; anything else means the reader has left the
-// box structure (a wrong size earlier on, or no box file at all).
 bool IsBoxType(const unsigned char* p) {
     for (int i = 0; i < 4; ++i) {
         if (p[i] < 0x20 || p[i] > 0x7E)
@@ -12,7 +10,14 @@ bool IsBoxType(const unsigned char* p) {
     return true;
 }
 
-} // namespace
+std::string FourCCText(uint32_t nFourCC) {
+    std::string strText;
+    for (int nShift = 24; nShift >= 0; nShift -= 8) {
+        const char c = static_cast<char>((nFourCC >> nShift) & 0xFF);
+        strText += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return strText;
+}
 
 EBoxHeader ReadBoxHeader(CByteSource& source, uint64_t offset, uint64_t end, CBox* pBox) {
     if (offset >= end || end - offset < 8)
@@ -66,11 +71,65 @@ bool CBoxWalk::Next(CBox* pBox) {
 bool FindBox(CByteSource& source, uint64_t begin, uint64_t end, uint32_t nType, CBox* pBox) {
     CBoxWalk walk(source, begin, end);
     CBox box;
-    while (walk.Next(&box)) {
+    for (unsigned n = 0; n < kMaxChildBoxes && walk.Next(&box); ++n) {
         if (box.nType == nType) {
             *pBox = box;
             return true;
         }
     }
     return false;
+}
+
+bool ReadPayload(CByteSource& source, const CBox& box, uint64_t nMax, std::vector<uint8_t>* pData,
+                 CCancelCheck* pCancel) {
+    const size_t kBlock = 4u << 20;
+    if (box.PayloadSize() > nMax)
+        return false;
+    pData->resize(static_cast<size_t>(box.PayloadSize()));
+    for (size_t nAt = 0; nAt < pData->size(); nAt += kBlock) {
+        if ((pCancel && pCancel->Cancelled()) ||
+            !source.ReadAt(box.PayloadOffset() + nAt, pData->data() + nAt,
+                           std::min(kBlock, pData->size() - nAt)))
+            return false;
+    }
+    return true;
+}
+
+bool ReadPayloadStart(CByteSource& source, const CBox& box, size_t nMax,
+                      std::vector<uint8_t>* pData) {
+    pData->resize(static_cast<size_t>(std::min<uint64_t>(box.PayloadSize(), nMax)));
+    return pData->empty() || source.ReadAt(box.PayloadOffset(), pData->data(), pData->size());
+}
+
+bool ReadBox(CByteSource& source, const CBox& box, uint64_t nMax, std::vector<uint8_t>* pData) {
+    if (box.nSize > nMax)
+        return false;
+    pData->resize(static_cast<size_t>(box.nSize));
+    return source.ReadAt(box.nOffset, pData->data(), pData->size());
+}
+
+void AppendChildren(CByteSource& source, const CBox& parent, std::initializer_list<uint32_t> skip,
+                    uint64_t nMaxBox, std::vector<uint8_t>* pOut) {
+    std::vector<uint8_t> data;
+    CBoxWalk walk(source, parent);
+    CBox box;
+    for (unsigned n = 0; n < kMaxChildBoxes && walk.Next(&box); ++n) {
+        if (std::find(skip.begin(), skip.end(), box.nType) == skip.end() &&
+            ReadBox(source, box, nMaxBox, &data))
+            pOut->insert(pOut->end(), data.begin(), data.end());
+    }
+}
+
+bool CTable::Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits,
+                  CCancelCheck* pCancel) {
+    m_nCount = 0;
+    if (!ReadPayload(source, box, kMaxTableBox, &m_data, pCancel) || m_data.size() < 4 + nFields)
+        return false;
+    m_nEntries = 4 + nFields;
+    const uint32_t nCount = ReadBE32(m_data.data() + m_nEntries - 4);
+    if ((m_data.size() - m_nEntries) * 8 / nEntryBits < nCount)
+        return false;
+    m_nCount = nCount;
+    m_nEntryBytes = nEntryBits / 8;
+    return true;
 }

@@ -8,7 +8,7 @@
 
 #include "media/ByteSource.h"
 #include "rebuild/InterleaveModel.h"
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 #include "rebuild/SoundOrder.h"
 #include "rebuild/WalkTrack.h"
 

@@ -1,6 +1,6 @@
 #include "rebuild/MovieWriter.h"
 
-#include "rebuild/BoxWriter.h"
+#include "media/BoxWriter.h"
 
 #include <algorithm>
 

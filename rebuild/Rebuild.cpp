@@ -1,7 +1,7 @@
 #include "rebuild/Rebuild.h"
 
 #include "rebuild/MatchCheck.h"
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
@@ -139,7 +139,7 @@ public:
         : m_progress(observer), m_options(options), m_dBegin(Now()) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
-    bool OpenRecording(const char* pszBroken, CRebuildResult* pFailure);
+    bool OpenRecording(const char* pszBroken, const CMediaRange* pRange, CRebuildResult* pFailure);
     // Whether pszOutput names one of the two recordings, however it spells it.
     bool IsARecording(const char* pszOutput) const;
     // Before anything is written: does the recording fit the reference?
@@ -255,12 +255,15 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     return true;
 }
 
-bool CRebuild::OpenRecording(const char* pszBroken, CRebuildResult* pFailure) {
+bool CRebuild::OpenRecording(const char* pszBroken, const CMediaRange* pRange,
+                             CRebuildResult* pFailure) {
     if (!m_brokenFile.Open(pszBroken) || !m_brokenFile.Identity(&m_broken)) {
         *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnopened);
         return false;
     }
-    if (!FindMediaData(m_brokenFile, &m_range)) {
+    if (pRange && pRange->nBegin <= pRange->nEnd && pRange->nEnd <= m_brokenFile.Size())
+        m_range = *pRange;
+    else if (!FindMediaData(m_brokenFile, &m_range)) {
         *pFailure = Fail(EStatus::NoMediaData, EProblem::NoMediaDataBox);
         return false;
     }
@@ -467,7 +470,7 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     CRebuild rebuild(observer, options);
     CRebuildResult failure;
     if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, &failure))
+        !rebuild.OpenRecording(pszBroken, options.pRange, &failure))
         return failure;
     // Told apart by what they are, not by how their names are spelt. (The copy is created
     // new, so nothing at its name is ever written; this says why.)

@@ -166,7 +166,12 @@ struct CRebuildResult {
     CPlayCheck play;            // Rebuilt, NotPlayable
 };
 
+struct CMediaRange;
+
 struct CRebuildOptions {
+    // Where the broken file's media data lies, as the source check found it (null: found
+    // here); one that no longer fits the file is found again.
+    const CMediaRange* pRange = nullptr;
     // Decoders to check with: the reference, the recording's start before anything is written,
     // the copy after. None: nothing is decoded.
     CSampleChecker* pChecker = nullptr;

@@ -6,9 +6,6 @@
 
 namespace {
 
-const uint64_t kMaxTableBox = uint64_t(256) << 20;
-// Boxes looked at in one container: a movie or a track has a handful.
-const unsigned kMaxChildren = 4096;
 // Entries between two looks at whether the user cancelled.
 const uint32_t kPollEntries = 1 << 16;
 // Sizes of an unreadable track's samples the walk tries where the interleaving predicts one.
@@ -26,125 +23,31 @@ const uint32_t kFirstSampleBytes = 64 << 10;
 // thumbnail at most.
 const uint64_t kMaxCopiedBox = 16u << 20;
 
-bool ReadWhole(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData) {
-    if (box.nSize > kMaxCopiedBox)
-        return false;
-    pData->resize(static_cast<size_t>(box.nSize));
-    return source.ReadAt(box.nOffset, pData->data(), pData->size());
-}
-
-// Read in blocks, so that a cancel is seen between them.
-bool ReadPayload(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData,
-                 CCancelCheck* pCancel = nullptr) {
-    const size_t kBlock = 4u << 20;
-    if (box.PayloadSize() > kMaxTableBox)
-        return false;
-    pData->resize(static_cast<size_t>(box.PayloadSize()));
-    for (size_t nAt = 0; nAt < pData->size(); nAt += kBlock) {
-        if ((pCancel && pCancel->Cancelled()) ||
-            !source.ReadAt(box.PayloadOffset() + nAt, pData->data() + nAt,
-                           std::min(kBlock, pData->size() - nAt)))
-            return false;
-    }
-    return true;
-}
-
-// The first child of parent of type nType, among its first kMaxChildren.
-bool FindChildBounded(CByteSource& source, const CBox& parent, uint32_t nType, CBox* pBox) {
-    CBoxWalk walk(source, parent);
-    CBox box;
-    for (unsigned n = 0; n < kMaxChildren && walk.Next(&box); ++n) {
-        if (box.nType == nType) {
-            *pBox = box;
-            return true;
-        }
-    }
-    return false;
-}
-
-// A table of a full box: nFields bytes of fields after version and flags, the last four the
-// entry count, then the entries of nEntryBits bits each. Open checks the count against the
-// bytes the box holds before anything is made of it.
-class CTable {
-public:
-    bool Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits,
-              CCancelCheck* pCancel) {
-        m_nCount = 0;
-        if (!ReadPayload(source, box, &m_data, pCancel) || m_data.size() < 4 + nFields)
-            return false;
-        m_nEntries = 4 + nFields;
-        const uint32_t nCount = ReadBE32(m_data.data() + m_nEntries - 4);
-        if ((m_data.size() - m_nEntries) * 8 / nEntryBits < nCount)
-            return false;
-        m_nCount = nCount;
-        m_nEntryBytes = nEntryBits / 8;
-        return true;
-    }
-    bool IsOpen() const { return !m_data.empty(); }
-    uint8_t Version() const { return m_data[0]; }
-    // The fields after version and flags.
-    const uint8_t* Fields() const { return m_data.data() + 4; }
-    uint32_t Count() const { return m_nCount; }
-    // Entry i of a table of whole bytes.
-    const uint8_t* Entry(uint32_t i) const {
-        return m_data.data() + m_nEntries + m_nEntryBytes * i;
-    }
-
-private:
-    std::vector<uint8_t> m_data;
-    size_t m_nEntries = 0;
-    size_t m_nEntryBytes = 0;
-    uint32_t m_nCount = 0;
-};
-
 struct CTables {
     CTable stts, stsc, stco;
     CBox stsz; // or stz2, read by ReadSizes
-    bool bStsz = false, b64 = false, bCtts = false;
+    bool b64 = false, bCtts = false;
 };
 
 bool Cancelled(CCancelCheck* pCancel, uint32_t i) {
     return i % kPollEntries == 0 && pCancel && pCancel->Cancelled();
 }
 
-bool ReadSampleTables(CByteSource& source, const CBox& stbl, CReferenceTrack* pTrack,
+// The tables the movie reader found, opened; the sample entry read and kept for the copy.
+bool ReadSampleTables(CByteSource& source, const CMovieTrack& found, CReferenceTrack* pTrack,
                       CTables* pTables, CCancelCheck* pCancel) {
-    CBoxWalk walk(source, stbl);
-    CBox box;
-    bool bStsd = false;
-    for (unsigned n = 0; n < kMaxChildren && walk.Next(&box); ++n) {
-        switch (box.nType) {
-        case FourCC("stsd"):
-            bStsd = ReadSampleEntry(source, box, &pTrack->entry) &&
-                    ReadWhole(source, box, &pTrack->stsd);
-            break;
-        case FourCC("stts"):
-            if (!pTables->stts.Open(source, box, 4, 64, pCancel))
-                return false;
-            break;
-        case FourCC("stsz"):
-        case FourCC("stz2"):
-            pTables->stsz = box;
-            pTables->bStsz = true;
-            break;
-        case FourCC("stsc"):
-            if (!pTables->stsc.Open(source, box, 4, 96, pCancel))
-                return false;
-            break;
-        case FourCC("stco"):
-        case FourCC("co64"):
-            pTables->b64 = box.nType == FourCC("co64");
-            if (!pTables->stco.Open(source, box, 4, pTables->b64 ? 64 : 32, pCancel))
-                return false;
-            break;
-        case FourCC("ctts"):
-            pTables->bCtts = true;
-            break;
-        default:
-            break;
-        }
-    }
-    return bStsd;
+    if (!found.stsd.IsFound() || !ReadSampleEntry(source, found.stsd, &pTrack->entry) ||
+        !ReadBox(source, found.stsd, kMaxCopiedBox, &pTrack->stsd))
+        return false;
+    pTables->b64 = found.stco.nType == FourCC("co64");
+    if ((found.stts.IsFound() && !pTables->stts.Open(source, found.stts, 4, 64, pCancel)) ||
+        (found.stsc.IsFound() && !pTables->stsc.Open(source, found.stsc, 4, 96, pCancel)) ||
+        (found.stco.IsFound() &&
+         !pTables->stco.Open(source, found.stco, 4, pTables->b64 ? 64 : 32, pCancel)))
+        return false;
+    pTables->stsz = found.stsz;
+    pTables->bCtts = found.ctts.IsFound();
+    return true;
 }
 
 // Sample sizes: the largest, the total (which the file must be able to hold), whether they
@@ -403,7 +306,8 @@ void TimeChunks(const CTable& stts, CReferenceTrack* pTrack) {
 
 bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pTrack,
                  uint32_t* pChunksLeft, CCancelCheck* pCancel) {
-    if (!tables.bStsz || !tables.stts.IsOpen() || !tables.stco.IsOpen() || !tables.stsc.IsOpen())
+    if (!tables.stsz.IsFound() || !tables.stts.IsOpen() || !tables.stco.IsOpen() ||
+        !tables.stsc.IsOpen())
         return false;
     if (!ReadSizes(source, tables.stsz, pTrack, pCancel) ||
         !ReadDurations(tables.stts, pTrack, pCancel) ||
@@ -418,7 +322,7 @@ bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pT
 bool ReadEdits(CByteSource& source, const CBox& edts, CReferenceTrack* pTrack) {
     CBox elst;
     uint8_t nVersion = 0;
-    if (!FindChildBounded(source, edts, FourCC("elst"), &elst) || elst.PayloadSize() < 1 ||
+    if (!FindChild(source, edts, FourCC("elst"), &elst) || elst.PayloadSize() < 1 ||
         !source.ReadAt(elst.PayloadOffset(), &nVersion, 1))
         return false;
     const bool bWide = nVersion == 1;
@@ -442,105 +346,47 @@ bool ReadEdits(CByteSource& source, const CBox& edts, CReferenceTrack* pTrack) {
     return true;
 }
 
-bool ReadTrack(CByteSource& source, const CBox& trak, CReferenceTrack* pTrack,
+bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* pTrack,
                uint32_t* pChunksLeft, CCancelCheck* pCancel) {
-    CBox box, mdia;
-    std::vector<uint8_t> data;
-    if (!FindChildBounded(source, trak, FourCC("tkhd"), &box) || !ReadPayload(source, box, &data))
+    if (!found.bHeader || !found.bMediaHeader || found.nTimescale == 0)
         return false;
-    const bool bWideTkhd = !data.empty() && data[0] == 1;
-    const size_t nTkhdFields = bWideTkhd ? 36 : 24; // up to the reserved words after duration
-    if (data.size() < nTkhdFields + 60)
-        return false;
-    pTrack->nTrackFlags = ReadBE32(data.data()) & 0xFFFFFF;
-    pTrack->nTrackId = ReadBE32(data.data() + (bWideTkhd ? 20 : 12));
-    const uint8_t* pRest = data.data() + nTkhdFields;
-    pTrack->nLayer = static_cast<int16_t>(ReadBE16(pRest + 8));
-    pTrack->nAlternateGroup = static_cast<int16_t>(ReadBE16(pRest + 10));
-    pTrack->nVolume = ReadBE16(pRest + 12);
-    std::memcpy(pTrack->matrix, pRest + 16, 36);
-    pTrack->nWidth = ReadBE32(pRest + 52);
-    pTrack->nHeight = ReadBE32(pRest + 56);
-
-    if (FindChildBounded(source, trak, FourCC("edts"), &box))
-        ReadEdits(source, box, pTrack);
-    if (FindChildBounded(source, trak, FourCC("tref"), &box) &&
-        ReadWhole(source, box, &pTrack->tref)) {
-        CBoxWalk refs(source, box);
+    pTrack->nTrackFlags = found.nTrackFlags;
+    pTrack->nTrackId = found.nTrackId;
+    pTrack->nLayer = found.nLayer;
+    pTrack->nAlternateGroup = found.nAlternateGroup;
+    pTrack->nVolume = found.nVolume;
+    std::memcpy(pTrack->matrix, found.matrix, 36);
+    pTrack->nWidth = found.nWidth;
+    pTrack->nHeight = found.nHeight;
+    if (found.edts.IsFound())
+        ReadEdits(source, found.edts, pTrack);
+    if (found.tref.IsFound() && ReadBox(source, found.tref, kMaxCopiedBox, &pTrack->tref)) {
+        CBoxWalk refs(source, found.tref);
         CBox ref;
-        for (unsigned n = 0; n < kMaxChildren && refs.Next(&ref); ++n) {
-            std::vector<uint8_t> ids;
-            if (ReadPayload(source, ref, &ids)) {
+        std::vector<uint8_t> ids;
+        for (unsigned n = 0; n < kMaxChildBoxes && refs.Next(&ref); ++n) {
+            if (ReadPayload(source, ref, kMaxTableBox, &ids)) {
                 for (size_t i = 0; i + 4 <= ids.size(); i += 4)
                     pTrack->trefIds.push_back(ReadBE32(ids.data() + i));
             }
         }
     }
-    if (FindChildBounded(source, trak, FourCC("udta"), &box))
-        ReadWhole(source, box, &pTrack->udta);
+    if (found.udta.IsFound())
+        ReadBox(source, found.udta, kMaxCopiedBox, &pTrack->udta);
 
-    if (!FindChildBounded(source, trak, FourCC("mdia"), &mdia))
+    pTrack->nTimescale = found.nTimescale;
+    pTrack->nLanguage = found.nLanguage;
+    pTrack->nHandler = found.nHandler;
+    if (!found.hdlr.IsFound() || !ReadBox(source, found.hdlr, kMaxCopiedBox, &pTrack->hdlr) ||
+        pTrack->hdlr.size() < 20 || !found.stbl.IsFound())
         return false;
-    if (!FindChildBounded(source, mdia, FourCC("mdhd"), &box) || !ReadPayload(source, box, &data) ||
-        data.size() < 24)
-        return false;
-    const bool bWideMdhd = data[0] == 1;
-    if (bWideMdhd && data.size() < 36)
-        return false;
-    pTrack->nTimescale = ReadBE32(data.data() + (bWideMdhd ? 20 : 12));
-    pTrack->nLanguage = ReadBE16(data.data() + (bWideMdhd ? 32 : 20));
-    if (!FindChildBounded(source, mdia, FourCC("hdlr"), &box) ||
-        !ReadWhole(source, box, &pTrack->hdlr) || pTrack->hdlr.size() < 20)
-        return false;
-    pTrack->nHandler = ReadBE32(pTrack->hdlr.data() + 16);
-
-    CBox minf, stbl;
-    if (!FindChildBounded(source, mdia, FourCC("minf"), &minf))
-        return false;
-    CBoxWalk children(source, minf);
-    bool bStbl = false;
-    for (unsigned n = 0; n < kMaxChildren && children.Next(&box); ++n) {
-        if (box.nType == FourCC("stbl")) {
-            stbl = box;
-            bStbl = true;
-        } else if (ReadWhole(source, box, &data)) {
-            pTrack->mediaInfoHeaders.insert(pTrack->mediaInfoHeaders.end(), data.begin(),
-                                            data.end());
-        }
-    }
+    AppendChildren(source, found.minf, {FourCC("stbl")}, kMaxCopiedBox, &pTrack->mediaInfoHeaders);
     CTables tables;
-    return bStbl && pTrack->nTimescale != 0 &&
-           ReadSampleTables(source, stbl, pTrack, &tables, pCancel) &&
+    return ReadSampleTables(source, found, pTrack, &tables, pCancel) &&
            BuildTables(source, tables, pTrack, pChunksLeft, pCancel);
 }
 
-// Keeps what describes the device (make, model, encoder) and drops what describes the one
-// recording (its date and place).
-std::vector<uint8_t> FilterUserData(CByteSource& source, const CBox& udta) {
-    std::vector<uint8_t> kept, data;
-    CBoxWalk walk(source, udta);
-    CBox box;
-    for (unsigned n = 0; n < kMaxChildren && walk.Next(&box); ++n) {
-        if (box.nType == FourCC("\xA9xyz") || box.nType == FourCC("loci") ||
-            box.nType == FourCC("\xA9"
-                                "day"))
-            continue;
-        if (ReadWhole(source, box, &data))
-            kept.insert(kept.end(), data.begin(), data.end());
-    }
-    return kept;
-}
-
 } // namespace
-
-std::string FourCCText(uint32_t nFourCC) {
-    std::string strText;
-    for (int nShift = 24; nShift >= 0; nShift -= 8) {
-        const char c = static_cast<char>((nFourCC >> nShift) & 0xFF);
-        strText += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return strText;
-}
 
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
                         CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel) {
@@ -554,7 +400,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
             return false;
         }
         if (box.nType == FourCC("ftyp") && movie.ftyp.empty())
-            ReadWhole(source, box, &movie.ftyp);
+            ReadBox(source, box, kMaxCopiedBox, &movie.ftyp);
         if (box.nType == FourCC("moov") && !bMoov) {
             moov = box;
             bMoov = true;
@@ -564,55 +410,49 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
         *pProblem = CRebuildResult::EProblem::ReferenceWithoutIndex;
         return false;
     }
-    std::vector<uint8_t> data;
-    CBoxWalk children(source, moov);
-    bool bFragmented = false, bMvhd = false, bTooMany = false;
-    unsigned nChildren = 0, nTracks = 0;
-    uint32_t nChunksLeft = kMaxReferenceChunks;
-    while (children.Next(&box)) {
-        if (++nChildren > kMaxChildren || (pCancel && pCancel->Cancelled())) {
-            bTooMany = true;
-            break;
-        }
-        if (box.nType == FourCC("mvhd") && ReadPayload(source, box, &data) && data.size() >= 100) {
-            const size_t nAt = data[0] == 1 ? 20 : 12;
-            if (data.size() < nAt + 88)
-                continue;
-            movie.nTimescale = ReadBE32(data.data() + nAt);
-            const size_t nRest = nAt + (data[0] == 1 ? 12 : 8);
-            movie.nRate = ReadBE32(data.data() + nRest);
-            movie.nVolume = ReadBE16(data.data() + nRest + 4);
-            std::memcpy(movie.matrix, data.data() + nRest + 16, 36);
-            bMvhd = movie.nTimescale != 0;
-        } else if (box.nType == FourCC("trak")) {
-            // Each track would cost the walk and its interleaving more than its bytes.
-            if (++nTracks > kMaxReferenceTracks) {
-                *pProblem = CRebuildResult::EProblem::ReferenceWithTooManyTracks;
-                return false;
-            }
-            CReferenceTrack track;
-            if (ReadTrack(source, box, &track, &nChunksLeft, pCancel))
-                movie.tracks.push_back(std::move(track));
-        } else if (box.nType == FourCC("mvex")) {
-            bFragmented = true;
-        } else if (box.nType == FourCC("udta")) {
-            movie.udta = FilterUserData(source, box);
-        }
-    }
+    CMovie index;
+    ReadMovie(source, moov, &index, kMaxReferenceTracks, false, pCancel);
     if (pCancel && pCancel->Cancelled()) {
         *pProblem = CRebuildResult::EProblem::Cancelled;
         return false;
     }
-    if (!bMvhd || bTooMany || children.Status() == EBoxHeader::ReadError) {
+    // Each track would cost the walk and its interleaving more than its bytes.
+    if (index.nTrackBoxes > kMaxReferenceTracks) {
+        *pProblem = CRebuildResult::EProblem::ReferenceWithTooManyTracks;
+        return false;
+    }
+    if (!index.bWholeHeader || index.nTimescale == 0 || index.bCutShort) {
         *pProblem = CRebuildResult::EProblem::ReferenceIndexUnreadable;
+        return false;
+    }
+    movie.nTimescale = index.nTimescale;
+    movie.nRate = index.nRate;
+    movie.nVolume = index.nVolume;
+    std::memcpy(movie.matrix, index.matrix, 36);
+    // What describes the device (make, model, encoder) stays; what describes the one recording
+    // (its date and place) goes.
+    if (index.udta.IsFound())
+        AppendChildren(source, index.udta,
+                       {FourCC("\xA9xyz"), FourCC("loci"),
+                        FourCC("\xA9"
+                               "day")},
+                       kMaxCopiedBox, &movie.udta);
+    uint32_t nChunksLeft = kMaxReferenceChunks;
+    for (const CMovieTrack& found : index.tracks) {
+        CReferenceTrack track;
+        if (ReadTrack(source, found, &track, &nChunksLeft, pCancel))
+            movie.tracks.push_back(std::move(track));
+    }
+    if (pCancel && pCancel->Cancelled()) {
+        *pProblem = CRebuildResult::EProblem::Cancelled;
         return false;
     }
     bool bSamples = false;
     for (const CReferenceTrack& track : movie.tracks)
         bSamples = bSamples || track.nSamples != 0;
     if (!bSamples) {
-        *pProblem = bFragmented ? CRebuildResult::EProblem::ReferenceFragmented
-                                : CRebuildResult::EProblem::ReferenceWithoutSamples;
+        *pProblem = index.bFragmented ? CRebuildResult::EProblem::ReferenceFragmented
+                                      : CRebuildResult::EProblem::ReferenceWithoutSamples;
         return false;
     }
     if (movie.ftyp.empty()) {

@@ -3,7 +3,7 @@
 // file copies (ftyp, tkhd, hdlr, the media information boxes, stsd, edit lists, udta).
 #pragma once
 
-#include "media/Box.h"
+#include "media/Movie.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/SampleEntry.h"
 
@@ -72,15 +72,6 @@ struct CReferenceMovie {
     std::vector<CReferenceTrack> tracks;
 };
 
-// Asked now and then during long work whether the user has cancelled it.
-class CCancelCheck {
-public:
-    virtual bool Cancelled() = 0;
-
-protected:
-    ~CCancelCheck() = default;
-};
-
 // Samples at the start of each track whose sizes are kept: enough to decode its first pictures.
 const uint32_t kLeadSamples = 64;
 
@@ -90,6 +81,3 @@ const unsigned kMaxReferenceTracks = 64;
 // Reads the movie; on failure *pProblem says why it cannot serve (or pCancel said to stop).
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
                         CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel = nullptr);
-
-// A box or format type as text, with '?' for bytes that are not printable.
-std::string FourCCText(uint32_t nFourCC);

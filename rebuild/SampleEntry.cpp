@@ -4,13 +4,6 @@ namespace {
 
 const size_t kMaxConfigBox = 1 << 20;
 
-bool ReadPayload(CByteSource& source, const CBox& box, std::vector<uint8_t>* pData) {
-    if (box.PayloadSize() > kMaxConfigBox)
-        return false;
-    pData->resize(static_cast<size_t>(box.PayloadSize()));
-    return pData->empty() || source.ReadAt(box.PayloadOffset(), pData->data(), pData->size());
-}
-
 // An MPEG-4 descriptor's tag and its expandable size (up to four bytes of seven bits).
 bool ReadDescriptor(const uint8_t* pData, size_t nSize, size_t* pAt, int* pTag, size_t* pLength) {
     size_t nAt = *pAt;
@@ -153,7 +146,7 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
         CBox config;
         if (FindBox(source, box.PayloadOffset() + kVisualFields, box.End(),
                     bAvc ? FourCC("avcC") : FourCC("hvcC"), &config) &&
-            ReadPayload(source, config, &fields)) {
+            ReadPayload(source, config, kMaxConfigBox, &fields)) {
             const bool bParsed = bAvc ? ParseAvcConfig(fields.data(), fields.size(), &entry)
                                       : ParseHevcConfig(fields.data(), fields.size(), &entry);
             if (bParsed) {
@@ -179,7 +172,7 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
             bFound = FindChild(source, wave, FourCC("esds"), &esds);
         const uint8_t* pConfig = nullptr;
         size_t nConfig = 0;
-        if (bFound && ReadPayload(source, esds, &fields) && fields.size() > 4 &&
+        if (bFound && ReadPayload(source, esds, kMaxConfigBox, &fields) && fields.size() > 4 &&
             FindAudioSpecificConfig(fields.data() + 4, fields.size() - 4, &pConfig, &nConfig) &&
             ParseAudioSpecificConfig(pConfig, nConfig, &entry.aac)) {
             entry.eCodec = ETrackCodec::Aac;

@@ -3,7 +3,7 @@
 // for one that only sleeps; the longest time the window took to answer a message while the
 // tool floods; and what the user waits for once the tool has ended, from its exit to the
 // message box on screen, run by run against a plain program that does only that.
-#include "job/SourceCheck.h"
+#include "media/SourceCheck.h"
 #include "tests/bench/Stopwatch.h"
 #include "tests/support/Harness.h"
 

@@ -1,5 +1,4 @@
-#include "framework/FileName.h"
-#include "job/JobNaming.h"
+#include "job/Job.h"
 #include "tests/core/CodePage.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +15,7 @@ struct Job {
 
 // What choosing `source` in the file dialog makes of it.
 Job JobFor(const CString& source) {
-    return {JobOutputPath(source, AfxFileTitleOf(source)), JobNameTag(source)};
+    return {MakeJob(source, "D:\\app\\Clipmend.exe").strOutput, JobNameTag(source)};
 }
 
 struct NamingCase {
@@ -106,11 +105,11 @@ TEST(JobNamingTest, ExeFolderKeepsItsBackslash) {
 }
 
 TEST(JobNamingTest, CommandLineIsExactToTheTrailingSpace) {
-    const CString source = "C:\\v\\clip.mp4";
-    const CString cmd = JobCommandLine(JobToolPath("D:\\app\\"), JobNameTag(source), source,
-                                       JobOutputPath(source, "clip"));
-    EXPECT_EQ(cmd, "\"D:\\app\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add \"C:\\v\\clip.mp4\" "
-                   "-new \"C:\\v\\clip-NEW.mp4\" ");
+    const CJob job = MakeJob("C:\\v\\clip.mp4", "D:\\app\\Clipmend.exe");
+    EXPECT_EQ(job.strCommandLine, "\"D:\\app\\tool\\MP4Box.exe\" -itags \"Name=clip\" -add "
+                                  "\"C:\\v\\clip.mp4\" -new \"C:\\v\\clip-NEW.mp4\" ");
+    EXPECT_EQ(job.strToolFolder, "D:\\app\\tool");
+    EXPECT_EQ(job.strSourceName, "clip.mp4");
 
     // An empty name tag leaves "Name=" alone; percent signs are data, not patterns.
     const CString odd = "C:\\50%\\a%s.mp4";

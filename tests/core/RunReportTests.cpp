@@ -6,10 +6,10 @@
 namespace {
 
 CMp4Verdict Valid(double dSeconds = 0) {
-    return {true, CString(), dSeconds};
+    return {EMp4Problem::None, dSeconds};
 }
-CMp4Verdict Invalid(const char* problem) {
-    return {false, CString(problem), 0};
+CMp4Verdict Invalid(EMp4Problem eProblem) {
+    return {eProblem, 0};
 }
 
 const CString kOutput = "C:\\v\\clip-NEW.mp4";
@@ -39,7 +39,7 @@ TEST(RunReportTest, NonZeroExitFailsWhateverTheFileLooksLike) {
     EXPECT_EQ(FormatRunReport(kOutput, 3, Valid(), ""),
               "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
               "The BOX program ended with exit code 3.");
-    EXPECT_EQ(FormatRunReport(kOutput, 0xC0000005u, Invalid("x"), ""),
+    EXPECT_EQ(FormatRunReport(kOutput, 0xC0000005u, Invalid(EMp4Problem::NotMp4), ""),
               "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
               "The BOX program crashed (exception 0xC0000005).");
     EXPECT_EQ(DescribeExitCode(255), "The BOX program ended with exit code 255.");
@@ -62,18 +62,18 @@ TEST(RunReportTest, AToolTheSystemCouldNotLoadIsNotACrash) {
 }
 
 TEST(RunReportTest, StaleOutputAndStartFailuresSayWhy) {
-    CMp4Verdict stale;
-    stale.strProblem = kToolWroteNothing;
-    EXPECT_EQ(FormatRunReport(kOutput, 0, stale, ""),
-              "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
-              "The BOX program ended without writing the new file.");
+    CRunOutcome stale;
+    stale.strOutput = kOutput;
+    stale.bUnchanged = true;
+    EXPECT_EQ(FormatRunReport(stale), "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
+                                      "The BOX program ended without writing the new file.");
     EXPECT_EQ(FormatStartFailure("Access is denied."),
               "Cannot start the BOX program\nAccess is denied.");
     EXPECT_EQ(FormatStartFailure(""), "Cannot start the BOX program");
 }
 
 TEST(RunReportTest, ExitZeroWithABadFileSaysWhatIsWrongAndWhatTheToolSaid) {
-    EXPECT_EQ(FormatRunReport(kOutput, 0, Invalid("The new file is empty."),
+    EXPECT_EQ(FormatRunReport(kOutput, 0, Invalid(EMp4Problem::Empty),
                               "Error: tag not set\nError: disk full"),
               "Failed! Could not create new file C:\\v\\clip-NEW.mp4\n"
               "The new file is empty.\n\n"

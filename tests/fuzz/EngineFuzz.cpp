@@ -13,9 +13,9 @@
 // lent (the checks before and after writing, and the configurations made over for other
 // picture sizes, all read the hostile bytes); they say a sample is damaged when it holds
 // "BAD!", and what they show follows from the configuration alone.
-#include "job/Mp4Check.h"
+#include "media/Mp4Check.h"
 #include "media/Box.h"
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleCheck.h"
@@ -379,7 +379,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         return 0;
 
     // The copy is a whole MP4 file whose index reads back as the tracks reported.
-    if (!CheckMp4File(strCopy.c_str()).bValid)
+    if (!CheckMp4File(strCopy.c_str()).IsValid())
         std::abort();
     const std::vector<uint8_t> copy = fuzzseeds::ReadFile(strCopy);
     CMemoryByteSource copySource(copy.data(), copy.size());

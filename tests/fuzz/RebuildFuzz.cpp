@@ -6,10 +6,10 @@
 // read back as the index they were written as. Input whose first byte is 0xFE is a sequence
 // parameter set made over for another picture size: the result must read back at that size.
 #include "media/Box.h"
+#include "media/BoxWriter.h"
 #include "rebuild/AvcSyntax.h"
 #include "rebuild/ConfigVariant.h"
 #include "rebuild/HevcSyntax.h"
-#include "rebuild/BoxWriter.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
 #include "rebuild/MediaWalk.h"

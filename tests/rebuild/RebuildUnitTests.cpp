@@ -1,15 +1,18 @@
 // What the recordings ffmpeg makes cannot reach: a copy past 4 GB, H.264's picture order count
 // of type 1, which no encoder here writes, metadata samples of varying size (ffmpeg writes a
 // data track only in packets of one size), and parameter sets made over for sizes and cropping
-// of every kind.
+// of every kind. Also what the 32-bit build must do as well as the 64-bit one: NAL units as
+// large as the reference allows, the copy made new.
 #include "media/Box.h"
+#include "media/BoxWriter.h"
 #include "rebuild/AvcSyntax.h"
-#include "rebuild/BoxWriter.h"
 #include "rebuild/ConfigVariant.h"
 #include "rebuild/MovieWriter.h"
+#include "rebuild/OutputFile.h"
 #include "rebuild/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
+#include "rebuild/WalkTrack.h"
 #include "tests/rebuild/BitWriter.h"
 #include "tests/rebuild/TestMedia.h"
 
@@ -17,6 +20,10 @@
 
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -103,31 +110,17 @@ TEST(RebuildIndex, ChunksPastFourGigabytesGetSixtyFourBitOffsets) {
     EXPECT_TRUE(bWide);
 }
 
-// A file of the given size whose first bytes are given, the rest zeros.
-class CSparseSource : public CByteSource {
-public:
-    CSparseSource(const uint8_t* pHead, size_t nHead, uint64_t nSize)
-        : m_head(pHead, pHead + nHead), m_nSize(nSize) {}
-    uint64_t Size() const override { return m_nSize; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
-        uint8_t* pOut = static_cast<uint8_t*>(buffer);
-        for (size_t i = 0; i < count; ++i)
-            pOut[i] = offset + i < m_head.size() ? m_head[offset + i] : 0;
-        return offset + count <= m_nSize;
-    }
-
-private:
-    std::vector<uint8_t> m_head;
-    uint64_t m_nSize;
-};
-
+// On disk, sparse, with the 64-bit file positions the 32-bit program needs too.
 TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
+    const std::string strPath = ::testing::TempDir() + "clipmend-mdat.mp4";
     for (uint64_t nPayload :
          {uint64_t(1000), uint64_t(0xFFFFFFF7u), uint64_t(0xFFFFFFF8u), uint64_t(7000000000u)}) {
         SCOPED_TRACE(nPayload);
-        uint8_t header[16];
-        MediaDataHeader(nPayload, header);
-        CSparseSource source(header, sizeof header, 16 + nPayload);
+        std::vector<uint8_t> header(16);
+        MediaDataHeader(nPayload, header.data());
+        ASSERT_TRUE(testmedia::WriteSparse(strPath, 16 + nPayload, {{0, header}}));
+        CStdioByteSource source;
+        ASSERT_TRUE(source.Open(strPath.c_str()));
         CBoxWalk walk(source, 0, source.Size());
         CBox box;
         ASSERT_TRUE(walk.Next(&box));
@@ -141,6 +134,7 @@ TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
         EXPECT_FALSE(walk.Next(&box));
         EXPECT_EQ(walk.Status(), EBoxHeader::Ok);
     }
+    std::remove(strPath.c_str());
 }
 
 // I P B B P B B with picture order type 1: reference frames advance by offset_for_ref_frame,
@@ -242,8 +236,9 @@ std::vector<uint8_t> Box(const char* pszType, const std::vector<uint8_t>& payloa
 }
 
 std::vector<uint8_t> Text(const std::string& strText, bool bStyle) {
-    std::vector<uint8_t> sample = {0, static_cast<uint8_t>(strText.size())};
-    sample.insert(sample.end(), strText.begin(), strText.end());
+    std::vector<uint8_t> sample(2 + strText.size());
+    sample[1] = static_cast<uint8_t>(strText.size());
+    std::copy(strText.begin(), strText.end(), sample.begin() + 2);
     if (bStyle) {
         const std::vector<uint8_t> styl = Box("styl", std::vector<uint8_t>(14, 1));
         sample.insert(sample.end(), styl.begin(), styl.end());
@@ -364,5 +359,75 @@ TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
                                        {1280, 720, 0}, &variant))
             << n << " bytes";
 }
+
+// A picture NAL unit may be up to sixteen times the reference's largest sample, whatever that
+// is and whatever the build's size_t.
+TEST(RebuildWalkTrack, NalUnitsAsLargeAsTheReferenceAllows) {
+    CReferenceTrack reference;
+    reference.nHandler = FourCC("vide");
+    reference.entry.eCodec = ETrackCodec::Avc;
+    reference.entry.nLengthSize = 4;
+    reference.entry.parameterSets = {testmedia::Sps(), testmedia::Pps()};
+    reference.nTimescale = 15360;
+    reference.nTypicalDuration = 512;
+    reference.nSamples = 1;
+    reference.nMaxSampleSize = 256u << 20;
+    CReferenceChunk chunk;
+    chunk.nSamples = 1;
+    reference.chunks.push_back(chunk);
+    CWalkTrack track(reference, 0);
+    ASSERT_EQ(EWalkKind::Video, track.Kind());
+    std::vector<uint8_t> nal = testmedia::Slice(true, 0, 0, 0);
+    nal.insert(nal.end(), 5u << 20, 0x5A);
+    std::vector<uint8_t> sample;
+    testmedia::AppendSample(&sample, {nal});
+    CTrackTry found;
+    track.Try(sample.data(), sample.size(), true, true, &found);
+    EXPECT_EQ(ESampleParse::Ok, found.eResult);
+    EXPECT_EQ(sample.size(), found.nSize);
+}
+
+#if defined(_WIN32)
+std::string ReadText(const std::string& strPath) {
+    std::string text;
+    if (FILE* pFile = std::fopen(strPath.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(pFile)) != EOF;)
+            text += static_cast<char>(c);
+        std::fclose(pFile);
+    }
+    return text;
+}
+
+bool WriteText(const std::string& strPath, const std::string& text) {
+    return testmedia::WriteSparse(strPath, text.size(),
+                                  {{0, std::vector<uint8_t>(text.begin(), text.end())}});
+}
+
+// The copy is created new: not over a file, and not kept open to others' renames; a copy
+// given up goes through its own handle.
+TEST(RebuildOutputFile, TheCopyIsMadeNewAndRemovedThroughItsHandle) {
+    const std::string path = ::testing::TempDir() + "clipmend-made.mp4";
+    const std::string other = ::testing::TempDir() + "clipmend-other.mp4";
+    ASSERT_TRUE(WriteText(path, "there before"));
+    COutputFile output;
+    EXPECT_FALSE(output.Create(path.c_str()));
+    EXPECT_EQ("there before", ReadText(path));
+    ASSERT_TRUE(::DeleteFileA(path.c_str()));
+    ASSERT_TRUE(output.Create(path.c_str()));
+    const uint8_t bytes[] = {1, 2, 3};
+    EXPECT_TRUE(output.Write(bytes, sizeof bytes));
+    CFileIdentity made, named;
+    EXPECT_TRUE(output.Identity(&made));
+    EXPECT_TRUE(FileIdentityOf(path.c_str(), &named));
+    EXPECT_EQ(made, named);
+    ASSERT_TRUE(WriteText(other, "another file"));
+    EXPECT_FALSE(::MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        << "the copy could be replaced while it was written";
+    output.Remove();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(path.c_str()));
+    EXPECT_EQ("another file", ReadText(other));
+    ::DeleteFileA(other.c_str());
+}
+#endif
 
 } // namespace

@@ -2,7 +2,7 @@
 // and fuzzers that need exact bytes no encoder writes on demand (hostile ones included).
 #pragma once
 
-#include "rebuild/BoxWriter.h"
+#include "tests/media/TestBoxes.h"
 #include "tests/rebuild/BitWriter.h"
 
 #include <algorithm>
@@ -156,47 +156,6 @@ inline void Stsd(CBoxWriter& box, EEntry eEntry) {
     box.Close(nStsd);
 }
 
-// Sample tables, each box written as given.
-inline void Stts(CBoxWriter& box, const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
-    const size_t nBox = box.OpenFull("stts", 0, 0);
-    box.U32(static_cast<uint32_t>(runs.size()));
-    for (const auto& run : runs) {
-        box.U32(run.first);  // samples
-        box.U32(run.second); // each one's duration
-    }
-    box.Close(nBox);
-}
-
-inline void Stsc(CBoxWriter& box, const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
-    const size_t nBox = box.OpenFull("stsc", 0, 0);
-    box.U32(static_cast<uint32_t>(runs.size()));
-    for (const auto& run : runs) {
-        box.U32(run.first);  // first chunk, from 1
-        box.U32(run.second); // samples per chunk
-        box.U32(1);
-    }
-    box.Close(nBox);
-}
-
-// stsz: one size for all (sizes empty), or each sample's.
-inline void Stsz(CBoxWriter& box, uint32_t nFixed, uint32_t nCount,
-                 const std::vector<uint32_t>& sizes = {}) {
-    const size_t nBox = box.OpenFull("stsz", 0, 0);
-    box.U32(nFixed);
-    box.U32(nCount);
-    for (uint32_t nSize : sizes)
-        box.U32(nSize);
-    box.Close(nBox);
-}
-
-inline void Stco(CBoxWriter& box, const std::vector<uint64_t>& offsets) {
-    const size_t nBox = box.OpenFull("stco", 0, 0);
-    box.U32(static_cast<uint32_t>(offsets.size()));
-    for (uint64_t nOffset : offsets)
-        box.U32(static_cast<uint32_t>(nOffset));
-    box.Close(nBox);
-}
-
 // One track of a movie built for a test: what its samples are and its sample tables (stts,
 // stsc, stsz or stz2, stco or co64), written by the test as it likes them.
 struct CTrackSpec {
@@ -288,11 +247,8 @@ inline std::vector<uint8_t> MovieFile(const std::vector<CTrackSpec>& tracks, uin
         box.Close(nTrak);
     }
     box.Close(nMoov);
-    if (nMedia != 0) {
-        box.U32(nMedia + 8);
-        box.Bytes("mdat", 4);
-        box.Zeros(nMedia);
-    }
+    if (nMedia != 0)
+        Box(box, "mdat", nMedia);
     return out;
 }
 
@@ -331,8 +287,7 @@ inline std::vector<uint8_t> BrokenFile(const std::vector<uint8_t>& media) {
     const size_t nFtyp = box.Open("ftyp");
     box.Bytes("isom\0\0\2\0isomavc1", 16);
     box.Close(nFtyp);
-    box.U32(0);
-    box.Bytes("mdat", 4);
+    Header(box, 0, "mdat");
     out.insert(out.end(), media.begin(), media.end());
     return out;
 }

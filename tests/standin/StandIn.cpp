@@ -30,7 +30,7 @@
 //   sleep=<ms>, exit=<code>, crash (a real access violation)
 //   exitstamp=<path>  write the performance counter to <path> as the last thing before exit
 #include "tests/standin/Pattern.h"
-#include "tests/standin/SmallMp4.h"
+#include "tests/media/TestBoxes.h"
 
 #include <windows.h>
 
@@ -211,7 +211,7 @@ bool WriteOutput(const Mode& mode, const std::string& source, const std::string&
         return true;
     std::string bytes;
     if (kind == "good" || kind == "truncated") {
-        bytes = SmallMp4();
+        bytes = testmedia::SmallMp4();
         if (kind == "truncated")
             bytes.resize(bytes.size() - 2048);
     } else if (kind == "notmp4") {

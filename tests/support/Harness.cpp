@@ -1,6 +1,6 @@
 #include "tests/support/Harness.h"
 
-#include "tests/standin/SmallMp4.h"
+#include "tests/media/TestBoxes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -387,7 +387,7 @@ std::string CClipmend::CopyIn(const std::string& from, const std::string& relPat
 }
 
 std::string CClipmend::MakeFile(const std::string& relPath) const {
-    return MakeFile(relPath, SmallMp4());
+    return MakeFile(relPath, testmedia::SmallMp4());
 }
 
 std::string CClipmend::MakeFile(const std::string& relPath, const std::string& contents) const {

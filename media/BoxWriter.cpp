@@ -1,4 +1,4 @@
-#include "rebuild/BoxWriter.h"
+#include "media/BoxWriter.h"
 
 size_t CBoxWriter::Open(const char (&type)[5]) {
     const size_t nBox = m_out.size();

@@ -1,4 +1,17 @@
-#include "job/JobNaming.h"
+#include "job/Job.h"
+
+#include "framework/FileName.h"
+
+CJob MakeJob(const CString& source, const CString& moduleFileName) {
+    CJob job;
+    job.strSource = source;
+    job.strSourceName = AfxFileNameOf(source);
+    job.strOutput = JobOutputPath(source, AfxFileTitleOf(source));
+    job.strToolPath = JobToolPath(JobExeFolder(moduleFileName));
+    job.strToolFolder = job.strToolPath.Left(job.strToolPath.ReverseFind('\\'));
+    job.strCommandLine = JobCommandLine(job.strToolPath, JobNameTag(source), source, job.strOutput);
+    return job;
+}
 
 CString JobExeFolder(const CString& moduleFileName) {
     return moduleFileName.Left(moduleFileName.ReverseFind('\\') + 1);

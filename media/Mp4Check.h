@@ -3,15 +3,31 @@
 // box headers are read, so a multi-gigabyte file is checked in milliseconds. Portable.
 #pragma once
 
-#include "framework/CString.h"
 #include "media/ByteSource.h"
 
 #include <cstdint>
 
+// What is wrong with the file, if anything.
+enum class EMp4Problem {
+    None,
+    Missing,
+    CannotOpen,
+    Empty,
+    CannotRead,
+    NotMp4,       // not even its first box holds together
+    CutShort,     // a box runs past its end
+    BadHeader,    // a box header is not valid
+    BadSize,      // a box has an impossible size
+    TooManyBoxes, // more than kMaxMp4TopLevelBoxes
+    NoMoov,
+    EmptyMoov,
+    NoFtyp,
+};
+
 struct CMp4Verdict {
-    bool bValid = false;
-    CString strProblem;        // one short sentence for the user when !bValid, else empty
+    EMp4Problem eProblem = EMp4Problem::None;
     double dSampleSeconds = 0; // of a valid file: how long its longest track's samples last
+    bool IsValid() const { return eProblem == EMp4Problem::None; }
 };
 
 // Most top-level boxes accepted; a real movie has a handful, a fragmented one some thousands.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "media/ByteSource.h"
+#include "media/MediaStart.h"
 #include "media/Movie.h"
 
 #include <cstdint>
@@ -27,9 +28,11 @@ enum class ESourceKind {
 struct CSourceInfo {
     ESourceKind eKind = ESourceKind::Unreadable;
     uint64_t nSize = 0;
-    CMovieSummary movie;       // of a whole movie box
+    CMovie movie;              // of a whole movie box
     uint64_t nMediaBytes = 0;  // NoIndex: what follows the last box that holds together
     bool bWalkBounded = false; // stopped at kMaxSourceBoxes before the end of the file
+    bool bMediaData = false;   // NoIndex with media: where its media data lies was found
+    CMediaRange mediaData;     // and where that is, for a rebuild
 };
 
 // Top-level boxes walked before the end of a file is taken on trust: a long fragmented

@@ -1,4 +1,4 @@
-#include "job/SourceCheck.h"
+#include "media/SourceCheck.h"
 
 #include "media/Box.h"
 
@@ -103,7 +103,7 @@ CSourceInfo CheckSource(CByteSource& source) {
         // Whatever a whole movie box holds, the tool is the judge of it.
         if (box.nType == FourCC("moov") && !bMoov) {
             bMoov = true;
-            ReadMovieSummary(source, box, &info.movie);
+            ReadMovie(source, box, &info.movie);
         } else if (box.nType == FourCC("mdat"))
             info.nMediaBytes += box.PayloadSize();
         // Past the movie box, the end of a huge fragmented file is taken on trust.
@@ -137,6 +137,8 @@ CSourceInfo CheckSource(CByteSource& source) {
     info.eKind = ESourceKind::NoIndex;
     if (!(eEnd == EBoxHeader::Overrun && walk.Failed().nType == FourCC("moov")))
         info.nMediaBytes += info.nSize - walk.Offset();
+    if (info.nMediaBytes > 0)
+        info.bMediaData = FindMediaData(source, &info.mediaData);
     return info;
 }
 

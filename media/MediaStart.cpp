@@ -1,4 +1,4 @@
-#include "rebuild/MediaStart.h"
+#include "media/MediaStart.h"
 
 #include <cstring>
 #include <vector>
@@ -9,14 +9,6 @@ namespace {
 const uint64_t kSearchLimit = 16u << 20;
 // Boxes before the media data: a recording has a few (ftyp, free, wide).
 const unsigned kMaxBoxesBefore = 100000;
-
-bool IsPrintable(const unsigned char* p) {
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] < 0x20 || p[i] > 0x7E)
-            return false;
-    }
-    return true;
-}
 
 // The media data of the mdat box whose header is at nHeader.
 bool RangeFrom(CByteSource& source, uint64_t nHeader, CMediaRange* pRange) {
@@ -38,7 +30,7 @@ bool RangeFrom(CByteSource& source, uint64_t nHeader, CMediaRange* pRange) {
         const uint64_t nAfter = nHeader + nSize;
         unsigned char next[8];
         if (nAfter < nFileSize && nFileSize - nAfter >= 8 && source.ReadAt(nAfter, next, 8) &&
-            IsPrintable(next + 4) && ReadBE32(next) >= 8 && ReadBE32(next) <= nFileSize - nAfter)
+            IsBoxType(next + 4) && ReadBE32(next) >= 8 && ReadBE32(next) <= nFileSize - nAfter)
             nEnd = nAfter;
         else if (nAfter == nFileSize)
             nEnd = nFileSize;
