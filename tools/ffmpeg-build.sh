@@ -149,11 +149,22 @@ build() {
             args+=(--arch=x86_64)
         fi
     fi
+    # FFmpeg takes BCryptGenRandom wherever the headers have it, and no option turns that off.
+    # Windows looks for bcrypt.dll beside the program before System32, so an elevated program
+    # importing it would load one planted in, say, Downloads; libavutil falls back to a seed of
+    # its own, which decoding never needs anyway.
+    local unbcrypt=""
+    # shellcheck disable=SC2089 # a command line: run by eval, and written in BUILD.txt
+    if [[ $arch != native && $arch != bench ]]; then
+        unbcrypt="sed -i -e 's/^#define HAVE_BCRYPT 1\$/#define HAVE_BCRYPT 0/' config.h"
+        unbcrypt+=" && sed -i -e 's/ -lbcrypt//' ffbuild/config.mak"
+    fi
     # What the libraries are and how they were made, shipped with Clipmend; an entry whose
     # text differs is built again.
     local info use="and linked statically into Clipmend.exe."
     [[ $arch != native ]] || use="for Clipmend's native tests."
     [[ $arch != bench ]] || use="for Clipmend's rebuild benchmark."
+    # shellcheck disable=SC2090 # see above
     info=$(printf '%s\n' \
         "FFmpeg's libavcodec and libavutil ($arch), with the H.264, HEVC and AAC decoders only," \
         "built from FFmpeg's source, unchanged, $use" \
@@ -165,6 +176,7 @@ build() {
         "($(compiler_version "$arch")) and nasm $(dpkg-query -W -f='${Version}' nasm)," \
         "in the unpacked source:" \
         "  ./configure $(quoted "${args[@]}")" \
+        ${unbcrypt:+"  $unbcrypt"} \
         "  make && make install")
     exec 9>"$entry.lock"
     flock 9
@@ -179,7 +191,8 @@ build() {
     tar -xJf "$src" -C "$w" --strip-components=1
     # Installed into a staging folder, completed there, then moved into place whole.
     local staged=$entry.new/usr/local
-    if ! (cd "$w" && ./configure "${args[@]}" && make -j"$jobs" &&
+    if ! (cd "$w" && ./configure "${args[@]}" && eval "${unbcrypt:-true}" &&
+        ! grep -q 'HAVE_BCRYPT 1' config.h && make -j"$jobs" &&
         make install DESTDIR="$entry.new") >"$log" 2>&1; then
         echo "ffmpeg-build: $arch: build failed; the end of $log:" >&2
         tail -n 30 "$log" >&2

@@ -224,6 +224,8 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
         } else {
             EXPECT_NE(std::string::npos, box.text.find("Nothing was written.")) << box.text;
             EXPECT_FALSE(FileExists(OutputOf(name))) << "a refused rebuild wrote a file";
+            if (i == 2)
+                e2e::SaveScreenshot(box.hwnd, "rebuild-other-size");
         }
         EXPECT_TRUE(app->PressOk(box));
         if (i == 0)
