@@ -497,14 +497,21 @@ CString DescribePlayCheck(const CPlayCheck& play) {
                         nBetween == 1 ? "place" : "places");
         return text;
     };
+    // Sound and pictures checked at the same places are said once.
+    const bool bAlike = play.nSoundPlaces != 0 && play.nSoundPlaces == play.nVideoPlaces &&
+                        play.bSoundWhole == play.bVideoWhole && play.bSoundEnd == play.bVideoEnd;
     CString parts;
-    if (play.nSoundPlaces != 0)
-        parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
-    if (play.nVideoPlaces != 0 && !parts.IsEmpty())
-        parts += CString(", and ") +
-                 part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures") + ",";
-    else if (play.nVideoPlaces != 0)
-        parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
+    if (bAlike) {
+        parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "sound and pictures");
+    } else {
+        if (play.nSoundPlaces != 0)
+            parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
+        if (play.nVideoPlaces != 0 && !parts.IsEmpty())
+            parts += CString(", and ") +
+                     part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures") + ",";
+        else if (play.nVideoPlaces != 0)
+            parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
+    }
     if (play.bVideoWhole && play.bSoundWhole)
         text = "It plays from start to end: every picture and sound of it decoded.";
     else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&

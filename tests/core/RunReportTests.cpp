@@ -214,6 +214,12 @@ TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
                         "between, and its pictures at its start and its end, decoded without an "
                         "error. (Damage inside an HEVC picture can go unseen by this check.)",
               FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    play.bSoundWhole = false;
+    play.nSoundPlaces = play.nVideoPlaces = 3;
+    EXPECT_EQ(strDone + "It plays from start to end: its sound and pictures at its start, its end "
+                        "and 1 place between decoded without an error. (Damage inside an HEVC "
+                        "picture can go unseen by this check.)",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
 
     play.bHevc = false;
     CDamagedFrame picture;
