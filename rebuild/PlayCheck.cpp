@@ -499,6 +499,9 @@ EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint6
         while (j < spans.size() && spans[j].nOffset == spans[j - 1].nOffset + spans[j - 1].nSize &&
                nBytes + spans[j].nSize <= kReadBlock)
             nBytes += spans[j++].nSize;
+        // A size the table claims but the file cannot hold is refused before it is allocated.
+        if (spans[i].nOffset > source.Size() || nBytes > source.Size() - spans[i].nOffset)
+            return EDecodeRun::ReadFailed;
         block.resize(static_cast<size_t>(nBytes));
         if (!source.ReadAt(spans[i].nOffset, block.data(), block.size()))
             return EDecodeRun::ReadFailed;
