@@ -157,7 +157,7 @@ build() {
     # shellcheck disable=SC2089 # a command line: run by eval, and written in BUILD.txt
     if [[ $arch != native && $arch != bench ]]; then
         unbcrypt="sed -i -e 's/^#define HAVE_BCRYPT 1\$/#define HAVE_BCRYPT 0/' config.h"
-        unbcrypt+=" && sed -i -e 's/ -lbcrypt//' ffbuild/config.mak"
+        unbcrypt+=" && sed -i -e 's/ -lbcrypt//' ffbuild/config.mak ffbuild/config.sh"
     fi
     # What the libraries are and how they were made, shipped with Clipmend; an entry whose
     # text differs is built again.
@@ -193,7 +193,8 @@ build() {
     local staged=$entry.new/usr/local
     if ! (cd "$w" && ./configure "${args[@]}" && eval "${unbcrypt:-true}" &&
         ! grep -q 'HAVE_BCRYPT 1' config.h && make -j"$jobs" &&
-        make install DESTDIR="$entry.new") >"$log" 2>&1; then
+        make install DESTDIR="$entry.new" &&
+        ! grep -q bcrypt "$entry.new/usr/local/lib/pkgconfig/libavutil.pc") >"$log" 2>&1; then
         echo "ffmpeg-build: $arch: build failed; the end of $log:" >&2
         tail -n 30 "$log" >&2
         rm -rf "$w" "$entry.new"
