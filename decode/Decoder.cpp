@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
@@ -57,6 +58,25 @@ std::string FlagsText(int nFlags) {
     return text.empty() ? "frame marked corrupt" : text;
 }
 
+// FNV-1a over the picture's samples, row by row, on from nHash.
+uint64_t HashPicture(const AVFrame& f, uint64_t nHash) {
+    const auto eFormat = static_cast<AVPixelFormat>(f.format);
+    const AVPixFmtDescriptor* pDesc = av_pix_fmt_desc_get(eFormat);
+    if (!pDesc || (pDesc->flags & AV_PIX_FMT_FLAG_HWACCEL))
+        return nHash;
+    for (int nPlane = 0; nPlane < 4 && f.data[nPlane]; ++nPlane) {
+        const int nBytes = av_image_get_linesize(eFormat, f.width, nPlane);
+        const int nRows =
+            nPlane == 1 || nPlane == 2 ? -((-f.height) >> pDesc->log2_chroma_h) : f.height;
+        for (int y = 0; y < nRows && nBytes > 0; ++y) {
+            const uint8_t* pRow = f.data[nPlane] + ptrdiff_t(y) * f.linesize[nPlane];
+            for (int x = 0; x < nBytes; ++x)
+                nHash = (nHash ^ pRow[x]) * 0x100000001B3ull;
+        }
+    }
+    return nHash;
+}
+
 int ChromaOf(const AVPixFmtDescriptor* pDesc) {
     if (pDesc->nb_components < 3)
         return 400;
@@ -78,6 +98,7 @@ struct CDecoder::CImpl {
     int64_t recent[kRecentFaults] = {};
     int64_t nFrames = 0;
     int64_t nLastPacket = 0;
+    uint64_t nPictureHash = 0xCBF29CE484222325ull;
     CStreamFormat format;
     std::string strError;
     std::string strLog; // what the decoder said during the current call
@@ -163,6 +184,8 @@ bool CDecoder::CImpl::Receive(int64_t nPacket) {
         }
         ++nFrames;
         TakeFormat(*frame);
+        if (limits.bHashPictures && context->codec_type == AVMEDIA_TYPE_VIDEO)
+            nPictureHash = HashPicture(*frame, nPictureHash);
         const int64_t nFrom = frame->pts != AV_NOPTS_VALUE ? frame->pts : nPacket;
         if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
             // What the decoder said now is about this call's packet, not an earlier one.
@@ -324,6 +347,10 @@ int64_t CDecoder::Frames() const {
 const CStreamFormat& CDecoder::Format() const {
     static const CStreamFormat none;
     return m_pImpl ? m_pImpl->format : none;
+}
+
+uint64_t CDecoder::PictureHash() const {
+    return m_pImpl ? m_pImpl->nPictureHash : 0;
 }
 
 const std::string& CDecoder::Error() const {

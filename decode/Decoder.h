@@ -19,6 +19,7 @@ struct CDecodeLimits {
     int64_t nMaxPixels = 8192 * 4320;           // per picture; a larger one is a fault
     int nMaxSamples = 1 << 18;                  // per sound frame, all channels together
     const std::atomic<bool>* pCancel = nullptr; // when set, checked before each packet
+    bool bHashPictures = false;                 // PictureHash() wanted
 };
 
 // What the stream says of itself, taken from the last frame decoded (zero before the first).
@@ -70,6 +71,9 @@ public:
     int64_t FaultCount() const;
     int64_t Frames() const; // frames decoded since Open, damaged ones too
     const CStreamFormat& Format() const;
+    // A hash of every picture decoded since Open, in order, when the limits asked for it: two
+    // decodes of which it is the same showed the same pictures.
+    uint64_t PictureHash() const;
     // Why Open failed.
     const std::string& Error() const;
 

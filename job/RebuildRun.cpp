@@ -6,6 +6,10 @@
 #include "job/RunOutput.h"
 #include "job/RunReport.h"
 
+#if defined(CLIPMEND_DECODERS)
+#include "decode/SampleChecker.h"
+#endif
+
 const UINT WMREBUILDNOTIFY = ::RegisterWindowMessageA("ClipmendRebuildNotify");
 
 CRebuildRun::~CRebuildRun() {
@@ -41,8 +45,15 @@ DWORD WINAPI CRebuildRun::Thread(LPVOID pThis) {
     const CJob& job = self->m_job;
     CRebuildResult result;
     try {
-        result = RebuildRecording(job.strReference, job.strSource, job.strOutput, self,
-                                  job.found.bMediaData ? &job.found.mediaData : nullptr);
+        // FFmpeg's decoders, where the build has them, say whether the reference, the
+        // recording's start and the copy play.
+        CRebuildOptions options;
+        options.pRange = job.found.bMediaData ? &job.found.mediaData : nullptr;
+#if defined(CLIPMEND_DECODERS)
+        CFfmpegSampleChecker checker;
+        options.pChecker = &checker;
+#endif
+        result = RebuildRecording(job.strReference, job.strSource, job.strOutput, self, options);
     } catch (...) {
         // Out of memory, say: a failure like any other, never an exception across the thread.
         result = CRebuildResult();

@@ -249,6 +249,15 @@ CString HandlerName(uint32_t nHandler) {
     }
 }
 
+// What a decoder said, short enough for a message.
+CString DecoderWords(const std::string& strSaid) {
+    const size_t kMax = 80;
+    std::string str = strSaid.empty() ? "no reason given" : strSaid;
+    if (str.size() > kMax)
+        str = str.substr(0, kMax - 3) + "...";
+    return CString(str.c_str());
+}
+
 CString MismatchText(const CMismatch& m) {
     CString text;
     const char* pszRecording = m.strRecording.c_str();
@@ -267,7 +276,7 @@ CString MismatchText(const CMismatch& m) {
         return text;
     case EKind::PictureSize:
         text.Format(
-            "The recording's video is %lldx%lld, the reference's is %lldx%lld.",
+            "The recording's video is %lldx%lld: it is not %lldx%lld like the reference's.",
             static_cast<long long>(m.nRecording), static_cast<long long>(m.nRecordingHeight),
             static_cast<long long>(m.nReference), static_cast<long long>(m.nReferenceHeight));
         return text;
@@ -315,6 +324,13 @@ CString MismatchText(const CMismatch& m) {
         return "The recording's sound does not keep time with its video as the reference's does.";
     case EKind::TracksOutOfStep:
         return "The recording's tracks do not keep time together as the reference's do.";
+    case EKind::VideoDoesNotDecode:
+    case EKind::SoundDoesNotDecode:
+        text.Format("The recording's %s does not decode with the reference's settings (%s): it "
+                    "was made with other settings.",
+                    m.eKind == EKind::VideoDoesNotDecode ? "video" : "sound",
+                    static_cast<const char*>(DecoderWords(m.strRecording)));
+        return text;
     }
     return CString();
 }
@@ -350,6 +366,11 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
                     codecs.IsEmpty() ? "none" : static_cast<const char*>(codecs));
         return text;
     }
+    case EProblem::ReferenceDoesNotPlay:
+        text.Format("The reference does not play: its %s does not decode (%s).",
+                    result.referenceFault.bVideo ? "video" : "sound",
+                    static_cast<const char*>(DecoderWords(result.referenceFault.strDecoder)));
+        return text;
     case EProblem::RecordingUnopened:
         return "The broken recording could not be opened.";
     case EProblem::RecordingUnreadable:
@@ -369,6 +390,8 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
         return "The copy could not be created.";
     case EProblem::CopyNotWritten:
         return "The copy could not be written.";
+    case EProblem::CopyDoesNotPlay:
+        return "The rebuilt copy does not play: not one of its frames decoded, so it was removed.";
     case EProblem::Cancelled:
         return "The rebuild was cancelled.";
     case EProblem::OutOfMemory:
@@ -448,6 +471,61 @@ const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
     return "";
 }
 
+CString DescribePlayCheck(const CPlayCheck& play) {
+    if (!play.bChecked)
+        return CString();
+    CString text;
+    if (play.nDamaged != 0) {
+        text.Format("It plays, but the decoders found %s damaged %s in it.",
+                    static_cast<const char*>(CountText(static_cast<int64_t>(play.nDamaged))),
+                    play.nDamaged == 1 ? "frame" : "frames");
+        return text;
+    }
+    // Said of what was decoded: all of a track, or its start, its end and places between.
+    const auto part = [](bool bWhole, bool bEnd, int nPlaces, const char* pszWhat) {
+        CString text;
+        const int nBetween = nPlaces - (bEnd ? 2 : 1);
+        if (bWhole)
+            text.Format("all its %s", pszWhat);
+        else if (!bEnd)
+            text.Format("its %s at its start and %d %s after it", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
+        else if (nBetween <= 0)
+            text.Format("its %s at its start and its end", pszWhat);
+        else
+            text.Format("its %s at its start, its end and %d %s between", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
+        return text;
+    };
+    // Sound and pictures checked at the same places are said once.
+    const bool bAlike = play.nSoundPlaces != 0 && play.nSoundPlaces == play.nVideoPlaces &&
+                        play.bSoundWhole == play.bVideoWhole && play.bSoundEnd == play.bVideoEnd;
+    CString parts;
+    if (bAlike) {
+        parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "sound and pictures");
+    } else {
+        if (play.nSoundPlaces != 0)
+            parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
+        if (play.nVideoPlaces != 0 && !parts.IsEmpty())
+            parts += CString(", and ") +
+                     part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures") + ",";
+        else if (play.nVideoPlaces != 0)
+            parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
+    }
+    if (play.bVideoWhole && play.bSoundWhole)
+        text = "It plays from start to end: every picture and sound of it decoded.";
+    else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&
+             (play.nSoundPlaces == 0 || play.bSoundEnd))
+        text.Format("It plays from start to end: %s decoded without an error.",
+                    static_cast<const char*>(parts));
+    else
+        text.Format("It plays as far as it was checked: %s decoded without an error.",
+                    static_cast<const char*>(parts));
+    if (play.bHevc)
+        text += " (Damage inside an HEVC picture can go unseen by this check.)";
+    return text;
+}
+
 CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result) {
     if (result.eStatus == CRebuildResult::EStatus::Mismatch)
         return MismatchText(result.mismatch);
@@ -483,6 +561,7 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     case EStatus::ReadFailed:
     case EStatus::WriteFailed:
     case EStatus::Cancelled:
+    case EStatus::NotPlayable:
         message.Format("Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
                        static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
@@ -504,6 +583,22 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     }
     message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
                    static_cast<const char*>(broken), static_cast<const char*>(what));
+    if (result.play.bChecked)
+        message += CString("\n") + DescribePlayCheck(result.play);
+    for (const CDamagedFrame& frame : result.play.damaged) {
+        CString line;
+        line.Format("\nDamaged: the %s at %s (%s).", frame.bVideo ? "picture" : "sound",
+                    static_cast<const char*>(StretchTime(frame.dAt)),
+                    static_cast<const char*>(DecoderWords(frame.strDecoder)));
+        message += line;
+    }
+    if (result.play.nDamaged > result.play.damaged.size()) {
+        CString more;
+        more.Format(
+            "\nDamaged: %llu more frames.",
+            static_cast<unsigned long long>(result.play.nDamaged - result.play.damaged.size()));
+        message += more;
+    }
     for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
         message += CString("\nLeft out: ") + StretchText(stretch) + ".";
     for (const CTrackLeftOut& track : result.tracksLeftOut)

@@ -131,7 +131,9 @@ bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps) {
     if (bits.Ue() > 32) // max_num_ref_frames
         return false;
     bits.Skip(1); // gaps_in_frame_num_value_allowed_flag
+    sps.nSizeBit = static_cast<uint32_t>(bits.Position());
     const uint32_t nWidth = bits.Ue() + 1, nHeight = bits.Ue() + 1;
+    sps.nSizeEndBit = static_cast<uint32_t>(bits.Position());
     if (nWidth > 1024 || nHeight > 1024) // 16384 luma samples, beyond any level
         return false;
     sps.nWidthInMbs = static_cast<int>(nWidth);
@@ -140,11 +142,13 @@ bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps) {
     if (!sps.bFrameMbsOnly)
         sps.bMbAdaptiveFrameField = bits.Flag();
     bits.Skip(1); // direct_8x8_inference_flag
+    sps.nCropBit = static_cast<uint32_t>(bits.Position());
     uint32_t crop[4] = {0, 0, 0, 0};
     if (bits.Flag()) {
         for (uint32_t& nCrop : crop)
             nCrop = bits.Ue();
     }
+    sps.nCropEndBit = static_cast<uint32_t>(bits.Position());
     if (bits.Failed())
         return false;
     // Crop units follow the chroma subsampling, doubled vertically for field-capable streams.

@@ -31,6 +31,9 @@ struct CAvcSps {
     int nHeightInMapUnits = 0;
     int nWidth = 0; // cropped, in luma samples
     int nHeight = 0;
+    // Where the size is written, in bits of the RBSP after the NAL header: the two sizes in
+    // macroblocks, and frame_cropping_flag with its offsets.
+    uint32_t nSizeBit = 0, nSizeEndBit = 0, nCropBit = 0, nCropEndBit = 0;
 };
 
 struct CAvcPps {

@@ -63,6 +63,7 @@ bool ParseHevcSps(const uint8_t* pNal, size_t nSize, CHevcSps* pSps) {
     sps.nChromaFormat = static_cast<int>(nChroma);
     if (nChroma == 3)
         sps.bSeparateColourPlane = bits.Flag();
+    sps.nSizeBit = static_cast<uint32_t>(bits.Position());
     const uint32_t nWidth = bits.Ue(), nHeight = bits.Ue();
     if (nWidth == 0 || nHeight == 0 || nWidth > 16888 || nHeight > 16888)
         return false;
@@ -71,7 +72,9 @@ bool ParseHevcSps(const uint8_t* pNal, size_t nSize, CHevcSps* pSps) {
         for (uint32_t& nOffset : window)
             nOffset = bits.Ue();
     }
-    const uint32_t nLuma = bits.Ue(), nChromaDepth = bits.Ue(), nPocBits = bits.Ue();
+    const uint32_t nLuma = bits.Ue(), nChromaDepth = bits.Ue();
+    sps.nSizeEndBit = static_cast<uint32_t>(bits.Position());
+    const uint32_t nPocBits = bits.Ue();
     if (nLuma > 8 || nChromaDepth > 8 || nPocBits > 12)
         return false;
     sps.nBitDepthLuma = 8 + static_cast<int>(nLuma);
@@ -87,6 +90,7 @@ bool ParseHevcSps(const uint8_t* pNal, size_t nSize, CHevcSps* pSps) {
     const uint32_t nCtbLog2 = nMinCbMinus3 + 3 + nCbDiff;
     if (nMinCbMinus3 > 3 || nCtbLog2 < 4 || nCtbLog2 > 6 || bits.Failed())
         return false;
+    sps.nMinCbSize = 1 << (nMinCbMinus3 + 3);
     const uint32_t nCtb = 1u << nCtbLog2;
     sps.nCtbsInPic = static_cast<int>(((nWidth + nCtb - 1) / nCtb) * ((nHeight + nCtb - 1) / nCtb));
     const int nChromaArray = sps.bSeparateColourPlane ? 0 : sps.nChromaFormat;

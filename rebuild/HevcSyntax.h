@@ -21,6 +21,10 @@ struct CHevcSps {
     int nCtbsInPic = 0; // coding tree blocks in a picture, for slice segment addresses
     int nWidth = 0;     // cropped to the conformance window, in luma samples
     int nHeight = 0;
+    int nMinCbSize = 8; // coded sizes are multiples of it
+    // Where the size and bit depths are written, in bits of the RBSP after the NAL header:
+    // pic_width_in_luma_samples up to bit_depth_chroma_minus8.
+    uint32_t nSizeBit = 0, nSizeEndBit = 0;
 };
 
 struct CHevcPps {

@@ -26,11 +26,11 @@ bool COutputFile::Create(const char* pszPath) {
     Remove();
     // CREATE_NEW fails when anything is at the name, a link or junction too, dangling or not;
     // and a reparse point is opened as itself, never followed. DELETE lets a failed copy be
-    // removed through this handle. No FILE_SHARE_DELETE: nobody renames or deletes it while
-    // it is written.
+    // removed through this handle, GENERIC_READ lets the copy be checked through it. No
+    // FILE_SHARE_DELETE: nobody renames or deletes it while it is written.
     HANDLE hFile =
-        ::CreateFileA(pszPath, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        ::CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     m_hFile = hFile;
@@ -63,6 +63,27 @@ bool COutputFile::WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize) 
     back.QuadPart = static_cast<LONGLONG>(m_nPosition);
     return m_hFile && ::SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) &&
            WriteAll(pData, nSize) && ::SetFilePointerEx(m_hFile, back, nullptr, FILE_BEGIN);
+}
+
+bool COutputFile::ReadAt(uint64_t nOffset, uint8_t* pData, size_t nSize) {
+    if (!m_hFile)
+        return false;
+    while (nSize != 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(nOffset);
+        at.OffsetHigh = static_cast<DWORD>(nOffset >> 32);
+        const DWORD nChunk = static_cast<DWORD>(nSize < kMaxWrite ? nSize : kMaxWrite);
+        DWORD nRead = 0;
+        if (!::ReadFile(m_hFile, pData, nChunk, &nRead, &at) || nRead == 0)
+            return false;
+        pData += nRead;
+        nSize -= nRead;
+        nOffset += nRead;
+    }
+    // A read at a position moves the handle's position too.
+    LARGE_INTEGER back;
+    back.QuadPart = static_cast<LONGLONG>(m_nPosition);
+    return ::SetFilePointerEx(m_hFile, back, nullptr, FILE_BEGIN) != FALSE;
 }
 
 bool COutputFile::Identity(CFileIdentity* pIdentity) const {
@@ -99,7 +120,7 @@ void COutputFile::Remove() {
 bool COutputFile::Create(const char* pszPath) {
     Remove();
     // O_EXCL fails on anything at the name, a symbolic link too, dangling or not.
-    const int nFile = open(pszPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int nFile = open(pszPath, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (nFile < 0)
         return false;
     m_nFile = nFile;
@@ -126,6 +147,21 @@ bool COutputFile::WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize) 
         !WriteAll(pData, nSize))
         return false;
     return lseek(m_nFile, static_cast<off_t>(m_nPosition), SEEK_SET) >= 0;
+}
+
+bool COutputFile::ReadAt(uint64_t nOffset, uint8_t* pData, size_t nSize) {
+    while (nSize != 0) {
+        const ssize_t nRead = pread(m_nFile, pData, nSize < kMaxWrite ? nSize : kMaxWrite,
+                                    static_cast<off_t>(nOffset));
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead <= 0)
+            return false;
+        pData += nRead;
+        nSize -= static_cast<size_t>(nRead);
+        nOffset += static_cast<uint64_t>(nRead);
+    }
+    return true;
 }
 
 bool COutputFile::Identity(CFileIdentity* pIdentity) const {

@@ -1,6 +1,7 @@
 // The file a rebuild writes: created new, never through a name that exists already (a file,
-// a link, a junction someone put there), written with 64-bit positions on every build, and
-// removed through its own handle when the rebuild fails, so that only the file it made goes.
+// a link, a junction someone put there), written with 64-bit positions on every build, read
+// back through the same handle, and removed through it when the rebuild fails, so that only the
+// file it made goes.
 #pragma once
 
 #include "media/ByteSource.h"
@@ -23,6 +24,8 @@ public:
     bool Write(const uint8_t* pData, size_t nSize) override;
     // Overwrites bytes written before, then carries on at the end.
     bool WriteAt(uint64_t nOffset, const uint8_t* pData, size_t nSize);
+    // Reads bytes written before; writing carries on at the end.
+    bool ReadAt(uint64_t nOffset, uint8_t* pData, size_t nSize);
     uint64_t Position() const { return m_nPosition; }
     bool Identity(CFileIdentity* pIdentity) const;
     // Closes the file, keeping it; false if the last writes failed.

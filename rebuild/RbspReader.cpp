@@ -12,6 +12,7 @@ bool CRbspReader::NextByte() {
         return false;
     }
     m_nByte = m_pData[m_nPos++];
+    ++m_nDelivered;
     m_nZeros = m_nByte == 0 ? m_nZeros + 1 : 0;
     m_nBitsLeft = 8;
     return true;

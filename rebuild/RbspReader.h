@@ -16,6 +16,8 @@ public:
     uint32_t Ue(); // unsigned exp-Golomb; more than 31 leading zeros fails
     int32_t Se();
     bool Failed() const { return m_bFailed; }
+    // Bits of the RBSP read so far (emulation prevention bytes not counted).
+    uint64_t Position() const { return uint64_t(m_nDelivered) * 8 - uint64_t(m_nBitsLeft); }
     void Fail() { m_bFailed = true; }
 
 private:
@@ -24,7 +26,8 @@ private:
     const uint8_t* m_pData;
     size_t m_nSize;
     size_t m_nPos = 0;
-    int m_nZeros = 0; // zero bytes just read, for the emulation prevention rule
+    size_t m_nDelivered = 0; // RBSP bytes read
+    int m_nZeros = 0;        // zero bytes just read, for the emulation prevention rule
     uint32_t m_nByte = 0;
     int m_nBitsLeft = 0;
     bool m_bFailed = false;

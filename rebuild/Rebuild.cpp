@@ -5,10 +5,12 @@
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
+#include "rebuild/PlayCheck.h"
 #include "rebuild/RebuiltIndex.h"
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <cstring>
 #include <exception>
@@ -24,6 +26,25 @@ const uint64_t kProbeBytes = 32u << 20;
 const double kProbeSeconds = 60;
 
 class CNoObserver : public CRebuildObserver {};
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The copy as it is being written, read back through the handle that writes it.
+class COutputSource final : public CByteSource {
+public:
+    explicit COutputSource(COutputFile& file) : m_file(file) {}
+    uint64_t Size() const override { return m_file.Position(); }
+    bool ReadAt(uint64_t nOffset, void* pBuffer, size_t nCount) override {
+        return nOffset <= m_file.Position() && nCount <= m_file.Position() - nOffset &&
+               m_file.ReadAt(nOffset, static_cast<uint8_t*>(pBuffer), nCount);
+    }
+
+private:
+    COutputFile& m_file;
+};
 
 // Turns the walks' positions into one rising percentage: the probe, then the full walk; and
 // asks the observer whether the user cancelled.
@@ -114,7 +135,8 @@ CStretchLeftOut::EReason LeftOutReason(EWalkStop eStop) {
 // One rebuild, step by step; each step that fails leaves its result in *pFailure.
 class CRebuild {
 public:
-    explicit CRebuild(CRebuildObserver& observer) : m_progress(observer) {}
+    CRebuild(CRebuildObserver& observer, const CRebuildOptions& options)
+        : m_progress(observer), m_options(options), m_dBegin(Now()) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
     bool OpenRecording(const char* pszBroken, const CMediaRange* pRange, CRebuildResult* pFailure);
@@ -129,7 +151,15 @@ private:
     // What every walk is told of the reference beyond its tracks.
     void Prepare(CMediaWalk* pWalk);
 
+    // The copy's check: its time, from what the rebuild took without the decoding before.
+    CPlayCheck CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
+                         EDecodeRun* pRun);
+
     CProgress m_progress;
+    const CRebuildOptions& m_options;
+    const double m_dBegin;
+    double m_dDecodeSeconds = 0; // spent decoding before the copy was begun
+    CDecodedFormat m_referenceVideo;
     CReferenceMovie m_movie;
     std::vector<CTrackLeftOut> m_leftOut;
     CStdioByteSource m_brokenFile;
@@ -195,6 +225,31 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     if (!bUsable) {
         *pFailure = Fail(EStatus::ReferenceUnusable, EProblem::ReferenceWithoutUsableTrack);
         pFailure->referenceCodecs = codecs;
+        return false;
+    }
+    if (!m_options.pChecker)
+        return true;
+    // It must play itself: its first pictures and sound.
+    const double dBegin = Now();
+    std::vector<size_t> checked;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks) {
+        if (pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio)
+            checked.push_back(pTrack->ReferenceIndex());
+    }
+    CDamagedFrame fault;
+    EDecodeRun eRun = EDecodeRun::Clean;
+    const bool bPlays = ReferencePlays(referenceFile, m_movie, checked, *m_options.pChecker,
+                                       &m_progress, &fault, &m_referenceVideo, &eRun);
+    m_dDecodeSeconds += Now() - dBegin;
+    if (eRun == EDecodeRun::Cancelled) {
+        *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
+        return false;
+    }
+    if (!bPlays) {
+        if (eRun == EDecodeRun::ReadFailed)
+            fault.strDecoder = "its samples are not where its index says";
+        *pFailure = Fail(EStatus::ReferenceUnusable, EProblem::ReferenceDoesNotPlay);
+        pFailure->referenceFault = fault;
         return false;
     }
     return true;
@@ -264,13 +319,44 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     check.eStop = eProbe;
     check.nStop = probe.StopOffset();
     check.nDataEnd = m_range.nEnd;
-    const CMismatch mismatch = FindMismatch(m_brokenFile, check);
+    CMismatch mismatch = FindMismatch(m_brokenFile, check);
+    if (mismatch.eKind == CMismatch::EKind::None && m_options.pChecker) {
+        // Its start must decode with the reference's settings.
+        const double dBegin = Now();
+        EDecodeRun eRun = EDecodeRun::Clean;
+        mismatch = CheckRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
+                                       *m_options.pChecker, &m_progress, &eRun);
+        m_dDecodeSeconds += Now() - dBegin;
+        if (eRun == EDecodeRun::Cancelled) {
+            *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
+            return false;
+        }
+        if (eRun == EDecodeRun::ReadFailed) {
+            *pFailure = Fail(EStatus::ReadFailed, EProblem::RecordingUnreadable);
+            return false;
+        }
+    }
     if (mismatch.eKind != CMismatch::EKind::None) {
         *pFailure = Fail(EStatus::Mismatch, EProblem::None);
         pFailure->mismatch = mismatch;
         return false;
     }
     return true;
+}
+
+CPlayCheck CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
+                               EDecodeRun* pRun) {
+    const double dRebuild = Now() - m_dBegin - m_dDecodeSeconds;
+    const double dSmall = output.Position() <= m_options.nSmallCopy
+                              ? 1.0
+                              : double(m_options.nSmallCopy) / double(output.Position());
+    const double dBudget =
+        std::max(m_options.dCheckShare * dRebuild, m_options.dMinCheckSeconds * dSmall);
+    COutputSource copy(output);
+    CPlayCheck check = ::CheckCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
+    check.dRebuildSeconds = dRebuild;
+    check.dBeforeSeconds = m_dDecodeSeconds;
+    return check;
 }
 
 // ftyp, mdat's header (with room for a 64-bit size), the media data as the walk confirms it,
@@ -325,7 +411,28 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
                     header);
     if (!output.Write(moov.data(), moov.size()) ||
-        !output.WriteAt(nHeader, header, sizeof header) || !output.Close()) {
+        !output.WriteAt(nHeader, header, sizeof header)) {
+        output.Remove();
+        return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
+    }
+    if (m_options.pChecker) {
+        EDecodeRun eRun = EDecodeRun::Clean;
+        result.play = CheckCopy(output, tables, &eRun);
+        if (eRun == EDecodeRun::Cancelled || eRun == EDecodeRun::ReadFailed) {
+            output.Remove();
+            return eRun == EDecodeRun::Cancelled
+                       ? Fail(EStatus::Cancelled, EProblem::Cancelled)
+                       : Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
+        }
+    }
+    // A copy no player could show is no copy.
+    if (result.play.bChecked && !result.play.bPlays) {
+        output.Remove();
+        result.eStatus = EStatus::NotPlayable;
+        result.eProblem = EProblem::CopyDoesNotPlay;
+        return result;
+    }
+    if (!output.Close()) {
         output.Remove();
         return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
@@ -359,11 +466,11 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
 }
 
 CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const char* pszOutput,
-                       CRebuildObserver& observer, const CMediaRange* pRange) {
-    CRebuild rebuild(observer);
+                       CRebuildObserver& observer, const CRebuildOptions& options) {
+    CRebuild rebuild(observer, options);
     CRebuildResult failure;
     if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, pRange, &failure))
+        !rebuild.OpenRecording(pszBroken, options.pRange, &failure))
         return failure;
     // Told apart by what they are, not by how their names are spelt. (The copy is created
     // new, so nothing at its name is ever written; this says why.)
@@ -378,13 +485,13 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
 
 CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
                                 const char* pszOutput, CRebuildObserver* pObserver,
-                                const CMediaRange* pRange) {
+                                const CRebuildOptions& options) {
     CNoObserver noObserver;
     CRebuildObserver& observer = pObserver ? *pObserver : noObserver;
     if (!pszReference || !pszBroken || !pszOutput)
         return Fail(EStatus::ReadFailed, EProblem::NameMissing);
     try {
-        return Rebuild(pszReference, pszBroken, pszOutput, observer, pRange);
+        return Rebuild(pszReference, pszBroken, pszOutput, observer, options);
     } catch (const std::bad_alloc&) {
         // The output, if begun, was removed as its owner unwound.
         return Fail(EStatus::ReadFailed, EProblem::OutOfMemory);

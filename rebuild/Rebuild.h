@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+class CSampleChecker;
+
 // Called on the engine's thread.
 class CRebuildObserver {
 public:
@@ -77,6 +79,8 @@ struct CMismatch {
         SoundTracksOutOfStep,
         SoundOutOfStep,
         TracksOutOfStep,
+        VideoDoesNotDecode, // strRecording: what the decoder said; no size decoded clean either
+        SoundDoesNotDecode, // strRecording: what the decoder said
     } eKind = EKind::None;
     std::string strRecording, strReference;
     int64_t nRecording = 0, nReference = 0;
@@ -85,9 +89,38 @@ struct CMismatch {
     bool bApproximate = false;
 };
 
+// A frame a decoder found damaged.
+struct CDamagedFrame {
+    bool bVideo = false;
+    double dAt = 0;         // seconds into the copy (into the reference, for the reference)
+    std::string strDecoder; // what the decoder said
+};
+
+// What decoding the copy found; nothing when the program lent no decoders.
+struct CPlayCheck {
+    bool bChecked = false;
+    bool bPlays = false;      // some of it decoded clean
+    bool bSoundWhole = false; // all its sound was decoded (so when it has none)
+    bool bSoundEnd = false;   // its last sound frames
+    int nSoundPlaces = 0;     // places its sound was decoded at (a second each) when not whole
+    bool bVideoWhole = false; // every picture was decoded (so when it has none)
+    bool bVideoStart = false; // its first pictures were decoded
+    bool bVideoEnd = false;   // its last ones (the whole last group of pictures)
+    int nVideoPlaces = 0;     // places its video was decoded at, each from a key frame on
+    bool bHevc = false;       // its video is HEVC, whose decoder sees damage inside a picture
+                              // only in part
+    std::vector<CDamagedFrame> damaged; // in time order, the first kMaxDamagedNamed
+    uint64_t nDamaged = 0;              // all that were found
+    double dSeconds = 0;                // the check's time
+    double dRebuildSeconds = 0;         // the rebuild's, before the check, without...
+    double dBeforeSeconds = 0;          // ...the decoding before the copy was begun
+};
+const size_t kMaxDamagedNamed = 12;
+
 struct CRebuildResult {
     enum class EStatus {
         Rebuilt,
+        NotPlayable,       // written, but not one frame of it decoded: removed
         Mismatch,          // the recording was not made with the reference's settings
         ReferenceUnusable, // the reference cannot serve (broken itself, no usable track)
         NoMediaData,       // nothing in the broken file to rebuild
@@ -107,6 +140,7 @@ struct CRebuildResult {
         ReferenceWithoutSamples,
         ReferenceWithTooManyTracks,  // more than any recorder writes
         ReferenceWithoutUsableTrack, // referenceCodecs says what it has
+        ReferenceDoesNotPlay,        // referenceFault says where and why
         RecordingUnopened,
         RecordingUnreadable,
         NoMediaDataBox,
@@ -115,26 +149,43 @@ struct CRebuildResult {
         NoWholeFrame, // not one whole frame of video or sound
         CopyNotCreated,
         CopyNotWritten,
+        CopyDoesNotPlay,
         Cancelled,
         OutOfMemory,
         Unexpected,
     } eProblem = EProblem::Unexpected;
     CMismatch mismatch;                       // when Mismatch
     std::vector<std::string> referenceCodecs; // ReferenceWithoutUsableTrack: its tracks' codecs
+    CDamagedFrame referenceFault;             // ReferenceDoesNotPlay
 
     std::vector<CRebuiltTrack> tracks;             // what was rebuilt, in the reference's order
     std::vector<CTrackLeftOut> tracksLeftOut;      // reference tracks not rebuilt
     std::vector<CStretchLeftOut> stretchesLeftOut; // in the recording's order
     uint64_t nBytesLeftOut = 0; // media bytes of the broken file not put into the copy
     double dSeconds = 0;        // the copy's length: its video's, else its first track's
+    CPlayCheck play;            // Rebuilt, NotPlayable
 };
 
 struct CMediaRange;
 
+struct CRebuildOptions {
+    // Where the broken file's media data lies, as the source check found it (null: found
+    // here); one that no longer fits the file is found again.
+    const CMediaRange* pRange = nullptr;
+    // Decoders to check with: the reference, the recording's start before anything is written,
+    // the copy after. None: nothing is decoded.
+    CSampleChecker* pChecker = nullptr;
+    // The check of the copy takes about this share of the time the rebuild took, and at least
+    // dMinCheckSeconds for a copy of nSmallCopy bytes or less (less, in proportion, for a larger
+    // one); the start of each track is decoded whatever it takes.
+    double dCheckShare = 0.1;
+    double dMinCheckSeconds = 2.0;
+    uint64_t nSmallCopy = 32u << 20;
+};
+
 // Paths are in the ANSI code page (UTF-8 on our Windows builds). The two inputs are only
 // read; a refusal comes before anything is written, and a failure or cancel after the copy
-// was begun removes it. pRange: where the broken file's media data lies, as the source check
-// found it (null: found here); one that no longer fits the file is found again.
+// was begun removes it.
 CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
                                 const char* pszOutput, CRebuildObserver* pObserver,
-                                const CMediaRange* pRange = nullptr);
+                                const CRebuildOptions& options = CRebuildOptions());

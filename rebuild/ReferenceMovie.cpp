@@ -70,6 +70,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
         pTrack->nFixedSampleSize = nFixed;
         pTrack->nMaxSampleSize = nFixed;
         pTrack->nTotalSampleBytes = uint64_t(pTrack->nSamples) * nFixed;
+        pTrack->leadSizes.assign(std::min(pTrack->nSamples, kLeadSamples), nFixed);
         return pTrack->nTotalSampleBytes <= source.Size();
     }
     CTable stsz;
@@ -101,6 +102,8 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
     }
     if (pTrack->nTotalSampleBytes > source.Size())
         return false;
+    for (uint32_t i = 0; i < nCount && i < kLeadSamples; ++i)
+        pTrack->leadSizes.push_back(size(i));
     // Equal sizes written one by one are as fixed as stsz's sample_size.
     if (nCount != 0 && bOne) {
         pTrack->nFixedSampleSize = size(0);

@@ -36,6 +36,7 @@ struct CReferenceTrack {
     std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
                                        // H.264, HEVC or AAC: the commonest, likeliest first
     std::vector<std::vector<uint8_t>> firstSamples; // and their first samples' bytes
+    std::vector<uint32_t> leadSizes; // the sizes of its first samples, kLeadSamples at most
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale
@@ -70,6 +71,9 @@ struct CReferenceMovie {
     std::vector<uint8_t> udta; // without the entries about one recording (date, place)
     std::vector<CReferenceTrack> tracks;
 };
+
+// Samples at the start of each track whose sizes are kept: enough to decode its first pictures.
+const uint32_t kLeadSamples = 64;
 
 // More tracks than any recorder writes: a reference with more is refused.
 const unsigned kMaxReferenceTracks = 64;

@@ -4,9 +4,10 @@
 # clone, and prints each install prefix (include/, lib/) on a line of its own. Progress goes to
 # stderr; each build's log stays beside its cache entry, with FFmpeg's licence
 # (COPYING.LGPLv2.1) and how it was built (BUILD.txt) in the prefix.
-#   tools/ffmpeg-build.sh [i686] [x86_64] [native]     (none: all three, side by side)
+#   tools/ffmpeg-build.sh [i686] [x86_64] [native] [bench]   (none: the first three, side by side)
 # i686 and x86_64 are MinGW-w64 cross builds for Clipmend.exe and its Windows tests; native is
-# built with clang, AddressSanitizer and UndefinedBehaviorSanitizer for the native tests.
+# built with clang, AddressSanitizer and UndefinedBehaviorSanitizer for the native tests; bench
+# with clang alone, for the rebuild benchmark (tools/rebuild-bench.sh).
 # The source, first found, checked against the release's hash: the tarball named by
 # CLIPMEND_FFMPEG_SOURCE, <repo>/../shared/ffmpeg/ffmpeg_7.1.5.orig.tar.xz, one downloaded
 # before into the cache, or the release downloaded from CLIPMEND_FFMPEG_URL (FFmpeg's site).
@@ -32,8 +33,8 @@ common=(--enable-static --disable-shared --disable-programs --disable-doc --disa
 arches=("$@")
 ((${#arches[@]})) || arches=(i686 x86_64 native)
 for a in "${arches[@]}"; do
-    [[ $a == i686 || $a == x86_64 || $a == native ]] || {
-        echo "usage: ffmpeg-build.sh [i686] [x86_64] [native]" >&2
+    [[ $a == i686 || $a == x86_64 || $a == native || $a == bench ]] || {
+        echo "usage: ffmpeg-build.sh [i686] [x86_64] [native] [bench]" >&2
         exit 2
     }
 done
@@ -44,7 +45,7 @@ mkdir -p "$cache"
 
 # The compiler of an arch.
 cc_of() {
-    if [[ $1 == native ]]; then
+    if [[ $1 == native || $1 == bench ]]; then
         echo clang
     else
         echo "$1-w64-mingw32-gcc"
@@ -66,7 +67,7 @@ compiler_version() {
 # The cache entry of one arch, named after what makes its libraries.
 entry_of() {
     local cc=gcc
-    [[ $1 != native ]] || cc=clang
+    [[ $1 != native && $1 != bench ]] || cc=clang
     local v
     v=$(compiler_version "$1")
     # No epoch colon: make reads it in a path.
@@ -138,6 +139,8 @@ build() {
     if [[ $arch == native ]]; then
         local san="-fsanitize=address,undefined -fno-omit-frame-pointer"
         args+=(--cc=clang --cxx=clang++ "--extra-cflags=$san" "--extra-ldflags=$san")
+    elif [[ $arch == bench ]]; then
+        args+=(--cc=clang --cxx=clang++)
     else
         args+=(--target-os=mingw32 "--cross-prefix=$arch-w64-mingw32-")
         if [[ $arch == i686 ]]; then
@@ -146,10 +149,22 @@ build() {
             args+=(--arch=x86_64)
         fi
     fi
+    # FFmpeg takes BCryptGenRandom wherever the headers have it, and no option turns that off.
+    # Windows looks for bcrypt.dll beside the program before System32, so an elevated program
+    # importing it would load one planted in, say, Downloads; libavutil falls back to a seed of
+    # its own, which decoding never needs anyway.
+    local unbcrypt=""
+    # shellcheck disable=SC2089 # a command line: run by eval, and written in BUILD.txt
+    if [[ $arch != native && $arch != bench ]]; then
+        unbcrypt="sed -i -e 's/^#define HAVE_BCRYPT 1\$/#define HAVE_BCRYPT 0/' config.h"
+        unbcrypt+=" && sed -i -e 's/ -lbcrypt//' ffbuild/config.mak ffbuild/config.sh"
+    fi
     # What the libraries are and how they were made, shipped with Clipmend; an entry whose
     # text differs is built again.
     local info use="and linked statically into Clipmend.exe."
     [[ $arch != native ]] || use="for Clipmend's native tests."
+    [[ $arch != bench ]] || use="for Clipmend's rebuild benchmark."
+    # shellcheck disable=SC2090 # see above
     info=$(printf '%s\n' \
         "FFmpeg's libavcodec and libavutil ($arch), with the H.264, HEVC and AAC decoders only," \
         "built from FFmpeg's source, unchanged, $use" \
@@ -161,6 +176,7 @@ build() {
         "($(compiler_version "$arch")) and nasm $(dpkg-query -W -f='${Version}' nasm)," \
         "in the unpacked source:" \
         "  ./configure $(quoted "${args[@]}")" \
+        ${unbcrypt:+"  $unbcrypt"} \
         "  make && make install")
     exec 9>"$entry.lock"
     flock 9
@@ -175,8 +191,10 @@ build() {
     tar -xJf "$src" -C "$w" --strip-components=1
     # Installed into a staging folder, completed there, then moved into place whole.
     local staged=$entry.new/usr/local
-    if ! (cd "$w" && ./configure "${args[@]}" && make -j"$jobs" &&
-        make install DESTDIR="$entry.new") >"$log" 2>&1; then
+    if ! (cd "$w" && ./configure "${args[@]}" && eval "${unbcrypt:-true}" &&
+        ! grep -q 'HAVE_BCRYPT 1' config.h && make -j"$jobs" &&
+        make install DESTDIR="$entry.new" &&
+        ! grep -q bcrypt "$entry.new/usr/local/lib/pkgconfig/libavutil.pc") >"$log" 2>&1; then
         echo "ffmpeg-build: $arch: build failed; the end of $log:" >&2
         tail -n 30 "$log" >&2
         rm -rf "$w" "$entry.new"

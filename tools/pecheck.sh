@@ -52,9 +52,8 @@ dll_characteristics=$(u $((optional + 70)) 2)
 # Terminal-server aware: in a remote session Windows then gives it the real Windows folder.
 ((dll_characteristics & 0x8000)) || fail "not marked terminal-server aware"
 
-# DLLs that come with every Windows the program targets (msvcrt is the system C runtime;
-# bcrypt, from Vista on, is the random source of FFmpeg's libavutil).
-system_dlls=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll
+# DLLs that come with every Windows the program targets (msvcrt is the system C runtime).
+system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll
     msvcrt.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll "
 imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' || true)
 [[ -n $imports ]] || fail "no import table found"

@@ -4,6 +4,7 @@
 #include "framework/WinApp.h"
 #include "job/RunControl.h"
 #include "job/ToolOutput.h"
+#include "media/Box.h"
 #include "media/Mp4Check.h"
 #include "res/resource.h"
 #include "tests/rebuild/TestMedia.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -378,13 +380,30 @@ TEST(RunControlInProcess, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheC
 }
 
 // A rebuild over the copy an earlier one made: after the user's Yes the earlier copy goes and a
-// new file is made; a name that is the reference itself is never removed nor written.
+// new file is made; a name that is the reference itself is never removed nor written. With the
+// decoders the program lends the engine, a recording ffmpeg made (the decoder tests' media) and
+// a cut of it, since they must play; without them, the engine's own small media.
 TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyButNeverARecording) {
     const std::string reference = TempPath("ref.mp4");
     const std::string broken = TempPath("cut.mp4");
     const std::string output = TempPath("cut-NEW.mp4");
-    ASSERT_TRUE(WriteBytes(reference, Text(testmedia::SmallReference())));
-    ASSERT_TRUE(WriteBytes(broken, Text(testmedia::BrokenFile(testmedia::SmallRecording()))));
+    const char* pszMedia = std::getenv("CLIPMEND_DECODE_MEDIA");
+    if (pszMedia) {
+        const std::string whole = ReadWholeFile(std::string(pszMedia) + "\\h264.mp4");
+        ASSERT_TRUE(WriteBytes(reference, whole));
+        // Its first 60 % of media data, as a recorder cut off leaves it.
+        CMemoryByteSource source(reinterpret_cast<const uint8_t*>(whole.data()), whole.size());
+        CBox mdat;
+        ASSERT_TRUE(FindBox(source, 0, whole.size(), FourCC("mdat"), &mdat)) << pszMedia;
+        const size_t nBegin = static_cast<size_t>(mdat.nOffset + mdat.nHeaderSize);
+        const size_t nKeep = static_cast<size_t>(mdat.End() - nBegin) * 6 / 10;
+        ASSERT_TRUE(
+            WriteBytes(broken, Text(testmedia::BrokenFile(std::vector<uint8_t>(
+                                   whole.begin() + nBegin, whole.begin() + nBegin + nKeep)))));
+    } else {
+        ASSERT_TRUE(WriteBytes(reference, Text(testmedia::SmallReference())));
+        ASSERT_TRUE(WriteBytes(broken, Text(testmedia::BrokenFile(testmedia::SmallRecording()))));
+    }
     ASSERT_TRUE(WriteBytes(output, "an earlier copy"));
     for (const std::string& chosen : {reference, output}) {
         SCOPED_TRACE(chosen);

@@ -190,6 +190,56 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
                  DescribeRebuildResult("clip.mp4", result));
 }
 
+// What decoding the copy found: what was decoded when not all of it, damaged frames at their
+// times and how many more, and a copy that did not play at all.
+TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
+    CRebuildResult result;
+    result.eStatus = CRebuildResult::EStatus::Rebuilt;
+    result.eProblem = CRebuildResult::EProblem::None;
+    CRebuiltTrack video;
+    video.eKind = CRebuiltTrack::EKind::Video;
+    video.nTimescale = 90000;
+    video.nDuration = 90000 * 500;
+    result.tracks = {video};
+    result.dSeconds = 500;
+    CPlayCheck& play = result.play;
+    play.bChecked = play.bPlays = play.bHevc = true;
+    play.bSoundEnd = play.bVideoStart = play.bVideoEnd = true;
+    play.nSoundPlaces = 10;
+    play.nVideoPlaces = 2;
+    const std::string strDone =
+        "Done! Created new file C:\\v\\clip-NEW.mp4\nclip.mp4 rebuilt: 8:20 "
+        "of video.\n";
+    EXPECT_EQ(strDone + "It plays from start to end: its sound at its start, its end and 8 places "
+                        "between, and its pictures at its start and its end, decoded without an "
+                        "error. (Damage inside an HEVC picture can go unseen by this check.)",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    play.bSoundWhole = false;
+    play.nSoundPlaces = play.nVideoPlaces = 3;
+    EXPECT_EQ(strDone + "It plays from start to end: its sound and pictures at its start, its end "
+                        "and 1 place between decoded without an error. (Damage inside an HEVC "
+                        "picture can go unseen by this check.)",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+
+    play.bHevc = false;
+    CDamagedFrame picture;
+    picture.bVideo = true;
+    picture.dAt = 65.51;
+    picture.strDecoder = "error while decoding MB 43 0";
+    play.damaged = {picture};
+    play.nDamaged = 3;
+    EXPECT_EQ(strDone + "It plays, but the decoders found three damaged frames in it.\n"
+                        "Damaged: the picture at 1:05.5 (error while decoding MB 43 0).\n"
+                        "Damaged: 2 more frames.",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+
+    result.eStatus = CRebuildResult::EStatus::NotPlayable;
+    result.eProblem = CRebuildResult::EProblem::CopyDoesNotPlay;
+    EXPECT_EQ("Failed! Could not create new file C:\\v\\clip-NEW.mp4\nThe rebuilt copy does not "
+              "play: not one of its frames decoded, so it was removed.",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+}
+
 TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
     CRebuildResult result;
     result.eStatus = CRebuildResult::EStatus::Mismatch;
@@ -226,7 +276,7 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
         {rate, "The recording's sound is at 44.1 kHz, the reference's at 48 kHz."},
         {approximate, "The recording's sound is at about 44.1 kHz, the reference's at 48 kHz."},
         {layout, "The recording's sound is stereo, the reference's is mono."},
-        {size, "The recording's video is 1280x720, the reference's is 640x360."},
+        {size, "The recording's video is 1280x720: it is not 640x360 like the reference's."},
         {fps, "The recording's video runs at about 25 frames a second, the reference's at 29.97."},
         {tracks, "The reference has two sound tracks, the recording has none."},
     };

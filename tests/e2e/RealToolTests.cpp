@@ -177,12 +177,16 @@ TEST_F(RealTool, WhatCanBeSavedIsSavedAndSaysHowMuch) {
 }
 
 // A recording cut off before its index, rebuilt from a whole one made the same way: the offer,
-// the choice of the reference, the run with its progress, the message; and a reference made
-// another way, refused with the difference named and nothing written.
+// the choice of the reference, the run with its progress, the message with the decoders'
+// verdict on the copy; and references made another way or at another size, refused with the
+// difference named and nothing written.
 TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
     const std::vector<std::pair<std::string, std::string>> references{
         {"reference-h264.mp4", "Done! Created new file "},
         {"reference-hevc.mp4", "Cannot rebuild nomoov-size0.mp4 from reference-hevc.mp4.\n"},
+        {"reference-720.mp4", "Cannot rebuild nomoov-size0.mp4 from reference-720.mp4.\nThe "
+                              "recording's video is 640x360: it is not 1280x720 like the "
+                              "reference's.\n"},
     };
     const size_t nCases = Env("CLIPMEND_REAL_FEW").empty() ? references.size() : 1;
     const std::string name = "nomoov-size0.mp4";
@@ -213,10 +217,15 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
         EXPECT_EQ(0u, box.text.find(references[i].second)) << box.text;
         if (i == 0) {
             EXPECT_NE(std::string::npos, box.text.find(name + " rebuilt: ")) << box.text;
+            EXPECT_NE(std::string::npos, box.text.find("\nIt plays from start to end: "))
+                << box.text;
+            EXPECT_EQ(std::string::npos, box.text.find("Damaged")) << box.text;
             e2e::SaveScreenshot(box.hwnd, "rebuild-done");
         } else {
             EXPECT_NE(std::string::npos, box.text.find("Nothing was written.")) << box.text;
             EXPECT_FALSE(FileExists(OutputOf(name))) << "a refused rebuild wrote a file";
+            if (i == 2)
+                e2e::SaveScreenshot(box.hwnd, "rebuild-other-size");
         }
         EXPECT_TRUE(app->PressOk(box));
         if (i == 0)

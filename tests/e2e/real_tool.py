@@ -74,6 +74,9 @@ def make_media(folder):
     other = ["-f", "lavfi", "-i", "testsrc=size=640x360:rate=30", "-f", "lavfi", "-i",
              "sine=sample_rate=48000:frequency=880"]
     ffmpeg(*other, "-t", "4", *h264, p("reference-h264.mp4"))
+    # The same settings at another size: only the decoders tell.
+    ffmpeg("-f", "lavfi", "-i", "testsrc=size=1280x720:rate=30", *other[4:], "-t", "4", *h264,
+           p("reference-720.mp4"))
     ffmpeg(*other, "-t", "4", "-c:v", "libx265", "-tag:v", "hvc1", "-x265-params", "log-level=error",
            "-c:a", "aac", p("reference-hevc.mp4"))
     ffmpeg(*src, "-t", "10", "-c:v", "mpeg4", "-q:v", "5", "-c:a", "aac", p("whole-mpeg4.mp4"))
@@ -193,7 +196,8 @@ def main():
         [os.path.join(REPO, "tools", "gpac-build.sh"), args.arch], check=True,
         capture_output=True, text=True).stdout.split()[-1]
     media, results = os.path.join(args.work, "media"), os.path.join(args.work, "results")
-    if not os.path.exists(os.path.join(media, "empty.mp4")):
+    if not all(os.path.exists(os.path.join(media, name))
+               for name in ("empty.mp4", "reference-720.mp4")):
         make_media(media)
     shutil.rmtree(results, ignore_errors=True)
     os.makedirs(results)

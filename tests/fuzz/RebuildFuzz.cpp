@@ -3,9 +3,13 @@
 // recipe that strings together real samples, garbage, zeros and damaged samples, so that the
 // walk meets both. Whatever the data, the walk must stop inside it, hand the sink exactly the
 // bytes before its stop, find the same samples with and without a sink, and give tables that
-// read back as the index they were written as.
+// read back as the index they were written as. Input whose first byte is 0xFE is a sequence
+// parameter set made over for another picture size: the result must read back at that size.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
+#include "rebuild/AvcSyntax.h"
+#include "rebuild/ConfigVariant.h"
+#include "rebuild/HevcSyntax.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
 #include "rebuild/MediaWalk.h"
@@ -14,6 +18,7 @@
 #include "rebuild/ReferenceMovie.h"
 #include "tests/rebuild/TestMedia.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -94,7 +99,46 @@ void Prepare(const CReferenceMovie& movie, CWalked* pWalked) {
 
 } // namespace
 
+// 0xFE, a shape byte (codec, size, bit depth), then an SPS's payload after its NAL header.
+void FuzzSpsRewrite(const uint8_t* pData, size_t nSize) {
+    if (nSize < 2)
+        return;
+    const std::vector<CPictureShape>& sizes = RecorderPictureSizes();
+    const CPictureShape& size = sizes[(pData[1] >> 1) % sizes.size()];
+    const bool bHevc = pData[1] & 1;
+    std::vector<uint8_t> nal =
+        bHevc ? std::vector<uint8_t>{0x42, 0x01} : std::vector<uint8_t>{0x67};
+    nal.insert(nal.end(), pData + 2, pData + nSize);
+    std::vector<uint8_t> out;
+    if (bHevc) {
+        const int nDepth = pData[1] & 0x80 ? 10 : 0;
+        CHevcSps sps;
+        if (RewriteHevcSps(nal.data(), nal.size(), size.nWidth, size.nHeight, nDepth, &out) &&
+            (!ParseHevcSps(out.data(), out.size(), &sps) || sps.nWidth != size.nWidth ||
+             sps.nHeight != size.nHeight || (nDepth && sps.nBitDepthLuma != nDepth)))
+            std::abort();
+        return;
+    }
+    CAvcSps sps;
+    if (RewriteAvcSps(nal.data(), nal.size(), size.nWidth, size.nHeight, &out) &&
+        (!ParseAvcSps(out.data(), out.size(), &sps) || sps.nWidth != size.nWidth ||
+         sps.nHeight != size.nHeight))
+        std::abort();
+    // And inside an avcC, one SPS and no PPS.
+    std::vector<uint8_t> config = {
+        1, 0x64, 0, 0x1F, 0xFF, 0xE1, uint8_t(nal.size() >> 8), uint8_t(nal.size())};
+    config.insert(config.end(), nal.begin(), nal.end());
+    config.push_back(0);
+    std::vector<uint8_t> variant;
+    if (MakeConfigVariant(ETrackCodec::Avc, config, size, &variant) && variant.size() < 9)
+        std::abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    if (nSize > 0 && pData[0] == 0xFE) {
+        FuzzSpsRewrite(pData, std::min<size_t>(nSize, 0xFFFF));
+        return 0;
+    }
     const CReferenceMovie& movie = Reference();
     const std::vector<uint8_t> media = nSize > 0 && pData[0] == 0xFF
                                            ? std::vector<uint8_t>(pData + 1, pData + nSize)

@@ -7,6 +7,10 @@
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
 
+#if defined(CLIPMEND_DECODERS)
+#include "decode/SampleChecker.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,9 +84,21 @@ protected:
     CRebuildResult Rebuild(const std::string& strReference, const std::string& strBroken,
                            const std::string& strOutput, CRebuildObserver* pObserver = nullptr) {
         std::remove(Path(strOutput).c_str());
+        // As the program runs it: with FFmpeg's decoders where the build has them.
+        CRebuildOptions options;
+#if defined(CLIPMEND_DECODERS)
+        options.pChecker = &m_checker;
+#endif
         return RebuildRecording(Path(strReference).c_str(), Path(strBroken).c_str(),
-                                Path(strOutput).c_str(), pObserver);
+                                Path(strOutput).c_str(), pObserver, options);
     }
+    // The copy's verdict as the program shows it.
+    static std::string Report(const CRebuildResult& result) {
+        return FormatRebuildReport("recording.mp4", "reference.mp4", "out.mp4", result).str();
+    }
+#if defined(CLIPMEND_DECODERS)
+    CFfmpegSampleChecker m_checker;
+#endif
 
     // Every sample of the whole file that lies before nCut is in the copy, in order, with the
     // same bytes, times and key flags, and nothing else is; returns the end of the last one.
@@ -152,6 +168,11 @@ void RebuildScenario::SetUpTestSuite() {
     const std::vector<std::string> jobs = {
         strEncode + kVideo + Tone(440) + " -t 20" + kH264 + kAac + " " + Quote(Path("h264.mp4")),
         strEncode + kVideo + Tone(880) + " -t 6" + kH264 + kAac + " " + Quote(Path("h264-ref.mp4")),
+        // The same settings at another size: nothing in the recording's data says its size.
+        strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(880) + " -t 4" + kH264 +
+            kAac + " " + Quote(Path("h264-720-ref.mp4")),
+        strEncode + " -f lavfi -i testsrc2=size=1280x720:rate=30" + Tone(880) + " -t 2" + kHevc +
+            kAac + " " + Quote(Path("hevc-720-ref.mp4")),
         strEncode + kVideo + Tone(440) + " -t 10" + kHevc + kAac + " " + Quote(Path("hevc.mp4")),
         strEncode + kVideo + Tone(880) + " -t 4" + kHevc + kAac + " " + Quote(Path("hevc-ref.mp4")),
         strEncode + kVideo + Tone(440) + Tone(660) + " -t 10 -map 0 -map 1 -map 2" + kH264 + kAac +
@@ -329,6 +350,16 @@ TEST_F(RebuildScenario, H264RecordingCutOffRebuildsEverySampleBeforeTheCut) {
     const CRebuiltTrack& video = result.tracks[0];
     EXPECT_NEAR(Tail(result)->dAt, double(video.nDuration) / video.nTimescale, 1e-6);
     EXPECT_NEAR(Tail(result)->dAt, 12.0, 0.5);
+#if defined(CLIPMEND_DECODERS)
+    // Its start and its end decoded whatever the time, places between as the time allows, and
+    // nothing damaged in any of it.
+    EXPECT_TRUE(result.play.bChecked);
+    EXPECT_EQ(result.play.nDamaged, 0u);
+    EXPECT_TRUE(result.play.bVideoEnd && result.play.bSoundEnd);
+    EXPECT_NE(Report(result).find("\nIt plays from start to end: "), std::string::npos)
+        << Report(result);
+    EXPECT_EQ(Report(result).find("Damaged"), std::string::npos) << Report(result);
+#endif
 
     ASSERT_FALSE(observer.progress.empty());
     EXPECT_TRUE(std::is_sorted(observer.progress.begin(), observer.progress.end()));
@@ -346,6 +377,13 @@ TEST_F(RebuildScenario, HevcRecordingWithBFramesShowsEachPictureAtItsTime) {
     ExpectFramesOfWhole("hevc.mp4", "hevc-out.mp4");
     ASSERT_EQ(result.tracks.size(), 2u);
     EXPECT_EQ(result.tracks[0].strCodec, "HEVC");
+#if defined(CLIPMEND_DECODERS)
+    // Its decoder misses most damage inside a picture: the verdict says so.
+    EXPECT_NE(Report(result).find("It plays from start to end: "), std::string::npos)
+        << Report(result);
+    EXPECT_NE(Report(result).find("Damage inside an HEVC picture can go unseen"), std::string::npos)
+        << Report(result);
+#endif
 }
 
 // A recording made as OBS and ffmpeg leave one when killed: ftyp, free, mdat of size 0, the
@@ -507,9 +545,16 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
         {"silent.mp4", "m-h264.mp4", {"The recording has sound, the reference has none."}},
         {"h264-ref.mp4", "m-two.mp4", {"two sound tracks"}},
         {"two-ref.mp4", "m-h264.mp4", {"The reference has two sound tracks"}},
+        // Told by the decoders: the recording's pictures decode at its own size only.
+        {"h264-720-ref.mp4",
+         "m-h264.mp4",
+         {"The recording's video is 640x360: it is not 1280x720 like the reference's."}},
+        {"hevc-720-ref.mp4",
+         "m-hevc.mp4",
+         {"The recording's video is 640x360: it is not 1280x720 like the reference's."}},
         {"h264-ref.mp4",
          "m-large.mp4",
-         {"The recording's video is 1280x720, the reference's is 640x360."}},
+         {"The recording's video is 1280x720: it is not 640x360 like the reference's."}},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
@@ -745,6 +790,41 @@ TEST_F(RebuildScenario, DamageInTheMiddleIsPassedAndNamed) {
         EXPECT_NE(strReport.find(" (a damaged frame)."), std::string::npos) << strReport;
     }
 
+#if defined(CLIPMEND_DECODERS)
+    // Bytes changed inside a picture's slice data, a third of the way in: the walk has no reason
+    // to leave it out, the decoders find it, and the verdict names its time.
+    const std::vector<CPacket> pictures = StreamPackets(whole, 0);
+    const CPacket* pDamaged = nullptr;
+    for (const CPacket& packet : pictures) {
+        if (packet.nPos >= nThird && packet.strFlags.find('K') == std::string::npos &&
+            packet.nSize >= 1000 && packet.nPos + packet.nSize < cut.nCut) {
+            pDamaged = &packet;
+            break;
+        }
+    }
+    ASSERT_NE(pDamaged, nullptr);
+    std::vector<uint8_t> changed = base;
+    for (uint64_t i = 0; i < 16; ++i)
+        changed[static_cast<size_t>(pDamaged->nPos + pDamaged->nSize / 2 + i)] ^= 0x5A;
+    WriteBytes(Path("damaged.mp4"), changed);
+    const CRebuildResult damaged = Rebuild("h264-ref.mp4", "damaged.mp4", "damaged-out.mp4");
+    ASSERT_EQ(damaged.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(damaged);
+    EXPECT_TRUE(FileExists(Path("damaged-out.mp4")));
+    EXPECT_GE(damaged.play.nDamaged, 1u);
+    ASSERT_FALSE(damaged.play.damaged.empty());
+    EXPECT_TRUE(damaged.play.damaged[0].bVideo);
+    EXPECT_NEAR(damaged.play.damaged[0].dAt, pDamaged->dPts, 2 * kChunk);
+    const std::string strDamaged = Report(damaged);
+    EXPECT_NE(strDamaged.find("\nIt plays, but the decoders found "), std::string::npos)
+        << strDamaged;
+    char szAt[32];
+    std::snprintf(szAt, sizeof szAt, "0:%04.1f",
+                  std::floor(damaged.play.damaged[0].dAt * 10 + 0.5) / 10);
+    EXPECT_NE(strDamaged.find(std::string("\nDamaged: the picture at ") + szAt + " ("),
+              std::string::npos)
+        << strDamaged;
+#endif
+
     // A tenth of the data zeros (H.264 without B-frames, three slices a picture): the stretch
     // is zeros, and what follows plays at its time.
     const CCut nob = Cut("nob.mp4", 0.9, "zeros.mp4");
@@ -861,6 +941,23 @@ TEST_F(RebuildScenario, BrokenReferenceAndEmptyRecordingAreRefused) {
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable);
     EXPECT_EQ(result.referenceCodecs, std::vector<std::string>{"'mp4v'"});
     EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
+
+#if defined(CLIPMEND_DECODERS)
+    // A reference whose first picture does not decode: refused before anything is written.
+    const std::vector<CPacket> referencePackets = ProbePackets(Path("h264-ref.mp4"));
+    ASSERT_FALSE(referencePackets.empty());
+    std::vector<uint8_t> badReference = ReadBytes(Path("h264-ref.mp4"));
+    const CPacket first = StreamPackets(referencePackets, 0).at(0);
+    for (uint64_t i = 0; i < 64; ++i)
+        badReference[static_cast<size_t>(first.nPos + first.nSize / 2 + i)] ^= 0xA5;
+    WriteBytes(Path("bad-ref.mp4"), badReference);
+    result = Rebuild("bad-ref.mp4", cut.strPath, "refuse-out.mp4");
+    EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReferenceUnusable) << Detail(result);
+    EXPECT_EQ(result.eProblem, CRebuildResult::EProblem::ReferenceDoesNotPlay);
+    EXPECT_EQ(Detail(result).find("The reference does not play: its video does not decode ("), 0u)
+        << Detail(result);
+    EXPECT_FALSE(FileExists(Path("refuse-out.mp4")));
+#endif
 
     result = Rebuild("h264-ref.mp4", "no-such-file.mp4", "refuse-out.mp4");
     EXPECT_EQ(result.eStatus, CRebuildResult::EStatus::ReadFailed);

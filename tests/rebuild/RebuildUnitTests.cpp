@@ -1,15 +1,19 @@
 // What the recordings ffmpeg makes cannot reach: a copy past 4 GB, H.264's picture order count
-// of type 1, which no encoder here writes, and metadata samples of varying size (ffmpeg writes
-// a data track only in packets of one size). Also what the 32-bit build must do as well as the
-// 64-bit one: NAL units as large as the reference allows, the copy made new.
+// of type 1, which no encoder here writes, metadata samples of varying size (ffmpeg writes a
+// data track only in packets of one size), and parameter sets made over for sizes and cropping
+// of every kind. Also what the 32-bit build must do as well as the 64-bit one: NAL units as
+// large as the reference allows, the copy made new.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
+#include "rebuild/AvcSyntax.h"
+#include "rebuild/ConfigVariant.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
 #include "rebuild/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/WalkTrack.h"
+#include "tests/rebuild/BitWriter.h"
 #include "tests/rebuild/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -305,6 +309,55 @@ TEST(RebuildSampleShape, SamplesThatMarkTheirEndAreFoundWhateverTheirSize) {
     CSampleShape none;
     none.Learn({std::vector<uint8_t>(40, 0x7F), std::vector<uint8_t>(52, 0x80)});
     EXPECT_EQ(none.Kind(), CSampleShape::EKind::None);
+}
+
+// The reference's SPS made over for each size recorders use: it reads back at that size with
+// all else as it was, the cropping in the chroma's units; made over again for its own size it
+// is the same bytes; in an avcC, all but the SPS is kept, and a cut avcC is refused.
+TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
+    const std::vector<uint8_t> original = testmedia::Sps();
+    CAvcSps reference;
+    ASSERT_TRUE(ParseAvcSps(original.data(), original.size(), &reference));
+    ASSERT_EQ(320, reference.nWidth);
+    for (const CPictureShape& size : RecorderPictureSizes()) {
+        SCOPED_TRACE(std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight));
+        std::vector<uint8_t> sps, back;
+        ASSERT_TRUE(
+            RewriteAvcSps(original.data(), original.size(), size.nWidth, size.nHeight, &sps));
+        CAvcSps made;
+        ASSERT_TRUE(ParseAvcSps(sps.data(), sps.size(), &made));
+        EXPECT_EQ(size.nWidth, made.nWidth);
+        EXPECT_EQ(size.nHeight, made.nHeight);
+        EXPECT_EQ((size.nWidth + 15) / 16, made.nWidthInMbs);
+        EXPECT_EQ(reference.nProfile, made.nProfile);
+        EXPECT_EQ(reference.nPocType, made.nPocType);
+        EXPECT_EQ(reference.bFrameMbsOnly, made.bFrameMbsOnly);
+        ASSERT_TRUE(RewriteAvcSps(sps.data(), sps.size(), 320, 240, &back));
+        EXPECT_EQ(original, back);
+    }
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 641, 360, &out))
+        << "4:2:0 crops in pairs of samples";
+    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 0, 360, &out));
+
+    const std::vector<uint8_t> pps = testmedia::Pps();
+    std::vector<uint8_t> config = {1, 66, 0xC0, 30, 0xFF, 0xE1, 0, uint8_t(original.size())};
+    config.insert(config.end(), original.begin(), original.end());
+    config.insert(config.end(), {1, 0, uint8_t(pps.size())});
+    config.insert(config.end(), pps.begin(), pps.end());
+    std::vector<uint8_t> variant, sps;
+    ASSERT_TRUE(MakeConfigVariant(ETrackCodec::Avc, config, {1280, 720, 0}, &variant));
+    ASSERT_TRUE(RewriteAvcSps(original.data(), original.size(), 1280, 720, &sps));
+    std::vector<uint8_t> expected(config.begin(), config.begin() + 6);
+    expected.insert(expected.end(), {0, uint8_t(sps.size())});
+    expected.insert(expected.end(), sps.begin(), sps.end());
+    expected.insert(expected.end(), config.end() - 3 - std::ptrdiff_t(pps.size()), config.end());
+    EXPECT_EQ(expected, variant);
+    for (size_t n = 0; n < config.size(); ++n)
+        EXPECT_FALSE(MakeConfigVariant(ETrackCodec::Avc,
+                                       std::vector<uint8_t>(config.begin(), config.begin() + n),
+                                       {1280, 720, 0}, &variant))
+            << n << " bytes";
 }
 
 // A picture NAL unit may be up to sixteen times the reference's largest sample, whatever that

@@ -1,8 +1,14 @@
 // Runs the rebuild engine from the command line, for the tests and the benchmark:
 //   rebuild_cli reference.mp4 broken.mp4 output.mp4
-// Prints the result one field a line; the exit code is 0 when the copy was written.
+// Prints the result one field a line; the exit code is 0 when the copy was written. Built
+// with FFmpeg's decoders where the build has them: then the copy is checked, and the check's
+// time printed beside the rebuild's.
 #include "job/RunReport.h"
 #include "rebuild/Rebuild.h"
+
+#if defined(CLIPMEND_DECODERS)
+#include "decode/SampleChecker.h"
+#endif
 
 #include <cstdio>
 
@@ -12,6 +18,8 @@ const char* StatusName(CRebuildResult::EStatus eStatus) {
     switch (eStatus) {
     case CRebuildResult::EStatus::Rebuilt:
         return "rebuilt";
+    case CRebuildResult::EStatus::NotPlayable:
+        return "not-playable";
     case CRebuildResult::EStatus::Mismatch:
         return "mismatch";
     case CRebuildResult::EStatus::ReferenceUnusable:
@@ -40,7 +48,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     CPrintProgress progress;
-    const CRebuildResult result = RebuildRecording(argv[1], argv[2], argv[3], &progress);
+    CRebuildOptions options;
+#if defined(CLIPMEND_DECODERS)
+    CFfmpegSampleChecker checker;
+    options.pChecker = &checker;
+#endif
+    const CRebuildResult result = RebuildRecording(argv[1], argv[2], argv[3], &progress, options);
     std::fprintf(stderr, "\n");
     std::printf("status: %s\n", StatusName(result.eStatus));
     std::printf("detail: %s\n", static_cast<const char*>(DescribeRebuildResult(argv[2], result)));
@@ -60,6 +73,21 @@ int main(int argc, char** argv) {
         if (stretch.bToEnd)
             std::printf("stopped at: %.3f s (%s)\n", stretch.dAt,
                         DescribeStretchReason(stretch.eReason));
+    }
+    const CPlayCheck& play = result.play;
+    if (play.bChecked) {
+        std::printf("play check: %s\n", static_cast<const char*>(DescribePlayCheck(play)));
+        std::printf("play check: %.3f s after %.3f s of rebuild (%.1f %%), %.3f s of decoding "
+                    "before it; video %s, %d places%s%s; sound %s; %llu damaged\n",
+                    play.dSeconds, play.dRebuildSeconds,
+                    play.dRebuildSeconds > 0 ? 100 * play.dSeconds / play.dRebuildSeconds : 0.0,
+                    play.dBeforeSeconds, play.bVideoWhole ? "whole" : "sampled", play.nVideoPlaces,
+                    play.bVideoStart ? ", start" : "", play.bVideoEnd ? ", end" : "",
+                    play.bSoundWhole ? "whole" : "not whole",
+                    static_cast<unsigned long long>(play.nDamaged));
+        for (const CDamagedFrame& frame : play.damaged)
+            std::printf("damaged: %s at %.3f s: %s\n", frame.bVideo ? "picture" : "sound",
+                        frame.dAt, frame.strDecoder.c_str());
     }
     return result.eStatus == CRebuildResult::EStatus::Rebuilt ? 0 : 1;
 }

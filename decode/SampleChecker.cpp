@@ -1,0 +1,62 @@
+#include "decode/SampleChecker.h"
+
+#include "decode/Decoder.h"
+
+#include <new>
+
+namespace {
+
+class CFfmpegSampleDecoder final : public CSampleDecoder {
+public:
+    explicit CFfmpegSampleDecoder(CDecoder&& decoder) : m_decoder(std::move(decoder)) {}
+
+    bool Decode(const uint8_t* pData, size_t nSize, int64_t nLabel) override {
+        return m_decoder.Decode(pData, nSize, nLabel);
+    }
+    bool Finish() override { return m_decoder.Finish(); }
+    void Reset() override { m_decoder.Reset(); }
+    std::vector<CSampleFault> Faults() const override {
+        std::vector<CSampleFault> faults;
+        for (const CDecodeFault& fault : m_decoder.Faults())
+            faults.push_back(CSampleFault{fault.nPacket, fault.strText});
+        return faults;
+    }
+    int64_t FaultCount() const override { return m_decoder.FaultCount(); }
+    int64_t Frames() const override { return m_decoder.Frames(); }
+    CDecodedFormat Format() const override {
+        const CStreamFormat& stream = m_decoder.Format();
+        CDecodedFormat format;
+        format.nWidth = stream.nWidth;
+        format.nHeight = stream.nHeight;
+        format.nBitDepth = stream.nBitDepth;
+        format.nChroma = stream.nChroma;
+        format.nSampleRate = stream.nSampleRate;
+        format.nChannels = stream.nChannels;
+        return format;
+    }
+    uint64_t PictureHash() const override { return m_decoder.PictureHash(); }
+
+private:
+    CDecoder m_decoder;
+};
+
+} // namespace
+
+std::unique_ptr<CSampleDecoder> CFfmpegSampleChecker::Open(ECheckedCodec eCodec,
+                                                           const uint8_t* pConfig,
+                                                           size_t nConfigSize, bool bHashPictures,
+                                                           std::string* pError) {
+    const EDecodeCodec eDecode = eCodec == ECheckedCodec::H264   ? EDecodeCodec::H264
+                                 : eCodec == ECheckedCodec::Hevc ? EDecodeCodec::Hevc
+                                                                 : EDecodeCodec::Aac;
+    CDecoder decoder;
+    CDecodeLimits limits;
+    limits.bHashPictures = bHashPictures;
+    if (!decoder.Open(eDecode, pConfig, nConfigSize, limits)) {
+        if (pError)
+            *pError = decoder.Error();
+        return nullptr;
+    }
+    return std::unique_ptr<CSampleDecoder>(new (std::nothrow)
+                                               CFfmpegSampleDecoder(std::move(decoder)));
+}

@@ -1,0 +1,11 @@
+// FFmpeg's decoders lent to the rebuild engine, which names only its own interface for them.
+#pragma once
+
+#include "rebuild/SampleCheck.h"
+
+class CFfmpegSampleChecker final : public CSampleChecker {
+public:
+    std::unique_ptr<CSampleDecoder> Open(ECheckedCodec eCodec, const uint8_t* pConfig,
+                                         size_t nConfigSize, bool bHashPictures,
+                                         std::string* pError) override;
+};
