@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-struct CMovieTrack {
-    bool bHeader = false; // tkhd held all the fields below
-    uint32_t nTrackId = 0;
+// What a track header (tkhd) says of how its track is shown, which a new file keeps.
+struct CTrackHeader {
     uint32_t nTrackFlags = 0;
     int16_t nLayer = 0;
     int16_t nAlternateGroup = 0;
@@ -18,6 +17,11 @@ struct CMovieTrack {
     uint8_t matrix[36] = {};
     uint32_t nWidth = 0; // 16.16
     uint32_t nHeight = 0;
+};
+
+struct CMovieTrack : CTrackHeader {
+    bool bHeader = false; // tkhd held its track id and all the header's fields
+    uint32_t nTrackId = 0;
 
     bool bMediaHeader = false;    // mdhd held all the fields below
     uint32_t nTimescale = 0;      // of the media

@@ -27,21 +27,28 @@ void CRbspWriter::Copy(const uint8_t* pRbsp, uint64_t nBegin, uint64_t nEnd) {
         Bits(1, (pRbsp[n / 8] >> (7 - n % 8)) & 1);
 }
 
-std::vector<uint8_t> CRbspWriter::Nal(const uint8_t* pHeader, size_t nHeader) {
-    Bits(1, 1);
+std::vector<uint8_t> CRbspWriter::Bytes() {
     while (m_nBits != 0)
         Bits(1, 0);
-    std::vector<uint8_t> nal(pHeader, pHeader + nHeader);
+    return m_bytes;
+}
+
+std::vector<uint8_t> CRbspWriter::Nal(const uint8_t* pHeader, size_t nHeader) {
+    Bits(1, 1);
+    return MakeNalUnit(std::vector<uint8_t>(pHeader, pHeader + nHeader), Bytes());
+}
+
+std::vector<uint8_t> MakeNalUnit(std::vector<uint8_t> header, const std::vector<uint8_t>& rbsp) {
     int nZeros = 0;
-    for (uint8_t b : m_bytes) {
+    for (uint8_t b : rbsp) {
         if (nZeros >= 2 && b <= 3) {
-            nal.push_back(3);
+            header.push_back(3);
             nZeros = 0;
         }
-        nal.push_back(b);
+        header.push_back(b);
         nZeros = b == 0 ? nZeros + 1 : 0;
     }
-    return nal;
+    return header;
 }
 
 uint64_t RbspStopBit(const uint8_t* pRbsp, size_t nSize) {

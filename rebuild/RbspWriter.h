@@ -13,8 +13,9 @@ public:
     void Ue(uint32_t nValue);
     // Bits [nBegin, nEnd) of an RBSP, as they are.
     void Copy(const uint8_t* pRbsp, uint64_t nBegin, uint64_t nEnd);
-    // The stop bit and the zeros to the byte, then the NAL unit: its header bytes, and the RBSP
-    // with emulation prevention bytes put in.
+    // What was written, with zeros to the byte.
+    std::vector<uint8_t> Bytes();
+    // The stop bit and the zeros to the byte, then the NAL unit (see MakeNalUnit).
     std::vector<uint8_t> Nal(const uint8_t* pHeader, size_t nHeader);
 
 private:
@@ -22,6 +23,9 @@ private:
     uint32_t m_nByte = 0;
     int m_nBits = 0;
 };
+
+// A NAL unit: its header bytes, then the RBSP with emulation prevention bytes put in.
+std::vector<uint8_t> MakeNalUnit(std::vector<uint8_t> header, const std::vector<uint8_t>& rbsp);
 
 // Where the RBSP's stop bit is: its position in bits, or 0 when there is none.
 uint64_t RbspStopBit(const uint8_t* pRbsp, size_t nSize);

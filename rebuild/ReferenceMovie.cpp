@@ -350,14 +350,8 @@ bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* p
                uint32_t* pChunksLeft, CCancelCheck* pCancel) {
     if (!found.bHeader || !found.bMediaHeader || found.nTimescale == 0)
         return false;
-    pTrack->nTrackFlags = found.nTrackFlags;
+    static_cast<CTrackHeader&>(*pTrack) = found;
     pTrack->nTrackId = found.nTrackId;
-    pTrack->nLayer = found.nLayer;
-    pTrack->nAlternateGroup = found.nAlternateGroup;
-    pTrack->nVolume = found.nVolume;
-    std::memcpy(pTrack->matrix, found.matrix, 36);
-    pTrack->nWidth = found.nWidth;
-    pTrack->nHeight = found.nHeight;
     if (found.edts.IsFound())
         ReadEdits(source, found.edts, pTrack);
     if (found.tref.IsFound() && ReadBox(source, found.tref, kMaxCopiedBox, &pTrack->tref)) {

@@ -25,7 +25,8 @@ struct CEdit {
     uint32_t nRate = 0x10000;      // 16.16
 };
 
-struct CReferenceTrack {
+// A track of the reference; the tkhd fields the new file keeps are its CTrackHeader.
+struct CReferenceTrack : CTrackHeader {
     uint32_t nTrackId = 0;
     uint32_t nHandler = 0; // 'vide', 'soun', 'tmcd', ...
     CSampleEntry entry;
@@ -45,14 +46,6 @@ struct CReferenceTrack {
     bool bCompositionOffsets = false;
     std::vector<CReferenceChunk> chunks;
     std::vector<CEdit> edits;
-    // tkhd fields the new file keeps.
-    uint32_t nTrackFlags = 0;
-    int16_t nLayer = 0;
-    int16_t nAlternateGroup = 0;
-    uint16_t nVolume = 0;
-    uint8_t matrix[36] = {};
-    uint32_t nWidth = 0; // 16.16
-    uint32_t nHeight = 0;
     // Boxes copied whole, headers included.
     std::vector<uint8_t> hdlr;
     std::vector<uint8_t> mediaInfoHeaders; // the children of minf before stbl: vmhd, smhd, dinf...
