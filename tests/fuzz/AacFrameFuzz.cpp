@@ -7,36 +7,14 @@
 // When CLIPMEND_AAC_SEEDS names an empty folder, seeds are made there first from ffmpeg's
 // AAC encoder (no media is kept with the sources).
 #include "rebuild/AacFrame.h"
+#include "tests/fuzz/FfmpegSeeds.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
-
 namespace {
-
-bool FolderEmpty(const char* pszFolder) {
-    DIR* pDir = opendir(pszFolder);
-    if (!pDir)
-        return false;
-    bool bEmpty = true;
-    while (const dirent* pEntry = readdir(pDir))
-        bEmpty = bEmpty && pEntry->d_name[0] == '.';
-    closedir(pDir);
-    return bEmpty;
-}
-
-std::vector<uint8_t> ReadAll(FILE* pFile) {
-    std::vector<uint8_t> bytes;
-    uint8_t buffer[65536];
-    size_t nRead;
-    while ((nRead = fread(buffer, 1, sizeof(buffer), pFile)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + nRead);
-    return bytes;
-}
 
 // A few seconds of several layouts through ffmpeg into ADTS; each seed is a configuration
 // byte and a few frames with their headers taken off.
@@ -46,15 +24,15 @@ void MakeSeeds(const std::string& strFolder) {
         "-ac 6 -b:a 256k", "-ac 1 -ar 8000 -b:a 16k", "-ac 2 -ar 96000 -b:a 128k"};
     int nSeed = 0;
     for (const char* pszOptions : apszOptions) {
-        const std::string strCommand = "ffmpeg -nostdin -v error -f lavfi -i "
-                                       "'aevalsrc=sin(440*2*PI*t)+random(0)*lt(mod(t\\,0.4)\\,"
-                                       "0.02):d=2' -c:a aac " +
-                                       std::string(pszOptions) + " -f adts -";
-        FILE* pPipe = popen(strCommand.c_str(), "r");
-        if (!pPipe)
+        const std::string strAdts = strFolder + "/adts.tmp";
+        const std::vector<uint8_t> adts = fuzzseeds::Ffmpeg(
+            "-f lavfi -i 'aevalsrc=sin(440*2*PI*t)+random(0)*lt(mod(t\\,0.4)\\,0.02):d=2' "
+            "-c:a aac " +
+                std::string(pszOptions) + " -f adts",
+            strAdts);
+        std::remove(strAdts.c_str());
+        if (adts.empty())
             return;
-        const std::vector<uint8_t> adts = ReadAll(pPipe);
-        pclose(pPipe);
         std::vector<uint8_t> seed;
         for (size_t nAt = 0, nFrame = 0; nAt + 7 <= adts.size(); ++nFrame) {
             const uint8_t* h = adts.data() + nAt;
@@ -70,11 +48,7 @@ void MakeSeeds(const std::string& strFolder) {
             seed.insert(seed.end(), h + nHeader, h + nSize);
             nAt += nSize;
             if (nFrame % 4 == 3) {
-                const std::string strPath = strFolder + "/seed" + std::to_string(nSeed++);
-                if (FILE* pOut = fopen(strPath.c_str(), "wb")) {
-                    fwrite(seed.data(), 1, seed.size(), pOut);
-                    fclose(pOut);
-                }
+                fuzzseeds::WriteFile(strFolder + "/seed" + std::to_string(nSeed++), seed);
                 seed.clear();
             }
         }
@@ -102,7 +76,7 @@ EAacFrame Parse(const CAacConfig& config, const std::vector<uint8_t>& bytes, siz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* pszSeeds = std::getenv("CLIPMEND_AAC_SEEDS");
-    if (pszSeeds && FolderEmpty(pszSeeds))
+    if (pszSeeds && fuzzseeds::FolderEmpty(pszSeeds))
         MakeSeeds(pszSeeds);
     return 0;
 }

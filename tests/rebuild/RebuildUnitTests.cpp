@@ -158,21 +158,9 @@ TEST(RebuildPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     sps.Ue(19);
     sps.Ue(14);
     sps.Bits(4, 0xC); // frame_mbs_only, direct_8x8, no cropping, no VUI
-    CBitWriter pps;
-    pps.Ue(0);
-    pps.Ue(0);
-    pps.Bits(2, 0);
-    pps.Ue(0);
-    pps.Ue(0);
-    pps.Ue(0);
-    pps.Bits(3, 0);
-    pps.Se(0);
-    pps.Se(0);
-    pps.Se(0);
-    pps.Bits(3, 4);
     CVideoSampleParser parser(EVideoCodec::Avc, 4, 1 << 20);
     const std::vector<uint8_t> spsNal = MakeNalUnit({0x67}, sps.Finish());
-    const std::vector<uint8_t> ppsNal = MakeNalUnit({0x68}, pps.Finish());
+    const std::vector<uint8_t> ppsNal = testmedia::Pps();
     ASSERT_TRUE(parser.AddParameterSet(spsNal.data(), spsNal.size()));
     ASSERT_TRUE(parser.AddParameterSet(ppsNal.data(), ppsNal.size()));
 
