@@ -1,9 +1,9 @@
 #include "rebuild/ConfigVariant.h"
 
-#include "rebuild/AvcSyntax.h"
-#include "rebuild/HevcSyntax.h"
-#include "rebuild/RbspReader.h"
-#include "rebuild/RbspWriter.h"
+#include "codec/AvcSyntax.h"
+#include "codec/HevcSyntax.h"
+#include "codec/RbspReader.h"
+#include "codec/RbspWriter.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "media/Box.h"
-#include "rebuild/AacFrame.h"
+#include "codec/AacFrame.h"
 
 #include <cstdint>
 #include <vector>

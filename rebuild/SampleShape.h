@@ -5,7 +5,7 @@
 // reference's own samples. Portable.
 #pragma once
 
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,13 +2,13 @@
 // the walk found of it.
 #pragma once
 
-#include "rebuild/AacFrame.h"
-#include "rebuild/PictureOrder.h"
+#include "codec/AacFrame.h"
+#include "codec/PictureOrder.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 //   - an Invalid input stays Invalid whatever follows it.
 // When CLIPMEND_AAC_SEEDS names an empty folder, seeds are made there first from ffmpeg's
 // AAC encoder (no media is kept with the sources).
-#include "rebuild/AacFrame.h"
+#include "codec/AacFrame.h"
 #include "tests/fuzz/FfmpegSeeds.h"
 
 #include <cstdio>

@@ -7,9 +7,9 @@
 // parameter set made over for another picture size: the result must read back at that size.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
-#include "rebuild/AvcSyntax.h"
+#include "codec/AvcSyntax.h"
 #include "rebuild/ConfigVariant.h"
-#include "rebuild/HevcSyntax.h"
+#include "codec/HevcSyntax.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
 #include "rebuild/MediaWalk.h"

@@ -3,8 +3,8 @@
 // frame's length: the parser must find the same lengths in the frames laid back to back, as
 // they sit in an mdat. Syntax that ffmpeg's encoder never writes is made bit by bit, and
 // ffmpeg's decoder checks that the frames meant to be valid are.
-#include "rebuild/AacFrame.h"
-#include "rebuild/AacTables.h"
+#include "codec/AacFrame.h"
+#include "codec/AacTables.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // only they need.
 #pragma once
 
-#include "rebuild/RbspWriter.h"
+#include "codec/RbspWriter.h"
 
 #include <cstdint>
 #include <vector>

@@ -3,7 +3,7 @@
 // samples the rebuild must find, byte for byte, and how each frame must decode.
 #include "job/RunReport.h"
 #include "media/Box.h"
-#include "rebuild/AacFrame.h"
+#include "codec/AacFrame.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
 

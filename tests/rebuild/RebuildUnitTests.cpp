@@ -5,11 +5,11 @@
 // large as the reference allows, the copy made new.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
-#include "rebuild/AvcSyntax.h"
+#include "codec/AvcSyntax.h"
 #include "rebuild/ConfigVariant.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
-#include "rebuild/PictureOrder.h"
+#include "codec/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/WalkTrack.h"

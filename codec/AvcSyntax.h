@@ -4,7 +4,7 @@
 // fails on anything out of range, so that it also tells real NAL units from other bytes.
 #pragma once
 
-#include "rebuild/ParameterSetTable.h"
+#include "codec/ParameterSetTable.h"
 
 #include <cstddef>
 #include <cstdint>

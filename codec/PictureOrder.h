@@ -2,7 +2,7 @@
 // composition offsets that put B-frames back in display order.
 #pragma once
 
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
 #include <cstddef>
 #include <cstdint>

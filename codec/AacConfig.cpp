@@ -1,4 +1,4 @@
-#include "rebuild/AacConfig.h"
+#include "codec/AacConfig.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "rebuild/AvcSyntax.h"
+#include "codec/AvcSyntax.h"
 
-#include "rebuild/RbspReader.h"
+#include "codec/RbspReader.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // built once from the data of AacTables. Portable.
 #pragma once
 
-#include "rebuild/AacBitReader.h"
+#include "codec/AacBitReader.h"
 
 #include <cstdint>
 #include <vector>

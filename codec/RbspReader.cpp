@@ -1,4 +1,4 @@
-#include "rebuild/RbspReader.h"
+#include "codec/RbspReader.h"
 
 bool CRbspReader::NextByte() {
     if (m_nPos < m_nSize && m_nZeros >= 2 && m_pData[m_nPos] == 3) {

@@ -3,7 +3,7 @@
 // the standard it is. rebuild_tests checks what the standard makes of them: complete prefix
 // codes of the size and value range each codebook is defined with, and band offsets that rise
 // in steps of four lines to the frame's 1024 or 128.
-#include "rebuild/AacTables.h"
+#include "codec/AacTables.h"
 
 // Table 4.A.1: the scalefactor Huffman codebook. Index = dpcm value + 60.
 const uint32_t kAacScalefactorCodes[121] = {

@@ -1,6 +1,6 @@
-#include "rebuild/AacHuffman.h"
+#include "codec/AacHuffman.h"
 
-#include "rebuild/AacTables.h"
+#include "codec/AacTables.h"
 
 namespace {
 

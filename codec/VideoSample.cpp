@@ -1,6 +1,6 @@
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
-#include "rebuild/NalUnit.h"
+#include "codec/NalUnit.h"
 
 #include <algorithm>
 

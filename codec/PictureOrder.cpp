@@ -1,4 +1,4 @@
-#include "rebuild/PictureOrder.h"
+#include "codec/PictureOrder.h"
 
 #include <algorithm>
 #include <map>

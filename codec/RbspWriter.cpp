@@ -1,4 +1,4 @@
-#include "rebuild/RbspWriter.h"
+#include "codec/RbspWriter.h"
 
 void CRbspWriter::Bits(int nCount, uint32_t nValue) {
     for (int i = nCount - 1; i >= 0; --i) {

@@ -1,7 +1,7 @@
-#include "rebuild/AacFrame.h"
+#include "codec/AacFrame.h"
 
-#include "rebuild/AacHuffman.h"
-#include "rebuild/AacTables.h"
+#include "codec/AacHuffman.h"
+#include "codec/AacTables.h"
 
 namespace {
 

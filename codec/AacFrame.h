@@ -5,7 +5,7 @@
 // configuration. Portable.
 #pragma once
 
-#include "rebuild/AacConfig.h"
+#include "codec/AacConfig.h"
 
 #include <cstddef>
 #include <cstdint>

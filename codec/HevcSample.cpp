@@ -1,8 +1,8 @@
 // The HEVC rules of CVideoSampleParser: what each NAL unit type may be and hold, where a
 // picture's slice segments begin and continue, and the parameter sets a sample carries.
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
-#include "rebuild/NalUnit.h"
+#include "codec/NalUnit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "rebuild/NalUnit.h"
+#include "codec/NalUnit.h"
 
 namespace {
 

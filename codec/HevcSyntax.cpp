@@ -1,6 +1,6 @@
-#include "rebuild/HevcSyntax.h"
+#include "codec/HevcSyntax.h"
 
-#include "rebuild/RbspReader.h"
+#include "codec/RbspReader.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // media data, checking every NAL unit on the way, and keeps the parameter sets a decoder would.
 #pragma once
 
-#include "rebuild/AvcSyntax.h"
-#include "rebuild/HevcSyntax.h"
+#include "codec/AvcSyntax.h"
+#include "codec/HevcSyntax.h"
 
 #include <cstddef>
 #include <cstdint>

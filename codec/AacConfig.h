@@ -3,7 +3,7 @@
 // Portable.
 #pragma once
 
-#include "rebuild/AacBitReader.h"
+#include "codec/AacBitReader.h"
 
 #include <cstddef>
 #include <cstdint>

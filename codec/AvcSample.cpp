@@ -1,8 +1,8 @@
 // The H.264 rules of CVideoSampleParser: what each NAL unit type may be and hold, where a
 // picture's slices begin and continue, and the parameter sets a sample carries.
-#include "rebuild/VideoSample.h"
+#include "codec/VideoSample.h"
 
-#include "rebuild/NalUnit.h"
+#include "codec/NalUnit.h"
 
 ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize) {
     if (nSize < 1 || (pNal[0] & 0x80) != 0)

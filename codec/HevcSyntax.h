@@ -3,7 +3,7 @@
 // (its two header bytes included) and fails on anything out of range.
 #pragma once
 
-#include "rebuild/ParameterSetTable.h"
+#include "codec/ParameterSetTable.h"
 
 #include <cstddef>
 #include <cstdint>
