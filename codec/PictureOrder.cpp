@@ -21,7 +21,7 @@ int32_t Clamp32(int64_t nValue) {
 } // namespace
 
 void CPictureOrder::Add(const CVideoSample& sample, const CVideoSampleParser& parser) {
-    if (m_codec == EVideoCodec::Avc) {
+    if (m_codec == ECodec::H264) {
         const CAvcPps* pPps = parser.AvcSets().Pps(sample.avc.nPpsId);
         const CAvcSps* pSps = pPps ? parser.AvcSets().Sps(pPps->nSpsId) : nullptr;
         if (pSps)

@@ -10,7 +10,7 @@
 
 class CPictureOrder {
 public:
-    explicit CPictureOrder(EVideoCodec codec) : m_codec(codec) {}
+    explicit CPictureOrder(ECodec codec) : m_codec(codec) {}
 
     // The next sample in decoding order, with the parser whose parameter sets it was read with.
     void Add(const CVideoSample& sample, const CVideoSampleParser& parser);
@@ -39,7 +39,7 @@ private:
     void AddAvc(const CAvcSlice& slice, const CAvcSps& sps);
     void AddHevc(const CHevcSlice& slice, const CHevcSps& sps, bool bEndOfSequence);
 
-    EVideoCodec m_codec;
+    ECodec m_codec;
     uint64_t m_nWrap = 16;
     std::vector<int32_t> m_poc;
     std::vector<size_t> m_periodStarts; // where the count starts anew (IDR, IRAP, mmco 5)

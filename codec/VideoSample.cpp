@@ -8,11 +8,11 @@
 ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize);
 ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize);
 
-ENalHeader ClassifyNalHeader(EVideoCodec codec, const uint8_t* pNal, size_t nSize) {
-    return codec == EVideoCodec::Avc ? AvcNalHeader(pNal, nSize) : HevcNalHeader(pNal, nSize);
+ENalHeader ClassifyNalHeader(ECodec codec, const uint8_t* pNal, size_t nSize) {
+    return codec == ECodec::H264 ? AvcNalHeader(pNal, nSize) : HevcNalHeader(pNal, nSize);
 }
 
-int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
+int CountNalUnits(ECodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
                   bool* pSlice) {
     const size_t nPrefix = static_cast<size_t>(nLengthSize);
     int nCount = 0;
@@ -35,7 +35,7 @@ int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size
     return nCount;
 }
 
-CVideoSampleParser::CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize)
+CVideoSampleParser::CVideoSampleParser(ECodec codec, int nLengthSize, size_t nMaxNalSize)
     : m_codec(codec), m_nLengthSize(nLengthSize), m_nMaxNalSize(nMaxNalSize) {}
 
 bool CVideoSampleParser::MayStartSample(const uint8_t* pData, size_t nAvail) const {
@@ -64,7 +64,7 @@ void CVideoSampleParser::NoteFormat(const CVideoFormat& format) {
 void CVideoSampleParser::SaveSets() {
     if (m_bPending || m_bLoadingEntry)
         return;
-    if (m_codec == EVideoCodec::Avc)
+    if (m_codec == ECodec::H264)
         m_avcSaved = m_avc;
     else
         m_hevcSaved = m_hevc;
@@ -83,7 +83,7 @@ void CVideoSampleParser::Accept() {
 
 void CVideoSampleParser::Reject() {
     if (m_bPending) {
-        if (m_codec == EVideoCodec::Avc)
+        if (m_codec == ECodec::H264)
             m_avc = m_avcSaved;
         else
             m_hevc = m_hevcSaved;
@@ -96,10 +96,10 @@ bool CVideoSampleParser::AddParameterSet(const uint8_t* pNal, size_t nSize) {
     if (ClassifyNalHeader(m_codec, pNal, nSize) != ENalHeader::Other)
         return false;
     // A configuration record holds parameter sets and SEI only.
-    const int nType = m_codec == EVideoCodec::Avc ? pNal[0] & 0x1F : HevcNalType(pNal);
-    const bool bSei = m_codec == EVideoCodec::Avc ? nType == 6 : nType == 39 || nType == 40;
+    const int nType = m_codec == ECodec::H264 ? pNal[0] & 0x1F : HevcNalType(pNal);
+    const bool bSei = m_codec == ECodec::H264 ? nType == 6 : nType == 39 || nType == 40;
     const bool bSet =
-        m_codec == EVideoCodec::Avc ? nType == 7 || nType == 8 : nType >= 32 && nType <= 34;
+        m_codec == ECodec::H264 ? nType == 7 || nType == 8 : nType >= 32 && nType <= 34;
     if (bSei)
         return true;
     if (!bSet)
@@ -111,8 +111,8 @@ bool CVideoSampleParser::AddParameterSet(const uint8_t* pNal, size_t nSize) {
 }
 
 bool CVideoSampleParser::TakeParameterSet(const uint8_t* pNal, size_t nSize) {
-    return m_codec == EVideoCodec::Avc ? TakeAvcParameterSet(pNal, nSize)
-                                       : TakeHevcParameterSet(pNal, nSize);
+    return m_codec == ECodec::H264 ? TakeAvcParameterSet(pNal, nSize)
+                                   : TakeHevcParameterSet(pNal, nSize);
 }
 
 bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt) {
@@ -150,8 +150,8 @@ bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt
 
 CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t nSize,
                                                      bool bComplete, uint64_t nAt) {
-    CNal nal = m_codec == EVideoCodec::Avc ? ExamineAvc(pNal, nSize, bComplete, nAt)
-                                           : ExamineHevc(pNal, nSize, bComplete, nAt);
+    CNal nal = m_codec == ECodec::H264 ? ExamineAvc(pNal, nSize, bComplete, nAt)
+                                       : ExamineHevc(pNal, nSize, bComplete, nAt);
     // The scan of every byte comes last, when the cheap checks have passed.
     if (nal.eRole != ERole::Invalid && bComplete && !IsClean(pNal, nSize, nAt)) {
         nal.bDamaged = nal.eRole == ERole::Vcl;
@@ -165,18 +165,18 @@ bool CVideoSampleParser::StartsNewPicture(const CNal& nal) const {
         return true;
     if (nal.eRole != ERole::Vcl)
         return false;
-    return m_codec == EVideoCodec::Avc ? AvcStartsPicture(nal.avc) : nal.hevc.bFirstInPicture;
+    return m_codec == ECodec::H264 ? AvcStartsPicture(nal.avc) : nal.hevc.bFirstInPicture;
 }
 
 bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
                                           const CNal& last) const {
-    return m_codec == EVideoCodec::Avc ? AvcContinuesPicture(nal.avc, first.avc, last.avc)
-                                       : HevcContinuesPicture(nal.hevc, first.hevc, last.hevc);
+    return m_codec == ECodec::H264 ? AvcContinuesPicture(nal.avc, first.avc, last.avc)
+                                   : HevcContinuesPicture(nal.hevc, first.hevc, last.hevc);
 }
 
 bool CVideoSampleParser::IsSync(const CNal& first) const {
-    return m_codec == EVideoCodec::Avc ? first.avc.IsIdr()
-                                       : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
+    return m_codec == ECodec::H264 ? first.avc.IsIdr()
+                                   : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
 }
 
 ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool bAtEnd,
@@ -261,7 +261,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
         if (bVcl) {
             // HEVC lets parameter sets and prefix SEI stand between the slices of a picture.
             bool bSameFollows = false;
-            if (nal.eRole == ERole::Start && m_codec == EVideoCodec::Hevc) {
+            if (nal.eRole == ERole::Start && m_codec == ECodec::Hevc) {
                 bSameFollows = nPos < nSameSliceAt;
                 if (!bSameFollows) {
                     const size_t nSlice = SliceOfSamePictureAt(pData + nPos, nAvail - nPos);

@@ -1,14 +1,14 @@
 // Finds where one H.264 or HEVC sample (an access unit: length-prefixed NAL units) ends in the
 // media data, checking every NAL unit on the way, and keeps the parameter sets a decoder would.
+// The codec named here is ECodec::H264 or ECodec::Hevc.
 #pragma once
 
 #include "codec/AvcSyntax.h"
+#include "codec/Codec.h"
 #include "codec/HevcSyntax.h"
 
 #include <cstddef>
 #include <cstdint>
-
-enum class EVideoCodec { Avc, Hevc };
 
 enum class ESampleParse {
     Ok,
@@ -39,17 +39,17 @@ struct CVideoFormat {
 
 // What a NAL unit's header alone says it is, by the rules the parser checks first.
 enum class ENalHeader { Invalid, Slice, Other };
-ENalHeader ClassifyNalHeader(EVideoCodec codec, const uint8_t* pNal, size_t nSize);
+ENalHeader ClassifyNalHeader(ECodec codec, const uint8_t* pNal, size_t nSize);
 
 // Length-prefixed NAL units with valid headers and clean bytes that follow one another from
 // pData on (at most nMax): how many, and whether one is a coded slice. Without parameter sets
 // nothing more can be told of another recording's video.
-int CountNalUnits(EVideoCodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
+int CountNalUnits(ECodec codec, int nLengthSize, const uint8_t* pData, size_t nSize, int nMax,
                   bool* pSlice);
 
 class CVideoSampleParser {
 public:
-    CVideoSampleParser(EVideoCodec codec, int nLengthSize, size_t nMaxNalSize);
+    CVideoSampleParser(ECodec codec, int nLengthSize, size_t nMaxNalSize);
 
     // Whether pData can begin a sample: a length within bounds, then a NAL unit header that
     // may begin one. Nothing else is looked at.
@@ -114,7 +114,7 @@ private:
     size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
     bool TakeHevcParameterSet(const uint8_t* pNal, size_t nSize);
 
-    EVideoCodec m_codec;
+    ECodec m_codec;
     int m_nLengthSize;
     size_t m_nMaxNalSize;
     CAvcParameterSets m_avc;

@@ -42,13 +42,25 @@ private:
 
 } // namespace
 
-std::unique_ptr<CSampleDecoder> CFfmpegSampleChecker::Open(ECheckedCodec eCodec,
-                                                           const uint8_t* pConfig,
+std::unique_ptr<CSampleDecoder> CFfmpegSampleChecker::Open(ECodec eCodec, const uint8_t* pConfig,
                                                            size_t nConfigSize, bool bHashPictures,
                                                            std::string* pError) {
-    const EDecodeCodec eDecode = eCodec == ECheckedCodec::H264   ? EDecodeCodec::H264
-                                 : eCodec == ECheckedCodec::Hevc ? EDecodeCodec::Hevc
-                                                                 : EDecodeCodec::Aac;
+    EDecodeCodec eDecode = EDecodeCodec::Aac;
+    switch (eCodec) {
+    case ECodec::H264:
+        eDecode = EDecodeCodec::H264;
+        break;
+    case ECodec::Hevc:
+        eDecode = EDecodeCodec::Hevc;
+        break;
+    case ECodec::Aac:
+        eDecode = EDecodeCodec::Aac;
+        break;
+    default:
+        if (pError)
+            *pError = "no decoder for this codec";
+        return nullptr;
+    }
     CDecoder decoder;
     CDecodeLimits limits;
     limits.bHashPictures = bHashPictures;

@@ -5,7 +5,6 @@
 
 class CFfmpegSampleChecker final : public CSampleChecker {
 public:
-    std::unique_ptr<CSampleDecoder> Open(ECheckedCodec eCodec, const uint8_t* pConfig,
-                                         size_t nConfigSize, bool bHashPictures,
-                                         std::string* pError) override;
+    std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
+                                         bool bHashPictures, std::string* pError) override;
 };

@@ -150,12 +150,12 @@ bool RewriteHevcSps(const uint8_t* pNal, size_t nSize, int nWidth, int nHeight, 
            check.nHeight == nHeight && check.nBitDepthLuma == nLuma;
 }
 
-bool MakeConfigVariant(ETrackCodec eCodec, const std::vector<uint8_t>& config,
+bool MakeConfigVariant(ECodec eCodec, const std::vector<uint8_t>& config,
                        const CPictureShape& shape, std::vector<uint8_t>* pOut) {
     std::vector<uint8_t> out;
     int nRewritten = 0;
     size_t nAt = 0;
-    if (eCodec == ETrackCodec::Avc) {
+    if (eCodec == ECodec::H264) {
         // version, profile, compatibility, level, length size; then the SPS and PPS lists.
         if (config.size() < 7 || config[0] != 1)
             return false;
@@ -171,7 +171,7 @@ bool MakeConfigVariant(ETrackCodec eCodec, const std::vector<uint8_t>& config,
         out.push_back(config[nAt++]);
         if (!CopyNalUnits(config, &nAt, nPps, false, rewrite, &out, &nRewritten))
             return false;
-    } else if (eCodec == ETrackCodec::Hevc) {
+    } else if (eCodec == ECodec::Hevc) {
         // 22 bytes of fields (the bit depths at 17 and 18), then the arrays of NAL units.
         if (config.size() < 23 || config[0] != 1)
             return false;

@@ -28,5 +28,5 @@ bool RewriteHevcSps(const uint8_t* pNal, size_t nSize, int nWidth, int nHeight, 
 
 // An avcC or hvcC payload with each SPS given the shape (the rest copied). False when the
 // payload is malformed, holds no SPS, or an SPS cannot take the shape.
-bool MakeConfigVariant(ETrackCodec eCodec, const std::vector<uint8_t>& config,
+bool MakeConfigVariant(ECodec eCodec, const std::vector<uint8_t>& config,
                        const CPictureShape& shape, std::vector<uint8_t>* pOut);

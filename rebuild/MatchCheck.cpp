@@ -33,10 +33,6 @@ int CountAacFrames(const CAacConfig& config, const uint8_t* pData, size_t nSize,
     return nFrames;
 }
 
-std::string CodecText(EVideoCodec codec) {
-    return codec == EVideoCodec::Avc ? "H.264" : "HEVC";
-}
-
 CMismatch Mismatch(CMismatch::EKind eKind) {
     CMismatch mismatch;
     mismatch.eKind = eKind;
@@ -71,7 +67,7 @@ CMismatch DescribeStop(CByteSource& source, const CProbe& probe) {
     const int nLengthSize = pVideo ? pVideo->entry.nLengthSize : 4;
 
     // Video of the other codec.
-    for (EVideoCodec codec : {EVideoCodec::Avc, EVideoCodec::Hevc}) {
+    for (ECodec codec : {ECodec::H264, ECodec::Hevc}) {
         bool bSlice = false;
         const int nCount = CountNalUnits(codec, nLengthSize, data.data(), data.size(), 8, &bSlice);
         if (nCount < 2 || !bSlice)
@@ -91,8 +87,8 @@ CMismatch DescribeStop(CByteSource& source, const CProbe& probe) {
     }
 
     // Sound of another layout or frequency than the reference's.
-    const EVideoCodec videoCodec =
-        pVideo && pVideo->entry.eCodec == ETrackCodec::Hevc ? EVideoCodec::Hevc : EVideoCodec::Avc;
+    const ECodec videoCodec =
+        pVideo && pVideo->entry.eCodec == ECodec::Hevc ? ECodec::Hevc : ECodec::H264;
     auto soundAt = [&](const CAacConfig& config) {
         size_t nUsed = 0;
         const int nFrames = CountAacFrames(config, data.data(), data.size(), 3, &nUsed);
@@ -239,16 +235,9 @@ CMismatch DescribeDrift(const CProbe& probe) {
 } // namespace
 
 std::string CodecName(const CSampleEntry& entry) {
-    switch (entry.eCodec) {
-    case ETrackCodec::Avc:
-        return "H.264";
-    case ETrackCodec::Hevc:
-        return "HEVC";
-    case ETrackCodec::Aac:
-        return "AAC";
-    default:
+    if (entry.eCodec == ECodec::Other)
         return "'" + FourCCText(entry.nFormat) + "'";
-    }
+    return CodecText(entry.eCodec);
 }
 
 CMismatch FindMismatch(CByteSource& source, const CProbe& probe) {

@@ -37,7 +37,7 @@ bool Cancelled(CCancelCheck* pCancel) {
     return pCancel && pCancel->Cancelled();
 }
 
-std::unique_ptr<CSampleDecoder> OpenDecoder(CSampleChecker& checker, ECheckedCodec eCodec,
+std::unique_ptr<CSampleDecoder> OpenDecoder(CSampleChecker& checker, ECodec eCodec,
                                             const std::vector<uint8_t>& config,
                                             std::string* pError) {
     return checker.Open(eCodec, config.data(), config.size(), false, pError);
@@ -131,7 +131,7 @@ struct CKeyTry {
     bool bClean = false;
     uint64_t nHash = 0;
 };
-CKeyTry TryKey(CSampleChecker& checker, ECheckedCodec eCodec, const std::vector<uint8_t>& config,
+CKeyTry TryKey(CSampleChecker& checker, ECodec eCodec, const std::vector<uint8_t>& config,
                const std::vector<uint8_t>& sample) {
     CKeyTry result;
     std::string strError;
@@ -155,7 +155,7 @@ class CKeyFit {
 public:
     // False when the key frame has no slice to try.
     bool Prepare(CByteSource& source, const CSampleLayout& layout, uint64_t nKey, int nLengthSize,
-                 ECheckedCodec eCodec, EDecodeRun* pRun) {
+                 ECodec eCodec, EDecodeRun* pRun) {
         m_eCodec = eCodec;
         const std::vector<CSampleLayout::CSpan> spans = layout.Locate(nKey, nKey + 1);
         if (spans.empty())
@@ -165,7 +165,7 @@ public:
             *pRun = EDecodeRun::ReadFailed;
             return false;
         }
-        const bool bHevc = eCodec == ECheckedCodec::Hevc;
+        const bool bHevc = eCodec == ECodec::Hevc;
         size_t nLength = 0, nBegin = 0, nEnd = 0;
         if (!FindLastSlice(m_key, nLengthSize, bHevc, &nLength, &nBegin, &nEnd))
             return false;
@@ -201,7 +201,7 @@ public:
     }
 
 private:
-    ECheckedCodec m_eCodec = ECheckedCodec::H264;
+    ECodec m_eCodec = ECodec::H264;
     std::vector<uint8_t> m_key, m_longer, m_changed;
     bool m_bChanged = false;
 };
@@ -211,11 +211,11 @@ private:
 // likeliest first by the key frame's bytes against the reference's: one that fits the key frame
 // and decodes the first pictures clean. False when none does.
 bool FindShape(CByteSource& source, const CSampleLayout& layout, uint64_t nKey, uint64_t nEnd,
-               const CKeyFit& fit, const CReferenceTrack& reference, ECheckedCodec eCodec,
+               const CKeyFit& fit, const CReferenceTrack& reference, ECodec eCodec,
                const CPictureShape& referenceShape, CSampleChecker& checker, CCancelCheck* pCancel,
                CPictureShape* pShape, EDecodeRun* pRun) {
     const CSampleEntry& entry = reference.entry;
-    const bool bHevc = eCodec == ECheckedCodec::Hevc;
+    const bool bHevc = eCodec == ECodec::Hevc;
     std::vector<int> depths = {referenceShape.nBitDepth};
     if (bHevc)
         depths.push_back(referenceShape.nBitDepth == 8 ? 10 : 8);
@@ -523,22 +523,11 @@ EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint6
     return bClean ? EDecodeRun::Clean : EDecodeRun::Faults;
 }
 
-bool CheckedCodecOf(const CSampleEntry& entry, ECheckedCodec* pCodec) {
-    if (entry.decoderConfig.empty())
+bool CheckedCodecOf(const CSampleEntry& entry, ECodec* pCodec) {
+    if (entry.decoderConfig.empty() || entry.eCodec == ECodec::Other)
         return false;
-    switch (entry.eCodec) {
-    case ETrackCodec::Avc:
-        *pCodec = ECheckedCodec::H264;
-        return true;
-    case ETrackCodec::Hevc:
-        *pCodec = ECheckedCodec::Hevc;
-        return true;
-    case ETrackCodec::Aac:
-        *pCodec = ECheckedCodec::Aac;
-        return true;
-    default:
-        return false;
-    }
+    *pCodec = entry.eCodec;
+    return true;
 }
 
 bool ReferencePlays(CByteSource& source, const CReferenceMovie& movie,
@@ -549,10 +538,10 @@ bool ReferencePlays(CByteSource& source, const CReferenceMovie& movie,
     bool bVideoSeen = false;
     for (size_t t : tracks) {
         const CReferenceTrack& track = movie.tracks[t];
-        ECheckedCodec eCodec = ECheckedCodec::Aac;
+        ECodec eCodec = ECodec::Aac;
         if (!CheckedCodecOf(track.entry, &eCodec))
             continue;
-        const bool bVideo = eCodec != ECheckedCodec::Aac;
+        const bool bVideo = eCodec != ECodec::Aac;
         CSampleSizes sizes;
         for (size_t i = 0;
              i < track.leadSizes.size() && i < (bVideo ? kReferencePictures : kReferenceFrames);
@@ -603,7 +592,7 @@ CMismatch CheckRecordingStart(CByteSource& source, const CReferenceMovie& movie,
     for (size_t t = 0; t < tracks.size(); ++t) {
         const CWalkTrack& track = *tracks[t];
         const CSampleEntry& entry = movie.tracks[track.ReferenceIndex()].entry;
-        ECheckedCodec eCodec = ECheckedCodec::Aac;
+        ECodec eCodec = ECodec::Aac;
         if ((track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio) ||
             !CheckedCodecOf(entry, &eCodec))
             continue;
@@ -696,13 +685,13 @@ CPlayCheck CheckCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
     const double dDeadline = dBegin + dBudget;
     std::vector<CTrackCheck> checks;
     for (const CTrackTables& tablesOfTrack : tables) {
-        ECheckedCodec eCodec = ECheckedCodec::Aac;
+        ECodec eCodec = ECodec::Aac;
         if (!CheckedCodecOf(tablesOfTrack.pReference->entry, &eCodec) ||
             tablesOfTrack.sizes.Count() == 0)
             continue;
         CTrackCheck track;
         track.pTables = &tablesOfTrack;
-        track.bVideo = eCodec != ECheckedCodec::Aac;
+        track.bVideo = eCodec != ECodec::Aac;
         track.nCount = tablesOfTrack.sizes.Count();
         track.pLayout.reset(new CSampleLayout(tablesOfTrack.sizes));
         uint64_t nFirst = 0;
@@ -716,7 +705,7 @@ CPlayCheck CheckCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
         // The same configuration decoded the reference: this does not happen.
         if (!track.pDecoder)
             continue;
-        check.bHevc = check.bHevc || eCodec == ECheckedCodec::Hevc;
+        check.bHevc = check.bHevc || eCodec == ECodec::Hevc;
         checks.push_back(std::move(track));
     }
     if (checks.empty())

@@ -49,8 +49,9 @@ EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint6
                          uint64_t nTo, CSampleDecoder& decoder, CCancelCheck* pCancel,
                          const double* pDeadline = nullptr, uint64_t* pTo = nullptr);
 
-// The decoder's codec for a sample entry; false for one no decoder is lent for.
-bool CheckedCodecOf(const CSampleEntry& entry, ECheckedCodec* pCodec);
+// The codec of a sample entry a decoder can be opened for (one it names, with its configuration);
+// false for any other.
+bool CheckedCodecOf(const CSampleEntry& entry, ECodec* pCodec);
 
 // The reference's first pictures and sound frames, with its own configurations. False, with
 // the first fault, when one does not play (or Cancelled/ReadFailed in *pRun); *pVideo is what

@@ -109,7 +109,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
         pTrack->nFixedSampleSize = size(0);
         return true;
     }
-    if (pTrack->entry.eCodec != ETrackCodec::Other || nCount == 0)
+    if (pTrack->entry.eCodec != ECodec::Other || nCount == 0)
         return true;
     // Each size with its count, sizes rising; then the commonest first.
     std::vector<std::pair<uint32_t, uint32_t>> counts;
@@ -245,7 +245,7 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
 // The first samples of a track of another kind whose sizes vary, as the chunks place them: what
 // they are made of tells how to find its samples in a recording.
 bool ReadFirstSamples(CByteSource& source, const CBox& box, CReferenceTrack* pTrack) {
-    if (pTrack->entry.eCodec != ETrackCodec::Other || pTrack->nFixedSampleSize != 0 ||
+    if (pTrack->entry.eCodec != ECodec::Other || pTrack->nFixedSampleSize != 0 ||
         pTrack->chunks.empty())
         return true;
     // stsz's head and its first entries; stz2's small fields are not worth it.

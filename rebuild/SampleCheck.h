@@ -4,13 +4,13 @@
 // without them it checks nothing.
 #pragma once
 
+#include "codec/Codec.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-enum class ECheckedCodec { H264, Hevc, Aac };
 
 // What the stream says of itself, from the last frame decoded (zero before the first).
 struct CDecodedFormat {
@@ -54,7 +54,7 @@ public:
     // A decoder with a track's configuration (the avcC or hvcC payload, or the
     // AudioSpecificConfig); null, with the decoder's words in *pError, when it cannot start.
     // bHashPictures: PictureHash() is wanted (it costs a pass over each picture).
-    virtual std::unique_ptr<CSampleDecoder> Open(ECheckedCodec eCodec, const uint8_t* pConfig,
+    virtual std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig,
                                                  size_t nConfigSize, bool bHashPictures,
                                                  std::string* pError) = 0;
 

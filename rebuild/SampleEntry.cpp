@@ -150,7 +150,7 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
             const bool bParsed = bAvc ? ParseAvcConfig(fields.data(), fields.size(), &entry)
                                       : ParseHevcConfig(fields.data(), fields.size(), &entry);
             if (bParsed) {
-                entry.eCodec = bAvc ? ETrackCodec::Avc : ETrackCodec::Hevc;
+                entry.eCodec = bAvc ? ECodec::H264 : ECodec::Hevc;
                 entry.decoderConfig = fields;
             }
         }
@@ -175,7 +175,7 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
         if (bFound && ReadPayload(source, esds, kMaxConfigBox, &fields) && fields.size() > 4 &&
             FindAudioSpecificConfig(fields.data() + 4, fields.size() - 4, &pConfig, &nConfig) &&
             ParseAudioSpecificConfig(pConfig, nConfig, &entry.aac)) {
-            entry.eCodec = ETrackCodec::Aac;
+            entry.eCodec = ECodec::Aac;
             entry.decoderConfig.assign(pConfig, pConfig + nConfig);
         }
     }

@@ -4,15 +4,14 @@
 
 #include "media/Box.h"
 #include "codec/AacFrame.h"
+#include "codec/Codec.h"
 
 #include <cstdint>
 #include <vector>
 
-enum class ETrackCodec { Avc, Hevc, Aac, Other };
-
 struct CSampleEntry {
     uint32_t nFormat = 0; // the entry's box type: 'avc1', 'hvc1', 'mp4a', ...
-    ETrackCodec eCodec = ETrackCodec::Other;
+    ECodec eCodec = ECodec::Other;
     // H.264 and HEVC
     int nLengthSize = 0; // bytes of each NAL unit's length prefix
     std::vector<std::vector<uint8_t>> parameterSets;

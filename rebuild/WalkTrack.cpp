@@ -44,9 +44,8 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
     }
     const CSampleEntry& entry = reference.entry;
     if (reference.nHandler == FourCC("vide") &&
-        (entry.eCodec == ETrackCodec::Avc || entry.eCodec == ETrackCodec::Hevc)) {
-        const EVideoCodec codec =
-            entry.eCodec == ETrackCodec::Avc ? EVideoCodec::Avc : EVideoCodec::Hevc;
+        (entry.eCodec == ECodec::H264 || entry.eCodec == ECodec::Hevc)) {
+        const ECodec codec = entry.eCodec;
         m_pVideo.reset(new CVideoSampleParser(codec, entry.nLengthSize,
                                               NalSizeLimit(reference.nMaxSampleSize)));
         bool bSets = !entry.parameterSets.empty();
@@ -59,7 +58,7 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         }
         m_pVideo.reset();
         m_eProblem = CTrackLeftOut::EReason::ConfigurationUnreadable;
-    } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ETrackCodec::Aac) {
+    } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ECodec::Aac) {
         m_eKind = EWalkKind::Audio;
         m_aac = entry.aac;
         return;
@@ -69,7 +68,7 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         m_nFixedSize = reference.nFixedSampleSize;
         return;
     }
-    if (entry.eCodec == ETrackCodec::Other) {
+    if (entry.eCodec == ECodec::Other) {
         m_shape.Learn(reference.firstSamples);
         if (m_shape.Kind() != CSampleShape::EKind::None) {
             m_eKind = EWalkKind::Shaped;

@@ -67,9 +67,9 @@ CTrackSamples ReadTrack(const std::string& strName, uint32_t nHandler) {
 }
 
 EDecodeCodec CodecOf(const CSampleEntry& entry) {
-    return entry.eCodec == ETrackCodec::Avc    ? EDecodeCodec::H264
-           : entry.eCodec == ETrackCodec::Hevc ? EDecodeCodec::Hevc
-                                               : EDecodeCodec::Aac;
+    return entry.eCodec == ECodec::H264   ? EDecodeCodec::H264
+           : entry.eCodec == ECodec::Hevc ? EDecodeCodec::Hevc
+                                          : EDecodeCodec::Aac;
 }
 
 // Decodes samples [nFrom, nTo) with the configuration given; true if no call found a fault.

@@ -89,14 +89,14 @@ private:
 
 class CStandInChecker final : public CSampleChecker {
 public:
-    std::unique_ptr<CSampleDecoder> Open(ECheckedCodec eCodec, const uint8_t* pConfig,
-                                         size_t nConfigSize, bool, std::string* pError) override {
+    std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
+                                         bool, std::string* pError) override {
         if (nConfigSize < 2) {
             *pError = "no configuration";
             return nullptr;
         }
         return std::unique_ptr<CSampleDecoder>(
-            new CStandInDecoder(Hash(pConfig, nConfigSize), eCodec != ECheckedCodec::Aac));
+            new CStandInDecoder(Hash(pConfig, nConfigSize), eCodec != ECodec::Aac));
     }
 };
 

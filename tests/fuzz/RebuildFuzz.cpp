@@ -130,7 +130,7 @@ void FuzzSpsRewrite(const uint8_t* pData, size_t nSize) {
     config.insert(config.end(), nal.begin(), nal.end());
     config.push_back(0);
     std::vector<uint8_t> variant;
-    if (MakeConfigVariant(ETrackCodec::Avc, config, size, &variant) && variant.size() < 9)
+    if (MakeConfigVariant(ECodec::H264, config, size, &variant) && variant.size() < 9)
         std::abort();
 }
 

@@ -158,7 +158,7 @@ TEST(RebuildPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     sps.Ue(19);
     sps.Ue(14);
     sps.Bits(4, 0xC); // frame_mbs_only, direct_8x8, no cropping, no VUI
-    CVideoSampleParser parser(EVideoCodec::Avc, 4, 1 << 20);
+    CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
     const std::vector<uint8_t> spsNal = MakeNalUnit({0x67}, sps.Finish());
     const std::vector<uint8_t> ppsNal = testmedia::Pps();
     ASSERT_TRUE(parser.AddParameterSet(spsNal.data(), spsNal.size()));
@@ -169,7 +169,7 @@ TEST(RebuildPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     };
     const CPicture pictures[] = {{5, 3, 0, 0}, {1, 2, 1, 0}, {1, 0, 2, 0}, {1, 0, 2, 2},
                                  {1, 2, 2, 0}, {1, 0, 3, 0}, {1, 0, 3, 2}};
-    CPictureOrder order(EVideoCodec::Avc);
+    CPictureOrder order(ECodec::H264);
     for (const CPicture& picture : pictures) {
         CVideoSample sample;
         sample.avc.nNalType = picture.nNalType;
@@ -334,7 +334,7 @@ TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
     config.insert(config.end(), {1, 0, uint8_t(pps.size())});
     config.insert(config.end(), pps.begin(), pps.end());
     std::vector<uint8_t> variant, sps;
-    ASSERT_TRUE(MakeConfigVariant(ETrackCodec::Avc, config, {1280, 720, 0}, &variant));
+    ASSERT_TRUE(MakeConfigVariant(ECodec::H264, config, {1280, 720, 0}, &variant));
     ASSERT_TRUE(RewriteAvcSps(original.data(), original.size(), 1280, 720, &sps));
     std::vector<uint8_t> expected(config.begin(), config.begin() + 6);
     expected.insert(expected.end(), {0, uint8_t(sps.size())});
@@ -342,7 +342,7 @@ TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
     expected.insert(expected.end(), config.end() - 3 - std::ptrdiff_t(pps.size()), config.end());
     EXPECT_EQ(expected, variant);
     for (size_t n = 0; n < config.size(); ++n)
-        EXPECT_FALSE(MakeConfigVariant(ETrackCodec::Avc,
+        EXPECT_FALSE(MakeConfigVariant(ECodec::H264,
                                        std::vector<uint8_t>(config.begin(), config.begin() + n),
                                        {1280, 720, 0}, &variant))
             << n << " bytes";
@@ -353,7 +353,7 @@ TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
 TEST(RebuildWalkTrack, NalUnitsAsLargeAsTheReferenceAllows) {
     CReferenceTrack reference;
     reference.nHandler = FourCC("vide");
-    reference.entry.eCodec = ETrackCodec::Avc;
+    reference.entry.eCodec = ECodec::H264;
     reference.entry.nLengthSize = 4;
     reference.entry.parameterSets = {testmedia::Sps(), testmedia::Pps()};
     reference.nTimescale = 15360;
