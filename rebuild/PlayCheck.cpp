@@ -1,6 +1,6 @@
 #include "rebuild/PlayCheck.h"
 
-#include "rebuild/ConfigVariant.h"
+#include "codec/ConfigVariant.h"
 
 #include <algorithm>
 #include <chrono>

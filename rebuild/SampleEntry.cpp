@@ -1,5 +1,7 @@
 #include "rebuild/SampleEntry.h"
 
+#include "codec/ConfigRecord.h"
+
 namespace {
 
 const size_t kMaxConfigBox = 1 << 20;
@@ -31,63 +33,7 @@ bool IsVisualFormat(uint32_t nFormat) {
            nFormat == FourCC("hev1");
 }
 
-// nCount parameter sets, each a 16-bit length and its bytes, from *pAt on (avcC and hvcC
-// write them alike).
-bool ReadParameterSets(const uint8_t* pData, size_t nSize, int nCount, size_t* pAt,
-                       CSampleEntry* pEntry) {
-    size_t nAt = *pAt;
-    for (int i = 0; i < nCount; ++i) {
-        if (nSize - nAt < 2)
-            return false;
-        const size_t nLength = (size_t(pData[nAt]) << 8) | pData[nAt + 1];
-        nAt += 2;
-        if (nLength == 0 || nLength > nSize - nAt)
-            return false;
-        pEntry->parameterSets.emplace_back(pData + nAt, pData + nAt + nLength);
-        nAt += nLength;
-    }
-    *pAt = nAt;
-    return true;
-}
-
 } // namespace
-
-bool ParseAvcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry) {
-    if (nSize < 7 || pData[0] != 1)
-        return false;
-    pEntry->nLengthSize = (pData[4] & 3) + 1;
-    if (pEntry->nLengthSize == 3)
-        return false;
-    size_t nAt = 5;
-    for (int nList = 0; nList < 2; ++nList) {
-        if (nAt >= nSize)
-            return false;
-        const int nCount = nList == 0 ? (pData[nAt] & 0x1F) : pData[nAt];
-        ++nAt;
-        if (!ReadParameterSets(pData, nSize, nCount, &nAt, pEntry))
-            return false;
-    }
-    return true;
-}
-
-bool ParseHevcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry) {
-    if (nSize < 23 || pData[0] != 1)
-        return false;
-    pEntry->nLengthSize = (pData[21] & 3) + 1;
-    if (pEntry->nLengthSize == 3)
-        return false;
-    const int nArrays = pData[22];
-    size_t nAt = 23;
-    for (int a = 0; a < nArrays; ++a) {
-        if (nSize - nAt < 3)
-            return false;
-        const int nCount = (pData[nAt + 1] << 8) | pData[nAt + 2];
-        nAt += 3;
-        if (!ReadParameterSets(pData, nSize, nCount, &nAt, pEntry))
-            return false;
-    }
-    return true;
-}
 
 bool FindAudioSpecificConfig(const uint8_t* pData, size_t nSize, const uint8_t** ppConfig,
                              size_t* pConfigSize) {
@@ -143,16 +89,19 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
         entry.nWidth = ReadBE16(head + 24);
         entry.nHeight = ReadBE16(head + 26);
         const bool bAvc = box.nType == FourCC("avc1") || box.nType == FourCC("avc3");
+        const ECodec eCodec = bAvc ? ECodec::H264 : ECodec::Hevc;
         CBox config;
+        CConfigRecord record;
         if (FindBox(source, box.PayloadOffset() + kVisualFields, box.End(),
                     bAvc ? FourCC("avcC") : FourCC("hvcC"), &config) &&
-            ReadPayload(source, config, kMaxConfigBox, &fields)) {
-            const bool bParsed = bAvc ? ParseAvcConfig(fields.data(), fields.size(), &entry)
-                                      : ParseHevcConfig(fields.data(), fields.size(), &entry);
-            if (bParsed) {
-                entry.eCodec = bAvc ? ECodec::H264 : ECodec::Hevc;
-                entry.decoderConfig = fields;
-            }
+            ReadPayload(source, config, kMaxConfigBox, &fields) &&
+            ReadConfigRecord(eCodec, fields.data(), fields.size(), &record)) {
+            entry.eCodec = eCodec;
+            entry.nLengthSize = record.LengthSize();
+            for (const CNalUnitArray& array : record.arrays)
+                entry.parameterSets.insert(entry.parameterSets.end(), array.units.begin(),
+                                           array.units.end());
+            entry.decoderConfig = fields;
         }
     } else if (box.nType == FourCC("mp4a")) {
         unsigned char head[28];

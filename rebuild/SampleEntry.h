@@ -30,9 +30,6 @@ struct CSampleEntry {
 // know, or a configuration it cannot use, gives eCodec Other.
 bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry);
 
-// Parses an avcC or hvcC payload into pEntry (length size and parameter sets).
-bool ParseAvcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry);
-bool ParseHevcConfig(const uint8_t* pData, size_t nSize, CSampleEntry* pEntry);
 // Finds the AudioSpecificConfig in an esds payload (after its version and flags).
 bool FindAudioSpecificConfig(const uint8_t* pData, size_t nSize, const uint8_t** ppConfig,
                              size_t* pConfigSize);

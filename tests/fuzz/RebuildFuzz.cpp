@@ -5,10 +5,13 @@
 // bytes before its stop, find the same samples with and without a sink, and give tables that
 // read back as the index they were written as. Input whose first byte is 0xFE is a sequence
 // parameter set made over for another picture size: the result must read back at that size.
+// Input whose first byte is 0xFD is an avcC or hvcC payload: what reads must write back as the
+// same bytes, and its variant for another size must read with the same arrays.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
 #include "codec/AvcSyntax.h"
-#include "rebuild/ConfigVariant.h"
+#include "codec/ConfigRecord.h"
+#include "codec/ConfigVariant.h"
 #include "codec/HevcSyntax.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
@@ -134,9 +137,36 @@ void FuzzSpsRewrite(const uint8_t* pData, size_t nSize) {
         std::abort();
 }
 
+// 0xFD, a byte choosing the codec and a shape, then the record's payload.
+void FuzzConfigRecord(const uint8_t* pData, size_t nSize) {
+    if (nSize < 2)
+        return;
+    const ECodec eCodec = pData[1] & 1 ? ECodec::Hevc : ECodec::H264;
+    const std::vector<uint8_t> payload(pData + 2, pData + nSize);
+    CConfigRecord record;
+    if (!ReadConfigRecord(eCodec, payload.data(), payload.size(), &record))
+        return;
+    std::vector<uint8_t> written;
+    if (!WriteConfigRecord(record, &written) || written != payload)
+        std::abort();
+    const std::vector<CPictureShape>& sizes = RecorderPictureSizes();
+    CPictureShape shape = sizes[(pData[1] >> 1) % sizes.size()];
+    shape.nBitDepth = eCodec == ECodec::Hevc && (pData[1] & 0x80) ? 10 : 0;
+    std::vector<uint8_t> variant;
+    CConfigRecord reread;
+    if (MakeConfigVariant(eCodec, payload, shape, &variant) &&
+        (!ReadConfigRecord(eCodec, variant.data(), variant.size(), &reread) ||
+         reread.arrays.size() != record.arrays.size() || reread.rest != record.rest))
+        std::abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if (nSize > 0 && pData[0] == 0xFE) {
         FuzzSpsRewrite(pData, std::min<size_t>(nSize, 0xFFFF));
+        return 0;
+    }
+    if (nSize > 0 && pData[0] == 0xFD) {
+        FuzzConfigRecord(pData, nSize);
         return 0;
     }
     const CReferenceMovie& movie = Reference();

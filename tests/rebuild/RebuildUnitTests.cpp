@@ -6,7 +6,7 @@
 #include "media/Box.h"
 #include "media/BoxWriter.h"
 #include "codec/AvcSyntax.h"
-#include "rebuild/ConfigVariant.h"
+#include "codec/ConfigVariant.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
 #include "codec/PictureOrder.h"

@@ -1,9 +1,12 @@
-#include "rebuild/ConfigVariant.h"
+#include "codec/ConfigVariant.h"
 
 #include "codec/AvcSyntax.h"
+#include "codec/ConfigRecord.h"
 #include "codec/HevcSyntax.h"
 #include "codec/RbspReader.h"
 #include "codec/RbspWriter.h"
+
+#include <utility>
 
 namespace {
 
@@ -18,39 +21,6 @@ uint64_t ToRbsp(const uint8_t* pPayload, size_t nSize, std::vector<uint8_t>* pRb
     pRbsp->resize(nSize);
     pRbsp->resize(UnescapeRbsp(pPayload, nSize, pRbsp->data()));
     return RbspStopBit(pRbsp->data(), pRbsp->size());
-}
-
-void PutBE16(std::vector<uint8_t>* pOut, size_t nValue) {
-    pOut->push_back(static_cast<uint8_t>(nValue >> 8));
-    pOut->push_back(static_cast<uint8_t>(nValue));
-}
-
-// Copies nCount NAL units with 16-bit lengths from pData (nAt moving on), each SPS rewritten.
-template <class TRewrite>
-bool CopyNalUnits(const std::vector<uint8_t>& config, size_t* pAt, unsigned nCount, bool bSps,
-                  TRewrite rewrite, std::vector<uint8_t>* pOut, int* pRewritten) {
-    for (unsigned i = 0; i < nCount; ++i) {
-        if (*pAt + 2 > config.size())
-            return false;
-        const size_t nLength = ReadBE16(config.data() + *pAt);
-        *pAt += 2;
-        if (nLength == 0 || *pAt + nLength > config.size())
-            return false;
-        const uint8_t* pNal = config.data() + *pAt;
-        *pAt += nLength;
-        if (!bSps) {
-            PutBE16(pOut, nLength);
-            pOut->insert(pOut->end(), pNal, pNal + nLength);
-            continue;
-        }
-        std::vector<uint8_t> sps;
-        if (!rewrite(pNal, nLength, &sps) || sps.size() > 0xFFFF)
-            return false;
-        PutBE16(pOut, sps.size());
-        pOut->insert(pOut->end(), sps.begin(), sps.end());
-        ++*pRewritten;
-    }
-    return true;
 }
 
 } // namespace
@@ -152,56 +122,31 @@ bool RewriteHevcSps(const uint8_t* pNal, size_t nSize, int nWidth, int nHeight, 
 
 bool MakeConfigVariant(ECodec eCodec, const std::vector<uint8_t>& config,
                        const CPictureShape& shape, std::vector<uint8_t>* pOut) {
-    std::vector<uint8_t> out;
-    int nRewritten = 0;
-    size_t nAt = 0;
-    if (eCodec == ECodec::H264) {
-        // version, profile, compatibility, level, length size; then the SPS and PPS lists.
-        if (config.size() < 7 || config[0] != 1)
-            return false;
-        const auto rewrite = [&](const uint8_t* pNal, size_t nSize, std::vector<uint8_t>* pSps) {
-            return RewriteAvcSps(pNal, nSize, shape.nWidth, shape.nHeight, pSps);
-        };
-        out.assign(config.begin(), config.begin() + 6);
-        nAt = 6;
-        if (!CopyNalUnits(config, &nAt, config[5] & 0x1F, true, rewrite, &out, &nRewritten) ||
-            nAt >= config.size())
-            return false;
-        const unsigned nPps = config[nAt];
-        out.push_back(config[nAt++]);
-        if (!CopyNalUnits(config, &nAt, nPps, false, rewrite, &out, &nRewritten))
-            return false;
-    } else if (eCodec == ECodec::Hevc) {
-        // 22 bytes of fields (the bit depths at 17 and 18), then the arrays of NAL units.
-        if (config.size() < 23 || config[0] != 1)
-            return false;
-        const auto rewrite = [&](const uint8_t* pNal, size_t nSize, std::vector<uint8_t>* pSps) {
-            return RewriteHevcSps(pNal, nSize, shape.nWidth, shape.nHeight, shape.nBitDepth, pSps);
-        };
-        out.assign(config.begin(), config.begin() + 23);
-        if (shape.nBitDepth >= 8) {
-            out[17] = static_cast<uint8_t>(0xF8 | (shape.nBitDepth - 8));
-            out[18] = static_cast<uint8_t>(0xF8 | (shape.nBitDepth - 8));
-        }
-        nAt = 23;
-        for (unsigned nArray = 0; nArray < config[22]; ++nArray) {
-            if (nAt + 3 > config.size())
-                return false;
-            const bool bSps = (config[nAt] & 0x3F) == 33;
-            const unsigned nCount = ReadBE16(config.data() + nAt + 1);
-            out.insert(out.end(), config.begin() + static_cast<ptrdiff_t>(nAt),
-                       config.begin() + static_cast<ptrdiff_t>(nAt + 3));
-            nAt += 3;
-            if (!CopyNalUnits(config, &nAt, nCount, bSps, rewrite, &out, &nRewritten))
-                return false;
-        }
-    } else {
+    CConfigRecord record;
+    if (!ReadConfigRecord(eCodec, config.data(), config.size(), &record))
         return false;
+    // hvcC states the bit depths too (bytes 17 and 18, above five reserved bits).
+    if (eCodec == ECodec::Hevc && shape.nBitDepth >= 8) {
+        record.fields[17] = static_cast<uint8_t>(0xF8 | (shape.nBitDepth - 8));
+        record.fields[18] = static_cast<uint8_t>(0xF8 | (shape.nBitDepth - 8));
     }
-    if (nRewritten == 0)
-        return false;
-    // What follows the lists (H.264's chroma and bit depth fields of high profiles) as it is.
-    out.insert(out.end(), config.begin() + static_cast<ptrdiff_t>(nAt), config.end());
-    *pOut = std::move(out);
-    return true;
+    int nRewritten = 0;
+    for (size_t a = 0; a < record.arrays.size(); ++a) {
+        if (!record.HoldsSps(a))
+            continue;
+        for (std::vector<uint8_t>& nal : record.arrays[a].units) {
+            std::vector<uint8_t> sps;
+            const bool bMade =
+                eCodec == ECodec::H264
+                    ? RewriteAvcSps(nal.data(), nal.size(), shape.nWidth, shape.nHeight, &sps)
+                    : RewriteHevcSps(nal.data(), nal.size(), shape.nWidth, shape.nHeight,
+                                     shape.nBitDepth, &sps);
+            if (!bMade)
+                return false;
+            nal = std::move(sps);
+            ++nRewritten;
+        }
+    }
+    // All but the SPS as it was, what follows the arrays included.
+    return nRewritten != 0 && WriteConfigRecord(record, pOut);
 }

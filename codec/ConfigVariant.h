@@ -4,7 +4,7 @@
 // pictures decode with tells what size it was recorded at.
 #pragma once
 
-#include "rebuild/SampleEntry.h"
+#include "codec/Codec.h"
 
 #include <cstddef>
 #include <cstdint>
