@@ -192,6 +192,31 @@ void ReadTrack(CByteSource& source, const CBox& trak, bool bSampleTimes, CMovieT
 
 } // namespace
 
+bool CSampleSizeTable::Open(CByteSource& source, const CBox& box, CCancelCheck* pCancel) {
+    *this = CSampleSizeTable();
+    // stsz: sample_size, sample_count, and entries of 32 bits when sample_size is 0; stz2:
+    // field_size in the last byte of its first field, then the count and the entries.
+    uint8_t head[12];
+    if (box.PayloadSize() < sizeof head || !source.ReadAt(box.PayloadOffset(), head, sizeof head))
+        return false;
+    const bool bCompact = box.nType == FourCC("stz2");
+    const uint32_t nFixed = bCompact ? 0 : ReadBE32(head + 4);
+    const int nBits = bCompact ? head[7] : 32;
+    if (nBits != 4 && nBits != 8 && nBits != 16 && nBits != 32)
+        return false;
+    if (nFixed != 0) {
+        // No table: the count alone.
+        m_nFixed = nFixed;
+        m_nCount = ReadBE32(head + 8);
+        return true;
+    }
+    if (!m_table.Open(source, box, 8, static_cast<size_t>(nBits), pCancel))
+        return false;
+    m_nBits = nBits;
+    m_nCount = m_table.Count();
+    return true;
+}
+
 double CMovie::StatedSeconds() const {
     return nTimescale ? static_cast<double>(nDuration) / nTimescale : 0.0;
 }

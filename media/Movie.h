@@ -65,6 +65,42 @@ const size_t kMaxMovieTracks = 1024;
 const uint64_t kMaxMovieReads = 65536;
 const uint64_t kMaxMovieBytes = 64u << 20;
 
+// A track's sample sizes, from its stsz or stz2: one size for every sample, or a table of 4, 8,
+// 16 or 32-bit entries whose count Open checks against the bytes that hold them. Without one
+// size, the table is read into memory (up to kMaxTableBox).
+class CSampleSizeTable {
+public:
+    // False when the box is malformed, too large, or the read was cancelled.
+    bool Open(CByteSource& source, const CBox& box, CCancelCheck* pCancel);
+    uint32_t Count() const { return m_nCount; }
+    // stsz's sample_size: every sample's size, or 0 when the table gives each one.
+    uint32_t Fixed() const { return m_nFixed; }
+    // Bits of each entry of the table.
+    int EntryBits() const { return m_nBits; }
+    // The size of sample i, below Count().
+    uint32_t Size(uint32_t i) const {
+        if (m_nFixed != 0)
+            return m_nFixed;
+        const uint8_t* p = m_table.Entry(0);
+        switch (m_nBits) {
+        case 4:
+            return (i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4);
+        case 8:
+            return p[i];
+        case 16:
+            return ReadBE16(p + 2 * size_t(i));
+        default:
+            return ReadBE32(p + 4 * size_t(i));
+        }
+    }
+
+private:
+    CTable m_table;
+    uint32_t m_nCount = 0;
+    uint32_t m_nFixed = 0;
+    int m_nBits = 32;
+};
+
 // Reads the movie box moov, keeping nMaxTracks tracks at most; bSampleTimes: each track's
 // samples counted and timed from its stts. False when its movie header is missing or cannot be
 // read, or pCancel said to stop.

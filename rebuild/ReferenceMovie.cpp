@@ -54,59 +54,38 @@ bool ReadSampleTables(CByteSource& source, const CMovieTrack& found, CReferenceT
 // are all one, and for a track of another kind whose sizes vary, the commonest.
 bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
                CCancelCheck* pCancel) {
-    // stsz: sample_size, sample_count, and entries of 32 bits when sample_size is 0; stz2:
-    // field_size in the last byte of its first field, then the count and the entries.
-    uint8_t head[12];
-    if (box.PayloadSize() < sizeof head || !source.ReadAt(box.PayloadOffset(), head, sizeof head))
+    CSampleSizeTable sizes;
+    if (!sizes.Open(source, box, pCancel))
         return false;
-    const bool bCompact = box.nType == FourCC("stz2");
-    const uint32_t nFixed = bCompact ? 0 : ReadBE32(head + 4);
-    const int nBits = bCompact ? head[7] : 32;
-    if (nBits != 4 && nBits != 8 && nBits != 16 && nBits != 32)
-        return false;
+    const uint32_t nFixed = sizes.Fixed();
     if (nFixed != 0) {
         // No table: the count costs the file nothing, so the file must hold what it says.
-        pTrack->nSamples = ReadBE32(head + 8);
+        pTrack->nSamples = sizes.Count();
         pTrack->nFixedSampleSize = nFixed;
         pTrack->nMaxSampleSize = nFixed;
         pTrack->nTotalSampleBytes = uint64_t(pTrack->nSamples) * nFixed;
         pTrack->leadSizes.assign(std::min(pTrack->nSamples, kLeadSamples), nFixed);
         return pTrack->nTotalSampleBytes <= source.Size();
     }
-    CTable stsz;
-    if (!stsz.Open(source, box, 8, static_cast<size_t>(nBits), pCancel))
-        return false;
-    const uint32_t nCount = stsz.Count();
+    const uint32_t nCount = sizes.Count();
     pTrack->nSamples = nCount;
-    const uint8_t* p = stsz.Entry(0);
-    auto size = [&](uint32_t i) -> uint32_t {
-        switch (nBits) {
-        case 4:
-            return (i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4);
-        case 8:
-            return p[i];
-        case 16:
-            return ReadBE16(p + 2 * size_t(i));
-        default:
-            return ReadBE32(p + 4 * size_t(i));
-        }
-    };
+    const int nBits = sizes.EntryBits();
     bool bOne = true;
     for (uint32_t i = 0; i < nCount; ++i) {
         if (Cancelled(pCancel, i))
             return false;
-        const uint32_t nSize = size(i);
+        const uint32_t nSize = sizes.Size(i);
         pTrack->nMaxSampleSize = std::max(pTrack->nMaxSampleSize, nSize);
         pTrack->nTotalSampleBytes += nSize;
-        bOne = bOne && nSize == size(0);
+        bOne = bOne && nSize == sizes.Size(0);
     }
     if (pTrack->nTotalSampleBytes > source.Size())
         return false;
     for (uint32_t i = 0; i < nCount && i < kLeadSamples; ++i)
-        pTrack->leadSizes.push_back(size(i));
+        pTrack->leadSizes.push_back(sizes.Size(i));
     // Equal sizes written one by one are as fixed as stsz's sample_size.
     if (nCount != 0 && bOne) {
-        pTrack->nFixedSampleSize = size(0);
+        pTrack->nFixedSampleSize = sizes.Size(0);
         return true;
     }
     if (pTrack->entry.eCodec != ECodec::Other || nCount == 0)
@@ -118,7 +97,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
         for (uint32_t i = 0; i < nCount; ++i) {
             if (Cancelled(pCancel, i))
                 return false;
-            ++table[size(i)];
+            ++table[sizes.Size(i)];
         }
         for (size_t n = 0; n < table.size(); ++n) {
             if (table[n] != 0)
@@ -130,7 +109,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
         for (uint32_t i = 0; i < sorted.size(); ++i) {
             if (Cancelled(pCancel, i))
                 return false;
-            sorted[i] = size(i);
+            sorted[i] = sizes.Size(i);
         }
         std::sort(sorted.begin(), sorted.end());
         for (uint32_t nSize : sorted) {
@@ -243,25 +222,20 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
 }
 
 // The first samples of a track of another kind whose sizes vary, as the chunks place them: what
-// they are made of tells how to find its samples in a recording.
-bool ReadFirstSamples(CByteSource& source, const CBox& box, CReferenceTrack* pTrack) {
+// they are made of tells how to find its samples in a recording. Their sizes are the lead sizes
+// ReadSizes kept.
+bool ReadFirstSamples(CByteSource& source, CReferenceTrack* pTrack) {
     if (pTrack->entry.eCodec != ECodec::Other || pTrack->nFixedSampleSize != 0 ||
         pTrack->chunks.empty())
         return true;
-    // stsz's head and its first entries; stz2's small fields are not worth it.
-    uint8_t head[12 + 4 * kFirstSamples];
-    if (box.nType != FourCC("stsz") || box.PayloadSize() < 12)
-        return true;
-    const uint32_t nSizes = static_cast<uint32_t>(
-        std::min<uint64_t>({(box.PayloadSize() - 12) / 4, pTrack->nSamples, kFirstSamples}));
-    if (!source.ReadAt(box.PayloadOffset(), head, 12 + 4 * size_t(nSizes)))
-        return true;
+    static_assert(kFirstSamples <= kLeadSamples, "the lead sizes hold the first samples'");
+    const size_t nSizes = std::min<size_t>(pTrack->leadSizes.size(), kFirstSamples);
     for (const CReferenceChunk& chunk : pTrack->chunks) {
         uint64_t nAt = chunk.nOffset;
         for (uint32_t i = chunk.nFirstSample; i < chunk.nFirstSample + chunk.nSamples; ++i) {
             if (i >= nSizes)
                 return true;
-            const uint32_t nSize = ReadBE32(head + 12 + 4 * size_t(i));
+            const uint32_t nSize = pTrack->leadSizes[i];
             if (nSize > kFirstSampleBytes || nAt > source.Size() || nSize > source.Size() - nAt)
                 return true;
             std::vector<uint8_t> sample(nSize);
@@ -311,8 +285,7 @@ bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pT
         return false;
     if (!ReadSizes(source, tables.stsz, pTrack, pCancel) ||
         !ReadDurations(tables.stts, pTrack, pCancel) ||
-        !ReadChunks(tables, pTrack, pChunksLeft, pCancel) ||
-        !ReadFirstSamples(source, tables.stsz, pTrack))
+        !ReadChunks(tables, pTrack, pChunksLeft, pCancel) || !ReadFirstSamples(source, pTrack))
         return false;
     TimeChunks(tables.stts, pTrack);
     pTrack->bCompositionOffsets = tables.bCtts;
