@@ -1,19 +1,14 @@
-// What the recordings ffmpeg makes cannot reach: a copy past 4 GB, H.264's picture order count
-// of type 1, which no encoder here writes, metadata samples of varying size (ffmpeg writes a
-// data track only in packets of one size), and parameter sets made over for sizes and cropping
-// of every kind. Also what the 32-bit build must do as well as the 64-bit one: NAL units as
-// large as the reference allows, the copy made new.
+// What the recordings ffmpeg makes cannot reach: a copy past 4 GB and metadata samples of
+// varying size (ffmpeg writes a data track only in packets of one size). Also what the 32-bit
+// build must do as well as the 64-bit one: NAL units as large as the reference allows, the copy
+// made new.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
-#include "codec/AvcSyntax.h"
-#include "codec/ConfigVariant.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
-#include "codec/PictureOrder.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/WalkTrack.h"
-#include "tests/rebuild/BitWriter.h"
 #include "tests/rebuild/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -137,56 +132,6 @@ TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
     std::remove(strPath.c_str());
 }
 
-// I P B B P B B with picture order type 1: reference frames advance by offset_for_ref_frame,
-// non-reference ones sit offset_for_non_ref_pic before, delta_pic_order_cnt[0] places the
-// second B-frame. The counts follow from the standard's equations by hand.
-TEST(RebuildPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
-    CBitWriter sps;
-    sps.Bits(8, 66);
-    sps.Bits(8, 0);
-    sps.Bits(8, 30);
-    sps.Ue(0); // seq_parameter_set_id
-    sps.Ue(0); // log2_max_frame_num_minus4
-    sps.Ue(1); // pic_order_cnt_type
-    sps.Bits(1, 0);
-    sps.Se(-4); // offset_for_non_ref_pic
-    sps.Se(0);  // offset_for_top_to_bottom_field
-    sps.Ue(1);  // num_ref_frames_in_pic_order_cnt_cycle
-    sps.Se(6);  // offset_for_ref_frame[0]
-    sps.Ue(2);
-    sps.Bits(1, 0);
-    sps.Ue(19);
-    sps.Ue(14);
-    sps.Bits(4, 0xC); // frame_mbs_only, direct_8x8, no cropping, no VUI
-    CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
-    const std::vector<uint8_t> spsNal = MakeNalUnit({0x67}, sps.Finish());
-    const std::vector<uint8_t> ppsNal = testmedia::Pps();
-    ASSERT_TRUE(parser.AddParameterSet(spsNal.data(), spsNal.size()));
-    ASSERT_TRUE(parser.AddParameterSet(ppsNal.data(), ppsNal.size()));
-
-    struct CPicture {
-        int nNalType, nRefIdc, nFrameNum, nDelta;
-    };
-    const CPicture pictures[] = {{5, 3, 0, 0}, {1, 2, 1, 0}, {1, 0, 2, 0}, {1, 0, 2, 2},
-                                 {1, 2, 2, 0}, {1, 0, 3, 0}, {1, 0, 3, 2}};
-    CPictureOrder order(ECodec::H264);
-    for (const CPicture& picture : pictures) {
-        CVideoSample sample;
-        sample.avc.nNalType = picture.nNalType;
-        sample.avc.nRefIdc = picture.nRefIdc;
-        sample.avc.nFrameNum = picture.nFrameNum;
-        sample.avc.deltaPoc[0] = picture.nDelta;
-        order.Add(sample, parser);
-    }
-    std::vector<int32_t> counts;
-    for (size_t i = 0; i < order.Count(); ++i)
-        counts.push_back(order.Poc(i));
-    EXPECT_EQ(counts, (std::vector<int32_t>{0, 6, 2, 4, 12, 8, 10}));
-    uint32_t nShift = 0;
-    EXPECT_EQ(order.CompositionOffsets(0, &nShift), (std::vector<uint32_t>{1, 3, 0, 0, 3, 0, 0}));
-    EXPECT_EQ(nShift, 1u);
-}
-
 std::vector<uint8_t> Bytes(const std::string& strText) {
     return std::vector<uint8_t>(strText.begin(), strText.end());
 }
@@ -297,55 +242,6 @@ TEST(RebuildSampleShape, SamplesThatMarkTheirEndAreFoundWhateverTheirSize) {
     CSampleShape none;
     none.Learn({std::vector<uint8_t>(40, 0x7F), std::vector<uint8_t>(52, 0x80)});
     EXPECT_EQ(none.Kind(), CSampleShape::EKind::None);
-}
-
-// The reference's SPS made over for each size recorders use: it reads back at that size with
-// all else as it was, the cropping in the chroma's units; made over again for its own size it
-// is the same bytes; in an avcC, all but the SPS is kept, and a cut avcC is refused.
-TEST(RebuildPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
-    const std::vector<uint8_t> original = testmedia::Sps();
-    CAvcSps reference;
-    ASSERT_TRUE(ParseAvcSps(original.data(), original.size(), &reference));
-    ASSERT_EQ(320, reference.nWidth);
-    for (const CPictureShape& size : RecorderPictureSizes()) {
-        SCOPED_TRACE(std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight));
-        std::vector<uint8_t> sps, back;
-        ASSERT_TRUE(
-            RewriteAvcSps(original.data(), original.size(), size.nWidth, size.nHeight, &sps));
-        CAvcSps made;
-        ASSERT_TRUE(ParseAvcSps(sps.data(), sps.size(), &made));
-        EXPECT_EQ(size.nWidth, made.nWidth);
-        EXPECT_EQ(size.nHeight, made.nHeight);
-        EXPECT_EQ((size.nWidth + 15) / 16, made.nWidthInMbs);
-        EXPECT_EQ(reference.nProfile, made.nProfile);
-        EXPECT_EQ(reference.nPocType, made.nPocType);
-        EXPECT_EQ(reference.bFrameMbsOnly, made.bFrameMbsOnly);
-        ASSERT_TRUE(RewriteAvcSps(sps.data(), sps.size(), 320, 240, &back));
-        EXPECT_EQ(original, back);
-    }
-    std::vector<uint8_t> out;
-    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 641, 360, &out))
-        << "4:2:0 crops in pairs of samples";
-    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 0, 360, &out));
-
-    const std::vector<uint8_t> pps = testmedia::Pps();
-    std::vector<uint8_t> config = {1, 66, 0xC0, 30, 0xFF, 0xE1, 0, uint8_t(original.size())};
-    config.insert(config.end(), original.begin(), original.end());
-    config.insert(config.end(), {1, 0, uint8_t(pps.size())});
-    config.insert(config.end(), pps.begin(), pps.end());
-    std::vector<uint8_t> variant, sps;
-    ASSERT_TRUE(MakeConfigVariant(ECodec::H264, config, {1280, 720, 0}, &variant));
-    ASSERT_TRUE(RewriteAvcSps(original.data(), original.size(), 1280, 720, &sps));
-    std::vector<uint8_t> expected(config.begin(), config.begin() + 6);
-    expected.insert(expected.end(), {0, uint8_t(sps.size())});
-    expected.insert(expected.end(), sps.begin(), sps.end());
-    expected.insert(expected.end(), config.end() - 3 - std::ptrdiff_t(pps.size()), config.end());
-    EXPECT_EQ(expected, variant);
-    for (size_t n = 0; n < config.size(); ++n)
-        EXPECT_FALSE(MakeConfigVariant(ECodec::H264,
-                                       std::vector<uint8_t>(config.begin(), config.begin() + n),
-                                       {1280, 720, 0}, &variant))
-            << n << " bytes";
 }
 
 // A picture NAL unit may be up to sixteen times the reference's largest sample, whatever that

@@ -1,0 +1,182 @@
+// The codec syntax on streams built in code, where the recordings ffmpeg makes cannot reach:
+// H.264's picture order count of type 1, which no encoder here writes, parameter sets made over
+// for sizes and cropping of every kind, and configuration records of every layout.
+#include "codec/AvcSyntax.h"
+#include "codec/ConfigRecord.h"
+#include "codec/ConfigVariant.h"
+#include "codec/PictureOrder.h"
+#include "tests/codec/TestStreams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace {
+
+// I P B B P B B with picture order type 1: reference frames advance by offset_for_ref_frame,
+// non-reference ones sit offset_for_non_ref_pic before, delta_pic_order_cnt[0] places the
+// second B-frame. The counts follow from the standard's equations by hand.
+TEST(CodecPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
+    CBitWriter sps;
+    sps.Bits(8, 66);
+    sps.Bits(8, 0);
+    sps.Bits(8, 30);
+    sps.Ue(0); // seq_parameter_set_id
+    sps.Ue(0); // log2_max_frame_num_minus4
+    sps.Ue(1); // pic_order_cnt_type
+    sps.Bits(1, 0);
+    sps.Se(-4); // offset_for_non_ref_pic
+    sps.Se(0);  // offset_for_top_to_bottom_field
+    sps.Ue(1);  // num_ref_frames_in_pic_order_cnt_cycle
+    sps.Se(6);  // offset_for_ref_frame[0]
+    sps.Ue(2);
+    sps.Bits(1, 0);
+    sps.Ue(19);
+    sps.Ue(14);
+    sps.Bits(4, 0xC); // frame_mbs_only, direct_8x8, no cropping, no VUI
+    CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
+    const std::vector<uint8_t> spsNal = MakeNalUnit({0x67}, sps.Finish());
+    const std::vector<uint8_t> ppsNal = testmedia::Pps();
+    ASSERT_TRUE(parser.AddParameterSet(spsNal.data(), spsNal.size()));
+    ASSERT_TRUE(parser.AddParameterSet(ppsNal.data(), ppsNal.size()));
+
+    struct CPicture {
+        int nNalType, nRefIdc, nFrameNum, nDelta;
+    };
+    const CPicture pictures[] = {{5, 3, 0, 0}, {1, 2, 1, 0}, {1, 0, 2, 0}, {1, 0, 2, 2},
+                                 {1, 2, 2, 0}, {1, 0, 3, 0}, {1, 0, 3, 2}};
+    CPictureOrder order(ECodec::H264);
+    for (const CPicture& picture : pictures) {
+        CVideoSample sample;
+        sample.avc.nNalType = picture.nNalType;
+        sample.avc.nRefIdc = picture.nRefIdc;
+        sample.avc.nFrameNum = picture.nFrameNum;
+        sample.avc.deltaPoc[0] = picture.nDelta;
+        order.Add(sample, parser);
+    }
+    std::vector<int32_t> counts;
+    for (size_t i = 0; i < order.Count(); ++i)
+        counts.push_back(order.Poc(i));
+    EXPECT_EQ(counts, (std::vector<int32_t>{0, 6, 2, 4, 12, 8, 10}));
+    uint32_t nShift = 0;
+    EXPECT_EQ(order.CompositionOffsets(0, &nShift), (std::vector<uint32_t>{1, 3, 0, 0, 3, 0, 0}));
+    EXPECT_EQ(nShift, 1u);
+}
+
+// The reference's SPS made over for each size recorders use: it reads back at that size with
+// all else as it was, the cropping in the chroma's units; made over again for its own size it
+// is the same bytes; in an avcC, all but the SPS is kept, and a cut avcC is refused.
+TEST(CodecPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
+    const std::vector<uint8_t> original = testmedia::Sps();
+    CAvcSps reference;
+    ASSERT_TRUE(ParseAvcSps(original.data(), original.size(), &reference));
+    ASSERT_EQ(320, reference.nWidth);
+    for (const CPictureShape& size : RecorderPictureSizes()) {
+        SCOPED_TRACE(std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight));
+        std::vector<uint8_t> sps, back;
+        ASSERT_TRUE(
+            RewriteAvcSps(original.data(), original.size(), size.nWidth, size.nHeight, &sps));
+        CAvcSps made;
+        ASSERT_TRUE(ParseAvcSps(sps.data(), sps.size(), &made));
+        EXPECT_EQ(size.nWidth, made.nWidth);
+        EXPECT_EQ(size.nHeight, made.nHeight);
+        EXPECT_EQ((size.nWidth + 15) / 16, made.nWidthInMbs);
+        EXPECT_EQ(reference.nProfile, made.nProfile);
+        EXPECT_EQ(reference.nPocType, made.nPocType);
+        EXPECT_EQ(reference.bFrameMbsOnly, made.bFrameMbsOnly);
+        ASSERT_TRUE(RewriteAvcSps(sps.data(), sps.size(), 320, 240, &back));
+        EXPECT_EQ(original, back);
+    }
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 641, 360, &out))
+        << "4:2:0 crops in pairs of samples";
+    EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 0, 360, &out));
+
+    const std::vector<uint8_t> pps = testmedia::Pps();
+    std::vector<uint8_t> config = {1, 66, 0xC0, 30, 0xFF, 0xE1, 0, uint8_t(original.size())};
+    config.insert(config.end(), original.begin(), original.end());
+    config.insert(config.end(), {1, 0, uint8_t(pps.size())});
+    config.insert(config.end(), pps.begin(), pps.end());
+    std::vector<uint8_t> variant, sps;
+    ASSERT_TRUE(MakeConfigVariant(ECodec::H264, config, {1280, 720, 0}, &variant));
+    ASSERT_TRUE(RewriteAvcSps(original.data(), original.size(), 1280, 720, &sps));
+    std::vector<uint8_t> expected(config.begin(), config.begin() + 6);
+    expected.insert(expected.end(), {0, uint8_t(sps.size())});
+    expected.insert(expected.end(), sps.begin(), sps.end());
+    expected.insert(expected.end(), config.end() - 3 - std::ptrdiff_t(pps.size()), config.end());
+    EXPECT_EQ(expected, variant);
+    for (size_t n = 0; n < config.size(); ++n)
+        EXPECT_FALSE(MakeConfigVariant(ECodec::H264,
+                                       std::vector<uint8_t>(config.begin(), config.begin() + n),
+                                       {1280, 720, 0}, &variant))
+            << n << " bytes";
+}
+
+std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const std::vector<uint8_t>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Each record's layout reads as sample entries hold it and writes back byte for byte; what
+// either of the engine's two readers of them refused, the one reader refuses.
+TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
+    const std::vector<uint8_t> sps = testmedia::Sps(), pps = testmedia::Pps();
+    // avcC of 2-byte lengths, with the fields of a high profile after its lists.
+    const std::vector<uint8_t> avcc = Join({{1, 100, 0, 30, 0xFD, 0xE1, 0, uint8_t(sps.size())},
+                                            sps,
+                                            {1, 0, uint8_t(pps.size())},
+                                            pps,
+                                            {0xFD, 0xF8, 0xF8, 0}});
+    CConfigRecord record;
+    ASSERT_TRUE(ReadConfigRecord(ECodec::H264, avcc.data(), avcc.size(), &record));
+    EXPECT_EQ(2, record.LengthSize());
+    ASSERT_EQ(2u, record.arrays.size());
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{sps}, record.arrays[0].units);
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{pps}, record.arrays[1].units);
+    EXPECT_TRUE(record.HoldsSps(0));
+    EXPECT_FALSE(record.HoldsSps(1));
+    EXPECT_EQ(4u, record.rest.size());
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(WriteConfigRecord(record, &written));
+    EXPECT_EQ(avcc, written);
+
+    // hvcC of 4-byte lengths: arrays of VPS, SPS (two), PPS and SEI, not parsed here.
+    std::vector<uint8_t> hvcc(22, 0);
+    hvcc[0] = 1;
+    hvcc[21] = 0xF3;
+    hvcc.push_back(4);
+    for (uint8_t nType : {32, 33, 34, 39}) {
+        const uint8_t nCount = nType == 33 ? 2 : 1;
+        hvcc.insert(hvcc.end(), {uint8_t(0x80 | nType), 0, nCount});
+        for (uint8_t n = 0; n < nCount; ++n)
+            hvcc.insert(hvcc.end(), {0, 3, uint8_t(nType << 1), 1, uint8_t(0xA0 + n)});
+    }
+    ASSERT_TRUE(ReadConfigRecord(ECodec::Hevc, hvcc.data(), hvcc.size(), &record));
+    EXPECT_EQ(4, record.LengthSize());
+    ASSERT_EQ(4u, record.arrays.size());
+    EXPECT_EQ(2u, record.arrays[1].units.size());
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(i == 1, record.HoldsSps(i)) << i;
+    ASSERT_TRUE(WriteConfigRecord(record, &written));
+    EXPECT_EQ(hvcc, written);
+    for (size_t n = 0; n < hvcc.size(); ++n)
+        EXPECT_FALSE(ReadConfigRecord(ECodec::Hevc, hvcc.data(), n, &record)) << n << " bytes";
+
+    // 3-byte lengths (the variants took them), another version, an empty NAL unit.
+    std::vector<uint8_t> threeBytes = avcc, version = hvcc, empty = avcc;
+    threeBytes[4] = 0xFE;
+    version[0] = 2;
+    empty[7] = 0;
+    std::vector<uint8_t> variant;
+    EXPECT_FALSE(MakeConfigVariant(ECodec::H264, threeBytes, {1280, 720, 0}, &variant));
+    EXPECT_TRUE(MakeConfigVariant(ECodec::H264, avcc, {1280, 720, 0}, &variant));
+    EXPECT_FALSE(ReadConfigRecord(ECodec::H264, threeBytes.data(), threeBytes.size(), &record));
+    EXPECT_FALSE(ReadConfigRecord(ECodec::Hevc, version.data(), version.size(), &record));
+    EXPECT_FALSE(ReadConfigRecord(ECodec::H264, empty.data(), empty.size(), &record));
+}
+
+} // namespace
