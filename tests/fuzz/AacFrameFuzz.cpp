@@ -7,7 +7,7 @@
 // When CLIPMEND_AAC_SEEDS names an empty folder, seeds are made there first from ffmpeg's
 // AAC encoder (no media is kept with the sources).
 #include "codec/AacFrame.h"
-#include "tests/fuzz/FfmpegSeeds.h"
+#include "tests/support/MediaMaker.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +25,13 @@ void MakeSeeds(const std::string& strFolder) {
     int nSeed = 0;
     for (const char* pszOptions : apszOptions) {
         const std::string strAdts = strFolder + "/adts.tmp";
-        const std::vector<uint8_t> adts = fuzzseeds::Ffmpeg(
-            "-f lavfi -i 'aevalsrc=sin(440*2*PI*t)+random(0)*lt(mod(t\\,0.4)\\,0.02):d=2' "
-            "-c:a aac " +
-                std::string(pszOptions) + " -f adts",
-            strAdts);
+        std::vector<std::string> arguments = {
+            "-f",   "lavfi", "-i", "aevalsrc=sin(440*2*PI*t)+random(0)*lt(mod(t\\,0.4)\\,0.02):d=2",
+            "-c:a", "aac"};
+        for (const std::string& strWord : mediamaker::Words(pszOptions))
+            arguments.push_back(strWord);
+        arguments.insert(arguments.end(), {"-f", "adts"});
+        const std::vector<uint8_t> adts = mediamaker::Ffmpeg(arguments, strAdts);
         std::remove(strAdts.c_str());
         if (adts.empty())
             return;
@@ -48,7 +50,7 @@ void MakeSeeds(const std::string& strFolder) {
             seed.insert(seed.end(), h + nHeader, h + nSize);
             nAt += nSize;
             if (nFrame % 4 == 3) {
-                fuzzseeds::WriteFile(strFolder + "/seed" + std::to_string(nSeed++), seed);
+                mediamaker::WriteBytes(strFolder + "/seed" + std::to_string(nSeed++), seed);
                 seed.clear();
             }
         }
@@ -76,7 +78,7 @@ EAacFrame Parse(const CAacConfig& config, const std::vector<uint8_t>& bytes, siz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* pszSeeds = std::getenv("CLIPMEND_AAC_SEEDS");
-    if (pszSeeds && fuzzseeds::FolderEmpty(pszSeeds))
+    if (pszSeeds && mediamaker::FolderEmpty(pszSeeds))
         MakeSeeds(pszSeeds);
     return 0;
 }

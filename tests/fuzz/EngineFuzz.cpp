@@ -19,7 +19,7 @@
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleCheck.h"
-#include "tests/fuzz/FfmpegSeeds.h"
+#include "tests/support/MediaMaker.h"
 #include "tests/rebuild/TestMedia.h"
 
 #include <algorithm>
@@ -282,8 +282,9 @@ bool MediaOfCopy(const std::vector<uint8_t>& copy, std::vector<uint8_t>* pMedia)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* pszSeeds = std::getenv("CLIPMEND_ENGINE_SEEDS");
-    if (pszSeeds && fuzzseeds::FolderEmpty(pszSeeds)) {
-        using fuzzseeds::Ffmpeg;
+    if (pszSeeds && mediamaker::FolderEmpty(pszSeeds)) {
+        using mediamaker::Ffmpeg;
+        using mediamaker::Words;
         const std::string strSeeds = pszSeeds;
         const std::string strVideo = "-f lavfi -i testsrc2=size=64x48:rate=10 ";
         const std::string strSound = "-f lavfi -i sine=sample_rate=8000:frequency=";
@@ -309,9 +310,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         for (const CKind& kind : kinds) {
             const std::string strBase = strSeeds + "/" + kind.pszName;
             const std::vector<uint8_t> reference =
-                Ffmpeg(kind.strArguments + " -t 2", strBase + "-ref.mp4");
+                Ffmpeg(Words(kind.strArguments + " -t 2"), strBase + "-ref.mp4");
             const std::vector<uint8_t> whole =
-                Ffmpeg(kind.strArguments + " -t 3", strBase + "-whole.mp4");
+                Ffmpeg(Words(kind.strArguments + " -t 3"), strBase + "-whole.mp4");
             std::remove((strBase + "-ref.mp4").c_str());
             std::remove((strBase + "-whole.mp4").c_str());
             if (reference.empty() || whole.empty())
@@ -321,9 +322,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                     0, uint8_t(reference.size() >> 24), uint8_t(reference.size() >> 16),
                     uint8_t(reference.size() >> 8), uint8_t(reference.size())};
                 seed.insert(seed.end(), reference.begin(), reference.end());
-                const std::vector<uint8_t> cut = fuzzseeds::CutBeforeIndex(whole, dFraction);
+                const std::vector<uint8_t> cut = mediamaker::CutBeforeIndex(whole, dFraction);
                 seed.insert(seed.end(), cut.begin(), cut.end());
-                fuzzseeds::WriteFile(strSeeds + "/seed" + std::to_string(nSeed++), seed);
+                mediamaker::WriteBytes(strSeeds + "/seed" + std::to_string(nSeed++), seed);
             }
         }
         // Recipes: each kind of track with each kind of table.
@@ -336,7 +337,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                 seed.push_back(kSteps[(2 * i) % 10]);
                 seed.push_back(kSteps[(2 * i + 1) % 10]);
             }
-            fuzzseeds::WriteFile(strSeeds + "/recipe" + std::to_string(nVariant), seed);
+            mediamaker::WriteBytes(strSeeds + "/recipe" + std::to_string(nVariant), seed);
         }
     }
     char szTemplate[] = "/tmp/clipmend-fuzz-engine-XXXXXX";
@@ -357,8 +358,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const std::string strReference = g_strDir + "/reference.mp4";
     const std::string strBroken = g_strDir + "/broken.mp4";
     const std::string strCopy = g_strDir + "/copy.mp4";
-    fuzzseeds::WriteFile(strReference, reference);
-    fuzzseeds::WriteFile(strBroken, broken);
+    mediamaker::WriteBytes(strReference, reference);
+    mediamaker::WriteBytes(strBroken, broken);
     unlink(strCopy.c_str());
 
     CStandInChecker checker;
@@ -381,7 +382,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     // The copy is a whole MP4 file whose index reads back as the tracks reported.
     if (!CheckMp4File(strCopy.c_str()).IsValid())
         std::abort();
-    const std::vector<uint8_t> copy = fuzzseeds::ReadFile(strCopy);
+    const std::vector<uint8_t> copy = mediamaker::ReadBytes(strCopy);
     CMemoryByteSource copySource(copy.data(), copy.size());
     CReferenceMovie reread;
     CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;

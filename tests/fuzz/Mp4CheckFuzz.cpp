@@ -3,7 +3,7 @@
 // large and 64-bit sizes are reached as well.
 #include "media/Mp4Check.h"
 #include "media/SourceCheck.h"
-#include "tests/fuzz/FfmpegSeeds.h"
+#include "tests/support/MediaMaker.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -86,7 +86,7 @@ bool ReferenceValid(CFuzzSource& source) {
 // and the same cut short inside the movie box, inside the media data, and before the index.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* pszSeeds = std::getenv("CLIPMEND_MP4CHECK_SEEDS");
-    if (!pszSeeds || !fuzzseeds::FolderEmpty(pszSeeds))
+    if (!pszSeeds || !mediamaker::FolderEmpty(pszSeeds))
         return 0;
     const std::string strSeeds = pszSeeds;
     const std::string strSource = "-f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i "
@@ -102,15 +102,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     int nSeed = 0;
     for (const auto& kind : kinds) {
         const std::string strPath = strSeeds + "/" + kind.first;
-        const std::vector<uint8_t> whole = fuzzseeds::Ffmpeg(strSource + kind.second, strPath);
+        const std::vector<uint8_t> whole =
+            mediamaker::Ffmpeg(mediamaker::Words(strSource + kind.second), strPath);
         std::remove(strPath.c_str());
         if (whole.empty())
             continue;
         const std::string strSeed = strSeeds + "/seed" + std::to_string(nSeed++);
-        fuzzseeds::WriteFile(strSeed + "-whole", whole);
-        fuzzseeds::WriteFile(strSeed + "-cut",
-                             std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
-        fuzzseeds::WriteFile(strSeed + "-noindex", fuzzseeds::CutBeforeIndex(whole, 0.7));
+        mediamaker::WriteBytes(strSeed + "-whole", whole);
+        mediamaker::WriteBytes(
+            strSeed + "-cut",
+            std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+        mediamaker::WriteBytes(strSeed + "-noindex", mediamaker::CutBeforeIndex(whole, 0.7));
     }
     return 0;
 }

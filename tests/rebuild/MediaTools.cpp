@@ -1,24 +1,13 @@
 #include "tests/rebuild/MediaTools.h"
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <sys/wait.h>
 
 int RunCommand(const std::string& strCommand, std::string* pOutput) {
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe)
-        return -1;
-    char buffer[65536];
-    size_t nRead = 0;
-    while ((nRead = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0) {
-        if (pOutput)
-            pOutput->append(buffer, nRead);
-    }
-    const int nStatus = pclose(pPipe);
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    std::string strOutput;
+    const int nStatus = mediamaker::Run({"/bin/sh", "-c", strCommand}, &strOutput);
+    if (pOutput)
+        pOutput->append(strOutput);
+    return nStatus;
 }
 
 std::string Quote(const std::string& strText) {
@@ -30,11 +19,10 @@ std::string Quote(const std::string& strText) {
 
 std::vector<CPacket> ProbePackets(const std::string& strFile) {
     std::string strOut;
-    RunCommand("ffprobe -v error -show_entries "
-               "packet=stream_index,pts,dts,pts_time,size,pos,flags,data_hash "
-               "-show_data_hash MD5 -of compact=p=0 " +
-                   Quote(strFile),
-               &strOut);
+    mediamaker::Run({"ffprobe", "-v", "error", "-show_entries",
+                     "packet=stream_index,pts,dts,pts_time,size,pos,flags,data_hash",
+                     "-show_data_hash", "MD5", "-of", "compact=p=0", strFile},
+                    &strOut);
     std::vector<CPacket> packets;
     std::istringstream lines(strOut);
     std::string strLine;
@@ -80,7 +68,8 @@ std::vector<CPacket> StreamPackets(const std::vector<CPacket>& packets, int nStr
 
 std::vector<std::string> DecodedFrames(const std::string& strFile) {
     std::string strOut;
-    RunCommand("ffmpeg -v error -i " + Quote(strFile) + " -map 0:v:0 -f framemd5 -", &strOut);
+    mediamaker::Run(
+        {"ffmpeg", "-v", "error", "-i", strFile, "-map", "0:v:0", "-f", "framemd5", "-"}, &strOut);
     std::vector<std::string> frames;
     std::istringstream lines(strOut);
     std::string strLine;
@@ -101,31 +90,10 @@ std::vector<std::string> DecodedFrames(const std::string& strFile) {
 
 std::string ProbeEntry(const std::string& strFile, const std::string& strEntry) {
     std::string strOut;
-    RunCommand("ffprobe -v error -show_entries " + strEntry + " -of default=nw=1:nk=1 " +
-                   Quote(strFile),
-               &strOut);
+    mediamaker::Run(
+        {"ffprobe", "-v", "error", "-show_entries", strEntry, "-of", "default=nw=1:nk=1", strFile},
+        &strOut);
     while (!strOut.empty() && (strOut.back() == '\n' || strOut.back() == '\r'))
         strOut.pop_back();
     return strOut;
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& strFile) {
-    std::ifstream in(strFile, std::ios::binary | std::ios::ate);
-    const std::streamoff nSize = in ? static_cast<std::streamoff>(in.tellg()) : 0;
-    std::vector<uint8_t> bytes(static_cast<size_t>(nSize > 0 ? nSize : 0));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<size_t>(in.gcount()));
-    return bytes;
-}
-
-void WriteBytes(const std::string& strFile, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(strFile, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-bool FileExists(const std::string& strFile) {
-    std::ifstream in(strFile, std::ios::binary);
-    return in.good();
 }

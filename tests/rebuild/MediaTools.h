@@ -1,10 +1,17 @@
 // What the scenario tests need of ffmpeg and ffprobe: media made at run time, the packets of a
 // file (in decoding order, with an MD5 of their bytes) and the hashes of its decoded frames.
+// Programs run and files read and written through the media maker.
 #pragma once
+
+#include "tests/support/MediaMaker.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+using mediamaker::FileExists;
+using mediamaker::ReadBytes;
+using mediamaker::WriteBytes;
 
 struct CPacket {
     int nStream = 0;
@@ -16,7 +23,8 @@ struct CPacket {
     std::string strHash;
 };
 
-// Runs a shell command; its standard output goes to *pOutput. Returns the exit status.
+// Runs a shell command line (its words quoted with Quote); its standard output goes to
+// *pOutput. Returns the exit status.
 int RunCommand(const std::string& strCommand, std::string* pOutput = nullptr);
 std::string Quote(const std::string& strText);
 
@@ -27,7 +35,3 @@ std::vector<CPacket> StreamPackets(const std::vector<CPacket>& packets, int nStr
 std::vector<std::string> DecodedFrames(const std::string& strFile);
 // What ffprobe reports for one entry, e.g. "format=duration".
 std::string ProbeEntry(const std::string& strFile, const std::string& strEntry);
-
-std::vector<uint8_t> ReadBytes(const std::string& strFile);
-void WriteBytes(const std::string& strFile, const std::vector<uint8_t>& bytes);
-bool FileExists(const std::string& strFile);
