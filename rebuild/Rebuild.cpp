@@ -5,7 +5,9 @@
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
-#include "rebuild/PlayCheck.h"
+#include "rebuild/PlayCopy.h"
+#include "rebuild/PlayReference.h"
+#include "rebuild/PlayStart.h"
 #include "rebuild/RebuiltIndex.h"
 #include "rebuild/WalkTrack.h"
 
@@ -238,8 +240,8 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     }
     CDamagedFrame fault;
     EDecodeRun eRun = EDecodeRun::Clean;
-    const bool bPlays = ReferencePlays(referenceFile, m_movie, checked, *m_options.pChecker,
-                                       &m_progress, &fault, &m_referenceVideo, &eRun);
+    const bool bPlays = PlayReference(referenceFile, m_movie, checked, *m_options.pChecker,
+                                      &m_progress, &fault, &m_referenceVideo, &eRun);
     m_dDecodeSeconds += Now() - dBegin;
     if (eRun == EDecodeRun::Cancelled) {
         *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
@@ -324,8 +326,8 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
         // Its start must decode with the reference's settings.
         const double dBegin = Now();
         EDecodeRun eRun = EDecodeRun::Clean;
-        mismatch = CheckRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
-                                       *m_options.pChecker, &m_progress, &eRun);
+        mismatch = PlayRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
+                                      *m_options.pChecker, &m_progress, &eRun);
         m_dDecodeSeconds += Now() - dBegin;
         if (eRun == EDecodeRun::Cancelled) {
             *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
@@ -353,7 +355,7 @@ CPlayCheck CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTabl
     const double dBudget =
         std::max(m_options.dCheckShare * dRebuild, m_options.dMinCheckSeconds * dSmall);
     COutputSource copy(output);
-    CPlayCheck check = ::CheckCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
+    CPlayCheck check = PlayCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
     check.dRebuildSeconds = dRebuild;
     check.dBeforeSeconds = m_dDecodeSeconds;
     return check;
