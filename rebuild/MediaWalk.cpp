@@ -26,6 +26,12 @@ const uint64_t kRecoverPoll = 64u << 10;
 // Samples after the one found past damage that must follow it.
 const int kRecoverDepth = 2;
 
+// Ends a step of the walk: the walk stops, for eStop.
+bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
+    *pStop = eStop;
+    return false;
+}
+
 } // namespace
 
 CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
@@ -576,6 +582,89 @@ EWalkStop CMediaWalk::Finish(EWalkStop eStop, uint64_t nAt) {
     return eStop;
 }
 
+// A run the interleaving predicts of a track that cannot be read: passed as it is, where sizes its
+// samples have lead to known samples; *pNext stays nAt where they do not. False on an error.
+bool CMediaWalk::SkipUnknownRun(uint64_t nAt, size_t nRunTrack, uint32_t nRunLeft,
+                                uint64_t* pNext) {
+    *pNext = nAt;
+    if (nRunTrack == kNone || m_tracks[nRunTrack]->Kind() != EWalkKind::Unknown)
+        return true;
+    uint64_t nNext = nAt;
+    if (!SkipPredicted(nAt, *m_tracks[nRunTrack], std::min<uint32_t>(nRunLeft, 3), &nNext))
+        return false;
+    if (nNext == nAt)
+        return true;
+    if (!Pass(nNext))
+        return false;
+    m_tracks[nRunTrack]->AddSkipped(nRunLeft);
+    *pNext = nNext;
+    return true;
+}
+
+// No sample of a known track begins at nAt: the walk goes on past the samples of a track that
+// cannot be read, at the next known sample, else past damage. False where it ends at nAt, with
+// why in *pStop; else it goes on at *pNext.
+bool CMediaWalk::GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLeft, bool bCut,
+                                uint64_t* pNext, EWalkStop* pStop) {
+    if (!Ensure(nAt, 16))
+        return StopWith(m_eError, pStop);
+    const size_t nLook = std::min<size_t>(16, Available(nAt));
+    const uint8_t* p = At(nAt);
+    const bool bZeros = std::all_of(p, p + nLook, [](uint8_t b) { return b == 0; });
+    uint64_t nFound = 0;
+    if (!bZeros && m_bHasUnknown && Resync(nAt, &nFound)) {
+        size_t nSkippedTrack = nRunTrack;
+        if (nSkippedTrack == kNone || m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
+            for (size_t t = 0; t < m_tracks.size(); ++t) {
+                if (m_tracks[t]->Kind() == EWalkKind::Unknown) {
+                    nSkippedTrack = t;
+                    break;
+                }
+            }
+        }
+        if (!Pass(nFound))
+            return StopWith(m_eError, pStop);
+        m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
+        *pNext = nFound;
+        return true;
+    }
+    if (m_bError)
+        return StopWith(m_eError, pStop);
+    if (!bZeros && (bCut || m_range.nEnd - nAt < 8))
+        return StopWith(EWalkStop::CutOff, pStop);
+    return GoPastDamage(nAt, bZeros, pNext, pStop);
+}
+
+// Damage in the middle: the walk goes on from the next sample it can confirm. Where the bytes
+// at nAt begin no sample, the damage began inside the sample just taken (nothing but chance
+// puts its start at a sample's end): that one goes too. False where nothing is found, with
+// why in *pStop.
+bool CMediaWalk::GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop) {
+    const bool bDamaged = bZeros || ZerosAhead(nAt);
+    if (m_bError)
+        return StopWith(m_eError, pStop);
+    bool bSuspect = !m_chunks.empty() && m_nChunkEnd == nAt && m_nLastSample < nAt &&
+                    m_nFlushed <= m_nLastSample;
+    for (size_t t = 0; t < m_tracks.size() && bSuspect; ++t)
+        bSuspect = !m_tracks[t]->MayStart(At(nAt), Available(nAt));
+    const uint64_t nFrom = bSuspect ? m_nLastSample : nAt;
+    uint64_t nFound = 0, nNonZero = 0;
+    if (!Recover(nFrom, nAt, &nFound, &nNonZero))
+        return StopWith(m_eError, pStop);
+    if (nFound == nAt)
+        return StopWith(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, pStop);
+    if (bSuspect) {
+        CWalkChunk& last = m_chunks.back();
+        m_tracks[last.nTrack]->Untake();
+        if (--last.nSamples == 0)
+            m_chunks.pop_back();
+        m_nChunkEnd = 0;
+    }
+    LeaveOut(nFrom, nFrom, nFound, nNonZero);
+    *pNext = nFound;
+    return true;
+}
+
 EWalkStop CMediaWalk::Run() {
     uint64_t nAt = m_range.nBegin;
     m_nBufferStart = nAt;
@@ -601,18 +690,13 @@ EWalkStop CMediaWalk::Run() {
             nRunTrack = prediction.nTrack >= 0 ? static_cast<size_t>(prediction.nTrack) : kNone;
             nRunLeft = prediction.nSamples;
         }
-        if (nRunTrack != kNone && m_tracks[nRunTrack]->Kind() == EWalkKind::Unknown) {
-            uint64_t nNext = nAt;
-            if (!SkipPredicted(nAt, *m_tracks[nRunTrack], std::min<uint32_t>(nRunLeft, 3), &nNext))
-                return Finish(m_eError, nAt);
-            if (nNext != nAt) {
-                if (!Pass(nNext))
-                    return Finish(m_eError, nAt);
-                m_tracks[nRunTrack]->AddSkipped(nRunLeft);
-                nAt = nNext;
-                nRunLeft = 0;
-                continue;
-            }
+        uint64_t nNext = nAt;
+        if (!SkipUnknownRun(nAt, nRunTrack, nRunLeft, &nNext))
+            return Finish(m_eError, nAt);
+        if (nNext != nAt) {
+            nAt = nNext;
+            nRunLeft = 0;
+            continue;
         }
         size_t nTrack = kNone;
         CTrackTry found;
@@ -622,59 +706,10 @@ EWalkStop CMediaWalk::Run() {
         if (bUnclear)
             return Finish(EWalkStop::SoundUnclear, nAt);
         if (nTrack == kNone) {
-            if (!Ensure(nAt, 16))
-                return Finish(m_eError, nAt);
-            const size_t nLook = std::min<size_t>(16, Available(nAt));
-            const uint8_t* p = At(nAt);
-            const bool bZeros = std::all_of(p, p + nLook, [](uint8_t b) { return b == 0; });
-            uint64_t nFound = 0;
-            if (!bZeros && m_bHasUnknown && Resync(nAt, &nFound)) {
-                size_t nSkippedTrack = nRunTrack;
-                if (nSkippedTrack == kNone ||
-                    m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
-                    for (size_t t = 0; t < m_tracks.size(); ++t) {
-                        if (m_tracks[t]->Kind() == EWalkKind::Unknown) {
-                            nSkippedTrack = t;
-                            break;
-                        }
-                    }
-                }
-                if (!Pass(nFound))
-                    return Finish(m_eError, nAt);
-                m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
-                nAt = nFound;
-                nRunLeft = 0;
-                continue;
-            }
-            if (m_bError)
-                return Finish(m_eError, nAt);
-            if (!bZeros && (bCut || m_range.nEnd - nAt < 8))
-                return Finish(EWalkStop::CutOff, nAt);
-            const bool bDamaged = bZeros || ZerosAhead(nAt);
-            if (m_bError)
-                return Finish(m_eError, nAt);
-            // Damage in the middle: the walk goes on from the next sample it can confirm. Where
-            // the bytes here begin no sample, the damage began inside the sample just taken
-            // (nothing but chance puts its start at a sample's end): that one goes too.
-            bool bSuspect = !m_chunks.empty() && m_nChunkEnd == nAt && m_nLastSample < nAt &&
-                            m_nFlushed <= m_nLastSample;
-            for (size_t t = 0; t < m_tracks.size() && bSuspect; ++t)
-                bSuspect = !m_tracks[t]->MayStart(At(nAt), Available(nAt));
-            const uint64_t nFrom = bSuspect ? m_nLastSample : nAt;
-            uint64_t nNonZero = 0;
-            if (!Recover(nFrom, nAt, &nFound, &nNonZero))
-                return Finish(m_eError, nAt);
-            if (nFound == nAt)
-                return Finish(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, nAt);
-            if (bSuspect) {
-                CWalkChunk& last = m_chunks.back();
-                m_tracks[last.nTrack]->Untake();
-                if (--last.nSamples == 0)
-                    m_chunks.pop_back();
-                m_nChunkEnd = 0;
-            }
-            LeaveOut(nFrom, nFrom, nFound, nNonZero);
-            nAt = nFound;
+            EWalkStop eStop = EWalkStop::End;
+            if (!GoPastNoSample(nAt, nRunTrack, nRunLeft, bCut, &nNext, &eStop))
+                return Finish(eStop, nAt);
+            nAt = nNext;
             nRunLeft = 0;
             continue;
         }

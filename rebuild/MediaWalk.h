@@ -122,6 +122,11 @@ private:
     bool VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStrict = true);
     bool SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples, uint64_t* pNext);
     void Record(size_t nTrack, uint64_t nAt, const CTrackTry& found);
+    // Run's steps where no sample is taken at nAt.
+    bool SkipUnknownRun(uint64_t nAt, size_t nRunTrack, uint32_t nRunLeft, uint64_t* pNext);
+    bool GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLeft, bool bCut,
+                        uint64_t* pNext, EWalkStop* pStop);
+    bool GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
 
     CByteSource& m_source;

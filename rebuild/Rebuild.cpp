@@ -5,7 +5,9 @@
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
-#include "rebuild/PlayCheck.h"
+#include "rebuild/PlayCopy.h"
+#include "rebuild/PlayReference.h"
+#include "rebuild/PlayStart.h"
 #include "rebuild/RebuiltIndex.h"
 #include "rebuild/WalkTrack.h"
 
@@ -151,6 +153,11 @@ private:
     // What every walk is told of the reference beyond its tracks.
     void Prepare(CMediaWalk* pWalk);
 
+    // The copy's steps: its beginning, its end once the walk is done, and what it left out.
+    bool BeginCopy(const char* pszOutput, COutputFile* pOutput, CRebuildResult* pFailure);
+    bool EndCopy(COutputFile& output, const CMediaWalk& walk,
+                 const std::vector<CTrackTables>& tables, uint64_t nHeader);
+    void TellLeftOut(const CMediaWalk& walk, EWalkStop eStop, CRebuildResult* pResult) const;
     // The copy's check: its time, from what the rebuild took without the decoding before.
     CPlayCheck CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
                          EDecodeRun* pRun);
@@ -238,8 +245,8 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     }
     CDamagedFrame fault;
     EDecodeRun eRun = EDecodeRun::Clean;
-    const bool bPlays = ReferencePlays(referenceFile, m_movie, checked, *m_options.pChecker,
-                                       &m_progress, &fault, &m_referenceVideo, &eRun);
+    const bool bPlays = PlayReference(referenceFile, m_movie, checked, *m_options.pChecker,
+                                      &m_progress, &fault, &m_referenceVideo, &eRun);
     m_dDecodeSeconds += Now() - dBegin;
     if (eRun == EDecodeRun::Cancelled) {
         *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
@@ -324,8 +331,8 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
         // Its start must decode with the reference's settings.
         const double dBegin = Now();
         EDecodeRun eRun = EDecodeRun::Clean;
-        mismatch = CheckRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
-                                       *m_options.pChecker, &m_progress, &eRun);
+        mismatch = PlayRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
+                                      *m_options.pChecker, &m_progress, &eRun);
         m_dDecodeSeconds += Now() - dBegin;
         if (eRun == EDecodeRun::Cancelled) {
             *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
@@ -353,29 +360,79 @@ CPlayCheck CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTabl
     const double dBudget =
         std::max(m_options.dCheckShare * dRebuild, m_options.dMinCheckSeconds * dSmall);
     COutputSource copy(output);
-    CPlayCheck check = ::CheckCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
+    CPlayCheck check = PlayCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
     check.dRebuildSeconds = dRebuild;
     check.dBeforeSeconds = m_dDecodeSeconds;
     return check;
 }
 
-// ftyp, mdat's header (with room for a 64-bit size), the media data as the walk confirms it,
-// then the new index.
+// ftyp, and mdat's header (with room for a 64-bit size) to be written again once the media
+// data's size is known. False, with why in *pFailure, when the copy cannot be begun.
+bool CRebuild::BeginCopy(const char* pszOutput, COutputFile* pOutput, CRebuildResult* pFailure) {
+    if (!pOutput->Create(pszOutput)) {
+        *pFailure = Fail(EStatus::WriteFailed, EProblem::CopyNotCreated);
+        return false;
+    }
+    uint8_t header[16];
+    MediaDataHeader(0, header);
+    if (!pOutput->Write(m_movie.ftyp.data(), m_movie.ftyp.size()) ||
+        !pOutput->Write(header, sizeof header)) {
+        pOutput->Remove();
+        *pFailure = Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
+        return false;
+    }
+    return true;
+}
+
+// The new index after the media data, and mdat's header, at nHeader, with the media data's size.
+bool CRebuild::EndCopy(COutputFile& output, const CMediaWalk& walk,
+                       const std::vector<CTrackTables>& tables, uint64_t nHeader) {
+    const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
+    uint8_t header[16];
+    MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
+                    header);
+    return output.Write(moov.data(), moov.size()) && output.WriteAt(nHeader, header, sizeof header);
+}
+
+// What the copy left out, its bytes and the tail after where the walk stopped, and how long
+// the copy is.
+void CRebuild::TellLeftOut(const CMediaWalk& walk, EWalkStop eStop, CRebuildResult* pResult) const {
+    CRebuildResult& result = *pResult;
+    uint64_t nTail = m_range.nEnd - walk.StopOffset();
+    result.nBytesLeftOut = nTail;
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
+        result.nBytesLeftOut += stretch.nBytes;
+    // The recording's time as the copy shows it: its video's, else its first track's.
+    const CRebuiltTrack* pLead = &result.tracks[0];
+    for (const CRebuiltTrack& track : result.tracks) {
+        if (track.eKind == CRebuiltTrack::EKind::Video) {
+            pLead = &track;
+            break;
+        }
+    }
+    result.dSeconds = double(pLead->nDuration) / pLead->nTimescale;
+    if (nTail != 0) {
+        CStretchLeftOut tail;
+        tail.eReason = LeftOutReason(eStop);
+        tail.nOffset = walk.StopOffset();
+        tail.nBytes = nTail;
+        tail.dAt = result.dSeconds;
+        tail.bToEnd = true;
+        result.stretchesLeftOut.push_back(tail);
+    }
+}
+
+// The copy: its beginning, the media data as the walk confirms it, then the new index; kept
+// when it plays.
 CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     std::vector<std::unique_ptr<CWalkTrack>> tracks;
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     COutputFile output;
-    if (!output.Create(pszOutput))
-        return Fail(EStatus::WriteFailed, EProblem::CopyNotCreated);
-    uint8_t header[16];
-    MediaDataHeader(0, header);
+    CRebuildResult failure;
+    if (!BeginCopy(pszOutput, &output, &failure))
+        return failure;
     const uint64_t nHeader = m_movie.ftyp.size();
-    if (!output.Write(m_movie.ftyp.data(), m_movie.ftyp.size()) ||
-        !output.Write(header, sizeof header)) {
-        output.Remove();
-        return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
-    }
     const uint64_t nPayload = output.Position();
     m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
@@ -407,11 +464,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     }
     for (const CTrackTables& track : tables)
         result.tracks.push_back(Describe(*track.pReference, track));
-    const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
-    MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
-                    header);
-    if (!output.Write(moov.data(), moov.size()) ||
-        !output.WriteAt(nHeader, header, sizeof header)) {
+    if (!EndCopy(output, walk, tables, nHeader)) {
         output.Remove();
         return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
@@ -439,28 +492,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
 
     result.eStatus = EStatus::Rebuilt;
     result.eProblem = EProblem::None;
-    uint64_t nTail = m_range.nEnd - walk.StopOffset();
-    result.nBytesLeftOut = nTail;
-    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
-        result.nBytesLeftOut += stretch.nBytes;
-    // The recording's time as the copy shows it: its video's, else its first track's.
-    const CRebuiltTrack* pLead = &result.tracks[0];
-    for (const CRebuiltTrack& track : result.tracks) {
-        if (track.eKind == CRebuiltTrack::EKind::Video) {
-            pLead = &track;
-            break;
-        }
-    }
-    result.dSeconds = double(pLead->nDuration) / pLead->nTimescale;
-    if (nTail != 0) {
-        CStretchLeftOut tail;
-        tail.eReason = LeftOutReason(eStop);
-        tail.nOffset = walk.StopOffset();
-        tail.nBytes = nTail;
-        tail.dAt = result.dSeconds;
-        tail.bToEnd = true;
-        result.stretchesLeftOut.push_back(tail);
-    }
+    TellLeftOut(walk, eStop, &result);
     m_progress.Report(100);
     return result;
 }

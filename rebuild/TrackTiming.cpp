@@ -41,38 +41,57 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
         for (size_t t = 0; t < nTracks && t < stretches[s].lost.size(); ++t)
             m_lost[s][t] = stretches[s].lost[t];
     }
-    uint32_t nMost = 0;
     for (size_t t = 0; t < nTracks; ++t) {
         const CReferenceTrack& reference = movie.tracks[tracks[t]->ReferenceIndex()];
         m_times[t].nDuration = std::max<uint32_t>(1, reference.nTypicalDuration);
-        if (IsClock(*tracks[t], reference) && tracks[t]->Found() != 0 &&
+    }
+    ChooseClock();
+    CountBefore();
+    Learn();
+    TimeTracks();
+    for (size_t t = 0; t < nTracks; ++t) {
+        m_times[t].gaps.resize(stretches.size());
+        for (size_t s = 0; s < stretches.size(); ++s)
+            m_times[t].gaps[s] = m_lost[s][t];
+    }
+    PlaceStretches();
+}
+
+// The clock: of the sound tracks of steady frames the recording has, the one the reference has
+// the most samples of.
+void CTrackTiming::ChooseClock() {
+    uint32_t nMost = 0;
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        const CReferenceTrack& reference = m_movie.tracks[m_tracks[t]->ReferenceIndex()];
+        if (IsClock(*m_tracks[t], reference) && m_tracks[t]->Found() != 0 &&
             reference.nSamples > nMost) {
             nMost = reference.nSamples;
             m_nClock = t;
         }
     }
     if (m_nClock != kNone) {
-        const CReferenceTrack& clock = movie.tracks[tracks[m_nClock]->ReferenceIndex()];
+        const CReferenceTrack& clock = m_movie.tracks[m_tracks[m_nClock]->ReferenceIndex()];
         m_dClockFrame = double(clock.nTypicalDuration) / clock.nTimescale;
     }
-    CountBefore();
-    Learn();
+}
 
-    // Pictures first: their order counts tell what damage took, and constant-rate pictures
-    // then tell what it took of the sound.
+// Each track's times but the clock's. Pictures first: their order counts tell what damage took,
+// and constant-rate pictures then tell what it took of the sound.
+void CTrackTiming::TimeTracks() {
+    const size_t nTracks = m_tracks.size();
     std::vector<size_t> order;
     for (size_t t = 0; t < nTracks; ++t) {
-        if (tracks[t]->Kind() == EWalkKind::Video)
+        if (m_tracks[t]->Kind() == EWalkKind::Video)
             order.push_back(t);
     }
     for (size_t t = 0; t < nTracks; ++t) {
-        if (tracks[t]->Kind() != EWalkKind::Video && t != m_nClock)
+        if (m_tracks[t]->Kind() != EWalkKind::Video && t != m_nClock)
             order.push_back(t);
     }
     std::vector<std::pair<uint64_t, double>> anchors;
     for (size_t t : order) {
-        CWalkTrack& track = *tracks[t];
-        const CReferenceTrack& reference = movie.tracks[track.ReferenceIndex()];
+        CWalkTrack& track = *m_tracks[t];
+        const CReferenceTrack& reference = m_movie.tracks[track.ReferenceIndex()];
         if (track.Kind() == EWalkKind::Video)
             LostPictures(t);
         if (m_nClock == kNone || !m_learnt[t].bKnown || track.Found() == 0 ||
@@ -98,22 +117,26 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
         }
         TimeBySound(t, anchors);
     }
-    for (size_t t = 0; t < nTracks; ++t) {
-        m_times[t].gaps.resize(stretches.size());
-        for (size_t s = 0; s < stretches.size(); ++s)
-            m_times[t].gaps[s] = m_lost[s][t];
-    }
+}
 
-    // The copy's time at each stretch: its video's, else its first track's.
+// The track whose time the copy is told in: its video, else its first track found.
+size_t CTrackTiming::LeadTrack() const {
     size_t nLead = kNone;
-    for (size_t t = 0; t < nTracks && nLead == kNone; ++t) {
-        if (tracks[t]->Kind() == EWalkKind::Video && tracks[t]->Found() != 0)
+    for (size_t t = 0; t < m_tracks.size() && nLead == kNone; ++t) {
+        if (m_tracks[t]->Kind() == EWalkKind::Video && m_tracks[t]->Found() != 0)
             nLead = t;
     }
-    for (size_t t = 0; t < nTracks && nLead == kNone; ++t) {
-        if (tracks[t]->Found() != 0 && tracks[t]->Kind() != EWalkKind::Unknown)
+    for (size_t t = 0; t < m_tracks.size() && nLead == kNone; ++t) {
+        if (m_tracks[t]->Found() != 0 && m_tracks[t]->Kind() != EWalkKind::Unknown)
             nLead = t;
     }
+    return nLead;
+}
+
+// The copy's time at each stretch, and how long the stretch lasted: the lead track's.
+void CTrackTiming::PlaceStretches() {
+    const std::vector<CWalkStretch>& stretches = m_walk.Stretches();
+    const size_t nLead = LeadTrack();
     m_stretchAt.assign(stretches.size(), 0);
     m_stretchSeconds.assign(stretches.size(), 0);
     uint64_t nLeadLost = 0;
@@ -121,7 +144,7 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
         m_stretchSeconds[s] = stretches[s].dSeconds;
         if (nLead == kNone)
             continue;
-        const CReferenceTrack& lead = movie.tracks[tracks[nLead]->ReferenceIndex()];
+        const CReferenceTrack& lead = m_movie.tracks[m_tracks[nLead]->ReferenceIndex()];
         const CTrackTimes& times = m_times[nLead];
         const uint64_t nBefore = m_before[s][nLead];
         const uint64_t nVirtual = nBefore + nLeadLost;

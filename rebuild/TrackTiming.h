@@ -40,8 +40,12 @@ private:
                             // when its last sample is due)
         bool bKnown = false;
     };
+    void ChooseClock();
     void Learn();
     void CountBefore();
+    void TimeTracks();
+    size_t LeadTrack() const;
+    void PlaceStretches();
     void LostPictures(size_t t);
     bool LostSound(size_t nVideo, std::vector<std::vector<uint64_t>>* pLost) const;
     std::vector<double> RecentPictureBytes(size_t t) const;

@@ -1,0 +1,17 @@
+// Whether the copy plays, once written: all its sound, and its video at its start, at its end
+// and at places between, within a share of the rebuild's time.
+#pragma once
+
+#include "media/ByteSource.h"
+#include "rebuild/MovieWriter.h"
+#include "rebuild/PlayDecode.h"
+#include "rebuild/Rebuild.h"
+#include "rebuild/SampleCheck.h"
+
+#include <vector>
+
+// The copy once written: all its sound, and its video at its start, at its end and at places
+// between until dBudget seconds are spent, or all of it when that fits.
+CPlayCheck PlayCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
+                    CSampleChecker& checker, double dBudget, CCancelCheck* pCancel,
+                    EDecodeRun* pRun);

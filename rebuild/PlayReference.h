@@ -1,0 +1,20 @@
+// Whether the reference plays itself: its first pictures and sound frames, decoded with its own
+// configurations before anything else is read.
+#pragma once
+
+#include "media/ByteSource.h"
+#include "rebuild/PlayDecode.h"
+#include "rebuild/Rebuild.h"
+#include "rebuild/ReferenceMovie.h"
+#include "rebuild/SampleCheck.h"
+
+#include <cstddef>
+#include <vector>
+
+// The reference's first pictures and sound frames, with its own configurations. False, with
+// the first fault, when one does not play (or Cancelled/ReadFailed in *pRun); *pVideo is what
+// its video decodes as.
+bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
+                   const std::vector<size_t>& tracks, CSampleChecker& checker,
+                   CCancelCheck* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
+                   EDecodeRun* pRun);
