@@ -1,0 +1,324 @@
+#!/usr/bin/python3
+"""The rebuild on recordings real devices wrote (tests/rebuild/real/): each is cut at 30, 60 and
+90 % of its mdat's payload, without its moov, and rebuilt with the whole file as the reference,
+and the Android twin video_2 also from video_1. What comes back is compared with the original
+by ffprobe's packets: per track, the packets whose bytes lie wholly before the cut, in order,
+with the same size, bytes, key-frame flag and composition offset, and nothing more; and the
+copy must decode without errors. Decoding times are not judged (a recording rebuilt from
+another cannot know them); where they stray by a tick or more the line shows how far.
+
+  real_recordings.py REBUILD_CLI DATA_DIR
+
+Prints one line per case. Fails when a case outside KNOWN_FAILING fails, or when one inside it
+passes (then the list is out of date).
+"""
+import concurrent.futures
+import hashlib
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+from fractions import Fraction
+
+RECORDINGS = [
+    "android-6.0.1-CIF-video_1.mp4",
+    "android-6.0.1-CIF-video_2.mp4",
+    "apple-iPhone12ProMax-sample_with_color_info.mp4",
+    "apple-iPhone14Pro-dolbyVision-hdr.MOV",
+    "apple-iPhone6s-livephoto-train.mov",
+    "google-pixel-mett-h265_with_metadata_track.mp4",
+    "gopro-max-heromode.mp4",
+    "insta360-ambarella-lowres-sample.insv",
+    "panasonic-lumix-P1010238-fixture-mjpeg.mov",
+    "samsung-galaxy-android10-sample_sef_super_slow_motion.mp4",
+    "samsung-galaxy-android12-portrait_4k60.mp4",
+    "sonyericsson-EMP-phone2004-MOV00006.3gp",
+]
+TWINS = [("android-6.0.1-CIF-video_2.mp4", "android-6.0.1-CIF-video_1.mp4")]
+CUTS = (30, 60, 90)
+
+# Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
+# Keep it true: a case listed here that passes fails the test.
+REFUSES_RPU = "HEVC samples end in a Dolby Vision RPU NAL unit (type 62), which the walk refuses"
+GOPRO_RECORDS = ("16-byte 'GoPro SOS' records sit between all samples: no sound, timecode or "
+                 "GPMF sample is confirmed, and the walk stops before the first GPMF sample")
+PADDED_16 = "the encoder pads every sample with zeros to 16 bytes inside its NAL unit"
+PADDED_32 = ("8 zero bytes before the first sample, and every sample padded with zeros to 32 "
+             "bytes inside its NAL unit")
+SVC_PREFIX = "each sample is an SVC prefix NAL unit (type 14) that wraps Annex B start codes"
+MJPEG = "Motion JPEG and 8-bit PCM: no H.264, HEVC or AAC track to go by"
+H263 = "H.263 and AMR-NB: no H.264, HEVC or AAC track to go by"
+METT = "the 'mett' track (samples of 125 to 131 bytes, no shape the walk knows) is left out"
+KNOWN_FAILING = {
+    "apple-iPhone12ProMax-sample_with_color_info.mp4@60": REFUSES_RPU,
+    "apple-iPhone12ProMax-sample_with_color_info.mp4@90": REFUSES_RPU,
+    "apple-iPhone14Pro-dolbyVision-hdr.MOV@60": REFUSES_RPU,
+    "apple-iPhone14Pro-dolbyVision-hdr.MOV@90": REFUSES_RPU,
+    "google-pixel-mett-h265_with_metadata_track.mp4@30": METT,
+    "google-pixel-mett-h265_with_metadata_track.mp4@60": METT,
+    "google-pixel-mett-h265_with_metadata_track.mp4@90":
+        METT + "; and the start check finds that the first picture (three slices) is not "
+        "changed by its last slice's last bytes, so calls it another recorder's",
+    "gopro-max-heromode.mp4@30": GOPRO_RECORDS,
+    "gopro-max-heromode.mp4@60": GOPRO_RECORDS,
+    "gopro-max-heromode.mp4@90": GOPRO_RECORDS,
+    "insta360-ambarella-lowres-sample.insv@30": PADDED_32,
+    "insta360-ambarella-lowres-sample.insv@60": PADDED_32,
+    "insta360-ambarella-lowres-sample.insv@90": PADDED_32,
+    "panasonic-lumix-P1010238-fixture-mjpeg.mov@30": MJPEG,
+    "panasonic-lumix-P1010238-fixture-mjpeg.mov@60": MJPEG,
+    "panasonic-lumix-P1010238-fixture-mjpeg.mov@90": MJPEG,
+    "samsung-galaxy-android10-sample_sef_super_slow_motion.mp4@30": SVC_PREFIX,
+    "samsung-galaxy-android10-sample_sef_super_slow_motion.mp4@60": SVC_PREFIX,
+    "samsung-galaxy-android10-sample_sef_super_slow_motion.mp4@90": SVC_PREFIX,
+    "samsung-galaxy-android12-portrait_4k60.mp4@30": PADDED_16,
+    "samsung-galaxy-android12-portrait_4k60.mp4@60": PADDED_16,
+    "samsung-galaxy-android12-portrait_4k60.mp4@90": PADDED_16,
+    "sonyericsson-EMP-phone2004-MOV00006.3gp@30": H263,
+    "sonyericsson-EMP-phone2004-MOV00006.3gp@60": H263,
+    "sonyericsson-EMP-phone2004-MOV00006.3gp@90": H263,
+}
+
+
+def case_name(recording, percent, reference):
+    name = f"{recording}@{percent}"
+    return name if reference == recording else f"{name}<{reference}"
+
+
+def top_boxes(data):
+    """(type, offset, header size, size) of the file's top-level boxes."""
+    boxes, pos = [], 0
+    while pos + 8 <= len(data):
+        size, kind = struct.unpack_from(">I4s", data, pos)
+        header = 8
+        if size == 1 and pos + 16 <= len(data):
+            size, header = struct.unpack_from(">Q", data, pos + 8)[0], 16
+        elif size == 0:
+            size = len(data) - pos
+        if size < header:
+            break
+        boxes.append((kind, pos, header, size))
+        pos += size
+    return boxes
+
+
+def cut_recording(data, percent):
+    """The file a device leaves when it stops at percent of its mdat's payload: the boxes
+    before mdat less moov and free, then mdat's header and that much of its payload. Returns
+    the cut file and the offset in the original where the payload was cut."""
+    kept = b""
+    for kind, pos, header, size in top_boxes(data):
+        if kind == b"mdat":
+            payload = min(size, len(data) - pos) - header
+            end = pos + header + payload * percent // 100
+            return kept + data[pos:end], end
+        if kind not in (b"moov", b"free"):
+            kept += data[pos:pos + size]
+    raise ValueError("no mdat")
+
+
+def probe(path):
+    out = subprocess.run(
+        ["ffprobe", "-v", "error", "-ignore_editlist", "1", "-show_entries",
+         "stream=index,codec_type,codec_name,codec_tag_string,time_base,channels,"
+         "bits_per_sample:packet=stream_index,pts,dts,size,pos,flags", "-of", "json", path],
+        check=True, capture_output=True, text=True).stdout
+    info = json.loads(out)
+    streams = []
+    for stream in info.get("streams", []):
+        num, den = stream["time_base"].split("/")
+        stream["tb"] = Fraction(int(num), int(den))
+        stream["packets"] = []
+        streams.append(stream)
+    with open(path, "rb") as file:
+        for packet in info.get("packets", []):
+            stream = streams[packet["stream_index"]]
+            pos, size = int(packet["pos"]), int(packet["size"])
+            file.seek(pos)
+            data = file.read(size)
+            pts, dts = packet.get("pts"), packet.get("dts")
+            stream["packets"].append({
+                "pos": pos, "size": size, "data": data, "key": "K" in packet["flags"],
+                "cts": None if pts is None or dts is None else (pts - dts) * stream["tb"],
+                "dts": None if dts is None else dts * stream["tb"]})
+    return streams
+
+
+def decode_errors(path):
+    run = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v?",
+                          "-map", "0:a?", "-f", "null", "-"], capture_output=True, text=True)
+    # The null muxer's complaints about timestamps (and their repeats) are not the decoders'.
+    lines = [line for line in run.stderr.splitlines() if line.strip()
+             and not line.startswith("[null @") and "Last message repeated" not in line]
+    return lines if lines or run.returncode == 0 else [f"ffmpeg exited {run.returncode}"]
+
+
+def match_streams(original, rebuilt):
+    """Each original stream's counterpart in the copy: the same kind and sample entry type,
+    the n-th of them. Also the copy's streams that match none."""
+    pairs, used = [], set()
+    for stream in original:
+        twin = next((s for s in rebuilt if s["index"] not in used
+                     and s["codec_type"] == stream["codec_type"]
+                     and s["codec_tag_string"] == stream["codec_tag_string"]), None)
+        if twin:
+            used.add(twin["index"])
+        pairs.append((stream, twin))
+    return pairs, [s for s in rebuilt if s["index"] not in used]
+
+
+def compare_pcm(stream, twin, cut):
+    """Sound stored as chunks of PCM: ffprobe's packets follow the chunks, which the copy
+    may lay out otherwise, so the track's bytes are compared, to the last whole frame before
+    the cut."""
+    frame = max(1, stream.get("channels", 1) * stream.get("bits_per_sample", 8) // 8)
+    expected = b""
+    for packet in stream["packets"]:
+        if packet["pos"] >= cut:
+            break
+        expected += packet["data"][:max(0, cut - packet["pos"])]
+        if packet["pos"] + packet["size"] > cut:
+            break
+    expected = expected[:len(expected) // frame * frame]
+    got = b"".join(p["data"] for p in twin["packets"]) if twin else b""
+    same = 0
+    while same < min(len(got), len(expected)) and got[same] == expected[same]:
+        same += 1
+    ok = same == len(expected) == len(got)
+    text = f"{same // frame}/{len(expected) // frame} frames"
+    if len(got) > same:
+        text += f" +{(len(got) - same) / frame:g}"
+    return ok, text
+
+
+def same_packet(a, b, tolerance):
+    if a["size"] != b["size"] or a["key"] != b["key"] or a["data"] != b["data"]:
+        return False
+    if (a["cts"] is None) != (b["cts"] is None):
+        return False
+    return a["cts"] is None or abs(a["cts"] - b["cts"]) < tolerance
+
+
+def compare_packets(stream, twin, cut):
+    """Packets: the original's prefix that lies wholly before the cut comes back, each the
+    same, and nothing after it."""
+    packets = stream["packets"]
+    expected = 0
+    while expected < len(packets) and packets[expected]["pos"] + packets[expected]["size"] <= cut:
+        expected += 1
+    got = twin["packets"] if twin else []
+    tolerance = max(stream["tb"], twin["tb"]) if twin else 0
+    same = 0
+    while same < min(len(got), expected) and same_packet(packets[same], got[same], tolerance):
+        same += 1
+    ok = same == expected == len(got)
+    text = f"{same}/{expected}"
+    if len(got) > same:
+        text += f" +{len(got) - same}"
+    drift = [abs(a["dts"] - b["dts"]) for a, b in zip(packets[:same], got[:same])
+             if a["dts"] is not None and b["dts"] is not None]
+    if drift and max(drift) >= tolerance:
+        ms = float(max(drift)) * 1000
+        text += f" dts~{ms:.0f}ms" if ms >= 10 else f" dts~{ms:.2g}ms"
+    return ok, text
+
+
+def run_case(cli, folder, work, recording, percent, reference, originals):
+    name = case_name(recording, percent, reference)
+    with open(os.path.join(folder, recording), "rb") as file:
+        data = file.read()
+    broken, cut = cut_recording(data, percent)
+    stem = name.replace("<", "-from-").replace("@", "-")
+    broken_path = os.path.join(work, stem + "-cut" + os.path.splitext(recording)[1])
+    output = os.path.join(work, stem + "-rebuilt.mp4")
+    with open(broken_path, "wb") as file:
+        file.write(broken)
+    begin = time.monotonic()
+    try:
+        run = subprocess.run([cli, os.path.join(folder, reference), broken_path, output],
+                             capture_output=True, text=True, timeout=300)
+        status = next((line.split(": ", 1)[1] for line in run.stdout.splitlines()
+                       if line.startswith("status: ")), f"exit {run.returncode}")
+    except subprocess.TimeoutExpired:
+        status = "timed out"
+    seconds = time.monotonic() - begin
+    cells, passed = [], status == "rebuilt"
+    rebuilt = []
+    if status == "rebuilt":
+        try:
+            rebuilt = probe(output)
+        except (subprocess.CalledProcessError, ValueError):
+            status, passed = "rebuilt, but ffprobe cannot read the copy", False
+    pairs, extra = match_streams(originals[recording], rebuilt)
+    for stream, twin in pairs:
+        if stream.get("codec_name", "").startswith("pcm_"):
+            ok, text = compare_pcm(stream, twin, cut)
+        else:
+            ok, text = compare_packets(stream, twin, cut)
+        passed = passed and ok
+        cells.append(f"{stream['codec_tag_string'].strip() or stream['codec_type']} {text}")
+    for stream in extra:
+        passed = False
+        cells.append(f"{stream['codec_tag_string']} not in the original")
+    if status == "rebuilt":
+        errors = decode_errors(output)
+        cells.append("decodes" if not errors else f"{len(errors)} decode errors")
+        passed = passed and not errors
+    for path in (broken_path, output):
+        if os.path.exists(path):
+            os.remove(path)
+    return name, passed, f"{status} in {seconds:.1f} s", cells
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    cli, folder = os.path.abspath(sys.argv[1]), sys.argv[2]
+    cases = [(r, p, r) for r in RECORDINGS for p in CUTS]
+    cases += [(r, p, ref) for r, ref in TWINS for p in CUTS]
+    unknown = set(KNOWN_FAILING) - {case_name(*case) for case in cases}
+    if unknown:
+        sys.exit(f"KNOWN_FAILING names cases that do not exist: {sorted(unknown)}")
+    # A checkout that changed them (line endings, large-file pointers) tests nothing.
+    with open(os.path.join(folder, "SHA256SUMS")) as file:
+        sums = dict(reversed(line.split()) for line in file if line.strip())
+    for recording in RECORDINGS:
+        with open(os.path.join(folder, recording), "rb") as file:
+            if hashlib.sha256(file.read()).hexdigest() != sums.get(recording):
+                sys.exit(f"{recording} is not the file SHA256SUMS names")
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        originals = dict(zip(RECORDINGS, pool.map(
+            lambda r: probe(os.path.join(folder, r)), RECORDINGS)))
+    for recording in RECORDINGS:
+        errors = decode_errors(os.path.join(folder, recording))
+        if errors:
+            sys.exit(f"{recording} itself does not decode cleanly: {errors[0]}")
+    failures, passes = [], 0
+    with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(2) as pool:
+        jobs = [pool.submit(run_case, cli, folder, work, r, p, ref, originals)
+                for r, p, ref in cases]
+        for job in jobs:
+            name, passed, status, cells = job.result()
+            passes += passed
+            known = name in KNOWN_FAILING
+            if passed and known:
+                verdict = "PASS, but listed as failing: take it off KNOWN_FAILING"
+                failures.append(name)
+            elif passed:
+                verdict = "PASS"
+            elif known:
+                verdict = f"FAIL (known: {KNOWN_FAILING[name]})"
+            else:
+                verdict = "FAIL"
+                failures.append(name)
+            print(f"{name}: {status} | {' | '.join(cells)} | {verdict}", flush=True)
+    print(f"{len(cases)} cases: {passes} pass, {len(cases) - passes} fail "
+          f"({len(KNOWN_FAILING)} known to), {len(failures)} unexpected")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
