@@ -2,9 +2,9 @@
 // rebuild needs to recognise the track's samples (avcC, hvcC, the AudioSpecificConfig of esds).
 #pragma once
 
-#include "media/Box.h"
 #include "codec/AacFrame.h"
 #include "codec/Codec.h"
+#include "media/Box.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,11 +4,11 @@
 
 #include "codec/AacFrame.h"
 #include "codec/PictureOrder.h"
+#include "codec/VideoSample.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"
-#include "codec/VideoSample.h"
 
 #include <cstddef>
 #include <cstdint>

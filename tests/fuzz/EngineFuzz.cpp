@@ -13,14 +13,14 @@
 // lent (the checks before and after writing, and the configurations made over for other
 // picture sizes, all read the hostile bytes); they say a sample is damaged when it holds
 // "BAD!", and what they show follows from the configuration alone.
-#include "media/Mp4Check.h"
 #include "media/Box.h"
 #include "media/MediaStart.h"
+#include "media/Mp4Check.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleCheck.h"
-#include "tests/support/MediaMaker.h"
 #include "tests/rebuild/TestMedia.h"
+#include "tests/support/MediaMaker.h"
 
 #include <algorithm>
 #include <cstdlib>

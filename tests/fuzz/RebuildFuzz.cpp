@@ -7,12 +7,12 @@
 // parameter set made over for another picture size: the result must read back at that size.
 // Input whose first byte is 0xFD is an avcC or hvcC payload: what reads must write back as the
 // same bytes, and its variant for another size must read with the same arrays.
-#include "media/Box.h"
-#include "media/BoxWriter.h"
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
 #include "codec/HevcSyntax.h"
+#include "media/Box.h"
+#include "media/BoxWriter.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MatchCheck.h"
 #include "rebuild/MediaWalk.h"

@@ -1,9 +1,9 @@
 // The rebuild engine on recordings made with ffmpeg at run time. Ground truth: a whole file,
 // cut and stripped of its index as a dying recorder leaves it; its own index then says which
 // samples the rebuild must find, byte for byte, and how each frame must decode.
+#include "codec/AacFrame.h"
 #include "job/RunReport.h"
 #include "media/Box.h"
-#include "codec/AacFrame.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"
 
