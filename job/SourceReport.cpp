@@ -57,3 +57,25 @@ CString RebuildOffer(const CString& name, const CSourceInfo& info) {
            "\n\nDo you have such a recording? Choose it, and Clipmend rebuilds the index of this "
            "one from it.";
 }
+
+CString SourceNotFound() {
+    return "Cannot find the source video file";
+}
+
+CString InvalidInput() {
+    return "The input is invalid";
+}
+
+CString ManyFilesDropped(unsigned nCount, const CString& first) {
+    CString note;
+    note.Format("Clipmend fixes one file at a time. Only the first of the %u files dropped "
+                "is taken:\n%s",
+                nCount, static_cast<const char*>(first));
+    return note;
+}
+
+CString ReplaceQuestion(const CString& output) {
+    CString question;
+    question.Format("%s already exists. Replace it?", static_cast<const char*>(output));
+    return question;
+}

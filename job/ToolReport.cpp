@@ -109,3 +109,7 @@ CString FormatStartFailure(const CString& reason) {
         message += CString("\n") + reason;
     return message;
 }
+
+CString ToolNotFound() {
+    return "Cannot find the BOX program";
+}

@@ -30,3 +30,5 @@ CString DescribeOutputProblem(EMp4Problem eProblem);
 
 // The message for a tool that could not be started; reason is the system's text, or empty.
 CString FormatStartFailure(const CString& reason);
+// The message at GO when the tool is not where it must lie.
+CString ToolNotFound();

@@ -2,6 +2,7 @@
 // and the taskbar calls can be read (Wine does not answer WM_GETICON across processes).
 #include "app/RemuxDlg.h"
 #include "framework/WinApp.h"
+#include "job/RebuildRun.h"
 #include "job/RunControl.h"
 #include "job/ToolOutput.h"
 #include "media/Box.h"
