@@ -3,7 +3,6 @@
 #include "app/AboutDlg.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
-#include "job/RebuildRun.h"
 #include "res/resource.h"
 
 CRemuxDlg::CRemuxDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
@@ -17,10 +16,6 @@ ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_BN_CLICKED(IDC_OPEN, OnOpen)
 ON_WM_DROPFILES()
-ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
-ON_MESSAGE(WM_COPYDATA, OnCopyData)
-ON_REGISTERED_MESSAGE(WMTASKBARBUTTONCREATED, OnTaskbarButtonCreated)
-ON_REGISTERED_MESSAGE(WMREBUILDNOTIFY, OnRebuildNotify)
 ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
@@ -90,24 +85,13 @@ void CRemuxDlg::OnOK() {
     m_runner.Go(m_job);
 }
 
-LRESULT CRemuxDlg::OnStdioCommand(WPARAM, LPARAM) {
-    m_runner.Start();
-    return 0;
-}
-
-LRESULT CRemuxDlg::OnCopyData(WPARAM, LPARAM lParam) {
-    m_runner.Follow(WM_COPYDATA, lParam);
-    return 0;
-}
-
-LRESULT CRemuxDlg::OnRebuildNotify(WPARAM, LPARAM) {
-    m_runner.Follow(WMREBUILDNOTIFY, 0);
-    return 0;
-}
-
-LRESULT CRemuxDlg::OnTaskbarButtonCreated(WPARAM, LPARAM) {
-    m_runner.OnTaskbarButtonCreated();
-    return 0;
+BOOL CRemuxDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    // The start request GO posted, the runs' records and notices, the taskbar's button.
+    if (m_runner.OnOwnerMessage(message, lParam)) {
+        *pResult = 0;
+        return TRUE;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, pResult);
 }
 
 void CRemuxDlg::OnDestroy() {

@@ -24,11 +24,9 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnOpen();
     void OnDropFiles(HDROP hDropInfo);
-    LRESULT OnStdioCommand(WPARAM wParam, LPARAM lParam);
-    LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
-    LRESULT OnTaskbarButtonCreated(WPARAM wParam, LPARAM lParam);
-    LRESULT OnRebuildNotify(WPARAM wParam, LPARAM lParam);
     void OnDestroy();
+    // The run control's messages go to it before the message map.
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 
     DECLARE_MESSAGE_MAP()
 

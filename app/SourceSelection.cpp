@@ -38,17 +38,12 @@ void CRemuxDlg::OnDropFiles(HDROP hDropInfo) {
     if (count == 0)
         return;
 
-    if (count > 1) {
-        CString note;
-        note.Format("Clipmend fixes one file at a time. Only the first of the %u files dropped "
-                    "is taken:\n%s",
-                    count, static_cast<const char*>(path));
-        AfxMessageBox(note);
-    }
+    if (count > 1)
+        m_runner.NoteManyDropped(count, path);
     // A folder is not a video, whatever its name.
     const DWORD attributes = ::GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        AfxMessageBox("The input is invalid");
+        m_runner.RefuseInput();
         m_strSource.Empty();
         return;
     }
@@ -57,7 +52,7 @@ void CRemuxDlg::OnDropFiles(HDROP hDropInfo) {
 
 void CRemuxDlg::SelectSource(const CString& path) {
     if (path.ReverseFind('.') < 0) {
-        AfxMessageBox("The input is invalid");
+        m_runner.RefuseInput();
         m_strSource.Empty();
         return;
     }

@@ -4,7 +4,7 @@
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
 #include "job/RunOutput.h"
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
 
 #if defined(CLIPMEND_DECODERS)
 #include "decode/SampleChecker.h"

@@ -2,12 +2,19 @@
 
 #include "framework/FileName.h"
 #include "framework/Wnd.h"
-#include "job/RunReport.h"
+#include "job/RebuildRun.h"
+#include "job/SourceReport.h"
+#include "job/ToolReport.h"
+#include "job/ToolRun.h"
 
 // The start request GO posts to the dialog itself, registered before the program's entry runs.
 const UINT WMSTDIOCOMMAND = ::RegisterWindowMessageA("WMSTDIOCOMMAND");
 
-CRunControl::CRunControl() : m_pView(std::make_unique<CRunView>()) {}
+CRunControl::CRunControl() : m_pView(std::make_unique<CRunView>()) {
+    CJobRun::CHost& host = *this;
+    m_pTool = std::make_unique<CToolRun>(host, m_progress);
+    m_pRebuild = std::make_unique<CRebuildRun>(host, m_progress);
+}
 
 CRunControl::~CRunControl() {
     EndRunOnClose();
@@ -16,7 +23,7 @@ CRunControl::~CRunControl() {
 void CRunControl::SetOwner(CWnd* pOwner) {
     m_pOwner = pOwner;
     m_pView->Attach(pOwner);
-    m_tool.SetOwner(pOwner);
+    m_pTool->SetOwner(pOwner);
     if (pOwner)
         m_progress.Attach(pOwner->m_hWnd);
 }
@@ -43,9 +50,7 @@ bool CRunControl::MayReplace(const CString& output) {
     // The Open dialog never asks this: a new file is only ever chosen as the source.
     if (!AfxPathExists(output))
         return true;
-    CString question;
-    question.Format("%s already exists. Replace it?", static_cast<const char*>(output));
-    return m_pView->Ask(question);
+    return m_pView->Ask(ReplaceQuestion(output));
 }
 
 void CRunControl::OfferRebuild(const CJob& job) {
@@ -57,9 +62,9 @@ void CRunControl::OfferRebuild(const CJob& job) {
     m_job = job;
     m_job.strReference = reference;
     m_state = State::Running;
-    m_pRun = &m_rebuild;
+    m_pRun = m_pRebuild.get();
     CString why;
-    if (!m_rebuild.Start(m_job, m_pOwner, &why)) {
+    if (!m_pRebuild->Start(m_job, m_pOwner, &why)) {
         m_state = State::Idle;
         m_pRun = nullptr;
         m_pView->ShowMessage(why);
@@ -70,16 +75,24 @@ void CRunControl::Check(CJob& job) {
     CheckRunnable(job);
 }
 
+void CRunControl::RefuseInput() {
+    m_pView->ShowMessage(InvalidInput());
+}
+
+void CRunControl::NoteManyDropped(unsigned nCount, const CString& first) {
+    m_pView->ShowMessage(ManyFilesDropped(nCount, first));
+}
+
 void CRunControl::Go(const CJob& job) {
     // One tool at a time writes an output file.
     if (m_state != State::Idle)
         return;
     if (!AfxPathExists(job.strToolPath)) {
-        m_pView->ShowMessage("Cannot find the BOX program");
+        m_pView->ShowMessage(ToolNotFound());
         return;
     }
     if (!AfxPathExists(job.strSource)) {
-        m_pView->ShowMessage("Cannot find the source video file");
+        m_pView->ShowMessage(SourceNotFound());
         return;
     }
     CJob checked = job;
@@ -95,11 +108,11 @@ void CRunControl::Start() {
         return;
     // The tool's first record (it has started) arrives before its Start returns.
     m_state = State::Running;
-    m_pRun = &m_tool;
+    m_pRun = m_pTool.get();
     CString why;
     bool bStarted = false;
     try {
-        bStarted = m_tool.Start(m_job, m_pOwner, &why);
+        bStarted = m_pTool->Start(m_job, m_pOwner, &why);
     } catch (...) {
         // Whatever failed, a run that did not start leaves GO usable.
         m_state = State::Idle;
@@ -118,6 +131,18 @@ void CRunControl::Start() {
 void CRunControl::Follow(UINT nMessage, LPARAM lParam) {
     if (m_state == State::Running)
         m_pRun->Follow(nMessage, lParam);
+}
+
+bool CRunControl::OnOwnerMessage(UINT nMessage, LPARAM lParam) {
+    if (nMessage == WMSTDIOCOMMAND)
+        Start();
+    else if (nMessage == WM_COPYDATA || nMessage == WMREBUILDNOTIFY)
+        Follow(nMessage, lParam);
+    else if (nMessage == WMTASKBARBUTTONCREATED)
+        OnTaskbarButtonCreated();
+    else
+        return false;
+    return true;
 }
 
 void CRunControl::OnRunStarted() {

@@ -2,21 +2,22 @@
 // with a chosen file and offers a rebuild where one helps, checks at GO that the job can run,
 // starts the tool on the request GO posted, and follows the run (the tool's, or a rebuild) to
 // its verdict. One run at a time; the job being run is its own, whatever is chosen meanwhile.
-// The main dialog owns one and hands it the job and the messages that concern it.
+// The main dialog owns one, hands it the job, and lets it take the messages its runs send.
 #pragma once
 
 #include "framework/CString.h"
 #include "job/Job.h"
-#include "job/RebuildRun.h"
+#include "job/JobRun.h"
 #include "job/RunProgress.h"
 #include "job/RunView.h"
-#include "job/ToolRun.h"
 
 #include <windows.h>
 
 #include <memory>
 
 class CWnd;
+class CToolRun;
+class CRebuildRun;
 
 // The start request GO posts to the owner window.
 extern const UINT WMSTDIOCOMMAND;
@@ -39,6 +40,11 @@ public:
     // A file was chosen (OPEN, a drop) for job: checks its source at once and keeps the finding
     // with the job; says what is wrong with it, if anything, and offers what can help.
     void Check(CJob& job);
+    // A choice refused before any job is made of it (a folder, a name without an extension):
+    // says that the input is invalid.
+    void RefuseInput();
+    // A drop of nCount files, of which only the first (named first) is taken: says so.
+    void NoteManyDropped(unsigned nCount, const CString& first);
     // GO: checks that job can run (the source's kind again: it may have changed since it was
     // chosen), asks before an earlier output is replaced, and posts the start request; nothing
     // while a run is on.
@@ -47,8 +53,12 @@ public:
     // run; a stray or repeated one is ignored.
     void Start();
     // A message the owner received that may be a run's: WM_COPYDATA with its lParam (a
-    // runner's record, or anyone else's), WMREBUILDNOTIFY.
+    // runner's record, or anyone else's), a rebuild's notice.
     void Follow(UINT nMessage, LPARAM lParam);
+    // Any message the owner window received: the start request, WM_COPYDATA, a rebuild's
+    // notice and WMTASKBARBUTTONCREATED are the run control's, handled here (true: the owner
+    // returns 0 for it); false for every other.
+    bool OnOwnerMessage(UINT nMessage, LPARAM lParam);
     // The taskbar made the owner's button (WMTASKBARBUTTONCREATED).
     void OnTaskbarButtonCreated() { m_progress.OnTaskbarButtonCreated(); }
     // The owner window is being destroyed: its caption is left as it was.
@@ -74,7 +84,7 @@ private:
     CRunProgress m_progress; // how far the run is, on the caption and the taskbar button
     State m_state = State::Idle;
     CJob m_job; // the job of the run GO or a rebuild began, from its start to its verdict
-    CToolRun m_tool{*this, m_progress};
-    CRebuildRun m_rebuild{*this, m_progress};
+    std::unique_ptr<CToolRun> m_pTool;
+    std::unique_ptr<CRebuildRun> m_pRebuild;
     CJobRun* m_pRun = nullptr; // which of the two is on
 };

@@ -3,7 +3,7 @@
 #include "framework/FileDialog.h"
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
 
 void CRunView::ShowRunning(bool bRunning) {
     if (!m_pOwner)

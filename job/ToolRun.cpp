@@ -1,7 +1,7 @@
 #include "job/ToolRun.h"
 
 #include "framework/WinApp.h"
-#include "job/RunReport.h"
+#include "job/ToolReport.h"
 #include "job/ToolEnvironment.h"
 #include "media/Mp4Check.h"
 

@@ -1,13 +1,13 @@
 #include "runner/ChildRunner.h"
 
 #include "framework/Wnd.h"
+#include "runner/ChildStdio.h"
 #include "runner/UserToken.h"
 
 #include <ntsecapi.h>
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -43,6 +43,47 @@ bool WaitPumpingSends(const HANDLE* handles, size_t count, DWORD timeoutMs) {
         }
     }
     return true;
+}
+
+// Creates cmdLine's process suspended, with stdio's ends as its standard handles, where place
+// says and with the rights it says; 0, or the system's error code.
+DWORD CreateSuspended(const char* cmdLine, bool bShowWindow, const CChildPlace& place,
+                      CChildStdio& stdio, PROCESS_INFORMATION* pPi) {
+    // No console window at all: a hidden new console still opens a terminal window where
+    // Windows Terminal is the default console host. The pipes carry the output anyway.
+    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+    if (place.pEnvironment)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
+    STARTUPINFOA* pStartup = stdio.StartupInfo(bShowWindow, &flags);
+
+    // Default security for the process: it may run elevated, and an open descriptor would
+    // hand it to any process of any user. The handle we get has every right whatever the
+    // token: the job, the end and the exit code work alike for a child of lower integrity,
+    // and the inherited pipe ends need no access check.
+    const CKernelHandle userToken = place.bUserRights ? MakeUserRightsToken() : CKernelHandle();
+    std::string command(cmdLine);
+    void* environment = const_cast<wchar_t*>(place.pEnvironment);
+    const BOOL bCreated =
+        userToken ? ::CreateProcessAsUserA(userToken.get(), nullptr, &command[0], nullptr, nullptr,
+                                           TRUE, flags, environment, place.pszFolder, pStartup, pPi)
+                  : ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
+                                     environment, place.pszFolder, pStartup, pPi);
+    return bCreated ? 0 : ::GetLastError();
+}
+
+// A job that takes the child's whole tree down when the run is released or when this process
+// dies, with hProcess in it. Before Windows 8 a program that is itself in a job may not be able
+// to nest one; the child then runs without (null).
+CKernelHandle KillOnCloseJob(HANDLE hProcess) {
+    CKernelHandle hJob(::CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!hJob ||
+        !::SetInformationJobObject(hJob.get(), JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits)) ||
+        !::AssignProcessToJobObject(hJob.get(), hProcess))
+        hJob.reset();
+    return hJob;
 }
 
 } // namespace
@@ -101,90 +142,18 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
     if (!::RtlGenRandom(pRun->m_key, sizeof(pRun->m_key)))
         return FailStart(cmdLine, ::GetLastError());
 
-    // The child's three ends are inheritable, the parent's are not.
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    CKernelHandle hChildStdinRead, hStdinWrite, hChildStdoutWrite, hChildStderrWrite;
-    if (!::CreatePipe(hChildStdinRead.put(), hStdinWrite.put(), &inheritable, 0) ||
-        !::CreatePipe(pRun->m_hStdoutRead.put(), hChildStdoutWrite.put(), &inheritable, 0) ||
-        !::CreatePipe(pRun->m_hStderrRead.put(), hChildStderrWrite.put(), &inheritable, 0))
+    CChildStdio stdio;
+    if (!stdio.Create(&pRun->m_hStdoutRead, &pRun->m_hStderrRead))
         return FailStart(cmdLine, ::GetLastError());
-    ::SetHandleInformation(hStdinWrite.get(), HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(pRun->m_hStdoutRead.get(), HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(pRun->m_hStderrRead.get(), HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOEXA si{};
-    si.StartupInfo.cb = sizeof(si.StartupInfo);
-    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.StartupInfo.wShowWindow = static_cast<WORD>(showWindow ? SW_SHOW : SW_HIDE);
-    si.StartupInfo.hStdInput = hChildStdinRead.get();
-    si.StartupInfo.hStdOutput = hChildStdoutWrite.get();
-    si.StartupInfo.hStdError = hChildStderrWrite.get();
-
-    // Where the system allows it, the child inherits only its three ends: otherwise it would
-    // also get the inheritable ends of another run starting at the same moment, and that
-    // run's readers would wait for this child's end.
-    HANDLE inherited[3] = {si.StartupInfo.hStdInput, si.StartupInfo.hStdOutput,
-                           si.StartupInfo.hStdError};
-    SIZE_T attrSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
-    std::vector<char> attrBuffer(attrSize);
-    auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuffer.data());
-    bool bAttrs = attrSize != 0 && ::InitializeProcThreadAttributeList(attrs, 1, 0, &attrSize);
-    if (bAttrs && !::UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                               inherited, sizeof(inherited), nullptr, nullptr)) {
-        ::DeleteProcThreadAttributeList(attrs);
-        bAttrs = false;
-    }
-    // No console window at all: a hidden new console still opens a terminal window where
-    // Windows Terminal is the default console host. The pipes carry the output anyway.
-    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
-    if (place.pEnvironment)
-        flags |= CREATE_UNICODE_ENVIRONMENT;
-    if (bAttrs) {
-        si.StartupInfo.cb = sizeof(si);
-        si.lpAttributeList = attrs;
-        flags |= EXTENDED_STARTUPINFO_PRESENT;
-    }
-
-    // Default security for the process: it may run elevated, and an open descriptor would
-    // hand it to any process of any user. The handle we get has every right whatever the
-    // token: the job, the end and the exit code work alike for a child of lower integrity,
-    // and the inherited pipe ends need no access check.
-    const CKernelHandle userToken = place.bUserRights ? MakeUserRightsToken() : CKernelHandle();
-    std::string command(cmdLine);
     PROCESS_INFORMATION pi{};
-    void* environment = const_cast<wchar_t*>(place.pEnvironment);
-    const BOOL bCreated =
-        userToken
-            ? ::CreateProcessAsUserA(userToken.get(), nullptr, &command[0], nullptr, nullptr, TRUE,
-                                     flags, environment, place.pszFolder, &si.StartupInfo, &pi)
-            : ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags, environment,
-                               place.pszFolder, &si.StartupInfo, &pi);
-    const DWORD dwCreateError = bCreated ? 0 : ::GetLastError();
-    if (bAttrs)
-        ::DeleteProcThreadAttributeList(attrs);
-    // The child holds its own copies now; ours would keep the readers from seeing the broken
-    // pipe at its end. Nothing writes to the child's stdin: it reads end-of-file.
-    hChildStdinRead.reset();
-    hChildStdoutWrite.reset();
-    hChildStderrWrite.reset();
-    hStdinWrite.reset();
-    if (!bCreated)
+    const DWORD dwCreateError = CreateSuspended(cmdLine, showWindow != FALSE, place, stdio, &pi);
+    stdio.CloseChildEnds();
+    if (dwCreateError)
         return FailStart(cmdLine, dwCreateError);
 
     pRun->m_hProcess.reset(pi.hProcess);
     CKernelHandle hThread(pi.hThread);
-    // The job takes the child's whole tree down when the run is released or when this
-    // process dies. Before Windows 8 a program that is itself in a job may not be able to
-    // nest one; the child then runs without.
-    pRun->m_hJob.reset(::CreateJobObjectA(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!pRun->m_hJob ||
-        !::SetInformationJobObject(pRun->m_hJob.get(), JobObjectExtendedLimitInformation, &limits,
-                                   sizeof(limits)) ||
-        !::AssignProcessToJobObject(pRun->m_hJob.get(), pRun->m_hProcess.get()))
-        pRun->m_hJob.reset();
+    pRun->m_hJob = KillOnCloseJob(pRun->m_hProcess.get());
     ::ResumeThread(hThread.get());
     hThread.reset();
 
@@ -192,28 +161,7 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
     pRun->m_bCounted = true;
     CRun* run = pRun.get();
     m_pRun = std::move(pRun);
-    DWORD dwError = 0;
-    run->m_hGo.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!run->m_hGo)
-        dwError = ::GetLastError();
-    if (!dwError) {
-        run->m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!run->m_hStop)
-            dwError = ::GetLastError();
-    }
-    if (!dwError) {
-        run->m_hReadersDone.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!run->m_hReadersDone)
-            dwError = ::GetLastError();
-    }
-    const LPTHREAD_START_ROUTINE entries[3] = {StdOutThread, StdErrThread, ProcessWaitThread};
-    CKernelHandle* threads[3] = {&run->m_hStdoutThread, &run->m_hStderrThread, &run->m_hWaitThread};
-    for (int i = 0; i < 3 && !dwError; ++i) {
-        threads[i]->reset(::CreateThread(nullptr, 0, entries[i], run, 0, nullptr));
-        if (!*threads[i])
-            dwError = ::GetLastError();
-    }
-    if (dwError) {
+    if (const DWORD dwError = StartWorkers(*run)) {
         ReleaseRun(true);
         return FailStart(cmdLine, dwError);
     }
@@ -227,6 +175,31 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
     if (m_pRun.get() == run)
         ::SetEvent(run->m_hGo.get());
     return TRUE;
+}
+
+DWORD CChildRunner::StartWorkers(CRun& run) {
+    DWORD dwError = 0;
+    run.m_hGo.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!run.m_hGo)
+        dwError = ::GetLastError();
+    if (!dwError) {
+        run.m_hStop.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!run.m_hStop)
+            dwError = ::GetLastError();
+    }
+    if (!dwError) {
+        run.m_hReadersDone.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!run.m_hReadersDone)
+            dwError = ::GetLastError();
+    }
+    const LPTHREAD_START_ROUTINE entries[3] = {StdOutThread, StdErrThread, ProcessWaitThread};
+    CKernelHandle* threads[3] = {&run.m_hStdoutThread, &run.m_hStderrThread, &run.m_hWaitThread};
+    for (int i = 0; i < 3 && !dwError; ++i) {
+        threads[i]->reset(::CreateThread(nullptr, 0, entries[i], &run, 0, nullptr));
+        if (!*threads[i])
+            dwError = ::GetLastError();
+    }
+    return dwError;
 }
 
 BOOL CChildRunner::FailStart(const char* cmdLine, DWORD dwError) {

@@ -114,6 +114,9 @@ private:
     static DWORD WINAPI StdErrThread(LPVOID pRun);
     static DWORD WINAPI ProcessWaitThread(LPVOID pRun);
     static DWORD ReadLoop(CRun& run, EOutputStream eStream);
+    // Makes the run's events and starts its three workers, which wait for its go event; 0, or
+    // the system's error code.
+    static DWORD StartWorkers(CRun& run);
     // Sends record code; an output record's chunk lies right behind the header, text bytes of
     // it, with room for the terminating zero.
     static void SendRecord(CRun& run, ULONG_PTR code, CRecordHeader* pHeader, size_t nText);

@@ -16,10 +16,11 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=tools/cached-build.sh
+source "$repo/tools/cached-build.sh"
 version=7.1.5
 sha256=de668509caf9e35e3cd162473441fdb29538c6d96ed080292b3cf9e6fc5d558f
 url=${CLIPMEND_FFMPEG_URL:-https://ffmpeg.org/releases/ffmpeg-$version.tar.xz}
-cache=${CLIPMEND_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipmend}
 
 # Only the three decoders and what they need; no program, no network, no library found on the
 # machine by chance (--disable-autodetect also leaves threads out: Clipmend decodes with one).
@@ -52,24 +53,12 @@ cc_of() {
     fi
 }
 
-# The Debian version of the compiler's package, else the compiler's own.
-compiler_version() {
-    local cc pkg
-    cc=$(readlink -f "$(command -v "$(cc_of "$1")")")
-    pkg=$(dpkg -S "$cc" 2>/dev/null | cut -d: -f1 || true)
-    if [[ -n $pkg ]]; then
-        dpkg-query -W -f='${Version}' "$pkg"
-    else
-        "$cc" -dumpversion
-    fi
-}
-
 # The cache entry of one arch, named after what makes its libraries.
 entry_of() {
     local cc=gcc
     [[ $1 != native && $1 != bench ]] || cc=clang
     local v
-    v=$(compiler_version "$1")
+    v=$(compiler_version "$(cc_of "$1")")
     # No epoch colon: make reads it in a path.
     echo "$cache/ffmpeg-$version-$1-$cc${v//:/_}"
 }
@@ -173,55 +162,34 @@ build() {
         "ffmpeg_$version.orig.tar.xz of Debian's ffmpeg source package (trixie)." \
         "Licence: LGPL-2.1-or-later (COPYING.LGPLv2.1); no GPL or nonfree part is enabled." \
         "Built on Debian with $("$(cc_of "$arch")" --version | head -n 1)" \
-        "($(compiler_version "$arch")) and nasm $(dpkg-query -W -f='${Version}' nasm)," \
+        "($(compiler_version "$(cc_of "$arch")")) and nasm $(dpkg-query -W -f='${Version}' nasm)," \
         "in the unpacked source:" \
         "  ./configure $(quoted "${args[@]}")" \
         ${unbcrypt:+"  $unbcrypt"} \
         "  make && make install")
-    exec 9>"$entry.lock"
-    flock 9
-    if [[ -f $entry/BUILD.txt && $(<"$entry/BUILD.txt") == "$info" ]]; then
-        return 0
-    fi
-    local started=$SECONDS log=$entry.log src w=$entry.build
-    src=$(source_of)
-    echo "ffmpeg-build: $arch: building (log: $log)" >&2
-    rm -rf "$w" "$entry.new"
-    mkdir -p "$w" "$entry.new"
-    tar -xJf "$src" -C "$w" --strip-components=1
-    # Installed into a staging folder, completed there, then moved into place whole.
-    local staged=$entry.new/usr/local
-    if ! (cd "$w" && ./configure "${args[@]}" && eval "${unbcrypt:-true}" &&
-        ! grep -q 'HAVE_BCRYPT 1' config.h && make -j"$jobs" &&
-        make install DESTDIR="$entry.new" &&
-        ! grep -q bcrypt "$entry.new/usr/local/lib/pkgconfig/libavutil.pc") >"$log" 2>&1; then
-        echo "ffmpeg-build: $arch: build failed; the end of $log:" >&2
-        tail -n 30 "$log" >&2
-        rm -rf "$w" "$entry.new"
-        return 1
-    fi
-    # No share/ (examples, the ffprobe schema): only what a build links.
-    rm -rf "$staged/share"
-    sed -i "s|=/usr/local\b|=$entry|" "$staged"/lib/pkgconfig/*.pc
-    cp "$w/COPYING.LGPLv2.1" "$staged/COPYING.LGPLv2.1"
-    echo "$info" >"$staged/BUILD.txt"
-    rm -rf "$entry" "$w"
-    mv "$staged" "$entry"
-    rm -rf "$entry.new"
-    echo "ffmpeg-build: $arch: built in $((SECONDS - started)) s" >&2
+    cached_build ffmpeg-build "$arch" "$entry" "$info"
 }
 
-jobs=${CLIPMEND_FFMPEG_JOBS:-$(nproc)}
-pids=()
-for a in "${arches[@]}"; do
-    build "$a" "$jobs" &
-    pids+=($!)
-done
-failed=0
-for p in "${pids[@]}"; do
-    wait "$p" || failed=1
-done
-((failed == 0))
+# cached_build's steps, with build's locals in sight.
+unpack() {
+    tar -xJf "$1" -C "$2" --strip-components=1
+}
+compile() {
+    # Installed into a staging folder, completed by collect, then moved into place whole.
+    ./configure "${args[@]}" && eval "${unbcrypt:-true}" && ! grep -q 'HAVE_BCRYPT 1' config.h &&
+        make -j"$jobs" && make install DESTDIR="$PWD/staged" &&
+        ! grep -q bcrypt staged/usr/local/lib/pkgconfig/libavutil.pc
+}
+collect() {
+    local w=$1 new=$2
+    mv "$w/staged/usr/local" "$new"
+    # No share/ (examples, the ffprobe schema): only what a build links.
+    rm -rf "$new/share"
+    sed -i "s|=/usr/local\b|=$entry|" "$new"/lib/pkgconfig/*.pc
+    cp "$w/COPYING.LGPLv2.1" "$new/COPYING.LGPLv2.1"
+}
+
+build_side_by_side "${CLIPMEND_FFMPEG_JOBS:-$(nproc)}" "${arches[@]}"
 
 for a in "${arches[@]}"; do
     entry_of "$a"

@@ -12,11 +12,12 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=tools/cached-build.sh
+source "$repo/tools/cached-build.sh"
 version=26.07.0
 commit=a07cbfff238a331233e11e916f9fb185d5da8604
 sha256=3a6947edb01ec0c461f20f93d3957be62184e4534a5138abb1b14265a18c7192
 git_url=${CLIPMEND_GPAC_GIT:-https://github.com/gpac/gpac}
-cache=${CLIPMEND_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipmend}
 
 # What MP4Box needs to copy MP4/MOV, MPEG-TS and AVI files into a new MP4 is kept, with its
 # log lines: the ISO reader and writer, parsers, importers, the TS and AVI demuxers, reframers,
@@ -54,21 +55,9 @@ done
     xz-utils git >&2
 mkdir -p "$cache"
 
-# The Debian version of the compiler package, else the compiler's own.
-compiler_version() {
-    local cc pkg
-    cc=$(readlink -f "$(command -v "$1-w64-mingw32-gcc")")
-    pkg=$(dpkg -S "$cc" 2>/dev/null | cut -d: -f1 || true)
-    if [[ -n $pkg ]]; then
-        dpkg-query -W -f='${Version}' "$pkg"
-    else
-        "$cc" -dumpfullversion
-    fi
-}
-
 # The cache entry of one arch, named after what makes its exe.
 entry_of() {
-    echo "$cache/gpac-$version-$flavour$1-gcc$(compiler_version "$1")"
+    echo "$cache/gpac-$version-$flavour$1-gcc$(compiler_version "$1-w64-mingw32-gcc")"
 }
 
 # Prints the checked source tarball, or the checked clone (a bare git folder).
@@ -143,7 +132,7 @@ build() {
         "Source: GPAC $version, $git_url, tag v$version, commit $commit." \
         "Licence: LGPL-2.1-or-later (COPYING); zlib is linked in (zlib licence)." \
         "Built on Debian with MinGW-w64, $("${cross}gcc" --version | head -n 1)" \
-        "($(compiler_version "$arch")), $(dpkg-query -W -f='${Package} ${Version}, ' \
+        "($(compiler_version "${cross}gcc")), $(dpkg-query -W -f='${Package} ${Version}, ' \
             mingw-w64-common libz-mingw-w64-dev)in the unpacked source:" \
         "  ./configure ${args[*]}" \
         "${trim:+  then RTP streaming enabled again: the line #define GPAC_DISABLE_STREAMING}" \
@@ -152,16 +141,12 @@ build() {
         "  strip bin/gcc/MP4Box.exe" \
         "with include/WinSock2.h, BaseTsd.h and mmeapi.h added, which include MinGW-w64's" \
         "winsock2.h, basetsd.h, and windows.h with mmsystem.h.")
-    exec 9>"$entry.lock"
-    flock 9
-    if [[ -f $entry/BUILD.txt && $(<"$entry/BUILD.txt") == "$info" ]]; then
-        return 0
-    fi
-    local started=$SECONDS log=$entry.log src w=$entry.build
-    src=$(source_of)
-    echo "gpac-build: $arch: building (log: $log)" >&2
-    rm -rf "$w" "$entry.new"
-    mkdir -p "$w" "$entry.new"
+    cached_build gpac-build "$arch" "$entry" "$info"
+}
+
+# cached_build's steps, with build's locals in sight.
+unpack() {
+    local src=$1 w=$2
     if [[ -d $src ]]; then
         git -C "$src" archive "$commit" | tar -x -C "$w"
     else
@@ -172,36 +157,22 @@ build() {
     echo '#include <winsock2.h>' >"$w/include/WinSock2.h"
     echo '#include <basetsd.h>' >"$w/include/BaseTsd.h"
     printf '#include <windows.h>\n#include <mmsystem.h>\n' >"$w/include/mmeapi.h"
+}
+compile() {
     # Only libgpac and MP4Box, and no dependency files: a fresh tree needs none.
-    if ! (cd "$w" && ./configure "${args[@]}" && keep_streaming &&
-        make -C src -o .depend -j"$jobs" all &&
-        make -C applications/mp4box -j"$jobs" all) >"$log" 2>&1; then
-        echo "gpac-build: $arch: build failed; the end of $log:" >&2
-        tail -n 30 "$log" >&2
-        rm -rf "$w" "$entry.new"
-        return 1
-    fi
-    "${cross}strip" -o "$entry.new/MP4Box.exe" "$w/bin/gcc/MP4Box.exe"
-    cp "$w/COPYING" "$entry.new/COPYING"
-    echo "$info" >"$entry.new/BUILD.txt"
-    rm -rf "$entry" "$w"
-    mv "$entry.new" "$entry"
-    echo "gpac-build: $arch: built in $((SECONDS - started)) s" >&2
+    ./configure "${args[@]}" && keep_streaming && make -C src -o .depend -j"$jobs" all &&
+        make -C applications/mp4box -j"$jobs" all
+}
+collect() {
+    local w=$1 new=$2
+    mkdir -p "$new"
+    "${cross}strip" -o "$new/MP4Box.exe" "$w/bin/gcc/MP4Box.exe"
+    cp "$w/COPYING" "$new/COPYING"
 }
 
 # Two arches build side by side, each with a job per core: as fast as one after the other on
 # an idle machine, and neither leaves a core idle when the other ends first.
-jobs=${CLIPMEND_GPAC_JOBS:-$(nproc)}
-pids=()
-for a in "${arches[@]}"; do
-    build "$a" "$jobs" &
-    pids+=($!)
-done
-failed=0
-for p in "${pids[@]}"; do
-    wait "$p" || failed=1
-done
-((failed == 0))
+build_side_by_side "${CLIPMEND_GPAC_JOBS:-$(nproc)}" "${arches[@]}"
 
 for a in "${arches[@]}"; do
     echo "$(entry_of "$a")/MP4Box.exe"

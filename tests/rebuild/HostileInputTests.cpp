@@ -2,7 +2,7 @@
 // a table or a stretch of data would cost the walk its memory safety, unbounded time or memory,
 // and output names that lead elsewhere. Each rebuild must end in bounded time and memory, ask
 // often whether it was cancelled, and write only the new file it created.
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
 #include "media/Box.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"

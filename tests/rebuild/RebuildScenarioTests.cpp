@@ -2,7 +2,7 @@
 // cut and stripped of its index as a dying recorder leaves it; its own index then says which
 // samples the rebuild must find, byte for byte, and how each frame must decode.
 #include "codec/AacFrame.h"
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
 #include "media/Box.h"
 #include "rebuild/Rebuild.h"
 #include "tests/rebuild/MediaTools.h"

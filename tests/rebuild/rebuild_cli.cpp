@@ -3,7 +3,7 @@
 // Prints the result one field a line; the exit code is 0 when the copy was written. Built
 // with FFmpeg's decoders where the build has them: then the copy is checked, and the check's
 // time printed beside the rebuild's.
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
 #include "rebuild/Rebuild.h"
 
 #if defined(CLIPMEND_DECODERS)

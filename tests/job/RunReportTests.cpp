@@ -1,4 +1,6 @@
-#include "job/RunReport.h"
+#include "job/RebuildReport.h"
+#include "job/SourceReport.h"
+#include "job/ToolReport.h"
 #include "rebuild/Rebuild.h"
 
 #include <gtest/gtest.h>

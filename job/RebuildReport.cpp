@@ -1,0 +1,226 @@
+#include "job/RebuildReport.h"
+
+#include "job/ReportWords.h"
+#include "media/Box.h"
+
+#include <cmath>
+
+namespace {
+
+// What a handler type is called: "video", "sound", "timecode", ...
+CString HandlerName(uint32_t nHandler) {
+    switch (nHandler) {
+    case 0x76696465: // vide
+        return "video";
+    case 0x736F756E: // soun
+        return "sound";
+    case 0x746D6364: // tmcd
+        return "timecode";
+    case 0x6D657461: // meta
+    case 0x63616D6D: // camm
+        return "metadata";
+    case 0x74657874: // text
+    case 0x7362746C: // sbtl
+    case 0x73756274: // subt
+        return "subtitles";
+    case 0x68696E74: // hint
+        return "hint";
+    default:
+        return CString("'") + FourCCText(nHandler).c_str() + "'";
+    }
+}
+
+// "0:07", or "0:07.4" for a time that a stretch of under a minute begins at.
+CString StretchTime(double dSeconds) {
+    if (dSeconds >= 600)
+        return FormatDuration(dSeconds);
+    CString text;
+    const double dRounded = std::floor(dSeconds * 10 + 0.5) / 10;
+    text.Format("%d:%04.1f", static_cast<int>(dRounded / 60),
+                dRounded - 60 * static_cast<int>(dRounded / 60));
+    return text;
+}
+
+CString StretchText(const CStretchLeftOut& stretch) {
+    CString text;
+    const char* pszReason = DescribeStretchReason(stretch.eReason);
+    if (stretch.bToEnd) {
+        text.Format("the last %s of the recording, from %s on (%s)",
+                    static_cast<const char*>(FormatBytes(stretch.nBytes)),
+                    static_cast<const char*>(FormatDuration(stretch.dAt)), pszReason);
+        return text;
+    }
+    CString length;
+    if (stretch.dSeconds >= 0.05)
+        length.Format(", about %s seconds", static_cast<const char*>(FormatNumber(
+                                                std::floor(stretch.dSeconds * 10 + 0.5) / 10)));
+    text.Format("%s at %s%s (%s)", static_cast<const char*>(FormatBytes(stretch.nBytes)),
+                static_cast<const char*>(StretchTime(stretch.dAt)),
+                static_cast<const char*>(length), pszReason);
+    return text;
+}
+
+} // namespace
+
+CString DescribeTrackLeftOut(const CTrackLeftOut& track) {
+    static const char* const kReasons[] = {
+        "it holds no samples in the reference",
+        "its decoder configuration could not be read",
+        ("its samples vary in size and nothing in them shows where one ends, so they cannot be "
+         "found in the media data"),
+        "none of its samples were found",
+    };
+    const size_t nReason = static_cast<size_t>(track.eReason);
+    CString text;
+    text.Format("Track %u (%s, '%s'): %s", static_cast<unsigned>(track.nTrackId),
+                static_cast<const char*>(HandlerName(track.nHandler)),
+                FourCCText(track.nFormat).c_str(),
+                nReason < sizeof kReasons / sizeof kReasons[0] ? kReasons[nReason] : "");
+    return text;
+}
+
+const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
+    switch (eReason) {
+    case CStretchLeftOut::EReason::Zeros:
+        return "zeros";
+    case CStretchLeftOut::EReason::Garbage:
+        return "data that is neither video nor sound";
+    case CStretchLeftOut::EReason::DamagedFrame:
+        return "a damaged frame";
+    case CStretchLeftOut::EReason::CutOff:
+        return "a frame cut off at the end";
+    case CStretchLeftOut::EReason::SoundUnclear:
+        return "sound that could belong to more than one of its sound tracks";
+    }
+    return "";
+}
+
+CString DescribePlayCheck(const CPlayCheck& play) {
+    if (!play.bChecked)
+        return CString();
+    CString text;
+    if (play.nDamaged != 0) {
+        text.Format("It plays, but the decoders found %s damaged %s in it.",
+                    static_cast<const char*>(CountText(static_cast<int64_t>(play.nDamaged))),
+                    play.nDamaged == 1 ? "frame" : "frames");
+        return text;
+    }
+    // Said of what was decoded: all of a track, or its start, its end and places between.
+    const auto part = [](bool bWhole, bool bEnd, int nPlaces, const char* pszWhat) {
+        CString text;
+        const int nBetween = nPlaces - (bEnd ? 2 : 1);
+        if (bWhole)
+            text.Format("all its %s", pszWhat);
+        else if (!bEnd)
+            text.Format("its %s at its start and %d %s after it", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
+        else if (nBetween <= 0)
+            text.Format("its %s at its start and its end", pszWhat);
+        else
+            text.Format("its %s at its start, its end and %d %s between", pszWhat, nBetween,
+                        nBetween == 1 ? "place" : "places");
+        return text;
+    };
+    // Sound and pictures checked at the same places are said once.
+    const bool bAlike = play.nSoundPlaces != 0 && play.nSoundPlaces == play.nVideoPlaces &&
+                        play.bSoundWhole == play.bVideoWhole && play.bSoundEnd == play.bVideoEnd;
+    CString parts;
+    if (bAlike) {
+        parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "sound and pictures");
+    } else {
+        if (play.nSoundPlaces != 0)
+            parts = part(play.bSoundWhole, play.bSoundEnd, play.nSoundPlaces, "sound");
+        if (play.nVideoPlaces != 0 && !parts.IsEmpty())
+            parts += CString(", and ") +
+                     part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures") + ",";
+        else if (play.nVideoPlaces != 0)
+            parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
+    }
+    if (play.bVideoWhole && play.bSoundWhole)
+        text = "It plays from start to end: every picture and sound of it decoded.";
+    else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&
+             (play.nSoundPlaces == 0 || play.bSoundEnd))
+        text.Format("It plays from start to end: %s decoded without an error.",
+                    static_cast<const char*>(parts));
+    else
+        text.Format("It plays as far as it was checked: %s decoded without an error.",
+                    static_cast<const char*>(parts));
+    if (play.bHevc)
+        text += " (Damage inside an HEVC picture can go unseen by this check.)";
+    return text;
+}
+
+CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,
+                            const CRebuildResult& result) {
+    using EStatus = CRebuildResult::EStatus;
+    CString message;
+    switch (result.eStatus) {
+    case EStatus::Rebuilt:
+        break;
+    case EStatus::Mismatch:
+    case EStatus::ReferenceUnusable:
+    case EStatus::NoMediaData:
+        message.Format("Cannot rebuild %s from %s.\n%s\nNothing was written.",
+                       static_cast<const char*>(broken), static_cast<const char*>(reference),
+                       static_cast<const char*>(DescribeRebuildResult(broken, result)));
+        return message;
+    case EStatus::ReadFailed:
+    case EStatus::WriteFailed:
+    case EStatus::Cancelled:
+    case EStatus::NotPlayable:
+        message.Format("Failed! Could not create new file %s\n%s", static_cast<const char*>(output),
+                       static_cast<const char*>(DescribeRebuildResult(broken, result)));
+        return message;
+    }
+    // "0:12 of video and 0:12 of sound"
+    CString what;
+    for (size_t i = 0; i < result.tracks.size(); ++i) {
+        const CRebuiltTrack& track = result.tracks[i];
+        const double dSeconds =
+            track.nTimescale ? static_cast<double>(track.nDuration) / track.nTimescale : 0.0;
+        CString part;
+        part.Format("%s of %s", static_cast<const char*>(FormatDuration(dSeconds)),
+                    track.eKind == CRebuiltTrack::EKind::Video   ? "video"
+                    : track.eKind == CRebuiltTrack::EKind::Audio ? "sound"
+                                                                 : track.strCodec.c_str());
+        if (i > 0)
+            what += i + 1 == result.tracks.size() ? " and " : ", ";
+        what += part;
+    }
+    message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
+                   static_cast<const char*>(broken), static_cast<const char*>(what));
+    if (result.play.bChecked)
+        message += CString("\n") + DescribePlayCheck(result.play);
+    for (const CDamagedFrame& frame : result.play.damaged) {
+        CString line;
+        line.Format("\nDamaged: the %s at %s (%s).", frame.bVideo ? "picture" : "sound",
+                    static_cast<const char*>(StretchTime(frame.dAt)),
+                    static_cast<const char*>(DecoderWords(frame.strDecoder)));
+        message += line;
+    }
+    if (result.play.nDamaged > result.play.damaged.size()) {
+        CString more;
+        more.Format(
+            "\nDamaged: %llu more frames.",
+            static_cast<unsigned long long>(result.play.nDamaged - result.play.damaged.size()));
+        message += more;
+    }
+    for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
+        message += CString("\nLeft out: ") + StretchText(stretch) + ".";
+    for (const CTrackLeftOut& track : result.tracksLeftOut)
+        message += CString("\nLeft out: ") + DescribeTrackLeftOut(track) + ".";
+    return message;
+}
+
+CString FormatRebuildStartFailure(const CString& broken, const CString& reason) {
+    CString message;
+    message.Format("Cannot rebuild %s\n%s", static_cast<const char*>(broken),
+                   static_cast<const char*>(reason));
+    return message;
+}
+
+CString ReferenceChoiceTitle(const CString& broken) {
+    CString title;
+    title.Format("A whole recording made the same way as %s", static_cast<const char*>(broken));
+    return title;
+}
