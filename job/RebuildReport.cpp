@@ -95,7 +95,7 @@ const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
     return "";
 }
 
-CString DescribePlayCheck(const CPlayCheck& play) {
+CString DescribePlayResult(const CPlayResult& play) {
     if (!play.bChecked)
         return CString();
     CString text;
@@ -190,7 +190,7 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
                    static_cast<const char*>(broken), static_cast<const char*>(what));
     if (result.play.bChecked)
-        message += CString("\n") + DescribePlayCheck(result.play);
+        message += CString("\n") + DescribePlayResult(result.play);
     for (const CDamagedFrame& frame : result.play.damaged) {
         CString line;
         line.Format("\nDamaged: the %s at %s (%s).", frame.bVideo ? "picture" : "sound",

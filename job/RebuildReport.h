@@ -13,7 +13,7 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
 CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result);
 // What decoding the copy found: "It plays from start to end: ...", or that it does not play
 // right, with how many damaged frames; empty when it was not checked.
-CString DescribePlayCheck(const CPlayCheck& play);
+CString DescribePlayResult(const CPlayResult& play);
 // Why a stretch of the recording was left out: "zeros", "a damaged frame", ...
 const char* DescribeStretchReason(CStretchLeftOut::EReason eReason);
 // "Track 3 (subtitles, 'tx3g'): none of its samples were found"

@@ -7,7 +7,7 @@
 #include "job/RebuildReport.h"
 
 #if defined(CLIPMEND_DECODERS)
-#include "decode/SampleChecker.h"
+#include "decode/FfmpegDecoderFactory.h"
 #endif
 
 const UINT WMREBUILDNOTIFY = ::RegisterWindowMessageA("ClipmendRebuildNotify");
@@ -50,8 +50,8 @@ DWORD WINAPI CRebuildRun::Thread(LPVOID pThis) {
         CRebuildOptions options;
         options.pRange = job.found.bMediaData ? &job.found.mediaData : nullptr;
 #if defined(CLIPMEND_DECODERS)
-        CFfmpegSampleChecker checker;
-        options.pChecker = &checker;
+        CFfmpegDecoderFactory decoders;
+        options.pDecoders = &decoders;
 #endif
         result = RebuildRecording(job.strReference, job.strSource, job.strOutput, self, options);
     } catch (...) {

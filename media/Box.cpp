@@ -81,7 +81,7 @@ bool FindBox(CByteSource& source, uint64_t begin, uint64_t end, uint32_t nType, 
 }
 
 bool ReadPayload(CByteSource& source, const CBox& box, uint64_t nMax, std::vector<uint8_t>* pData,
-                 CCancelCheck* pCancel) {
+                 CCancelPoll* pCancel) {
     const size_t kBlock = 4u << 20;
     if (box.PayloadSize() > nMax)
         return false;
@@ -121,7 +121,7 @@ void AppendChildren(CByteSource& source, const CBox& parent, std::initializer_li
 }
 
 bool CTable::Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits,
-                  CCancelCheck* pCancel) {
+                  CCancelPoll* pCancel) {
     m_nCount = 0;
     if (!ReadPayload(source, box, kMaxTableBox, &m_data, pCancel) || m_data.size() < 4 + nFields)
         return false;

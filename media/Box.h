@@ -97,18 +97,18 @@ inline bool FindChild(CByteSource& source, const CBox& parent, uint32_t nType, C
 }
 
 // Asked now and then during long reads whether the user has cancelled the work.
-class CCancelCheck {
+class CCancelPoll {
 public:
     virtual bool Cancelled() = 0;
 
 protected:
-    ~CCancelCheck() = default;
+    ~CCancelPoll() = default;
 };
 
 // The payload of box, read in blocks with a look at pCancel between them; false when it holds
 // more than nMax bytes, cannot be read, or the read was cancelled.
 bool ReadPayload(CByteSource& source, const CBox& box, uint64_t nMax, std::vector<uint8_t>* pData,
-                 CCancelCheck* pCancel = nullptr);
+                 CCancelPoll* pCancel = nullptr);
 // The first bytes of box's payload, nMax at most: the fields of a header, whatever follows.
 bool ReadPayloadStart(CByteSource& source, const CBox& box, size_t nMax,
                       std::vector<uint8_t>* pData);
@@ -128,7 +128,7 @@ const uint64_t kMaxTableBox = uint64_t(256) << 20;
 class CTable {
 public:
     bool Open(CByteSource& source, const CBox& box, size_t nFields, size_t nEntryBits,
-              CCancelCheck* pCancel);
+              CCancelPoll* pCancel);
     bool IsOpen() const { return !m_data.empty(); }
     uint8_t Version() const { return m_data[0]; }
     // The fields after version and flags.

@@ -192,7 +192,7 @@ void ReadTrack(CByteSource& source, const CBox& trak, bool bSampleTimes, CMovieT
 
 } // namespace
 
-bool CSampleSizeTable::Open(CByteSource& source, const CBox& box, CCancelCheck* pCancel) {
+bool CSampleSizeTable::Open(CByteSource& source, const CBox& box, CCancelPoll* pCancel) {
     *this = CSampleSizeTable();
     // stsz: sample_size, sample_count, and entries of 32 bits when sample_size is 0; stz2:
     // field_size in the last byte of its first field, then the count and the entries.
@@ -232,7 +232,7 @@ double CMovie::SampleSeconds() const {
 }
 
 bool ReadMovie(CByteSource& file, const CBox& moov, CMovie* pMovie, size_t nMaxTracks,
-               bool bSampleTimes, CCancelCheck* pCancel) {
+               bool bSampleTimes, CCancelPoll* pCancel) {
     *pMovie = CMovie();
     CBudgetByteSource source(file, kMaxMovieReads, kMaxMovieBytes);
     CBox mvhd, mvex;

@@ -71,7 +71,7 @@ const uint64_t kMaxMovieBytes = 64u << 20;
 class CSampleSizeTable {
 public:
     // False when the box is malformed, too large, or the read was cancelled.
-    bool Open(CByteSource& source, const CBox& box, CCancelCheck* pCancel);
+    bool Open(CByteSource& source, const CBox& box, CCancelPoll* pCancel);
     uint32_t Count() const { return m_nCount; }
     // stsz's sample_size: every sample's size, or 0 when the table gives each one.
     uint32_t Fixed() const { return m_nFixed; }
@@ -106,4 +106,4 @@ private:
 // read, or pCancel said to stop.
 bool ReadMovie(CByteSource& source, const CBox& moov, CMovie* pMovie,
                size_t nMaxTracks = kMaxMovieTracks, bool bSampleTimes = true,
-               CCancelCheck* pCancel = nullptr);
+               CCancelPoll* pCancel = nullptr);

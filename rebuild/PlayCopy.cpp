@@ -42,7 +42,7 @@ double SampleSeconds(const CTrackTables& tables, uint64_t nSample) {
 
 // The faults a decoder of a copy's track found, at their times.
 void TakeFaults(const CSampleDecoder& decoder, const CTrackTables& tables, bool bVideo,
-                CPlayCheck* pCheck) {
+                CPlayResult* pCheck) {
     pCheck->nDamaged += static_cast<uint64_t>(decoder.FaultCount());
     for (const CSampleFault& fault : decoder.Faults()) {
         CDamagedFrame frame;
@@ -102,7 +102,7 @@ bool Stopped(EDecodeRun eRun) {
 
 // Opens a track's decoder and decodes its start, whatever that takes; it tells what a sample
 // costs. The decoder is left unfinished, to go on.
-EDecodeRun StartTrack(CByteSource& copy, CCancelCheck* pCancel, CCopyTrack* pTrack) {
+EDecodeRun StartTrack(CByteSource& copy, CCancelPoll* pCancel, CCopyTrack* pTrack) {
     CCopyTrack& track = *pTrack;
     const double dBegin = SteadySeconds();
     track.nStartEnd = track.PlaceEnd(0);
@@ -122,7 +122,7 @@ uint64_t EndPlace(const CCopyTrack& track) {
 
 // A track's end, decoded whatever the time, the decoder having reached nReached: on from
 // there when the end begins before it, else afresh from where the end begins.
-EDecodeRun DecodeEndFrom(CByteSource& copy, uint64_t nReached, CCancelCheck* pCancel,
+EDecodeRun DecodeEndFrom(CByteSource& copy, uint64_t nReached, CCancelPoll* pCancel,
                          CCopyTrack* pTrack) {
     CCopyTrack& track = *pTrack;
     uint64_t nFrom = nReached;
@@ -144,7 +144,7 @@ EDecodeRun DecodeEndFrom(CByteSource& copy, uint64_t nReached, CCancelCheck* pCa
 }
 
 // The rest of a started track, as far as the time allows; its end whatever the time.
-EDecodeRun DecodeRest(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
+EDecodeRun DecodeRest(CByteSource& copy, double dDeadline, CCancelPoll* pCancel,
                       CCopyTrack* pTrack) {
     CCopyTrack& track = *pTrack;
     uint64_t nReached = track.nStartEnd;
@@ -157,13 +157,13 @@ EDecodeRun DecodeRest(CByteSource& copy, double dDeadline, CCancelCheck* pCancel
 }
 
 // The end of a started track whose rest does not fit in the time.
-EDecodeRun DecodeEnd(CByteSource& copy, CCancelCheck* pCancel, CCopyTrack* pTrack) {
+EDecodeRun DecodeEnd(CByteSource& copy, CCancelPoll* pCancel, CCopyTrack* pTrack) {
     return DecodeEndFrom(copy, pTrack->nStartEnd, pCancel, pTrack);
 }
 
 // The next place between the start and the end, halving the gaps: 1/2, 1/4, 3/4, 1/8...;
 // *pPlaced false when none is left or it would not end before dDeadline.
-EDecodeRun DecodePlace(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
+EDecodeRun DecodePlace(CByteSource& copy, double dDeadline, CCancelPoll* pCancel,
                        CCopyTrack* pTrack, bool* pPlaced) {
     CCopyTrack& track = *pTrack;
     *pPlaced = false;
@@ -194,12 +194,12 @@ EDecodeRun DecodePlace(CByteSource& copy, double dDeadline, CCancelCheck* pCance
 }
 
 // The decoders of the copy's tracks that can be decoded, their samples placed.
-std::vector<CCopyTrack> OpenTracks(const std::vector<CTrackTables>& tables, CSampleChecker& checker,
-                                   CPlayCheck* pCheck) {
+std::vector<CCopyTrack> OpenTracks(const std::vector<CTrackTables>& tables,
+                                   CDecoderFactory& decoders, CPlayResult* pCheck) {
     std::vector<CCopyTrack> tracks;
     for (const CTrackTables& tablesOfTrack : tables) {
         ECodec eCodec = ECodec::Aac;
-        if (!CheckedCodecOf(tablesOfTrack.pReference->entry, &eCodec) ||
+        if (!DecodableCodecOf(tablesOfTrack.pReference->entry, &eCodec) ||
             tablesOfTrack.sizes.Count() == 0)
             continue;
         CCopyTrack track;
@@ -214,7 +214,7 @@ std::vector<CCopyTrack> OpenTracks(const std::vector<CTrackTables>& tables, CSam
         }
         std::string strError;
         track.pDecoder =
-            OpenDecoder(checker, eCodec, tablesOfTrack.pReference->entry.decoderConfig, &strError);
+            OpenDecoder(decoders, eCodec, tablesOfTrack.pReference->entry.decoderConfig, &strError);
         // The same configuration decoded the reference: this does not happen.
         if (!track.pDecoder)
             continue;
@@ -227,7 +227,7 @@ std::vector<CCopyTrack> OpenTracks(const std::vector<CTrackTables>& tables, CSam
 // Each track's start, whatever it takes. Then all of it, when that fits; else all the sound
 // that fits in half the time left, the end of each track, and places between in turn. False
 // when a run stopped (*pRun says how).
-bool DecodeTracks(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
+bool DecodeTracks(CByteSource& copy, double dDeadline, CCancelPoll* pCancel,
                   std::vector<CCopyTrack>* pTracks, EDecodeRun* pRun) {
     std::vector<CCopyTrack>& tracks = *pTracks;
     for (CCopyTrack& track : tracks) {
@@ -267,8 +267,8 @@ bool DecodeTracks(CByteSource& copy, double dDeadline, CCancelCheck* pCancel,
 }
 
 // What the decoded tracks say of the copy: how much of it was decoded, and what was damaged.
-void Tally(const std::vector<CCopyTrack>& tracks, CPlayCheck* pCheck) {
-    CPlayCheck& check = *pCheck;
+void Tally(const std::vector<CCopyTrack>& tracks, CPlayResult* pCheck) {
+    CPlayResult& check = *pCheck;
     check.bSoundWhole = check.bVideoWhole = check.bVideoStart = check.bVideoEnd = true;
     check.bSoundEnd = true;
     for (const CCopyTrack& track : tracks) {
@@ -289,14 +289,14 @@ void Tally(const std::vector<CCopyTrack>& tracks, CPlayCheck* pCheck) {
 
 } // namespace
 
-CPlayCheck PlayCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
-                    CSampleChecker& checker, double dBudget, CCancelCheck* pCancel,
-                    EDecodeRun* pRun) {
+CPlayResult PlayCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
+                     CDecoderFactory& decoders, double dBudget, CCancelPoll* pCancel,
+                     EDecodeRun* pRun) {
     *pRun = EDecodeRun::Clean;
-    CPlayCheck check;
+    CPlayResult check;
     const double dBegin = SteadySeconds();
     const double dDeadline = dBegin + dBudget;
-    std::vector<CCopyTrack> tracks = OpenTracks(tables, checker, &check);
+    std::vector<CCopyTrack> tracks = OpenTracks(tables, decoders, &check);
     if (tracks.empty())
         return check;
     check.bChecked = true;

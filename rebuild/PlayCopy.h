@@ -6,12 +6,12 @@
 #include "rebuild/MovieWriter.h"
 #include "rebuild/PlayDecode.h"
 #include "rebuild/Rebuild.h"
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 
 #include <vector>
 
 // The copy once written: all its sound, and its video at its start, at its end and at places
 // between until dBudget seconds are spent, or all of it when that fits.
-CPlayCheck PlayCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
-                    CSampleChecker& checker, double dBudget, CCancelCheck* pCancel,
-                    EDecodeRun* pRun);
+CPlayResult PlayCopy(CByteSource& copy, const std::vector<CTrackTables>& tables,
+                     CDecoderFactory& decoders, double dBudget, CCancelPoll* pCancel,
+                     EDecodeRun* pRun);

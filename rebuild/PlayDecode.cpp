@@ -8,7 +8,7 @@ namespace {
 // Bytes read at once from runs of samples that follow one another.
 const size_t kReadBlock = 4u << 20;
 
-bool Cancelled(CCancelCheck* pCancel) {
+bool Cancelled(CCancelPoll* pCancel) {
     return pCancel && pCancel->Cancelled();
 }
 
@@ -51,7 +51,7 @@ double SteadySeconds() {
 }
 
 EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint64_t nFrom,
-                         uint64_t nTo, CSampleDecoder& decoder, CCancelCheck* pCancel,
+                         uint64_t nTo, CSampleDecoder& decoder, CCancelPoll* pCancel,
                          const double* pDeadline, uint64_t* pTo) {
     const std::vector<CSampleLayout::CSpan> spans = layout.Locate(nFrom, nTo);
     if (pTo)
@@ -92,7 +92,7 @@ EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint6
 }
 
 EDecodeRun DecodeWhole(CByteSource& source, const CSampleLayout& layout, uint64_t nFrom,
-                       uint64_t nTo, CSampleDecoder& decoder, CCancelCheck* pCancel) {
+                       uint64_t nTo, CSampleDecoder& decoder, CCancelPoll* pCancel) {
     const EDecodeRun eRun = DecodeSamples(source, layout, nFrom, nTo, decoder, pCancel);
     if (eRun == EDecodeRun::Cancelled || eRun == EDecodeRun::ReadFailed)
         return eRun;
@@ -103,17 +103,17 @@ EDecodeRun DecodeWhole(CByteSource& source, const CSampleLayout& layout, uint64_
                : EDecodeRun::Faults;
 }
 
-bool CheckedCodecOf(const CSampleEntry& entry, ECodec* pCodec) {
+bool DecodableCodecOf(const CSampleEntry& entry, ECodec* pCodec) {
     if (entry.decoderConfig.empty() || entry.eCodec == ECodec::Other)
         return false;
     *pCodec = entry.eCodec;
     return true;
 }
 
-std::unique_ptr<CSampleDecoder> OpenDecoder(CSampleChecker& checker, ECodec eCodec,
+std::unique_ptr<CSampleDecoder> OpenDecoder(CDecoderFactory& decoders, ECodec eCodec,
                                             const std::vector<uint8_t>& config,
                                             std::string* pError) {
-    return checker.Open(eCodec, config.data(), config.size(), false, pError);
+    return decoders.Open(eCodec, config.data(), config.size(), false, pError);
 }
 
 std::string FirstFault(const CSampleDecoder& decoder, int64_t* pLabel) {

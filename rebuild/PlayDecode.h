@@ -1,11 +1,11 @@
 // What the play checks share: where a track's samples lie in a file, and decoding runs of them,
-// read in blocks, with the decoders the program lends (CSampleChecker). The checks themselves
+// read in blocks, with the decoders the program lends (CDecoderFactory). The checks themselves
 // are PlayReference, PlayStart and PlayCopy.
 #pragma once
 
 #include "media/ByteSource.h"
 #include "rebuild/ReferenceMovie.h"
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 #include "rebuild/SampleSizes.h"
 
 #include <cstdint>
@@ -46,20 +46,20 @@ double SteadySeconds();
 // number; nothing is finished, so the caller may go on with the next samples. Stops early when
 // pDeadline passes (*pTo says where it stopped).
 EDecodeRun DecodeSamples(CByteSource& source, const CSampleLayout& layout, uint64_t nFrom,
-                         uint64_t nTo, CSampleDecoder& decoder, CCancelCheck* pCancel,
+                         uint64_t nTo, CSampleDecoder& decoder, CCancelPoll* pCancel,
                          const double* pDeadline = nullptr, uint64_t* pTo = nullptr);
 
 // Decodes [nFrom, nTo) and what the decoder holds then; Clean when that found no fault and
 // gave frames.
 EDecodeRun DecodeWhole(CByteSource& source, const CSampleLayout& layout, uint64_t nFrom,
-                       uint64_t nTo, CSampleDecoder& decoder, CCancelCheck* pCancel);
+                       uint64_t nTo, CSampleDecoder& decoder, CCancelPoll* pCancel);
 
 // The codec of a sample entry a decoder can be opened for (one it names, with its configuration);
 // false for any other.
-bool CheckedCodecOf(const CSampleEntry& entry, ECodec* pCodec);
+bool DecodableCodecOf(const CSampleEntry& entry, ECodec* pCodec);
 
 // A decoder with a track's configuration, pictures unhashed; null, with why in *pError.
-std::unique_ptr<CSampleDecoder> OpenDecoder(CSampleChecker& checker, ECodec eCodec,
+std::unique_ptr<CSampleDecoder> OpenDecoder(CDecoderFactory& decoders, ECodec eCodec,
                                             const std::vector<uint8_t>& config,
                                             std::string* pError);
 

@@ -12,15 +12,15 @@ const uint64_t kReferenceFrames = 48;
 } // namespace
 
 bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
-                   const std::vector<size_t>& tracks, CSampleChecker& checker,
-                   CCancelCheck* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
+                   const std::vector<size_t>& tracks, CDecoderFactory& decoders,
+                   CCancelPoll* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
                    EDecodeRun* pRun) {
     *pRun = EDecodeRun::Clean;
     bool bVideoSeen = false;
     for (size_t t : tracks) {
         const CReferenceTrack& track = movie.tracks[t];
         ECodec eCodec = ECodec::Aac;
-        if (!CheckedCodecOf(track.entry, &eCodec))
+        if (!DecodableCodecOf(track.entry, &eCodec))
             continue;
         const bool bVideo = eCodec != ECodec::Aac;
         CSampleSizes sizes;
@@ -37,7 +37,7 @@ bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
         pFault->bVideo = bVideo;
         std::string strError;
         const std::unique_ptr<CSampleDecoder> pDecoder =
-            OpenDecoder(checker, eCodec, track.entry.decoderConfig, &strError);
+            OpenDecoder(decoders, eCodec, track.entry.decoderConfig, &strError);
         if (!pDecoder) {
             pFault->strDecoder = strError;
             return false;

@@ -6,7 +6,7 @@
 #include "rebuild/PlayDecode.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 
 #include <cstddef>
 #include <vector>
@@ -15,6 +15,6 @@
 // the first fault, when one does not play (or Cancelled/ReadFailed in *pRun); *pVideo is what
 // its video decodes as.
 bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
-                   const std::vector<size_t>& tracks, CSampleChecker& checker,
-                   CCancelCheck* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
+                   const std::vector<size_t>& tracks, CDecoderFactory& decoders,
+                   CCancelPoll* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
                    EDecodeRun* pRun);

@@ -78,12 +78,12 @@ struct CKeyTry {
     bool bClean = false;
     uint64_t nHash = 0;
 };
-CKeyTry TryKey(CSampleChecker& checker, ECodec eCodec, const std::vector<uint8_t>& config,
+CKeyTry TryKey(CDecoderFactory& decoders, ECodec eCodec, const std::vector<uint8_t>& config,
                const std::vector<uint8_t>& sample) {
     CKeyTry result;
     std::string strError;
     const std::unique_ptr<CSampleDecoder> pDecoder =
-        checker.Open(eCodec, config.data(), config.size(), true, &strError);
+        decoders.Open(eCodec, config.data(), config.size(), true, &strError);
     if (!pDecoder)
         return result;
     const bool bDecoded = pDecoder->Decode(sample.data(), sample.size(), 0);
@@ -134,16 +134,16 @@ public:
         return true;
     }
     uint64_t KeySize() const { return m_key.size(); }
-    bool Fits(CSampleChecker& checker, const std::vector<uint8_t>& config) const {
-        const CKeyTry plain = TryKey(checker, m_eCodec, config, m_key);
+    bool Fits(CDecoderFactory& decoders, const std::vector<uint8_t>& config) const {
+        const CKeyTry plain = TryKey(decoders, m_eCodec, config, m_key);
         if (!plain.bClean)
             return false;
-        const CKeyTry after = TryKey(checker, m_eCodec, config, m_longer);
+        const CKeyTry after = TryKey(decoders, m_eCodec, config, m_longer);
         if (!after.bClean || after.nHash != plain.nHash)
             return false;
         if (!m_bChanged)
             return true;
-        const CKeyTry before = TryKey(checker, m_eCodec, config, m_changed);
+        const CKeyTry before = TryKey(decoders, m_eCodec, config, m_changed);
         return !before.bClean || before.nHash != plain.nHash;
     }
 
@@ -159,7 +159,7 @@ private:
 // and decodes the first pictures clean. False when none does.
 bool FindShape(CByteSource& source, const CSampleLayout& layout, uint64_t nKey, uint64_t nEnd,
                const CKeyFit& fit, const CReferenceTrack& reference, ECodec eCodec,
-               const CPictureShape& referenceShape, CSampleChecker& checker, CCancelCheck* pCancel,
+               const CPictureShape& referenceShape, CDecoderFactory& decoders, CCancelPoll* pCancel,
                CPictureShape* pShape, EDecodeRun* pRun) {
     const CSampleEntry& entry = reference.entry;
     const bool bHevc = eCodec == ECodec::Hevc;
@@ -196,11 +196,11 @@ bool FindShape(CByteSource& source, const CSampleLayout& layout, uint64_t nKey, 
         }
         std::vector<uint8_t> config;
         if (!MakeConfigVariant(entry.eCodec, entry.decoderConfig, shape, &config) ||
-            !fit.Fits(checker, config))
+            !fit.Fits(decoders, config))
             continue;
         std::string strError;
         const std::unique_ptr<CSampleDecoder> pDecoder =
-            OpenDecoder(checker, eCodec, config, &strError);
+            OpenDecoder(decoders, eCodec, config, &strError);
         if (!pDecoder)
             continue;
         const EDecodeRun eRun = DecodeWhole(
@@ -250,8 +250,8 @@ CPictureShape ReferenceShape(const CDecodedFormat& referenceVideo, const CWalkTr
 CMismatch VideoStartMismatch(CByteSource& source, const CSampleLayout& layout, uint64_t nFrom,
                              uint64_t nTo, const CReferenceTrack& referenceTrack,
                              const CPictureShape& reference, ECodec eCodec, EDecodeRun eRun,
-                             const CSampleDecoder& decoder, CSampleChecker& checker,
-                             CCancelCheck* pCancel, EDecodeRun* pRun) {
+                             const CSampleDecoder& decoder, CDecoderFactory& decoders,
+                             CCancelPoll* pCancel, EDecodeRun* pRun) {
     const CSampleEntry& entry = referenceTrack.entry;
     int64_t nLabel = 0;
     std::string strFault = eRun == EDecodeRun::Clean ? "" : FirstFault(decoder, &nLabel);
@@ -260,7 +260,7 @@ CMismatch VideoStartMismatch(CByteSource& source, const CSampleLayout& layout, u
     const bool bKey = fit.Prepare(source, layout, nFrom, entry.nLengthSize, eCodec, pRun);
     if (*pRun != EDecodeRun::Clean)
         return CMismatch();
-    if (eRun == EDecodeRun::Clean && (!bKey || fit.Fits(checker, entry.decoderConfig))) {
+    if (eRun == EDecodeRun::Clean && (!bKey || fit.Fits(decoders, entry.decoderConfig))) {
         // Parameter sets in the recording itself may say another shape.
         if (reference.nWidth != 0 &&
             (own.nWidth != reference.nWidth || own.nHeight != reference.nHeight))
@@ -274,7 +274,7 @@ CMismatch VideoStartMismatch(CByteSource& source, const CSampleLayout& layout, u
                    "reference's size does";
     CPictureShape found;
     const bool bFound = bKey && FindShape(source, layout, nFrom, nTo, fit, referenceTrack, eCodec,
-                                          reference, checker, pCancel, &found, pRun);
+                                          reference, decoders, pCancel, &found, pRun);
     if (*pRun != EDecodeRun::Clean)
         return CMismatch();
     if (bFound) {
@@ -293,7 +293,7 @@ CMismatch VideoStartMismatch(CByteSource& source, const CSampleLayout& layout, u
 CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
                              const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
                              const CMediaWalk& probe, const CDecodedFormat& referenceVideo,
-                             CSampleChecker& checker, CCancelCheck* pCancel, EDecodeRun* pRun) {
+                             CDecoderFactory& decoders, CCancelPoll* pCancel, EDecodeRun* pRun) {
     *pRun = EDecodeRun::Clean;
     // Past a stretch the probe left out, pictures lack those they refer to.
     const size_t nChunks =
@@ -303,7 +303,7 @@ CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
         const CSampleEntry& entry = movie.tracks[track.ReferenceIndex()].entry;
         ECodec eCodec = ECodec::Aac;
         if ((track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio) ||
-            !CheckedCodecOf(entry, &eCodec))
+            !DecodableCodecOf(entry, &eCodec))
             continue;
         CSampleLayout layout(track.Sizes());
         uint64_t nPlaced = 0;
@@ -313,7 +313,7 @@ CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
             continue;
         std::string strError;
         const std::unique_ptr<CSampleDecoder> pDecoder =
-            OpenDecoder(checker, eCodec, entry.decoderConfig, &strError);
+            OpenDecoder(decoders, eCodec, entry.decoderConfig, &strError);
         // The reference's configuration decoded the reference: this does not happen.
         if (!pDecoder)
             continue;
@@ -332,9 +332,10 @@ CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
             return mismatch;
         }
         // A run that stopped leaves a mismatch of kind None.
-        const CMismatch mismatch = VideoStartMismatch(
-            source, layout, nFrom, nTo, movie.tracks[track.ReferenceIndex()],
-            ReferenceShape(referenceVideo, track), eCodec, eRun, *pDecoder, checker, pCancel, pRun);
+        const CMismatch mismatch =
+            VideoStartMismatch(source, layout, nFrom, nTo, movie.tracks[track.ReferenceIndex()],
+                               ReferenceShape(referenceVideo, track), eCodec, eRun, *pDecoder,
+                               decoders, pCancel, pRun);
         if (*pRun != EDecodeRun::Clean || mismatch.eKind != CMismatch::EKind::None)
             return mismatch;
     }

@@ -8,7 +8,7 @@
 #include "rebuild/PlayDecode.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 
 #include <memory>
 #include <vector>
@@ -20,4 +20,4 @@
 CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
                              const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
                              const CMediaWalk& probe, const CDecodedFormat& referenceVideo,
-                             CSampleChecker& checker, CCancelCheck* pCancel, EDecodeRun* pRun);
+                             CDecoderFactory& decoders, CCancelPoll* pCancel, EDecodeRun* pRun);

@@ -1,6 +1,6 @@
 #include "rebuild/Rebuild.h"
 
-#include "rebuild/MatchCheck.h"
+#include "rebuild/RecordingMatch.h"
 #include "media/MediaStart.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
@@ -50,7 +50,7 @@ private:
 
 // Turns the walks' positions into one rising percentage: the probe, then the full walk; and
 // asks the observer whether the user cancelled.
-class CProgress final : public CWalkProgress, public CCancelCheck {
+class CProgress final : public CWalkProgress, public CCancelPoll {
 public:
     explicit CProgress(CRebuildObserver& observer) : m_observer(observer) {}
 
@@ -159,8 +159,8 @@ private:
                  const std::vector<CTrackTables>& tables, uint64_t nHeader);
     void TellLeftOut(const CMediaWalk& walk, EWalkStop eStop, CRebuildResult* pResult) const;
     // The copy's check: its time, from what the rebuild took without the decoding before.
-    CPlayCheck CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
-                         EDecodeRun* pRun);
+    CPlayResult CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
+                          EDecodeRun* pRun);
 
     CProgress m_progress;
     const CRebuildOptions& m_options;
@@ -234,7 +234,7 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
         pFailure->referenceCodecs = codecs;
         return false;
     }
-    if (!m_options.pChecker)
+    if (!m_options.pDecoders)
         return true;
     // It must play itself: its first pictures and sound.
     const double dBegin = Now();
@@ -245,7 +245,7 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     }
     CDamagedFrame fault;
     EDecodeRun eRun = EDecodeRun::Clean;
-    const bool bPlays = PlayReference(referenceFile, m_movie, checked, *m_options.pChecker,
+    const bool bPlays = PlayReference(referenceFile, m_movie, checked, *m_options.pDecoders,
                                       &m_progress, &fault, &m_referenceVideo, &eRun);
     m_dDecodeSeconds += Now() - dBegin;
     if (eRun == EDecodeRun::Cancelled) {
@@ -327,12 +327,12 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     check.nStop = probe.StopOffset();
     check.nDataEnd = m_range.nEnd;
     CMismatch mismatch = FindMismatch(m_brokenFile, check);
-    if (mismatch.eKind == CMismatch::EKind::None && m_options.pChecker) {
+    if (mismatch.eKind == CMismatch::EKind::None && m_options.pDecoders) {
         // Its start must decode with the reference's settings.
         const double dBegin = Now();
         EDecodeRun eRun = EDecodeRun::Clean;
         mismatch = PlayRecordingStart(m_brokenFile, m_movie, tracks, probe, m_referenceVideo,
-                                      *m_options.pChecker, &m_progress, &eRun);
+                                      *m_options.pDecoders, &m_progress, &eRun);
         m_dDecodeSeconds += Now() - dBegin;
         if (eRun == EDecodeRun::Cancelled) {
             *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
@@ -351,8 +351,8 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     return true;
 }
 
-CPlayCheck CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
-                               EDecodeRun* pRun) {
+CPlayResult CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTables>& tables,
+                                EDecodeRun* pRun) {
     const double dRebuild = Now() - m_dBegin - m_dDecodeSeconds;
     const double dSmall = output.Position() <= m_options.nSmallCopy
                               ? 1.0
@@ -360,7 +360,7 @@ CPlayCheck CRebuild::CheckCopy(COutputFile& output, const std::vector<CTrackTabl
     const double dBudget =
         std::max(m_options.dCheckShare * dRebuild, m_options.dMinCheckSeconds * dSmall);
     COutputSource copy(output);
-    CPlayCheck check = PlayCopy(copy, tables, *m_options.pChecker, dBudget, &m_progress, pRun);
+    CPlayResult check = PlayCopy(copy, tables, *m_options.pDecoders, dBudget, &m_progress, pRun);
     check.dRebuildSeconds = dRebuild;
     check.dBeforeSeconds = m_dDecodeSeconds;
     return check;
@@ -468,7 +468,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
         output.Remove();
         return Fail(EStatus::WriteFailed, EProblem::CopyNotWritten);
     }
-    if (m_options.pChecker) {
+    if (m_options.pDecoders) {
         EDecodeRun eRun = EDecodeRun::Clean;
         result.play = CheckCopy(output, tables, &eRun);
         if (eRun == EDecodeRun::Cancelled || eRun == EDecodeRun::ReadFailed) {

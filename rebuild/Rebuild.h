@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class CSampleChecker;
+class CDecoderFactory;
 
 // Called on the engine's thread.
 class CRebuildObserver {
@@ -97,7 +97,7 @@ struct CDamagedFrame {
 };
 
 // What decoding the copy found; nothing when the program lent no decoders.
-struct CPlayCheck {
+struct CPlayResult {
     bool bChecked = false;
     bool bPlays = false;      // some of it decoded clean
     bool bSoundWhole = false; // all its sound was decoded (so when it has none)
@@ -163,7 +163,7 @@ struct CRebuildResult {
     std::vector<CStretchLeftOut> stretchesLeftOut; // in the recording's order
     uint64_t nBytesLeftOut = 0; // media bytes of the broken file not put into the copy
     double dSeconds = 0;        // the copy's length: its video's, else its first track's
-    CPlayCheck play;            // Rebuilt, NotPlayable
+    CPlayResult play;           // Rebuilt, NotPlayable
 };
 
 struct CMediaRange;
@@ -174,7 +174,7 @@ struct CRebuildOptions {
     const CMediaRange* pRange = nullptr;
     // Decoders to check with: the reference, the recording's start before anything is written,
     // the copy after. None: nothing is decoded.
-    CSampleChecker* pChecker = nullptr;
+    CDecoderFactory* pDecoders = nullptr;
     // The check of the copy takes about this share of the time the rebuild took, and at least
     // dMinCheckSeconds for a copy of nSmallCopy bytes or less (less, in proportion, for a larger
     // one); the start of each track is decoded whatever it takes.

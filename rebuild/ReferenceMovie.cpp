@@ -29,13 +29,13 @@ struct CTables {
     bool b64 = false, bCtts = false;
 };
 
-bool Cancelled(CCancelCheck* pCancel, uint32_t i) {
+bool Cancelled(CCancelPoll* pCancel, uint32_t i) {
     return i % kPollEntries == 0 && pCancel && pCancel->Cancelled();
 }
 
 // The tables the movie reader found, opened; the sample entry read and kept for the copy.
 bool ReadSampleTables(CByteSource& source, const CMovieTrack& found, CReferenceTrack* pTrack,
-                      CTables* pTables, CCancelCheck* pCancel) {
+                      CTables* pTables, CCancelPoll* pCancel) {
     if (!found.stsd.IsFound() || !ReadSampleEntry(source, found.stsd, &pTrack->entry) ||
         !ReadBox(source, found.stsd, kMaxCopiedBox, &pTrack->stsd))
         return false;
@@ -53,7 +53,7 @@ bool ReadSampleTables(CByteSource& source, const CMovieTrack& found, CReferenceT
 // Sample sizes: the largest, the total (which the file must be able to hold), whether they
 // are all one, and for a track of another kind whose sizes vary, the commonest.
 bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
-               CCancelCheck* pCancel) {
+               CCancelPoll* pCancel) {
     CSampleSizeTable sizes;
     if (!sizes.Open(source, box, pCancel))
         return false;
@@ -129,7 +129,7 @@ bool ReadSizes(CByteSource& source, const CBox& box, CReferenceTrack* pTrack,
 // Durations: the typical one is what most samples last (the last one often differs); where
 // they vary (a variable frame rate), their mean. Steady durations are those of nearly all the
 // samples, a majority: one vote over the runs finds it without a table of every duration.
-bool ReadDurations(const CTable& stts, CReferenceTrack* pTrack, CCancelCheck* pCancel) {
+bool ReadDurations(const CTable& stts, CReferenceTrack* pTrack, CCancelPoll* pCancel) {
     const uint32_t nEntries = stts.Count();
     uint64_t nTimed = 0, nWeight = 0;
     uint32_t nCandidate = 0;
@@ -186,7 +186,7 @@ bool ReadDurations(const CTable& stts, CReferenceTrack* pTrack, CCancelCheck* pC
 // rise and each chunk holds a sample at least, as the standard has it: each chunk is then
 // looked at once.
 bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunksLeft,
-                CCancelCheck* pCancel) {
+                CCancelPoll* pCancel) {
     const CTable& stco = tables.stco;
     const CTable& stsc = tables.stsc;
     const uint32_t nChunks = stco.Count();
@@ -279,7 +279,7 @@ void TimeChunks(const CTable& stts, CReferenceTrack* pTrack) {
 }
 
 bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pTrack,
-                 uint32_t* pChunksLeft, CCancelCheck* pCancel) {
+                 uint32_t* pChunksLeft, CCancelPoll* pCancel) {
     if (!tables.stsz.IsFound() || !tables.stts.IsOpen() || !tables.stco.IsOpen() ||
         !tables.stsc.IsOpen())
         return false;
@@ -320,7 +320,7 @@ bool ReadEdits(CByteSource& source, const CBox& edts, CReferenceTrack* pTrack) {
 }
 
 bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* pTrack,
-               uint32_t* pChunksLeft, CCancelCheck* pCancel) {
+               uint32_t* pChunksLeft, CCancelPoll* pCancel) {
     if (!found.bHeader || !found.bMediaHeader || found.nTimescale == 0)
         return false;
     static_cast<CTrackHeader&>(*pTrack) = found;
@@ -356,7 +356,7 @@ bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* p
 } // namespace
 
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
-                        CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel) {
+                        CRebuildResult::EProblem* pProblem, CCancelPoll* pCancel) {
     CReferenceMovie movie;
     CBoxWalk top(source, 0, source.Size());
     CBox box, moov;

@@ -73,4 +73,4 @@ const unsigned kMaxReferenceTracks = 64;
 
 // Reads the movie; on failure *pProblem says why it cannot serve (or pCancel said to stop).
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
-                        CRebuildResult::EProblem* pProblem, CCancelCheck* pCancel = nullptr);
+                        CRebuildResult::EProblem* pProblem, CCancelPoll* pCancel = nullptr);

@@ -18,7 +18,7 @@
 #include "media/Mp4Check.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 #include "tests/rebuild/TestMedia.h"
 #include "tests/support/MediaMaker.h"
 
@@ -87,7 +87,7 @@ private:
     std::vector<CSampleFault> m_faults;
 };
 
-class CStandInChecker final : public CSampleChecker {
+class CStandInChecker final : public CDecoderFactory {
 public:
     std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
                                          bool, std::string* pError) override {
@@ -362,18 +362,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     mediamaker::WriteBytes(strBroken, broken);
     unlink(strCopy.c_str());
 
-    CStandInChecker checker;
+    CStandInChecker decoders;
     CRebuildOptions options;
     if (nSize % 2 == 1)
-        options.pChecker = &checker;
+        options.pDecoders = &decoders;
     const CRebuildResult result = RebuildRecording(strReference.c_str(), strBroken.c_str(),
                                                    strCopy.c_str(), nullptr, options);
     const bool bCopy = access(strCopy.c_str(), F_OK) == 0;
     if (bCopy != (result.eStatus == CRebuildResult::EStatus::Rebuilt))
         std::abort();
     // The check's account adds up: every damaged frame named is counted, a few at most named.
-    const CPlayCheck& play = result.play;
-    if ((play.bChecked && !options.pChecker) || play.damaged.size() > play.nDamaged ||
+    const CPlayResult& play = result.play;
+    if ((play.bChecked && !options.pDecoders) || play.damaged.size() > play.nDamaged ||
         play.damaged.size() > kMaxDamagedNamed)
         std::abort();
     if (!bCopy)

@@ -14,7 +14,7 @@
 #include "media/Box.h"
 #include "media/BoxWriter.h"
 #include "rebuild/InterleaveModel.h"
-#include "rebuild/MatchCheck.h"
+#include "rebuild/RecordingMatch.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/RebuiltIndex.h"

@@ -204,7 +204,7 @@ TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
     video.nDuration = 90000 * 500;
     result.tracks = {video};
     result.dSeconds = 500;
-    CPlayCheck& play = result.play;
+    CPlayResult& play = result.play;
     play.bChecked = play.bPlays = play.bHevc = true;
     play.bSoundEnd = play.bVideoStart = play.bVideoEnd = true;
     play.nSoundPlaces = 10;

@@ -8,7 +8,7 @@
 #include "tests/rebuild/MediaTools.h"
 
 #if defined(CLIPMEND_DECODERS)
-#include "decode/SampleChecker.h"
+#include "decode/FfmpegDecoderFactory.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -87,7 +87,7 @@ protected:
         // As the program runs it: with FFmpeg's decoders where the build has them.
         CRebuildOptions options;
 #if defined(CLIPMEND_DECODERS)
-        options.pChecker = &m_checker;
+        options.pDecoders = &m_checker;
 #endif
         return RebuildRecording(Path(strReference).c_str(), Path(strBroken).c_str(),
                                 Path(strOutput).c_str(), pObserver, options);
@@ -97,7 +97,7 @@ protected:
         return FormatRebuildReport("recording.mp4", "reference.mp4", "out.mp4", result).str();
     }
 #if defined(CLIPMEND_DECODERS)
-    CFfmpegSampleChecker m_checker;
+    CFfmpegDecoderFactory m_checker;
 #endif
 
     // Every sample of the whole file that lies before nCut is in the copy, in order, with the

@@ -7,7 +7,7 @@
 #include "rebuild/Rebuild.h"
 
 #if defined(CLIPMEND_DECODERS)
-#include "decode/SampleChecker.h"
+#include "decode/FfmpegDecoderFactory.h"
 #endif
 
 #include <cstdio>
@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     CPrintProgress progress;
     CRebuildOptions options;
 #if defined(CLIPMEND_DECODERS)
-    CFfmpegSampleChecker checker;
-    options.pChecker = &checker;
+    CFfmpegDecoderFactory decoders;
+    options.pDecoders = &decoders;
 #endif
     const CRebuildResult result = RebuildRecording(argv[1], argv[2], argv[3], &progress, options);
     std::fprintf(stderr, "\n");
@@ -74,9 +74,9 @@ int main(int argc, char** argv) {
             std::printf("stopped at: %.3f s (%s)\n", stretch.dAt,
                         DescribeStretchReason(stretch.eReason));
     }
-    const CPlayCheck& play = result.play;
+    const CPlayResult& play = result.play;
     if (play.bChecked) {
-        std::printf("play check: %s\n", static_cast<const char*>(DescribePlayCheck(play)));
+        std::printf("play check: %s\n", static_cast<const char*>(DescribePlayResult(play)));
         std::printf("play check: %.3f s after %.3f s of rebuild (%.1f %%), %.3f s of decoding "
                     "before it; video %s, %d places%s%s; sound %s; %llu damaged\n",
                     play.dSeconds, play.dRebuildSeconds,

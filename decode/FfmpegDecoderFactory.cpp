@@ -1,4 +1,4 @@
-#include "decode/SampleChecker.h"
+#include "decode/FfmpegDecoderFactory.h"
 
 #include "decode/Decoder.h"
 
@@ -42,9 +42,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<CSampleDecoder> CFfmpegSampleChecker::Open(ECodec eCodec, const uint8_t* pConfig,
-                                                           size_t nConfigSize, bool bHashPictures,
-                                                           std::string* pError) {
+std::unique_ptr<CSampleDecoder> CFfmpegDecoderFactory::Open(ECodec eCodec, const uint8_t* pConfig,
+                                                            size_t nConfigSize, bool bHashPictures,
+                                                            std::string* pError) {
     EDecodeCodec eDecode = EDecodeCodec::Aac;
     switch (eCodec) {
     case ECodec::H264:

@@ -1,4 +1,4 @@
-#include "rebuild/MatchCheck.h"
+#include "rebuild/RecordingMatch.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
 // FFmpeg's decoders lent to the rebuild engine, which names only its own interface for them.
 #pragma once
 
-#include "rebuild/SampleCheck.h"
+#include "rebuild/SampleDecoder.h"
 
-class CFfmpegSampleChecker final : public CSampleChecker {
+class CFfmpegDecoderFactory final : public CDecoderFactory {
 public:
     std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
                                          bool bHashPictures, std::string* pError) override;

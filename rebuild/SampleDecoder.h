@@ -49,7 +49,7 @@ public:
     virtual uint64_t PictureHash() const = 0;
 };
 
-class CSampleChecker {
+class CDecoderFactory {
 public:
     // A decoder with a track's configuration (the avcC or hvcC payload, or the
     // AudioSpecificConfig); null, with the decoder's words in *pError, when it cannot start.
@@ -59,5 +59,5 @@ public:
                                                  std::string* pError) = 0;
 
 protected:
-    ~CSampleChecker() = default;
+    ~CDecoderFactory() = default;
 };
