@@ -1,4 +1,5 @@
 #include "job/RebuildReport.h"
+#include "job/ReportWords.h"
 #include "job/SourceReport.h"
 #include "job/ToolReport.h"
 #include "rebuild/Rebuild.h"
