@@ -60,6 +60,33 @@ CString StretchText(const CStretchLeftOut& stretch) {
     return text;
 }
 
+// A copy that holds less than half of the media the broken file held says so first, and which
+// tracks were not found at all; empty otherwise.
+CString PartSaved(const CString& broken, const CString& what, const CRebuildResult& result) {
+    if (result.nMediaBytes == 0 || result.nBytesLeftOut <= result.nMediaBytes / 2)
+        return CString();
+    CString text;
+    text.Format("Only part of %s could be rebuilt: %s; %s of the %s left out.",
+                static_cast<const char*>(broken), static_cast<const char*>(what),
+                static_cast<const char*>(FormatBytes(result.nBytesLeftOut)),
+                static_cast<const char*>(FormatBytes(result.nMediaBytes)));
+    CString missing;
+    size_t nMissing = 0;
+    for (const CTrackLeftOut& track : result.tracksLeftOut) {
+        if (track.eReason == CTrackLeftOut::EReason::NoSamplesInReference)
+            continue;
+        CString name;
+        name.Format("%s%s (track %u)", nMissing == 0 ? "" : ", ",
+                    static_cast<const char*>(HandlerName(track.nHandler)),
+                    static_cast<unsigned>(track.nTrackId));
+        missing += name;
+        ++nMissing;
+    }
+    if (nMissing != 0)
+        text += CString(" Not found: its ") + missing + ".";
+    return text;
+}
+
 } // namespace
 
 CString DescribeTrackLeftOut(const CTrackLeftOut& track) {
@@ -136,8 +163,12 @@ CString DescribePlayResult(const CPlayResult& play) {
         else if (play.nVideoPlaces != 0)
             parts = part(play.bVideoWhole, play.bVideoEnd, play.nVideoPlaces, "pictures");
     }
+    // Only what the copy has was decoded: a copy without sound has no sound to speak of.
     if (play.bVideoWhole && play.bSoundWhole)
-        text = "It plays from start to end: every picture and sound of it decoded.";
+        text.Format("It plays from start to end: %s decoded.",
+                    play.nSoundPlaces == 0   ? "every picture of it"
+                    : play.nVideoPlaces == 0 ? "all its sound"
+                                             : "every picture and sound of it");
     else if ((play.nVideoPlaces == 0 || play.bVideoEnd) &&
              (play.nSoundPlaces == 0 || play.bSoundEnd))
         text.Format("It plays from start to end: %s decoded without an error.",
@@ -187,8 +218,12 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
             what += i + 1 == result.tracks.size() ? " and " : ", ";
         what += part;
     }
-    message.Format("Done! Created new file %s\n%s rebuilt: %s.", static_cast<const char*>(output),
-                   static_cast<const char*>(broken), static_cast<const char*>(what));
+    CString saved = PartSaved(broken, what, result);
+    if (saved.IsEmpty())
+        saved.Format("%s rebuilt: %s.", static_cast<const char*>(broken),
+                     static_cast<const char*>(what));
+    message.Format("Done! Created new file %s\n%s", static_cast<const char*>(output),
+                   static_cast<const char*>(saved));
     if (result.play.bChecked)
         message += CString("\n") + DescribePlayResult(result.play);
     for (const CDamagedFrame& frame : result.play.damaged) {

@@ -400,6 +400,7 @@ void CRebuild::TellLeftOut(const CMediaWalk& walk, EWalkStop eStop, CRebuildResu
     CRebuildResult& result = *pResult;
     uint64_t nTail = m_range.nEnd - walk.StopOffset();
     result.nBytesLeftOut = nTail;
+    result.nMediaBytes = m_range.nEnd - m_range.nBegin;
     for (const CStretchLeftOut& stretch : result.stretchesLeftOut)
         result.nBytesLeftOut += stretch.nBytes;
     // The recording's time as the copy shows it: its video's, else its first track's.

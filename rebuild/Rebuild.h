@@ -162,6 +162,7 @@ struct CRebuildResult {
     std::vector<CTrackLeftOut> tracksLeftOut;      // reference tracks not rebuilt
     std::vector<CStretchLeftOut> stretchesLeftOut; // in the recording's order
     uint64_t nBytesLeftOut = 0; // media bytes of the broken file not put into the copy
+    uint64_t nMediaBytes = 0;   // all the media bytes the broken file holds
     double dSeconds = 0;        // the copy's length: its video's, else its first track's
     CPlayResult play;           // Rebuilt, NotPlayable
 };

@@ -187,6 +187,20 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
                  FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
     EXPECT_STREQ("12.3 seconds of the recording were rebuilt; 1.2 MB were left out.",
                  DescribeRebuildResult("clip.mp4", result));
+    // Most of the media left out: said first, with the tracks not found at all.
+    result.nMediaBytes = 2 * result.nBytesLeftOut - 1;
+    subtitles.eReason = CTrackLeftOut::EReason::NoneFound;
+    CTrackLeftOut empty = subtitles;
+    empty.nTrackId = 4;
+    empty.eReason = CTrackLeftOut::EReason::NoSamplesInReference;
+    result.tracksLeftOut = {subtitles, empty};
+    const std::string strPart =
+        "Done! Created new file C:\\v\\clip-NEW.mp4\nOnly part of clip.mp4 could be rebuilt: "
+        "0:12 of video, 0:12 of sound and 0:12 of sound; 1.2 MB of the 2.5 MB left out. Not "
+        "found: its subtitles (track 3).\nLeft out: 4 KB";
+    EXPECT_EQ(strPart, FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result)
+                           .str()
+                           .substr(0, strPart.size()));
     result.stretchesLeftOut.clear();
     result.nBytesLeftOut = 0;
     EXPECT_STREQ("All 12.3 seconds of the recording were rebuilt.",
@@ -217,6 +231,13 @@ TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
                         "between, and its pictures at its start and its end, decoded without an "
                         "error. (Damage inside an HEVC picture can go unseen by this check.)",
               FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    // Of a copy without sound, only its pictures are said to have decoded.
+    play.bSoundWhole = play.bVideoWhole = true;
+    play.nSoundPlaces = 0;
+    EXPECT_EQ(strDone + "It plays from start to end: every picture of it decoded. (Damage inside "
+                        "an HEVC picture can go unseen by this check.)",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    play.bVideoWhole = false;
     play.bSoundWhole = false;
     play.nSoundPlaces = play.nVideoPlaces = 3;
     EXPECT_EQ(strDone + "It plays from start to end: its sound and pictures at its start, its end "
