@@ -155,7 +155,7 @@ CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t
     CNal nal = m_codec == ECodec::H264 ? ExamineAvc(pNal, nSize, bComplete, nAt)
                                        : ExamineHevc(pNal, nSize, bComplete, nAt);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !IsClean(pNal, nSize, nAt)) {
+    if (nal.eRole != ERole::Invalid && bComplete && !nal.bScanned && !IsClean(pNal, nSize, nAt)) {
         nal.bDamaged = nal.eRole == ERole::Vcl;
         nal.eRole = ERole::Invalid;
     }
