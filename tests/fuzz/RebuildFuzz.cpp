@@ -59,7 +59,7 @@ private:
 // The media data up to where the walk stopped, less the stretches it left out.
 std::vector<uint8_t> Kept(const std::vector<uint8_t>& media, const CMediaWalk& walk) {
     std::vector<uint8_t> kept;
-    uint64_t nAt = 0;
+    uint64_t nAt = walk.MediaBegin();
     for (const CWalkStretch& stretch : walk.Stretches()) {
         if (stretch.nOmitted < nAt || stretch.nEnd < stretch.nOmitted ||
             stretch.nEnd > walk.StopOffset())
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     // The index of the copy reads back as written.
     std::vector<CTrackLeftOut> leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(movie, full.tracks, walk, 0, 48, &leftOut);
+        IndexFromWalk(movie, full.tracks, walk, walk.MediaBegin(), 48, &leftOut);
     if (tables.empty())
         return 0;
     // As the copy is laid out: ftyp, free, mdat's header, the media data from byte 48 on, then
