@@ -50,7 +50,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
             nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
         return nal;
     case 6:
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, nSize - 1)))
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
             nal.eRole = ERole::Start;
         return nal;
     case 7:
@@ -69,7 +70,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         }
         return nal;
     default: // 12
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, nSize - 1)))
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
             nal.eRole = ERole::Suffix;
         return nal;
     }
