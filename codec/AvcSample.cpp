@@ -23,6 +23,10 @@ ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize) {
     case 7:
     case 8:
         return nRefIdc != 0 ? ENalHeader::Other : ENalHeader::Invalid;
+    case 14:
+        // An SVC prefix unit: its extension's header, with its reserved bits set.
+        return nSize >= 4 && (pNal[1] & 0x80) != 0 && (pNal[3] & 3) == 3 ? ENalHeader::Other
+                                                                         : ENalHeader::Invalid;
     default:
         // Extensions (SVC, MVC, auxiliary pictures) are not in the recordings this rebuilds,
         // and refusing them keeps other bytes from passing for them.
@@ -36,6 +40,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
     if (AvcNalHeader(pNal, nSize) == ENalHeader::Invalid)
         return nal;
     switch (pNal[0] & 0x1F) {
+    case 14:
+        return ExamineAvcWrapped(pNal, nSize, bComplete, nAt);
     case 1:
     case 5:
         if (ParseAvcSliceHeader(pNal, nSize, m_avc, &nal.avc))
@@ -44,7 +50,8 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
             nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
         return nal;
     case 6:
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, nSize - 1)))
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
             nal.eRole = ERole::Start;
         return nal;
     case 7:
@@ -63,10 +70,72 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, siz
         }
         return nal;
     default: // 12
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, nSize - 1)))
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
             nal.eRole = ERole::Suffix;
         return nal;
     }
+}
+
+// Samsung's slow-motion encoder writes each picture as an SVC prefix unit whose length takes
+// in the rest of its Annex B access unit: a start code, an SEI or not, a start code, the
+// picture's one slice. Each unit is checked as if it stood alone; the slice stands for all.
+CVideoSampleParser::CNal CVideoSampleParser::ExamineAvcWrapped(const uint8_t* pNal, size_t nSize,
+                                                               bool bComplete, uint64_t nAt) {
+    const int kMaxUnits = 6;
+    CNal nal; // what the units up to the slice say: a picture begins
+    nal.eRole = ERole::Start;
+    nal.bScanned = true;
+    bool bSei = false;
+    size_t nFrom = 0;
+    for (int nUnit = 0; nUnit < kMaxUnits; ++nUnit) {
+        // The unit ends at the next start code; zeros up to the end are its padding.
+        const size_t nEnd = nFrom + FindForbiddenPattern(pNal + nFrom, nSize - nFrom);
+        size_t nNext = nEnd;
+        while (nNext < nSize && pNal[nNext] == 0)
+            ++nNext;
+        const bool bStartCode = nNext < nSize;
+        if (bStartCode && pNal[nNext] != 1)
+            return CNal();
+        const bool bWhole = bStartCode || bComplete;
+        const uint8_t* pUnit = pNal + nFrom;
+        const size_t nUnitSize = bStartCode ? nEnd - nFrom : nSize - nFrom;
+        const uint64_t nUnitAt = nAt == kNoOffset ? kNoOffset : nAt + nFrom;
+        if (nUnitSize == 0)
+            return CNal();
+        if (nUnit == 0) {
+            // The prefix unit itself, whose header AvcNalHeader checked.
+            if (bWhole && !IsClean(pUnit, nUnitSize, nUnitAt))
+                return CNal();
+        } else {
+            const int nType = pUnit[0] & 0x1F;
+            const bool bSlice = nType == 1 || nType == 5;
+            if ((!bSlice && nType != 6) || AvcNalHeader(pUnit, nUnitSize) == ENalHeader::Invalid)
+                return CNal();
+            CNal inner = ExamineAvc(pUnit, nUnitSize, bWhole, nUnitAt);
+            if (inner.eRole == ERole::Invalid)
+                return CNal();
+            if (bSlice && inner.eRole != ERole::Vcl)
+                return nal; // cut inside the slice's header
+            if (bSlice) {
+                // The last unit: an SEI before a slice begins a picture with it.
+                if (bStartCode || (bSei && !AvcStartsPicture(inner.avc)))
+                    return CNal();
+                if (bWhole && !IsClean(pUnit, nUnitSize, nUnitAt)) {
+                    inner.bDamaged = true;
+                    inner.eRole = ERole::Invalid;
+                }
+                inner.bScanned = true;
+                return inner;
+            }
+            bSei = true;
+        }
+        if (!bStartCode)
+            // Whole without a slice; or cut before it, where a picture may begin.
+            return bComplete ? CNal() : nal;
+        nFrom = nNext + 1;
+    }
+    return CNal();
 }
 
 bool CVideoSampleParser::AvcStartsPicture(const CAvcSlice& slice) const {

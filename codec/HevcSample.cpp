@@ -37,6 +37,8 @@ ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize) {
     case 38:
     case 39:
     case 40:
+    case 62: // unspecified: Dolby Vision's RPU, last in each access unit
+    case 63:
         return ENalHeader::Other;
     default:
         return ENalHeader::Invalid;
@@ -74,12 +76,18 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, si
         }
         return nal;
     case 38:
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, nSize - 2)))
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
             nal.eRole = ERole::Suffix;
         return nal;
-    default: // 39, 40
-        if (!bComplete || (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, nSize - 2)))
+    case 39:
+    case 40:
+        if (!bComplete ||
+            (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
             nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
+        return nal;
+    default: // 62, 63: what they hold is not HEVC's; they follow a picture's slices
+        nal.eRole = ERole::Suffix;
         return nal;
     }
 }

@@ -55,8 +55,16 @@ size_t FindForbiddenPattern(const uint8_t* pNal, size_t nSize) {
     return nSize;
 }
 
+size_t NalUnitEnd(const uint8_t* pNal, size_t nSize) {
+    size_t nEnd = nSize;
+    while (nEnd > 0 && pNal[nEnd - 1] == 0 && nSize - nEnd <= kMaxNalPadding)
+        --nEnd;
+    return nEnd > 0 && pNal[nEnd - 1] != 0 ? nEnd : 0;
+}
+
 bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
-    return nSize != 0 && pNal[nSize - 1] != 0 && FindForbiddenPattern(pNal, nSize) == nSize;
+    const size_t nEnd = NalUnitEnd(pNal, nSize);
+    return nEnd != 0 && FindForbiddenPattern(pNal, nEnd) == nEnd;
 }
 
 bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize) {

@@ -5,8 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// Zero bytes after the stop bit that a NAL unit's length may count: encoders that fill their
+// output to a multiple of 16 or 32 bytes write them (decoders drop them, as trailing_zero_8bits
+// of a byte stream). More than these are zeros that overwrote the unit's end.
+const size_t kMaxNalPadding = 127;
+// Where a NAL unit's own bytes end, before its padding; 0 when there is none, or more padding
+// than kMaxNalPadding.
+size_t NalUnitEnd(const uint8_t* pNal, size_t nSize);
+
 // No start code emulation (00 00 00, 00 00 01, 00 00 02, or 00 00 03 followed by a byte above
-// 3) and no zero as the last byte.
+// 3) in the bytes before its padding.
 bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize);
 // Where the first of those patterns begins (it spans 3 bytes, 4 for 00 00 03); nSize if none.
 // Only patterns wholly inside the bytes count.

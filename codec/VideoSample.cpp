@@ -115,8 +115,10 @@ bool CVideoSampleParser::TakeParameterSet(const uint8_t* pNal, size_t nSize) {
                                    : TakeHevcParameterSet(pNal, nSize);
 }
 
-bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt) {
-    if (nSize == 0 || pNal[nSize - 1] == 0)
+bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nPadded, uint64_t nAt) {
+    // The padding is left out of the scan: its zeros are no pattern in the unit's bytes.
+    const size_t nSize = NalUnitEnd(pNal, nPadded);
+    if (nSize == 0)
         return false;
     if (nAt == kNoOffset)
         return FindForbiddenPattern(pNal, nSize) == nSize;
@@ -153,7 +155,7 @@ CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t
     CNal nal = m_codec == ECodec::H264 ? ExamineAvc(pNal, nSize, bComplete, nAt)
                                        : ExamineHevc(pNal, nSize, bComplete, nAt);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !IsClean(pNal, nSize, nAt)) {
+    if (nal.eRole != ERole::Invalid && bComplete && !nal.bScanned && !IsClean(pNal, nSize, nAt)) {
         nal.bDamaged = nal.eRole == ERole::Vcl;
         nal.eRole = ERole::Invalid;
     }

@@ -88,6 +88,7 @@ private:
         CHevcSlice hevc;
         bool bEndOfSequence = false;
         bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
+        bool bScanned = false; // its bytes were checked, unit by unit, as it was examined
     };
 
     CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
@@ -103,6 +104,8 @@ private:
 
     // H.264 (AvcSample.cpp)
     CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    // An SVC prefix unit that holds the rest of its access unit after start codes.
+    CNal ExamineAvcWrapped(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
     bool AvcStartsPicture(const CAvcSlice& slice) const;
     bool AvcContinuesPicture(const CAvcSlice& slice, const CAvcSlice& first,
                              const CAvcSlice& last) const;

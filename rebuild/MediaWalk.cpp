@@ -23,8 +23,10 @@ const uint64_t kMaxTrackSamples = 0xFFFFFFFFu;
 // stepped over and do not count), and how often it looks at the clock meanwhile.
 const uint64_t kMaxDamage = 16u << 20;
 const uint64_t kRecoverPoll = 64u << 10;
-// Samples after the one found past damage that must follow it.
+// Samples after the one found past damage that must follow it; after the first one found
+// where no sample begins the media data, more: nothing before it tells where the media starts.
 const int kRecoverDepth = 2;
+const int kStartDepth = 3;
 
 // Ends a step of the walk: the walk stops, for eStop.
 bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
@@ -36,7 +38,8 @@ bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
 
 CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
                        std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model)
-    : m_source(source), m_range(range), m_tracks(tracks), m_model(model) {
+    : m_source(source), m_range(range), m_tracks(tracks), m_model(model),
+      m_nMediaBegin(range.nBegin) {
     const uint64_t nSize = range.nEnd - range.nBegin;
     m_buffer.resize(static_cast<size_t>(std::min<uint64_t>(kReadBlock, nSize + 1)));
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
@@ -366,7 +369,8 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
 // it crosses: each position is tried once, runs of zeros are stepped over without a try, and
 // the look ends kMaxDamage bytes of other data past nAt. What it crosses is never written; the
 // window lets go of it as the look moves on. *pNonZero counts the bytes that were not zeros.
-bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero) {
+bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, int nDepth, uint64_t* pFound,
+                         uint64_t* pNonZero) {
     *pFound = nAt;
     *pNonZero = 0;
     // Everything taken goes to the sink before the window moves on; from nKeep on (a sample
@@ -411,7 +415,7 @@ bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_
             if (attempt.eResult != ESampleParse::Ok)
                 continue;
             track.Drop(attempt);
-            if (!VerifiedAt(nTry + attempt.nSize, kRecoverDepth, &bFound, false))
+            if (!VerifiedAt(nTry + attempt.nSize, nDepth, &bFound, false))
                 break;
         }
         if (m_bError)
@@ -455,7 +459,7 @@ void CMediaWalk::LeaveOut(uint64_t nFrom, uint64_t nOmitted, uint64_t nFound, ui
         stretch.eKind = CWalkStretch::EKind::Zeros;
     else if (nFound - nFrom <= 2 * nLargest + 4096)
         stretch.eKind = CWalkStretch::EKind::DamagedFrame;
-    const uint64_t nWalked = nFrom - m_range.nBegin - m_nOmitted;
+    const uint64_t nWalked = nFrom - m_nMediaBegin - m_nOmitted;
     const double dRate =
         dSeconds >= 1 && nWalked >= (64u << 10) ? double(nWalked) / dSeconds : m_dByteRate;
     stretch.dSeconds = dRate > 0 ? double(nFound - nFrom) / dRate : 0;
@@ -612,7 +616,11 @@ bool CMediaWalk::GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLef
     const uint8_t* p = At(nAt);
     const bool bZeros = std::all_of(p, p + nLook, [](uint8_t b) { return b == 0; });
     uint64_t nFound = 0;
-    if (!bZeros && m_bHasUnknown && Resync(nAt, &nFound)) {
+    // Where nothing begins the media data, bytes are skipped as a track's that cannot be read
+    // only where the reference begins with one.
+    const bool bStart = nAt == m_range.nBegin && m_chunks.empty() &&
+                        (nRunTrack == kNone || m_tracks[nRunTrack]->Kind() != EWalkKind::Unknown);
+    if (!bZeros && m_bHasUnknown && !bStart && Resync(nAt, &nFound)) {
         size_t nSkippedTrack = nRunTrack;
         if (nSkippedTrack == kNone || m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
             for (size_t t = 0; t < m_tracks.size(); ++t) {
@@ -643,13 +651,15 @@ bool CMediaWalk::GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkS
     const bool bDamaged = bZeros || ZerosAhead(nAt);
     if (m_bError)
         return StopWith(m_eError, pStop);
+    if (nAt == m_range.nBegin && m_chunks.empty())
+        return FindStart(nAt, bDamaged, pNext, pStop);
     bool bSuspect = !m_chunks.empty() && m_nChunkEnd == nAt && m_nLastSample < nAt &&
                     m_nFlushed <= m_nLastSample;
     for (size_t t = 0; t < m_tracks.size() && bSuspect; ++t)
         bSuspect = !m_tracks[t]->MayStart(At(nAt), Available(nAt));
     const uint64_t nFrom = bSuspect ? m_nLastSample : nAt;
     uint64_t nFound = 0, nNonZero = 0;
-    if (!Recover(nFrom, nAt, &nFound, &nNonZero))
+    if (!Recover(nFrom, nAt, kRecoverDepth, &nFound, &nNonZero))
         return StopWith(m_eError, pStop);
     if (nFound == nAt)
         return StopWith(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, pStop);
@@ -661,6 +671,21 @@ bool CMediaWalk::GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkS
         m_nChunkEnd = 0;
     }
     LeaveOut(nFrom, nFrom, nFound, nNonZero);
+    *pNext = nFound;
+    return true;
+}
+
+// No sample begins the media data: it starts where a sample of video or sound begins that
+// several more follow, what lies before it (zeros a writer reserved, a camera's own data, or
+// damage) left out. False where nothing is found, with why in *pStop.
+bool CMediaWalk::FindStart(uint64_t nAt, bool bDamaged, uint64_t* pNext, EWalkStop* pStop) {
+    uint64_t nFound = 0, nNonZero = 0;
+    if (!Recover(nAt, nAt, kStartDepth, &nFound, &nNonZero))
+        return StopWith(m_eError, pStop);
+    if (nFound == nAt)
+        return StopWith(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, pStop);
+    m_nMediaBegin = nFound;
+    m_bLeadZeros = nNonZero * 10 <= nFound - nAt;
     *pNext = nFound;
     return true;
 }

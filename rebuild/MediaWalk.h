@@ -82,6 +82,11 @@ public:
 
     EWalkStop Run();
 
+    // Where the media starts: the payload's first byte, or the first sample past what a writer
+    // put before it (zeros it reserved, a camera's own data); the sink has nothing before it.
+    uint64_t MediaBegin() const { return m_nMediaBegin; }
+    // Whether what lay before it was zeros, by and large.
+    bool LeadIsZeros() const { return m_bLeadZeros; }
     // Where the kept media data ends (the sink has had everything before it).
     uint64_t StopOffset() const { return m_nStop; }
     const std::vector<CWalkChunk>& Chunks() const { return m_chunks; }
@@ -115,7 +120,7 @@ private:
                    CTrackTry* pTry, bool* pCut, bool* pUnclear);
     // A sample of a track whose samples mark their end, confirmed by what follows it.
     bool TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
-    bool Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero);
+    bool Recover(uint64_t nKeep, uint64_t nAt, int nDepth, uint64_t* pFound, uint64_t* pNonZero);
     void LeaveOut(uint64_t nFrom, uint64_t nAt, uint64_t nFound, uint64_t nNonZero);
     bool Resync(uint64_t nAt, uint64_t* pFound);
     bool ZerosAhead(uint64_t nAt);
@@ -127,6 +132,7 @@ private:
     bool GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLeft, bool bCut,
                         uint64_t* pNext, EWalkStop* pStop);
     bool GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop);
+    bool FindStart(uint64_t nAt, bool bDamaged, uint64_t* pNext, EWalkStop* pStop);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
 
     CByteSource& m_source;
@@ -152,6 +158,8 @@ private:
     uint64_t m_nChunkEnd = 0;
     uint64_t m_nLastSample = 0; // where the last sample taken begins
     uint64_t m_nStop = 0;
+    uint64_t m_nMediaBegin = 0;
+    bool m_bLeadZeros = false;
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;
     uint64_t m_nZeroReach = 0;

@@ -1,6 +1,7 @@
 #include "rebuild/PlayStart.h"
 
 #include "codec/ConfigVariant.h"
+#include "codec/NalUnit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,26 +45,38 @@ CMismatch SizeMismatch(int nWidth, int nHeight, int nReferenceWidth, int nRefere
     return mismatch;
 }
 
-// Where the last NAL unit of a coded slice in a sample lies: its payload [*pBegin, *pEnd) and
-// where its length is written.
-bool FindLastSlice(const std::vector<uint8_t>& sample, int nLengthSize, bool bHevc, size_t* pLength,
-                   size_t* pBegin, size_t* pEnd) {
+// Where the last coded slice of a sample lies: its NAL unit's length is written at nLength and
+// its payload begins at nUnit; the slice [nBegin, nEnd) is the payload less its padding, or,
+// in an SVC prefix unit that wraps it, what follows its start code; nUnitEnd ends the payload.
+struct CSliceAt {
+    size_t nLength = 0, nUnit = 0, nBegin = 0, nEnd = 0, nUnitEnd = 0;
+};
+bool FindLastSlice(const std::vector<uint8_t>& sample, int nLengthSize, bool bHevc,
+                   CSliceAt* pSlice) {
     bool bFound = false;
     for (size_t nAt = 0; nLengthSize > 0 && nAt + size_t(nLengthSize) < sample.size();) {
         uint64_t nSize = 0;
         for (int i = 0; i < nLengthSize; ++i)
             nSize = (nSize << 8) | sample[nAt + size_t(i)];
-        const size_t nBegin = nAt + size_t(nLengthSize);
-        if (nSize == 0 || nSize > sample.size() - nBegin)
+        const size_t nUnit = nAt + size_t(nLengthSize);
+        if (nSize == 0 || nSize > sample.size() - nUnit)
             break;
-        const int nType = bHevc ? (sample[nBegin] >> 1) & 0x3F : sample[nBegin] & 0x1F;
-        if (bHevc ? nType < 32 : nType >= 1 && nType <= 5) {
-            *pLength = nAt;
-            *pBegin = nBegin;
-            *pEnd = nBegin + static_cast<size_t>(nSize);
+        const size_t nUnitEnd = nUnit + static_cast<size_t>(nSize);
+        size_t nBegin = nUnit;
+        int nType = bHevc ? (sample[nUnit] >> 1) & 0x3F : sample[nUnit] & 0x1F;
+        if (!bHevc && nType == 14) {
+            for (size_t i = nUnit; i + 3 < nUnitEnd; ++i) {
+                if (sample[i] == 0 && sample[i + 1] == 0 && sample[i + 2] == 1)
+                    nBegin = i + 3;
+            }
+            nType = nBegin != nUnit ? sample[nBegin] & 0x1F : 0;
+        }
+        const size_t nEnd = nUnit + NalUnitEnd(&sample[nUnit], nUnitEnd - nUnit);
+        if ((bHevc ? nType < 32 : nType >= 1 && nType <= 5) && nEnd > nBegin) {
+            *pSlice = CSliceAt{nAt, nUnit, nBegin, nEnd, nUnitEnd};
             bFound = true;
         }
-        nAt = nBegin + static_cast<size_t>(nSize);
+        nAt = nUnitEnd;
     }
     return bFound;
 }
@@ -96,8 +109,9 @@ CKeyTry TryKey(CDecoderFactory& decoders, ECodec eCodec, const std::vector<uint8
 // Whether a configuration fits a key frame. A decoder can decode a picture of another size, or
 // bit depth, without a complaint (FFmpeg's HEVC decoder does, reading past the slice data or
 // stopping short of it), so the key frame must decode clean and read its last slice's data
-// exactly to its end: bytes put after the end change nothing, bytes changed just before it
-// change the picture.
+// to its end: bytes put after the end change nothing, bytes changed near it change the picture
+// (the nearest of a few places that does: an encoder may end the bottom slice of a picture of
+// several with bytes that change nothing of it).
 class CKeyFit {
 public:
     // False when the key frame has no slice to try.
@@ -113,24 +127,33 @@ public:
             return false;
         }
         const bool bHevc = eCodec == ECodec::Hevc;
-        size_t nLength = 0, nBegin = 0, nEnd = 0;
-        if (!FindLastSlice(m_key, nLengthSize, bHevc, &nLength, &nBegin, &nEnd))
+        CSliceAt slice;
+        if (!FindLastSlice(m_key, nLengthSize, bHevc, &slice))
             return false;
-        // Bytes after the slice's end, none of them zero (nothing a NAL unit could end with).
+        // Bytes after the slice's end, in place of its padding, none of them zero (nothing a
+        // NAL unit could end with).
         const uint8_t kTail[] = {0x9A, 0x5C, 0xE3, 0x71, 0xB8, 0x2F, 0xD6, 0x4B};
         m_longer = m_key;
+        m_longer.erase(m_longer.begin() + static_cast<ptrdiff_t>(slice.nEnd),
+                       m_longer.begin() + static_cast<ptrdiff_t>(slice.nUnitEnd));
         for (int i = 0; i < 8; ++i)
-            m_longer.insert(m_longer.begin() + static_cast<ptrdiff_t>(nEnd), kTail, kTail + 8);
-        PutLength(&m_longer, nLength, nLengthSize, nEnd - nBegin + 64);
+            m_longer.insert(m_longer.begin() + static_cast<ptrdiff_t>(slice.nEnd), kTail,
+                            kTail + 8);
+        PutLength(&m_longer, slice.nLength, nLengthSize, slice.nEnd - slice.nUnit + 64);
         // The last bytes before the stop bit (cabac_zero_words, and the emulation prevention
-        // bytes in them, come after it).
-        size_t nStop = nEnd;
-        while (nStop > nBegin && (m_key[nStop - 1] == 0 || m_key[nStop - 1] == 3))
+        // bytes in them, come after it); and, as an encoder may end a slice with bytes its
+        // decoder need not read, some further back.
+        size_t nStop = slice.nEnd;
+        while (nStop > slice.nBegin && (m_key[nStop - 1] == 0 || m_key[nStop - 1] == 3))
             --nStop;
-        m_changed = m_key;
-        m_bChanged = nStop >= nBegin + (bHevc ? 2 : 1) + 8;
-        for (size_t i = m_bChanged ? nStop - 4 : nStop; i + 1 < nStop; ++i)
-            m_changed[i] ^= 0x5A;
+        m_changed.clear();
+        for (size_t nBack : {size_t(4), size_t(16), size_t(64)}) {
+            if (nStop < slice.nBegin + (bHevc ? 2 : 1) + 4 + nBack)
+                break;
+            m_changed.push_back(m_key);
+            for (size_t i = nStop - nBack; i + 1 < nStop - nBack + 4; ++i)
+                m_changed.back()[i] ^= 0x5A;
+        }
         return true;
     }
     uint64_t KeySize() const { return m_key.size(); }
@@ -141,16 +164,19 @@ public:
         const CKeyTry after = TryKey(decoders, m_eCodec, config, m_longer);
         if (!after.bClean || after.nHash != plain.nHash)
             return false;
-        if (!m_bChanged)
-            return true;
-        const CKeyTry before = TryKey(decoders, m_eCodec, config, m_changed);
-        return !before.bClean || before.nHash != plain.nHash;
+        // The nearest change that shows tells the decoder read the slice to there.
+        for (const std::vector<uint8_t>& changed : m_changed) {
+            const CKeyTry before = TryKey(decoders, m_eCodec, config, changed);
+            if (!before.bClean || before.nHash != plain.nHash)
+                return true;
+        }
+        return m_changed.empty();
     }
 
 private:
     ECodec m_eCodec = ECodec::H264;
-    std::vector<uint8_t> m_key, m_longer, m_changed;
-    bool m_bChanged = false;
+    std::vector<uint8_t> m_key, m_longer;
+    std::vector<std::vector<uint8_t>> m_changed;
 };
 
 // The picture shape the recording's pictures [nKey, nEnd) decode with, when the reference's

@@ -389,7 +389,7 @@ bool CRebuild::EndCopy(COutputFile& output, const CMediaWalk& walk,
                        const std::vector<CTrackTables>& tables, uint64_t nHeader) {
     const std::vector<uint8_t> moov = BuildMovieBox(m_movie, tables);
     uint8_t header[16];
-    MediaDataHeader(walk.StopOffset() - m_range.nBegin - walk.OmittedBefore(walk.StopOffset()),
+    MediaDataHeader(walk.StopOffset() - walk.MediaBegin() - walk.OmittedBefore(walk.StopOffset()),
                     header);
     return output.Write(moov.data(), moov.size()) && output.WriteAt(nHeader, header, sizeof header);
 }
@@ -453,8 +453,17 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     CRebuildResult result;
     result.tracksLeftOut = m_leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(m_movie, tracks, walk, m_range.nBegin, nPayload, &result.tracksLeftOut,
+        IndexFromWalk(m_movie, tracks, walk, walk.MediaBegin(), nPayload, &result.tracksLeftOut,
                       &result.stretchesLeftOut);
+    if (walk.MediaBegin() != m_range.nBegin) {
+        // What lay before the first sample.
+        CStretchLeftOut lead;
+        lead.eReason = walk.LeadIsZeros() ? CStretchLeftOut::EReason::Zeros
+                                          : CStretchLeftOut::EReason::Garbage;
+        lead.nOffset = m_range.nBegin;
+        lead.nBytes = walk.MediaBegin() - m_range.nBegin;
+        result.stretchesLeftOut.insert(result.stretchesLeftOut.begin(), lead);
+    }
     bool bPlayable = false;
     for (const CTrackTables& track : tables)
         bPlayable = bPlayable || track.pReference->nHandler == FourCC("vide") ||

@@ -6,11 +6,15 @@
 // read back as the index they were written as. Input whose first byte is 0xFE is a sequence
 // parameter set made over for another picture size: the result must read back at that size.
 // Input whose first byte is 0xFD is an avcC or hvcC payload: what reads must write back as the
-// same bytes, and its variant for another size must read with the same arrays.
+// same bytes, and its variant for another size must read with the same arrays. Input whose
+// first byte is 0xFC is media data for the video sample parser alone (H.264 or HEVC, padded
+// and wrapped units, types no picture begins with): it must find the same samples whether it
+// remembers what it scanned or not, each inside the data.
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
 #include "codec/HevcSyntax.h"
+#include "codec/VideoSample.h"
 #include "media/Box.h"
 #include "media/BoxWriter.h"
 #include "rebuild/InterleaveModel.h"
@@ -59,7 +63,7 @@ private:
 // The media data up to where the walk stopped, less the stretches it left out.
 std::vector<uint8_t> Kept(const std::vector<uint8_t>& media, const CMediaWalk& walk) {
     std::vector<uint8_t> kept;
-    uint64_t nAt = 0;
+    uint64_t nAt = walk.MediaBegin();
     for (const CWalkStretch& stretch : walk.Stretches()) {
         if (stretch.nOmitted < nAt || stretch.nEnd < stretch.nOmitted ||
             stretch.nEnd > walk.StopOffset())
@@ -160,7 +164,45 @@ void FuzzConfigRecord(const uint8_t* pData, size_t nSize) {
         std::abort();
 }
 
+// 0xFC, a byte choosing the codec and the lengths' size, then the media data.
+void FuzzVideoSamples(const uint8_t* pData, size_t nSize) {
+    if (nSize < 2)
+        return;
+    const ECodec eCodec = pData[1] & 1 ? ECodec::Hevc : ECodec::H264;
+    const int nLengthSize = pData[1] & 2 ? 2 : 4;
+    CVideoSampleParser remembering(eCodec, nLengthSize, 1 << 16),
+        plain(eCodec, nLengthSize, 1 << 16);
+    for (const std::vector<uint8_t>& nal : {Sps(), Pps()}) {
+        if (eCodec == ECodec::H264 && (!remembering.AddParameterSet(nal.data(), nal.size()) ||
+                                       !plain.AddParameterSet(nal.data(), nal.size())))
+            std::abort();
+    }
+    const uint8_t* pMedia = pData + 2;
+    const size_t nMedia = nSize - 2;
+    // Each place a walk would try, bounded: a sample found is stepped over.
+    for (size_t nAt = 0, nTries = 0; nAt < nMedia && nTries < 4096; ++nAt, ++nTries) {
+        CVideoSample a, b;
+        size_t nNeedA = 0, nNeedB = 0;
+        const ESampleParse eA =
+            remembering.Parse(pMedia + nAt, nMedia - nAt, true, &a, &nNeedA, nAt);
+        const ESampleParse eB = plain.Parse(pMedia + nAt, nMedia - nAt, true, &b, &nNeedB);
+        if (eA != eB || eA == ESampleParse::NeedMore)
+            std::abort();
+        if (eA != ESampleParse::Ok)
+            continue;
+        if (a.nSize != b.nSize || a.bSync != b.bSync || a.nSize == 0 || a.nSize > nMedia - nAt)
+            std::abort();
+        remembering.Accept();
+        plain.Accept();
+        nAt += a.nSize - 1;
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    if (nSize > 0 && pData[0] == 0xFC) {
+        FuzzVideoSamples(pData, nSize);
+        return 0;
+    }
     if (nSize > 0 && pData[0] == 0xFE) {
         FuzzSpsRewrite(pData, std::min<size_t>(nSize, 0xFFFF));
         return 0;
@@ -229,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     // The index of the copy reads back as written.
     std::vector<CTrackLeftOut> leftOut;
     const std::vector<CTrackTables> tables =
-        IndexFromWalk(movie, full.tracks, walk, 0, 48, &leftOut);
+        IndexFromWalk(movie, full.tracks, walk, walk.MediaBegin(), 48, &leftOut);
     if (tables.empty())
         return 0;
     // As the copy is laid out: ftyp, free, mdat's header, the media data from byte 48 on, then

@@ -468,6 +468,7 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
     struct CKind {
         const char* pszName;
         std::vector<uint8_t> bytes;
+        uint64_t nLead = 0; // bytes before the first sample, left out and named
     };
     std::vector<CKind> kinds;
     kinds.push_back({"size 0", base});
@@ -479,6 +480,16 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
     put(kinds.back().bytes, nMdat, "????");
     kinds.push_back({"Android's 64-bit placeholder", base});
     put(kinds.back().bytes, nFree, std::string("\0\0\0\1mdat????????", 16));
+    // Before the first sample: room for a 64-bit size left unused, a camera's own data.
+    const ptrdiff_t nPayload = static_cast<ptrdiff_t>(mdat.PayloadOffset());
+    kinds.push_back({"8 zeros before the first sample", base, 8});
+    kinds.back().bytes.insert(kinds.back().bytes.begin() + nPayload, 8, 0);
+    std::string strCamera = std::string("A:\\DCIM\\100_CAM\\C0001.MOV") + std::string(3, '\0');
+    for (uint32_t i = 0; strCamera.size() < 504; ++i)
+        strCamera += be(0x78F90854u - 4 * i, 4) + std::string(i % 3 ? 4 : 8, '\0');
+    kinds.push_back({"a camera's data before the first sample", base, 504});
+    kinds.back().bytes.insert(kinds.back().bytes.begin() + nPayload, strCamera.begin(),
+                              strCamera.begin() + 504);
 
     // ffmpeg's -moov_size: the index was to go into zeros reserved after ftyp.
     const CCut reserved = Cut("reserved.mp4", 0.6, "kinds-reserved.mp4");
@@ -500,6 +511,14 @@ TEST_F(RebuildScenario, EveryMdatHeaderOfACutRecordingLeadsToItsMedia) {
         const CRebuildResult result = Rebuild("h264-ref.mp4", "kind.mp4", "kind-out.mp4");
         ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
         ExpectSamplesOfWhole("h264.mp4", "kind-out.mp4", cut.nCut, 2);
+        if (kind.nLead != 0) {
+            ASSERT_FALSE(result.stretchesLeftOut.empty());
+            EXPECT_EQ(result.stretchesLeftOut[0].nOffset, mdat.PayloadOffset());
+            EXPECT_EQ(result.stretchesLeftOut[0].nBytes, kind.nLead);
+            EXPECT_EQ(result.stretchesLeftOut[0].eReason, kind.nLead == 8
+                                                              ? CStretchLeftOut::EReason::Zeros
+                                                              : CStretchLeftOut::EReason::Garbage);
+        }
     }
     for (const std::vector<uint8_t>* pBytes : {&zeros, &zerosThenMdat}) {
         SCOPED_TRACE(pBytes == &zeros ? "zeros reserved for the index, then free and mdat"
