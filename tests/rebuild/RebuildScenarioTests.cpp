@@ -87,7 +87,7 @@ protected:
         // As the program runs it: with FFmpeg's decoders where the build has them.
         CRebuildOptions options;
 #if defined(CLIPMEND_DECODERS)
-        options.pDecoders = &m_checker;
+        options.pDecoders = &m_decoders;
 #endif
         return RebuildRecording(Path(strReference).c_str(), Path(strBroken).c_str(),
                                 Path(strOutput).c_str(), pObserver, options);
@@ -97,7 +97,7 @@ protected:
         return FormatRebuildReport("recording.mp4", "reference.mp4", "out.mp4", result).str();
     }
 #if defined(CLIPMEND_DECODERS)
-    CFfmpegDecoderFactory m_checker;
+    CFfmpegDecoderFactory m_decoders;
 #endif
 
     // Every sample of the whole file that lies before nCut is in the copy, in order, with the
