@@ -128,6 +128,13 @@ private:
                         uint64_t* pNext, EWalkStop* pStop);
     bool GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
+    // The index of the media data (a track of records): which track each kind of record
+    // announces, a record and its sample at a position, and taking them.
+    void MapRecords();
+    bool CheckAnnounced(size_t nTrack, uint64_t nAt, uint64_t nSize, CTrackTry* pTry);
+    bool RecordedAt(uint64_t nAt, uint64_t* pEnd, bool* pFound);
+    bool RecordFollows(uint64_t nAt, bool* pFollows);
+    bool TakeRecorded(uint64_t nAt, uint64_t* pNext, bool* pTaken, EWalkStop* pStop);
 
     CByteSource& m_source;
     CMediaRange m_range;
@@ -160,6 +167,9 @@ private:
     std::vector<CTrackTry> m_soundTries; // per track, a sound frame's parse at the position
     std::vector<uint64_t> m_counts;
     std::vector<CWalkStretch> m_stretches;
+    size_t m_nRecords;                 // the track of records, if there is one
+    std::vector<size_t> m_recordTrack; // per kind of record, the track of its sample
+    CTrackTry m_record, m_announced;
     uint64_t m_nOmitted = 0;
     // While looking past damage: the window may drop what it has read, none of it is written.
     bool m_bRecovering = false;

@@ -1,5 +1,7 @@
 #include "rebuild/ReferenceMovie.h"
 
+#include "rebuild/SampleRecords.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -410,6 +412,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
         if (ReadTrack(source, found, &track, &nChunksLeft, pCancel))
             movie.tracks.push_back(std::move(track));
     }
+    LearnRecordKinds(source, &movie, pCancel);
     if (pCancel && pCancel->Cancelled()) {
         *pProblem = CRebuildResult::EProblem::Cancelled;
         return false;

@@ -32,8 +32,8 @@ CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason 
 }
 
 CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
-    : m_nReference(nReference), m_bSteady(reference.bSteadyDurations),
-      m_nMaxSampleBytes(reference.nMaxSampleSize) {
+    : m_nReference(nReference), m_nHandler(reference.nHandler),
+      m_bSteady(reference.bSteadyDurations), m_nMaxSampleBytes(reference.nMaxSampleSize) {
     m_dSampleSeconds = double(reference.nTypicalDuration ? reference.nTypicalDuration : 1) /
                        double(reference.nTimescale);
     for (const CReferenceChunk& chunk : reference.chunks) {
@@ -61,6 +61,11 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
     } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ECodec::Aac) {
         m_eKind = EWalkKind::Audio;
         m_aac = entry.aac;
+        return;
+    }
+    if (reference.bRecords) {
+        m_eKind = EWalkKind::Records;
+        m_recordKinds = reference.recordKinds;
         return;
     }
     if (reference.nFixedSampleSize != 0) {
@@ -91,6 +96,8 @@ size_t CWalkTrack::Lookahead() const {
         return m_nFixedSize;
     case EWalkKind::Shaped:
         return 64;
+    case EWalkKind::Records:
+        return kGoProRecordSize + kGoProMaxSlots * kGoProSlotSize;
     default:
         return 0;
     }
@@ -122,6 +129,18 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         pTry->eResult =
             m_shape.Parse(pData, nAvail, bAtEnd, m_nShapeMax, &pTry->nSize, &pTry->nNeed);
         return;
+    case EWalkKind::Records: {
+        pTry->bRecord = !IsGoProHeader(pData, nAvail);
+        if (pTry->bRecord) {
+            pTry->eResult = ParseGoProRecord(pData, nAvail, bAtEnd, &pTry->record, &pTry->nNeed);
+            pTry->nSize = pTry->eResult == ESampleParse::Ok ? pTry->record.nLength : 0;
+        } else {
+            CGoProHeader header;
+            pTry->eResult = ParseGoProHeader(pData, nAvail, bAtEnd, &header, &pTry->nNeed);
+            pTry->nSize = pTry->eResult == ESampleParse::Ok ? header.nLength : 0;
+        }
+        return;
+    }
     case EWalkKind::Fixed:
         if (nAvail >= m_nFixedSize) {
             pTry->eResult = ESampleParse::Ok;
@@ -164,6 +183,8 @@ void CWalkTrack::Untake() {
 bool CWalkTrack::MayStart(const uint8_t* pData, size_t nAvail) const {
     if (m_eKind == EWalkKind::Video)
         return m_pVideo->MayStartSample(pData, nAvail);
+    if (m_eKind == EWalkKind::Records)
+        return nAvail >= 2 && pData[0] == 'G' && pData[1] == 'P';
     if (m_eKind != EWalkKind::Audio || nAvail < 1)
         return false;
     // A raw frame begins with its first channel element, whose tag is its first.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/AacFrame.h"
+#include "codec/GoProRecord.h"
 #include "codec/PictureOrder.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/ReferenceMovie.h"
@@ -22,6 +23,8 @@ enum class EWalkKind {
     Fixed,   // samples of one size, taken where the interleaving predicts them
     Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
              // where the next sample confirms that end
+    Records, // records that each say what the next sample is (GoPro's SOS track): the walk's
+             // index of the media data
     Unknown, // samples that cannot be found: skipped over, left out
 };
 
@@ -32,6 +35,8 @@ struct CTrackTry {
     size_t nNeed = 0;
     CVideoSample video;
     CAacFrameInfo aac;
+    bool bRecord = false; // of Records: a record (else the header that begins them)
+    CGoProRecord record;
 };
 
 class CWalkTrack {
@@ -47,6 +52,9 @@ public:
     // Bytes to have at hand before a try (a whole AAC frame fits in them).
     size_t Lookahead() const;
     uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
+    uint32_t Handler() const { return m_nHandler; }
+    // Of Records: the track (of the reference) whose sample follows each kind of record.
+    const std::vector<CRecordKind>& RecordKinds() const { return m_recordKinds; }
     uint32_t MaxSampleBytes() const { return m_nMaxSampleBytes; }
     // For an Unknown track: the sample sizes the reference has most often, likeliest first.
     const std::vector<uint32_t>& CommonSizes() const { return m_commonSizes; }
@@ -84,6 +92,7 @@ public:
 private:
     EWalkKind m_eKind = EWalkKind::Unknown;
     size_t m_nReference;
+    uint32_t m_nHandler = 0;
     double m_dSampleSeconds = 0;
     bool m_bSteady = true;
     CTrackLeftOut::EReason m_eProblem = CTrackLeftOut::EReason::SamplesNotMarked;
@@ -98,6 +107,7 @@ private:
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;
+    std::vector<CRecordKind> m_recordKinds;
     CSampleSizes m_sizes;
     std::vector<uint32_t> m_syncSamples;
     uint64_t m_nSkipped = 0;
