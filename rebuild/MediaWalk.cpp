@@ -39,8 +39,10 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
     : m_source(source), m_range(range), m_tracks(tracks), m_model(model), m_nRecords(kNone) {
     const uint64_t nSize = range.nEnd - range.nBegin;
     m_buffer.resize(static_cast<size_t>(std::min<uint64_t>(kReadBlock, nSize + 1)));
+    // Samples of tracks that cannot be read, or that only the interleaving predicts, may be
+    // stepped over to the next known sample.
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
-        if (pTrack->Kind() == EWalkKind::Unknown) {
+        if (pTrack->Kind() == EWalkKind::Unknown || pTrack->Kind() == EWalkKind::Repeating) {
             m_bHasUnknown = true;
             m_nMaxSkip += 2 * pTrack->MaxChunkBytes() + 4096;
         }
@@ -261,6 +263,14 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return true;
         }
     }
+    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Repeating) {
+        if (!TryShaped(nPreferred, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = nPreferred;
+            return true;
+        }
+    }
     if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Fixed) {
         if (!TryTrack(nPreferred, nAt, pTry))
             return false;
@@ -338,6 +348,8 @@ bool CMediaWalk::FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, b
     return true;
 }
 
+// A sample of a track whose samples mark their end or repeat one size, where what follows
+// confirms it.
 bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut) {
     if (!TryTrack(nTrack, nAt, pTry))
         return false;
@@ -345,16 +357,25 @@ bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* p
         *pCut = true;
     if (pTry->eResult != ESampleParse::Ok)
         return true;
-    // Where it ends, video or sound must begin (or another of its samples, then those).
+    // Where it ends, video or sound must begin (or another of its samples, or one of a track
+    // of repeating samples, then those).
+    const uint64_t nEnd = nAt + pTry->nSize;
     bool bVerified = false;
-    if (!VerifiedAt(nAt + pTry->nSize, 1, &bVerified, false))
+    if (!VerifiedAt(nEnd, 1, &bVerified, false))
         return false;
-    if (!bVerified) {
-        CTrackTry next;
-        if (!TryTrack(nTrack, nAt + pTry->nSize, &next))
-            return false;
-        if (next.eResult == ESampleParse::Ok &&
-            !VerifiedAt(nAt + pTry->nSize + next.nSize, 1, &bVerified, false))
+    for (size_t t = 0; t < m_tracks.size() && !bVerified; ++t) {
+        const CWalkTrack& track = *m_tracks[t];
+        uint64_t nNext = 0;
+        if (track.Kind() == EWalkKind::Repeating) {
+            nNext = track.SizeOf(track.Count() + (t == nTrack ? 1 : 0));
+        } else if (t == nTrack) {
+            CTrackTry next;
+            if (!TryTrack(t, nEnd, &next))
+                return false;
+            nNext = next.eResult == ESampleParse::Ok ? next.nSize : 0;
+        }
+        if (nNext != 0 && nNext <= m_range.nEnd - nEnd &&
+            !VerifiedAt(nEnd + nNext, 1, &bVerified, false))
             return false;
     }
     if (!bVerified)
@@ -808,16 +829,17 @@ bool CMediaWalk::GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLef
     if (!bZeros && m_bHasUnknown && Resync(nAt, &nFound)) {
         size_t nSkippedTrack = nRunTrack;
         if (nSkippedTrack == kNone || m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
-            for (size_t t = 0; t < m_tracks.size(); ++t) {
-                if (m_tracks[t]->Kind() == EWalkKind::Unknown) {
+            nSkippedTrack = kNone;
+            for (size_t t = 0; t < m_tracks.size() && nSkippedTrack == kNone; ++t) {
+                if (m_tracks[t]->Kind() == EWalkKind::Unknown)
                     nSkippedTrack = t;
-                    break;
-                }
             }
         }
         if (!Pass(nFound))
             return StopWith(m_eError, pStop);
-        m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
+        // Repeating samples stepped over are not counted: their sizes go by the count.
+        if (nSkippedTrack != kNone)
+            m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
         *pNext = nFound;
         return true;
     }

@@ -113,7 +113,8 @@ private:
                     CTrackTry* pTry, bool* pCut, bool* pUnclear);
     bool FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, bool bStrict, size_t* pTrack,
                    CTrackTry* pTry, bool* pCut, bool* pUnclear);
-    // A sample of a track whose samples mark their end, confirmed by what follows it.
+    // A sample of a track whose samples mark their end (or repeat one size), confirmed by what
+    // follows it.
     bool TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
     bool Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero);
     void LeaveOut(uint64_t nFrom, uint64_t nAt, uint64_t nFound, uint64_t nNonZero);

@@ -1,6 +1,7 @@
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace {
 
@@ -13,6 +14,32 @@ const size_t kAacLookahead = 48u << 10;
 // A sample of a track whose samples mark their end may be this long, or four times the
 // reference's longest.
 const size_t kMinShapeMax = 64u << 10;
+// A track of repeating samples: at most this many others before them, and at least this many
+// of them among the reference's first samples.
+const size_t kMaxLead = 4;
+const size_t kMinRepeats = 4;
+
+// The sizes of a track's first samples that differ from the one size all its others have, if
+// its first samples show that (its last sample may differ too).
+bool RepeatsAfterLead(const CReferenceTrack& reference, std::vector<uint32_t>* pLead,
+                      uint32_t* pSize) {
+    std::vector<uint32_t> sizes = reference.leadSizes;
+    if (sizes.size() == reference.nSamples && sizes.size() > kMinRepeats + 1 &&
+        sizes.back() != sizes[sizes.size() - 2])
+        sizes.pop_back();
+    if (sizes.size() < kMinRepeats + 1)
+        return false;
+    const uint32_t nSize = sizes.back();
+    size_t nFirst = sizes.size() - 1;
+    while (nFirst > 0 && sizes[nFirst - 1] == nSize)
+        --nFirst;
+    if (nSize == 0 || nFirst == 0 || nFirst > kMaxLead || sizes.size() - nFirst < kMinRepeats ||
+        (!reference.commonSizes.empty() && reference.commonSizes[0] != nSize))
+        return false;
+    pLead->assign(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(nFirst));
+    *pSize = nSize;
+    return true;
+}
 
 } // namespace
 
@@ -82,6 +109,10 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
             return;
         }
     }
+    if (entry.eCodec == ECodec::Other && RepeatsAfterLead(reference, &m_leadSizes, &m_nFixedSize)) {
+        m_eKind = EWalkKind::Repeating;
+        return;
+    }
     m_eKind = EWalkKind::Unknown;
     m_commonSizes = reference.commonSizes;
 }
@@ -94,6 +125,8 @@ size_t CWalkTrack::Lookahead() const {
         return kAacLookahead;
     case EWalkKind::Fixed:
         return m_nFixedSize;
+    case EWalkKind::Repeating:
+        return NextSize();
     case EWalkKind::Shaped:
         return 64;
     case EWalkKind::Records:
@@ -142,9 +175,10 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         return;
     }
     case EWalkKind::Fixed:
-        if (nAvail >= m_nFixedSize) {
+    case EWalkKind::Repeating:
+        if (nAvail >= NextSize()) {
             pTry->eResult = ESampleParse::Ok;
-            pTry->nSize = m_nFixedSize;
+            pTry->nSize = NextSize();
         } else if (bAtEnd) {
             pTry->eResult = ESampleParse::Truncated;
         }
@@ -152,6 +186,10 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
     default:
         return;
     }
+}
+
+uint32_t CWalkTrack::SizeOf(uint64_t nIndex) const {
+    return nIndex < m_leadSizes.size() ? m_leadSizes[static_cast<size_t>(nIndex)] : m_nFixedSize;
 }
 
 void CWalkTrack::Take(const CTrackTry& found) {

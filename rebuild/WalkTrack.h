@@ -18,14 +18,16 @@
 #include <vector>
 
 enum class EWalkKind {
-    Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
-    Audio,   // AAC, each frame parsed
-    Fixed,   // samples of one size, taken where the interleaving predicts them
-    Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
-             // where the next sample confirms that end
-    Records, // records that each say what the next sample is (GoPro's SOS track): the walk's
-             // index of the media data
-    Unknown, // samples that cannot be found: skipped over, left out
+    Video,     // H.264 or HEVC, each sample checked NAL unit by NAL unit
+    Audio,     // AAC, each frame parsed
+    Fixed,     // samples of one size, taken where the interleaving predicts them
+    Shaped,    // samples whose own structure marks their end (timed text, KLV, boxes), taken
+               // where the next sample confirms that end
+    Repeating, // samples of one size after a few of other sizes (the reference's first): taken
+               // where the interleaving predicts them and what follows confirms them
+    Records,   // records that each say what the next sample is (GoPro's SOS track): the walk's
+               // index of the media data
+    Unknown,   // samples that cannot be found: skipped over, left out
 };
 
 // What a try of one track at a position found.
@@ -80,6 +82,9 @@ public:
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
+    // Of Fixed and Repeating: the size of its sample nIndex, and of its next.
+    uint32_t SizeOf(uint64_t nIndex) const;
+    uint32_t NextSize() const { return SizeOf(Count()); }
     // Samples found so far (for the interleaving, skipped ones too).
     uint64_t Count() const { return m_sizes.Count() + m_nSkipped; }
     uint64_t Found() const { return m_sizes.Count(); }
@@ -103,7 +108,8 @@ private:
     bool m_bLastAac = false;
     CSampleShape m_shape;
     size_t m_nShapeMax = 0;
-    uint32_t m_nFixedSize = 0;
+    uint32_t m_nFixedSize = 0; // of Fixed, and of Repeating after its lead
+    std::vector<uint32_t> m_leadSizes;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;
