@@ -44,7 +44,8 @@ struct CReferenceTrack : CTrackHeader {
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
     std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
                                        // H.264, HEVC or AAC: the commonest, likeliest first
-    std::vector<std::vector<uint8_t>> firstSamples; // and their first samples' bytes
+    // Of tracks whose samples are not H.264, HEVC or AAC: their first samples' bytes.
+    std::vector<std::vector<uint8_t>> firstSamples;
     std::vector<uint32_t> leadSizes; // the sizes of its first samples, kLeadSamples at most
     bool bRecords = false;           // its samples are records that each announce the next sample
     std::vector<CRecordKind> recordKinds;
