@@ -42,7 +42,8 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
     // Samples of tracks that cannot be read, or that only the interleaving predicts, may be
     // stepped over to the next known sample.
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
-        if (pTrack->Kind() == EWalkKind::Unknown || pTrack->Kind() == EWalkKind::Repeating) {
+        if (pTrack->Kind() == EWalkKind::Unknown || pTrack->Kind() == EWalkKind::Repeating ||
+            pTrack->Kind() == EWalkKind::Marked) {
             m_bHasUnknown = true;
             m_nMaxSkip += 2 * pTrack->MaxChunkBytes() + 4096;
         }
@@ -237,6 +238,16 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return true;
         }
     }
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (m_tracks[t]->Kind() != EWalkKind::Marked)
+            continue;
+        if (!TryMarked(t, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = t;
+            return true;
+        }
+    }
     for (bool bStrict : {true, false}) {
         if (!FindSound(nAt, nPreferred, nRunLeft, bStrict, pTrack, pTry, pCut, pUnclear))
             return false;
@@ -380,6 +391,58 @@ bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* p
     }
     if (!bVerified)
         pTry->eResult = ESampleParse::Invalid;
+    return true;
+}
+
+// A sample of a track whose samples all begin with the same bytes: from its beginning to where
+// the next sample begins, another of its own (its first bytes) or a confirmed one of another
+// track (video, or sound that a sample follows, or a record and the sample it announces).
+bool CMediaWalk::TryMarked(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut) {
+    const std::vector<uint8_t>& prefix = m_tracks[nTrack]->Prefix();
+    pTry->eResult = ESampleParse::Invalid;
+    const size_t nPrefix = prefix.size();
+    auto marked = [&](uint64_t nPos) {
+        return Available(nPos) >= nPrefix && std::memcmp(At(nPos), prefix.data(), nPrefix) == 0;
+    };
+    if (!Ensure(nAt, nPrefix))
+        return !m_bError;
+    if (!marked(nAt))
+        return true;
+    const uint64_t nLimit = nAt + m_tracks[nTrack]->MarkedMax();
+    CTrackTry attempt;
+    for (uint64_t nEnd = nAt + nPrefix; nEnd <= nLimit; ++nEnd) {
+        if (nEnd >= m_range.nEnd) {
+            // Nothing after it tells where it ends.
+            *pCut = true;
+            return true;
+        }
+        if (nEnd % kResyncPoll == 0 && !Poll(m_nAccepted))
+            return false;
+        if (!Ensure(nEnd, nPrefix))
+            return !m_bError;
+        bool bFound = marked(nEnd);
+        uint64_t nAfter = nEnd;
+        if (!bFound && !RecordedAt(nEnd, &nAfter, &bFound))
+            return false;
+        for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
+            CWalkTrack& track = *m_tracks[t];
+            if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+                continue;
+            if (!TryTrack(t, nEnd, &attempt, false))
+                return false;
+            if (attempt.eResult != ESampleParse::Ok)
+                continue;
+            track.Drop(attempt);
+            bFound = track.Kind() == EWalkKind::Video;
+            if (!bFound && !VerifiedAt(nEnd + attempt.nSize, 1, &bFound, false))
+                return false;
+        }
+        if (bFound) {
+            pTry->eResult = ESampleParse::Ok;
+            pTry->nSize = static_cast<size_t>(nEnd - nAt);
+            return true;
+        }
+    }
     return true;
 }
 

@@ -116,6 +116,8 @@ private:
     // A sample of a track whose samples mark their end (or repeat one size), confirmed by what
     // follows it.
     bool TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
+    // A sample of a track whose samples begin with the same bytes, ended where the next begins.
+    bool TryMarked(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
     bool Recover(uint64_t nKeep, uint64_t nAt, uint64_t* pFound, uint64_t* pNonZero);
     void LeaveOut(uint64_t nFrom, uint64_t nAt, uint64_t nFound, uint64_t nNonZero);
     bool Resync(uint64_t nAt, uint64_t* pFound);

@@ -41,6 +41,35 @@ bool RepeatsAfterLead(const CReferenceTrack& reference, std::vector<uint32_t>* p
     return true;
 }
 
+// What every sample begins with, if the reference's samples show it: at least kMinPrefix bytes
+// in as many samples as it has (two at least), at most kMaxPrefix of them kept.
+const size_t kMinPrefix = 8;
+const size_t kMaxPrefix = 64;
+// A marked sample may be this long, or four times the reference's longest.
+const size_t kMinMarkedMax = 4096;
+
+std::vector<uint8_t> CommonPrefix(const std::vector<std::vector<uint8_t>>& samples) {
+    if (samples.size() < 2)
+        return std::vector<uint8_t>();
+    std::vector<uint8_t> prefix(
+        samples[0].begin(),
+        samples[0].begin() + static_cast<std::ptrdiff_t>(std::min(samples[0].size(), kMaxPrefix)));
+    for (const std::vector<uint8_t>& sample : samples) {
+        size_t n = 0;
+        while (n < prefix.size() && n < sample.size() && sample[n] == prefix[n])
+            ++n;
+        prefix.resize(n);
+    }
+    // A sample that is nothing but the prefix would leave its end to chance.
+    for (const std::vector<uint8_t>& sample : samples) {
+        if (sample.size() <= prefix.size())
+            prefix.clear();
+    }
+    if (prefix.size() < kMinPrefix)
+        prefix.clear();
+    return prefix;
+}
+
 } // namespace
 
 size_t NalSizeLimit(uint32_t nMaxSampleSize) {
@@ -109,6 +138,14 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
             return;
         }
     }
+    if (entry.eCodec == ECodec::Other) {
+        m_prefix = CommonPrefix(reference.firstSamples);
+        if (!m_prefix.empty()) {
+            m_eKind = EWalkKind::Marked;
+            m_nShapeMax = std::max<size_t>(kMinMarkedMax, size_t(reference.nMaxSampleSize) * 4);
+            return;
+        }
+    }
     if (entry.eCodec == ECodec::Other && RepeatsAfterLead(reference, &m_leadSizes, &m_nFixedSize)) {
         m_eKind = EWalkKind::Repeating;
         return;
@@ -129,6 +166,8 @@ size_t CWalkTrack::Lookahead() const {
         return NextSize();
     case EWalkKind::Shaped:
         return 64;
+    case EWalkKind::Marked:
+        return m_prefix.size();
     case EWalkKind::Records:
         return kGoProRecordSize + kGoProMaxSlots * kGoProSlotSize;
     default:

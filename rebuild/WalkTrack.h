@@ -18,16 +18,21 @@
 #include <vector>
 
 enum class EWalkKind {
-    Video,     // H.264 or HEVC, each sample checked NAL unit by NAL unit
-    Audio,     // AAC, each frame parsed
-    Fixed,     // samples of one size, taken where the interleaving predicts them
-    Shaped,    // samples whose own structure marks their end (timed text, KLV, boxes), taken
-               // where the next sample confirms that end
-    Repeating, // samples of one size after a few of other sizes (the reference's first): taken
-               // where the interleaving predicts them and what follows confirms them
-    Records,   // records that each say what the next sample is (GoPro's SOS track): the walk's
-               // index of the media data
-    Unknown,   // samples that cannot be found: skipped over, left out
+    Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
+    Audio,   // AAC, each frame parsed
+    Fixed,   // samples of one size, taken where the interleaving predicts them
+    Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
+             // where the next sample confirms that end
+    Unknown, // samples that cannot be found: skipped over, left out
+    // Samples of one size after a few of other sizes (the reference's first), taken where the
+    // interleaving predicts them and what follows confirms them.
+    Repeating,
+    // Samples that all begin with the same bytes (the reference's), each ended where the next
+    // sample begins: another of its own, or a confirmed one of another track.
+    Marked,
+    // Records that each say what the next sample is (GoPro's SOS track): the walk's index of the
+    // media data.
+    Records,
 };
 
 // What a try of one track at a position found.
@@ -82,6 +87,9 @@ public:
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
+    // Of Marked: the bytes every sample begins with, and how long a sample may be.
+    const std::vector<uint8_t>& Prefix() const { return m_prefix; }
+    size_t MarkedMax() const { return m_nShapeMax; }
     // Of Fixed and Repeating: the size of its sample nIndex, and of its next.
     uint32_t SizeOf(uint64_t nIndex) const;
     uint32_t NextSize() const { return SizeOf(Count()); }
@@ -110,6 +118,7 @@ private:
     size_t m_nShapeMax = 0;
     uint32_t m_nFixedSize = 0; // of Fixed, and of Repeating after its lead
     std::vector<uint32_t> m_leadSizes;
+    std::vector<uint8_t> m_prefix;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;
