@@ -43,28 +43,20 @@ CUTS = (30, 60, 90)
 # Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
 # Keep it true: a case listed here that passes fails the test.
 REFUSES_RPU = "HEVC samples end in a Dolby Vision RPU NAL unit (type 62), which the walk refuses"
-GOPRO_RECORDS = ("16-byte 'GoPro SOS' records sit between all samples: no sound, timecode or "
-                 "GPMF sample is confirmed, and the walk stops before the first GPMF sample")
 PADDED_16 = "the encoder pads every sample with zeros to 16 bytes inside its NAL unit"
 PADDED_32 = ("8 zero bytes before the first sample, and every sample padded with zeros to 32 "
              "bytes inside its NAL unit")
 SVC_PREFIX = "each sample is an SVC prefix NAL unit (type 14) that wraps Annex B start codes"
 MJPEG = "Motion JPEG and 8-bit PCM: no H.264, HEVC or AAC track to go by"
 H263 = "H.263 and AMR-NB: no H.264, HEVC or AAC track to go by"
-METT = "the 'mett' track (samples of 125 to 131 bytes, no shape the walk knows) is left out"
 KNOWN_FAILING = {
     "apple-iPhone12ProMax-sample_with_color_info.mp4@60": REFUSES_RPU,
     "apple-iPhone12ProMax-sample_with_color_info.mp4@90": REFUSES_RPU,
     "apple-iPhone14Pro-dolbyVision-hdr.MOV@60": REFUSES_RPU,
     "apple-iPhone14Pro-dolbyVision-hdr.MOV@90": REFUSES_RPU,
-    "google-pixel-mett-h265_with_metadata_track.mp4@30": METT,
-    "google-pixel-mett-h265_with_metadata_track.mp4@60": METT,
     "google-pixel-mett-h265_with_metadata_track.mp4@90":
-        METT + "; and the start check finds that the first picture (three slices) is not "
-        "changed by its last slice's last bytes, so calls it another recorder's",
-    "gopro-max-heromode.mp4@30": GOPRO_RECORDS,
-    "gopro-max-heromode.mp4@60": GOPRO_RECORDS,
-    "gopro-max-heromode.mp4@90": GOPRO_RECORDS,
+        "the start check finds that the first picture (three slices) is not changed by its last "
+        "slice's last bytes, so calls it another recorder's",
     "insta360-ambarella-lowres-sample.insv@30": PADDED_32,
     "insta360-ambarella-lowres-sample.insv@60": PADDED_32,
     "insta360-ambarella-lowres-sample.insv@90": PADDED_32,
