@@ -691,7 +691,8 @@ bool CMediaWalk::CheckAnnounced(size_t nTrack, uint64_t nAt, uint64_t nSize, CTr
     pTry->eResult = ESampleParse::Invalid;
     const bool bCut = nSize > m_range.nEnd - nAt;
     const uint64_t nWanted = bCut ? m_range.nEnd - nAt : nSize;
-    if (nWanted > kMaxWindow / 2 || !Ensure(nAt, static_cast<size_t>(nWanted)))
+    if (nSize > track.LargestSample() || nWanted > kMaxWindow / 2 ||
+        !Ensure(nAt, static_cast<size_t>(nWanted)))
         return !m_bError;
     if (Available(nAt) < nWanted)
         return true;

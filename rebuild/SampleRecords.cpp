@@ -115,13 +115,22 @@ void LearnRecordKinds(CByteSource& source, CReferenceMovie* pMovie, CCancelCheck
     }
     if (!bAny)
         return;
-    // Where every chunk of the other tracks begins: a record's sample begins one.
+    // Where every chunk of the other tracks begins, as far as the records read reach: a
+    // record's sample begins one.
+    uint64_t nReach = 0;
+    for (const CReferenceTrack& track : tracks) {
+        for (size_t c = 0; track.bRecords && c < track.chunks.size() && c < kLearntRecords; ++c)
+            nReach = std::max(nReach, track.chunks[c].nOffset);
+    }
+    nReach += kGoProMaxHeader + kRecordRead * kLearntRecords;
     std::vector<CChunkStart> starts;
     for (size_t t = 0; t < tracks.size(); ++t) {
         if (tracks[t].bRecords)
             continue;
-        for (const CReferenceChunk& chunk : tracks[t].chunks)
-            starts.push_back(CChunkStart{chunk.nOffset, t, chunk.nFirstSample});
+        for (const CReferenceChunk& chunk : tracks[t].chunks) {
+            if (chunk.nOffset <= nReach)
+                starts.push_back(CChunkStart{chunk.nOffset, t, chunk.nFirstSample});
+        }
     }
     std::sort(starts.begin(), starts.end(),
               [](const CChunkStart& a, const CChunkStart& b) { return a.nOffset < b.nOffset; });

@@ -175,6 +175,23 @@ size_t CWalkTrack::Lookahead() const {
     }
 }
 
+size_t CWalkTrack::LargestSample() const {
+    switch (m_eKind) {
+    case EWalkKind::Video:
+        return NalSizeLimit(m_nMaxSampleBytes);
+    case EWalkKind::Audio:
+        return kAacLookahead;
+    case EWalkKind::Fixed:
+    case EWalkKind::Repeating:
+        return NextSize();
+    case EWalkKind::Shaped:
+    case EWalkKind::Marked:
+        return m_nShapeMax;
+    default:
+        return SIZE_MAX;
+    }
+}
+
 void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict,
                      CTrackTry* pTry, uint64_t nOffset) {
     pTry->eResult = ESampleParse::Invalid;

@@ -87,6 +87,8 @@ public:
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
+    // How large a sample of it may be, as far as its kind tells.
+    size_t LargestSample() const;
     // Of Marked: the bytes every sample begins with, and how long a sample may be.
     const std::vector<uint8_t>& Prefix() const { return m_prefix; }
     size_t MarkedMax() const { return m_nShapeMax; }
