@@ -37,13 +37,20 @@ std::string Field(const uint8_t* pData, size_t nAt, size_t nEnd) {
     return std::string(reinterpret_cast<const char*>(pData + nAt), n - nAt);
 }
 
-// A slot of the first frame's record: a NAL unit of 1 to 64 bytes, zeros after it. nAvail may
-// end inside it: then whether what is there may begin one.
+// A parameter set's NAL header, of H.264 (SPS, PPS) or HEVC (VPS, SPS, PPS): what slots hold,
+// and what a picture's first NAL unit, which may follow them, is not.
+bool IsParameterSet(uint8_t nHeader) {
+    const int nAvc = nHeader & 0x1F, nHevc = (nHeader >> 1) & 0x3F;
+    return (nHeader & 0x80) == 0 && (nAvc == 7 || nAvc == 8 || (nHevc >= 32 && nHevc <= 34));
+}
+
+// A slot of the first frame's record: a parameter set of 1 to 64 bytes, zeros after it. nAvail
+// may end inside it: then whether what is there may begin one.
 bool IsSlot(const uint8_t* p, size_t nAvail) {
     if (nAvail < 5)
         return nAvail < 4 || (Be32(p) >= 1 && Be32(p) <= kGoProSlotSize - 4);
     const uint32_t nNal = Be32(p);
-    if (nNal < 1 || nNal > kGoProSlotSize - 4 || (p[4] & 0x80) != 0)
+    if (nNal < 1 || nNal > kGoProSlotSize - 4 || !IsParameterSet(p[4]))
         return false;
     for (size_t i = 4 + nNal; i < nAvail && i < kGoProSlotSize; ++i) {
         if (p[i] != 0)
