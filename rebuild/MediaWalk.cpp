@@ -39,11 +39,14 @@ bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
 CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
                        std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model)
     : m_source(source), m_range(range), m_tracks(tracks), m_model(model),
-      m_nMediaBegin(range.nBegin) {
+      m_nMediaBegin(range.nBegin), m_nRecords(kNone) {
     const uint64_t nSize = range.nEnd - range.nBegin;
     m_buffer.resize(static_cast<size_t>(std::min<uint64_t>(kReadBlock, nSize + 1)));
+    // Samples of tracks that cannot be read, or that only the interleaving predicts, may be
+    // stepped over to the next known sample.
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
-        if (pTrack->Kind() == EWalkKind::Unknown) {
+        if (pTrack->Kind() == EWalkKind::Unknown || pTrack->Kind() == EWalkKind::Repeating ||
+            pTrack->Kind() == EWalkKind::Marked) {
             m_bHasUnknown = true;
             m_nMaxSkip += 2 * pTrack->MaxChunkBytes() + 4096;
         }
@@ -52,6 +55,41 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks)
         m_nZeroReach = std::max<uint64_t>(m_nZeroReach, pTrack->MaxSampleBytes());
     m_nZeroReach = std::min<uint64_t>(2 * m_nZeroReach + 4096, kMaxSkip);
+    MapRecords();
+}
+
+// Each kind of record goes to the track whose samples followed it in the reference; kinds the
+// reference did not show, to the track of the kind their number names.
+void CMediaWalk::MapRecords() {
+    for (size_t t = 0; t < m_tracks.size() && m_nRecords == kNone; ++t) {
+        if (m_tracks[t]->Kind() == EWalkKind::Records)
+            m_nRecords = t;
+    }
+    if (m_nRecords == kNone)
+        return;
+    m_recordTrack.assign(256, kNone);
+    std::vector<bool> learnt(256, false);
+    for (const CRecordKind& kind : m_tracks[m_nRecords]->RecordKinds()) {
+        learnt[kind.nKind] = true;
+        for (size_t t = 0; t < m_tracks.size(); ++t) {
+            if (t != m_nRecords && m_tracks[t]->ReferenceIndex() == kind.nTrack)
+                m_recordTrack[kind.nKind] = t;
+        }
+    }
+    for (size_t nKind = 0; nKind < 256; ++nKind) {
+        if (learnt[nKind])
+            continue;
+        const EGoProSample eSample = GoProSampleOf(static_cast<uint8_t>(nKind));
+        for (size_t t = 0; t < m_tracks.size() && m_recordTrack[nKind] == kNone; ++t) {
+            const CWalkTrack& track = *m_tracks[t];
+            if ((eSample == EGoProSample::Video && track.Kind() == EWalkKind::Video) ||
+                (eSample == EGoProSample::Sound && track.Kind() == EWalkKind::Audio) ||
+                (eSample == EGoProSample::Timecode && track.Handler() == FourCC("tmcd")) ||
+                (eSample == EGoProSample::Metadata && track.Handler() == FourCC("meta") &&
+                 t != m_nRecords))
+                m_recordTrack[nKind] = t;
+        }
+    }
 }
 
 void CMediaWalk::SetLimit(uint64_t nBytes, double dSeconds) {
@@ -203,6 +241,16 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return true;
         }
     }
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (m_tracks[t]->Kind() != EWalkKind::Marked)
+            continue;
+        if (!TryMarked(t, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = t;
+            return true;
+        }
+    }
     for (bool bStrict : {true, false}) {
         if (!FindSound(nAt, nPreferred, nRunLeft, bStrict, pTrack, pTry, pCut, pUnclear))
             return false;
@@ -226,6 +274,14 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return false;
         if (pTry->eResult == ESampleParse::Ok) {
             *pTrack = t;
+            return true;
+        }
+    }
+    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Repeating) {
+        if (!TryShaped(nPreferred, nAt, pTry, pCut))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = nPreferred;
             return true;
         }
     }
@@ -306,6 +362,8 @@ bool CMediaWalk::FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, b
     return true;
 }
 
+// A sample of a track whose samples mark their end or repeat one size, where what follows
+// confirms it.
 bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut) {
     if (!TryTrack(nTrack, nAt, pTry))
         return false;
@@ -313,20 +371,81 @@ bool CMediaWalk::TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* p
         *pCut = true;
     if (pTry->eResult != ESampleParse::Ok)
         return true;
-    // Where it ends, video or sound must begin (or another of its samples, then those).
+    // Where it ends, video or sound must begin (or another of its samples, or one of a track
+    // of repeating samples, then those).
+    const uint64_t nEnd = nAt + pTry->nSize;
     bool bVerified = false;
-    if (!VerifiedAt(nAt + pTry->nSize, 1, &bVerified, false))
+    if (!VerifiedAt(nEnd, 1, &bVerified, false))
         return false;
-    if (!bVerified) {
-        CTrackTry next;
-        if (!TryTrack(nTrack, nAt + pTry->nSize, &next))
-            return false;
-        if (next.eResult == ESampleParse::Ok &&
-            !VerifiedAt(nAt + pTry->nSize + next.nSize, 1, &bVerified, false))
+    for (size_t t = 0; t < m_tracks.size() && !bVerified; ++t) {
+        const CWalkTrack& track = *m_tracks[t];
+        uint64_t nNext = 0;
+        if (track.Kind() == EWalkKind::Repeating) {
+            nNext = track.SizeOf(track.Count() + (t == nTrack ? 1 : 0));
+        } else if (t == nTrack) {
+            CTrackTry next;
+            if (!TryTrack(t, nEnd, &next))
+                return false;
+            nNext = next.eResult == ESampleParse::Ok ? next.nSize : 0;
+        }
+        if (nNext != 0 && nNext <= m_range.nEnd - nEnd &&
+            !VerifiedAt(nEnd + nNext, 1, &bVerified, false))
             return false;
     }
     if (!bVerified)
         pTry->eResult = ESampleParse::Invalid;
+    return true;
+}
+
+// A sample of a track whose samples all begin with the same bytes: from its beginning to where
+// the next sample begins, another of its own (its first bytes) or a confirmed one of another
+// track (video, or sound that a sample follows, or a record and the sample it announces).
+bool CMediaWalk::TryMarked(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut) {
+    const std::vector<uint8_t>& prefix = m_tracks[nTrack]->Prefix();
+    pTry->eResult = ESampleParse::Invalid;
+    const size_t nPrefix = prefix.size();
+    auto marked = [&](uint64_t nPos) {
+        return Available(nPos) >= nPrefix && std::memcmp(At(nPos), prefix.data(), nPrefix) == 0;
+    };
+    if (!Ensure(nAt, nPrefix))
+        return !m_bError;
+    if (!marked(nAt))
+        return true;
+    const uint64_t nLimit = nAt + m_tracks[nTrack]->MarkedMax();
+    CTrackTry attempt;
+    for (uint64_t nEnd = nAt + nPrefix; nEnd <= nLimit; ++nEnd) {
+        if (nEnd >= m_range.nEnd) {
+            // Nothing after it tells where it ends.
+            *pCut = true;
+            return true;
+        }
+        if (nEnd % kResyncPoll == 0 && !Poll(m_nAccepted))
+            return false;
+        if (!Ensure(nEnd, nPrefix))
+            return !m_bError;
+        bool bFound = marked(nEnd);
+        uint64_t nAfter = nEnd;
+        if (!bFound && !RecordedAt(nEnd, &nAfter, &bFound))
+            return false;
+        for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
+            CWalkTrack& track = *m_tracks[t];
+            if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+                continue;
+            if (!TryTrack(t, nEnd, &attempt, false))
+                return false;
+            if (attempt.eResult != ESampleParse::Ok)
+                continue;
+            track.Drop(attempt);
+            bFound = track.Kind() == EWalkKind::Video;
+            if (!bFound && !VerifiedAt(nEnd + attempt.nSize, 1, &bFound, false))
+                return false;
+        }
+        if (bFound) {
+            pTry->eResult = ESampleParse::Ok;
+            pTry->nSize = static_cast<size_t>(nEnd - nAt);
+            return true;
+        }
+    }
     return true;
 }
 
@@ -406,6 +525,10 @@ bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, int nDepth, uint64_t* pFo
             ++*pNonZero;
         }
         bool bFound = false;
+        uint64_t nEnd = nTry;
+        if (!RecordedAt(nTry, &nEnd, &bFound) ||
+            (bFound && !VerifiedAt(nEnd, kRecoverDepth, &bFound, false)))
+            break;
         for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
             CWalkTrack& track = *m_tracks[t];
             if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
@@ -511,6 +634,13 @@ bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStr
         *pVerified = true;
         return true;
     }
+    // A record and the sample it announces count as one.
+    uint64_t nEnd = nAt;
+    bool bRecorded = false;
+    if (!RecordedAt(nAt, &nEnd, &bRecorded))
+        return false;
+    if (bRecorded)
+        return VerifiedAt(nEnd, nDepth - 1, pVerified, bStrict);
     CTrackTry attempt;
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         CWalkTrack& track = *m_tracks[t];
@@ -554,6 +684,154 @@ bool CMediaWalk::SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t n
             return true;
         }
     }
+    return true;
+}
+
+// Whether the sample a record announces, nSize bytes at nAt, is one of track nTrack's: Ok when
+// its syntax (where it has one) says so and its size is the one announced; Truncated when the
+// data ends inside it and what is there may begin it. The try is dropped unless Ok.
+bool CMediaWalk::CheckAnnounced(size_t nTrack, uint64_t nAt, uint64_t nSize, CTrackTry* pTry) {
+    CWalkTrack& track = *m_tracks[nTrack];
+    pTry->eResult = ESampleParse::Invalid;
+    const bool bCut = nSize > m_range.nEnd - nAt;
+    const uint64_t nWanted = bCut ? m_range.nEnd - nAt : nSize;
+    if (nSize > track.LargestSample() || nWanted > kMaxWindow / 2 ||
+        !Ensure(nAt, static_cast<size_t>(nWanted)))
+        return !m_bError;
+    if (Available(nAt) < nWanted)
+        return true;
+    track.Try(At(nAt), static_cast<size_t>(nWanted), true, false, pTry, nAt);
+    const ESampleParse eResult = pTry->eResult;
+    if (eResult == ESampleParse::Ok && !bCut && pTry->nSize == nSize)
+        return true;
+    track.Drop(*pTry);
+    pTry->eResult =
+        bCut && eResult != ESampleParse::Invalid ? ESampleParse::Truncated : ESampleParse::Invalid;
+    return true;
+}
+
+// Whether a record is at nAt whose sample is there as announced (or the header that begins
+// the records): *pEnd where they end.
+bool CMediaWalk::RecordedAt(uint64_t nAt, uint64_t* pEnd, bool* pFound) {
+    *pFound = false;
+    if (m_nRecords == kNone)
+        return true;
+    CTrackTry record;
+    if (!TryTrack(m_nRecords, nAt, &record))
+        return false;
+    if (record.eResult != ESampleParse::Ok)
+        return true;
+    *pEnd = nAt + record.nSize;
+    if (!record.bRecord) {
+        *pFound = true;
+        return true;
+    }
+    const uint64_t nSize = record.record.nSize;
+    const size_t nTrack = m_recordTrack[record.record.nKind];
+    if (nTrack == kNone || m_tracks[nTrack]->Kind() == EWalkKind::Unknown) {
+        *pFound = nSize <= m_range.nEnd - *pEnd;
+        *pEnd += nSize;
+        return true;
+    }
+    CTrackTry sample;
+    if (!CheckAnnounced(nTrack, *pEnd, nSize, &sample))
+        return false;
+    if (sample.eResult != ESampleParse::Ok)
+        return true;
+    m_tracks[nTrack]->Drop(sample);
+    *pFound = true;
+    *pEnd += nSize;
+    return true;
+}
+
+// Whether a record (or the header) begins at nAt, or the data ends there or inside one.
+bool CMediaWalk::RecordFollows(uint64_t nAt, bool* pFollows) {
+    *pFollows = nAt >= m_range.nEnd;
+    if (*pFollows)
+        return true;
+    CTrackTry record;
+    if (!TryTrack(m_nRecords, nAt, &record))
+        return false;
+    *pFollows = record.eResult == ESampleParse::Ok || record.eResult == ESampleParse::Truncated;
+    return true;
+}
+
+// A record at nAt and the sample it announces: taken, and *pTaken, when the sample is its
+// track's as far as its syntax tells (H.264, AAC, KLV; for samples without one, the next
+// record must follow). Where the data ends inside the sample, the record alone is taken and
+// the walk ends after it. False where the walk ends, at *pNext, with why in *pStop.
+bool CMediaWalk::TakeRecorded(uint64_t nAt, uint64_t* pNext, bool* pTaken, EWalkStop* pStop) {
+    *pTaken = false;
+    *pNext = nAt;
+    CTrackTry& record = m_record;
+    if (!TryTrack(m_nRecords, nAt, &record))
+        return StopWith(m_eError, pStop);
+    if (record.eResult == ESampleParse::Truncated)
+        return StopWith(EWalkStop::CutOff, pStop);
+    if (record.eResult != ESampleParse::Ok)
+        return true;
+    const uint64_t nSampleAt = nAt + record.nSize;
+    size_t nTrack = kNone;
+    uint64_t nSize = 0;
+    CTrackTry& sample = m_announced;
+    sample.eResult = ESampleParse::Ok;
+    bool bSyntax = false;
+    if (record.bRecord) {
+        nSize = record.record.nSize;
+        nTrack = m_recordTrack[record.record.nKind];
+        if (nTrack != kNone && m_tracks[nTrack]->Kind() == EWalkKind::Unknown)
+            nTrack = kNone;
+        if (nTrack != kNone) {
+            if (!CheckAnnounced(nTrack, nSampleAt, nSize, &sample))
+                return StopWith(m_eError, pStop);
+            const EWalkKind eKind = m_tracks[nTrack]->Kind();
+            bSyntax = eKind == EWalkKind::Video || eKind == EWalkKind::Audio ||
+                      eKind == EWalkKind::Shaped;
+        } else if (nSize > m_range.nEnd - nSampleAt) {
+            sample.eResult = ESampleParse::Truncated;
+        }
+    }
+    if (sample.eResult == ESampleParse::Invalid)
+        return true;
+    if (m_tracks[m_nRecords]->Found() >= kMaxTrackSamples ||
+        (nTrack != kNone && m_tracks[nTrack]->Found() >= kMaxTrackSamples)) {
+        if (nTrack != kNone)
+            m_tracks[nTrack]->Drop(sample);
+        return StopWith(EWalkStop::Limit, pStop);
+    }
+    if (sample.eResult == ESampleParse::Truncated) {
+        // The record is whole, the sample it announces is not.
+        Record(m_nRecords, nAt, record);
+        m_nAccepted = nSampleAt;
+        *pNext = nSampleAt;
+        return StopWith(EWalkStop::CutOff, pStop);
+    }
+    const uint64_t nEnd = nSampleAt + nSize;
+    if (!bSyntax) {
+        bool bFollows = false;
+        if (!RecordFollows(nEnd, &bFollows))
+            return StopWith(m_eError, pStop);
+        if (!bFollows) {
+            if (nTrack != kNone)
+                m_tracks[nTrack]->Drop(sample);
+            return true;
+        }
+    }
+    Record(m_nRecords, nAt, record);
+    m_nAccepted = nSampleAt;
+    if (nTrack != kNone) {
+        Record(nTrack, nSampleAt, sample);
+    } else if (record.bRecord) {
+        // A sample of a track the walk cannot read: kept in the copy as it is.
+        if (!Pass(nEnd))
+            return StopWith(m_eError, pStop);
+        const size_t nSkipped = m_recordTrack[record.record.nKind];
+        if (nSkipped != kNone)
+            m_tracks[nSkipped]->AddSkipped(1);
+    }
+    m_nAccepted = nEnd;
+    *pNext = nEnd;
+    *pTaken = true;
     return true;
 }
 
@@ -623,16 +901,17 @@ bool CMediaWalk::GoPastNoSample(uint64_t nAt, size_t nRunTrack, uint32_t nRunLef
     if (!bZeros && m_bHasUnknown && !bStart && Resync(nAt, &nFound)) {
         size_t nSkippedTrack = nRunTrack;
         if (nSkippedTrack == kNone || m_tracks[nSkippedTrack]->Kind() != EWalkKind::Unknown) {
-            for (size_t t = 0; t < m_tracks.size(); ++t) {
-                if (m_tracks[t]->Kind() == EWalkKind::Unknown) {
+            nSkippedTrack = kNone;
+            for (size_t t = 0; t < m_tracks.size() && nSkippedTrack == kNone; ++t) {
+                if (m_tracks[t]->Kind() == EWalkKind::Unknown)
                     nSkippedTrack = t;
-                    break;
-                }
             }
         }
         if (!Pass(nFound))
             return StopWith(m_eError, pStop);
-        m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
+        // Repeating samples stepped over are not counted: their sizes go by the count.
+        if (nSkippedTrack != kNone)
+            m_tracks[nSkippedTrack]->AddSkipped(std::max<uint32_t>(nRunLeft, 1));
         *pNext = nFound;
         return true;
     }
@@ -707,6 +986,19 @@ EWalkStop CMediaWalk::Run() {
         if ((m_nLimitBytes != 0 && nAt - m_range.nBegin >= m_nLimitBytes) ||
             (m_dLimitSeconds > 0 && LeadSeconds() >= m_dLimitSeconds))
             return Finish(EWalkStop::Limit, nAt);
+        uint64_t nNext = nAt;
+        // The index, where the recording has one, says what comes next.
+        if (m_nRecords != kNone) {
+            bool bTaken = false;
+            EWalkStop eStop = EWalkStop::End;
+            if (!TakeRecorded(nAt, &nNext, &bTaken, &eStop))
+                return Finish(eStop, nNext);
+            if (bTaken) {
+                nAt = nNext;
+                nRunLeft = 0;
+                continue;
+            }
+        }
         if (nRunLeft == 0) {
             for (size_t t = 0; t < m_tracks.size(); ++t)
                 counts[t] = m_tracks[t]->Count();
@@ -715,7 +1007,6 @@ EWalkStop CMediaWalk::Run() {
             nRunTrack = prediction.nTrack >= 0 ? static_cast<size_t>(prediction.nTrack) : kNone;
             nRunLeft = prediction.nSamples;
         }
-        uint64_t nNext = nAt;
         if (!SkipUnknownRun(nAt, nRunTrack, nRunLeft, &nNext))
             return Finish(m_eError, nAt);
         if (nNext != nAt) {

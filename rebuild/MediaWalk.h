@@ -118,8 +118,11 @@ private:
                     CTrackTry* pTry, bool* pCut, bool* pUnclear);
     bool FindSound(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, bool bStrict, size_t* pTrack,
                    CTrackTry* pTry, bool* pCut, bool* pUnclear);
-    // A sample of a track whose samples mark their end, confirmed by what follows it.
+    // A sample of a track whose samples mark their end (or repeat one size), confirmed by what
+    // follows it.
     bool TryShaped(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
+    // A sample of a track whose samples begin with the same bytes, ended where the next begins.
+    bool TryMarked(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool* pCut);
     bool Recover(uint64_t nKeep, uint64_t nAt, int nDepth, uint64_t* pFound, uint64_t* pNonZero);
     void LeaveOut(uint64_t nFrom, uint64_t nAt, uint64_t nFound, uint64_t nNonZero);
     bool Resync(uint64_t nAt, uint64_t* pFound);
@@ -134,6 +137,13 @@ private:
     bool GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop);
     bool FindStart(uint64_t nAt, bool bDamaged, uint64_t* pNext, EWalkStop* pStop);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
+    // The index of the media data (a track of records): which track each kind of record
+    // announces, a record and its sample at a position, and taking them.
+    void MapRecords();
+    bool CheckAnnounced(size_t nTrack, uint64_t nAt, uint64_t nSize, CTrackTry* pTry);
+    bool RecordedAt(uint64_t nAt, uint64_t* pEnd, bool* pFound);
+    bool RecordFollows(uint64_t nAt, bool* pFollows);
+    bool TakeRecorded(uint64_t nAt, uint64_t* pNext, bool* pTaken, EWalkStop* pStop);
 
     CByteSource& m_source;
     CMediaRange m_range;
@@ -168,6 +178,9 @@ private:
     std::vector<CTrackTry> m_soundTries; // per track, a sound frame's parse at the position
     std::vector<uint64_t> m_counts;
     std::vector<CWalkStretch> m_stretches;
+    size_t m_nRecords;                 // the track of records, if there is one
+    std::vector<size_t> m_recordTrack; // per kind of record, the track of its sample
+    CTrackTry m_record, m_announced;
     uint64_t m_nOmitted = 0;
     // While looking past damage: the window may drop what it has read, none of it is written.
     bool m_bRecovering = false;

@@ -1,5 +1,7 @@
 #include "rebuild/ReferenceMovie.h"
 
+#include "rebuild/SampleRecords.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -221,12 +223,11 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
     return true;
 }
 
-// The first samples of a track of another kind whose sizes vary, as the chunks place them: what
-// they are made of tells how to find its samples in a recording. Their sizes are the lead sizes
-// ReadSizes kept.
+// The first samples of a track of another kind, as the chunks place them: what they are made of
+// tells how to find its samples in a recording (samples of one size may be records of the
+// others'). Their sizes are the lead sizes ReadSizes kept.
 bool ReadFirstSamples(CByteSource& source, CReferenceTrack* pTrack) {
-    if (pTrack->entry.eCodec != ECodec::Other || pTrack->nFixedSampleSize != 0 ||
-        pTrack->chunks.empty())
+    if (pTrack->entry.eCodec != ECodec::Other || pTrack->chunks.empty())
         return true;
     static_assert(kFirstSamples <= kLeadSamples, "the lead sizes hold the first samples'");
     const size_t nSizes = std::min<size_t>(pTrack->leadSizes.size(), kFirstSamples);
@@ -410,6 +411,7 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
         if (ReadTrack(source, found, &track, &nChunksLeft, pCancel))
             movie.tracks.push_back(std::move(track));
     }
+    LearnRecordKinds(source, &movie, pCancel);
     if (pCancel && pCancel->Cancelled()) {
         *pProblem = CRebuildResult::EProblem::Cancelled;
         return false;

@@ -7,6 +7,7 @@
 #include "rebuild/Rebuild.h"
 #include "rebuild/SampleEntry.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ struct CReferenceChunk {
     uint32_t nSamples = 0;
     uint64_t nTime = 0;     // when its first sample is decoded, in the track's timescale
     uint64_t nLastTime = 0; // and its last
+};
+
+// Of a track whose samples are records of the media data (GoPro's SOS track): a kind of record,
+// and the track whose sample followed records of that kind in the reference.
+struct CRecordKind {
+    uint8_t nKind = 0;
+    size_t nTrack = 0; // into CReferenceMovie::tracks
 };
 
 struct CEdit {
@@ -36,8 +44,11 @@ struct CReferenceTrack : CTrackHeader {
     uint32_t nFixedSampleSize = 0;     // stsz's sample_size, 0 when the sizes vary
     std::vector<uint32_t> commonSizes; // when they vary, of tracks whose samples are not
                                        // H.264, HEVC or AAC: the commonest, likeliest first
-    std::vector<std::vector<uint8_t>> firstSamples; // and their first samples' bytes
+    // Of tracks whose samples are not H.264, HEVC or AAC: their first samples' bytes.
+    std::vector<std::vector<uint8_t>> firstSamples;
     std::vector<uint32_t> leadSizes; // the sizes of its first samples, kLeadSamples at most
+    bool bRecords = false;           // its samples are records that each announce the next sample
+    std::vector<CRecordKind> recordKinds;
     uint32_t nMaxSampleSize = 0;
     uint64_t nTotalSampleBytes = 0;
     uint32_t nTypicalDuration = 0; // what most samples last, in the track's timescale

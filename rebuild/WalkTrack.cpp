@@ -1,6 +1,7 @@
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace {
 
@@ -13,6 +14,61 @@ const size_t kAacLookahead = 48u << 10;
 // A sample of a track whose samples mark their end may be this long, or four times the
 // reference's longest.
 const size_t kMinShapeMax = 64u << 10;
+// A track of repeating samples: at most this many others before them, and at least this many
+// of them among the reference's first samples.
+const size_t kMaxLead = 4;
+const size_t kMinRepeats = 4;
+
+// The sizes of a track's first samples that differ from the one size all its others have, if
+// its first samples show that (its last sample may differ too).
+bool RepeatsAfterLead(const CReferenceTrack& reference, std::vector<uint32_t>* pLead,
+                      uint32_t* pSize) {
+    std::vector<uint32_t> sizes = reference.leadSizes;
+    if (sizes.size() == reference.nSamples && sizes.size() > kMinRepeats + 1 &&
+        sizes.back() != sizes[sizes.size() - 2])
+        sizes.pop_back();
+    if (sizes.size() < kMinRepeats + 1)
+        return false;
+    const uint32_t nSize = sizes.back();
+    size_t nFirst = sizes.size() - 1;
+    while (nFirst > 0 && sizes[nFirst - 1] == nSize)
+        --nFirst;
+    if (nSize == 0 || nFirst == 0 || nFirst > kMaxLead || sizes.size() - nFirst < kMinRepeats ||
+        (!reference.commonSizes.empty() && reference.commonSizes[0] != nSize))
+        return false;
+    pLead->assign(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(nFirst));
+    *pSize = nSize;
+    return true;
+}
+
+// What every sample begins with, if the reference's samples show it: at least kMinPrefix bytes
+// in as many samples as it has (two at least), at most kMaxPrefix of them kept.
+const size_t kMinPrefix = 8;
+const size_t kMaxPrefix = 64;
+// A marked sample may be this long, or four times the reference's longest.
+const size_t kMinMarkedMax = 4096;
+
+std::vector<uint8_t> CommonPrefix(const std::vector<std::vector<uint8_t>>& samples) {
+    if (samples.size() < 2)
+        return std::vector<uint8_t>();
+    std::vector<uint8_t> prefix(
+        samples[0].begin(),
+        samples[0].begin() + static_cast<std::ptrdiff_t>(std::min(samples[0].size(), kMaxPrefix)));
+    for (const std::vector<uint8_t>& sample : samples) {
+        size_t n = 0;
+        while (n < prefix.size() && n < sample.size() && sample[n] == prefix[n])
+            ++n;
+        prefix.resize(n);
+    }
+    // A sample that is nothing but the prefix would leave its end to chance.
+    for (const std::vector<uint8_t>& sample : samples) {
+        if (sample.size() <= prefix.size())
+            prefix.clear();
+    }
+    if (prefix.size() < kMinPrefix)
+        prefix.clear();
+    return prefix;
+}
 
 } // namespace
 
@@ -32,8 +88,8 @@ CTrackLeftOut TrackLeftOut(const CReferenceTrack& track, CTrackLeftOut::EReason 
 }
 
 CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
-    : m_nReference(nReference), m_bSteady(reference.bSteadyDurations),
-      m_nMaxSampleBytes(reference.nMaxSampleSize) {
+    : m_nReference(nReference), m_nHandler(reference.nHandler),
+      m_bSteady(reference.bSteadyDurations), m_nMaxSampleBytes(reference.nMaxSampleSize) {
     m_dSampleSeconds = double(reference.nTypicalDuration ? reference.nTypicalDuration : 1) /
                        double(reference.nTimescale);
     for (const CReferenceChunk& chunk : reference.chunks) {
@@ -63,6 +119,11 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         m_aac = entry.aac;
         return;
     }
+    if (reference.bRecords) {
+        m_eKind = EWalkKind::Records;
+        m_recordKinds = reference.recordKinds;
+        return;
+    }
     if (reference.nFixedSampleSize != 0) {
         m_eKind = EWalkKind::Fixed;
         m_nFixedSize = reference.nFixedSampleSize;
@@ -77,6 +138,18 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
             return;
         }
     }
+    if (entry.eCodec == ECodec::Other) {
+        m_prefix = CommonPrefix(reference.firstSamples);
+        if (!m_prefix.empty()) {
+            m_eKind = EWalkKind::Marked;
+            m_nShapeMax = std::max<size_t>(kMinMarkedMax, size_t(reference.nMaxSampleSize) * 4);
+            return;
+        }
+    }
+    if (entry.eCodec == ECodec::Other && RepeatsAfterLead(reference, &m_leadSizes, &m_nFixedSize)) {
+        m_eKind = EWalkKind::Repeating;
+        return;
+    }
     m_eKind = EWalkKind::Unknown;
     m_commonSizes = reference.commonSizes;
 }
@@ -89,10 +162,33 @@ size_t CWalkTrack::Lookahead() const {
         return kAacLookahead;
     case EWalkKind::Fixed:
         return m_nFixedSize;
+    case EWalkKind::Repeating:
+        return NextSize();
     case EWalkKind::Shaped:
         return 64;
+    case EWalkKind::Marked:
+        return m_prefix.size();
+    case EWalkKind::Records:
+        return kGoProRecordSize + kGoProMaxSlots * kGoProSlotSize;
     default:
         return 0;
+    }
+}
+
+size_t CWalkTrack::LargestSample() const {
+    switch (m_eKind) {
+    case EWalkKind::Video:
+        return NalSizeLimit(m_nMaxSampleBytes);
+    case EWalkKind::Audio:
+        return kAacLookahead;
+    case EWalkKind::Fixed:
+    case EWalkKind::Repeating:
+        return NextSize();
+    case EWalkKind::Shaped:
+    case EWalkKind::Marked:
+        return m_nShapeMax;
+    default:
+        return SIZE_MAX;
     }
 }
 
@@ -122,10 +218,23 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         pTry->eResult =
             m_shape.Parse(pData, nAvail, bAtEnd, m_nShapeMax, &pTry->nSize, &pTry->nNeed);
         return;
+    case EWalkKind::Records: {
+        pTry->bRecord = !IsGoProHeader(pData, nAvail);
+        if (pTry->bRecord) {
+            pTry->eResult = ParseGoProRecord(pData, nAvail, bAtEnd, &pTry->record, &pTry->nNeed);
+            pTry->nSize = pTry->eResult == ESampleParse::Ok ? pTry->record.nLength : 0;
+        } else {
+            CGoProHeader header;
+            pTry->eResult = ParseGoProHeader(pData, nAvail, bAtEnd, &header, &pTry->nNeed);
+            pTry->nSize = pTry->eResult == ESampleParse::Ok ? header.nLength : 0;
+        }
+        return;
+    }
     case EWalkKind::Fixed:
-        if (nAvail >= m_nFixedSize) {
+    case EWalkKind::Repeating:
+        if (nAvail >= NextSize()) {
             pTry->eResult = ESampleParse::Ok;
-            pTry->nSize = m_nFixedSize;
+            pTry->nSize = NextSize();
         } else if (bAtEnd) {
             pTry->eResult = ESampleParse::Truncated;
         }
@@ -133,6 +242,10 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
     default:
         return;
     }
+}
+
+uint32_t CWalkTrack::SizeOf(uint64_t nIndex) const {
+    return nIndex < m_leadSizes.size() ? m_leadSizes[static_cast<size_t>(nIndex)] : m_nFixedSize;
 }
 
 void CWalkTrack::Take(const CTrackTry& found) {
@@ -164,6 +277,8 @@ void CWalkTrack::Untake() {
 bool CWalkTrack::MayStart(const uint8_t* pData, size_t nAvail) const {
     if (m_eKind == EWalkKind::Video)
         return m_pVideo->MayStartSample(pData, nAvail);
+    if (m_eKind == EWalkKind::Records)
+        return nAvail >= 2 && pData[0] == 'G' && pData[1] == 'P';
     if (m_eKind != EWalkKind::Audio || nAvail < 1)
         return false;
     // A raw frame begins with its first channel element, whose tag is its first.

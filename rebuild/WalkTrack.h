@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/AacFrame.h"
+#include "codec/GoProRecord.h"
 #include "codec/PictureOrder.h"
 #include "codec/VideoSample.h"
 #include "rebuild/Rebuild.h"
@@ -23,6 +24,15 @@ enum class EWalkKind {
     Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
              // where the next sample confirms that end
     Unknown, // samples that cannot be found: skipped over, left out
+    // Samples of one size after a few of other sizes (the reference's first), taken where the
+    // interleaving predicts them and what follows confirms them.
+    Repeating,
+    // Samples that all begin with the same bytes (the reference's), each ended where the next
+    // sample begins: another of its own, or a confirmed one of another track.
+    Marked,
+    // Records that each say what the next sample is (GoPro's SOS track): the walk's index of the
+    // media data.
+    Records,
 };
 
 // What a try of one track at a position found.
@@ -32,6 +42,8 @@ struct CTrackTry {
     size_t nNeed = 0;
     CVideoSample video;
     CAacFrameInfo aac;
+    bool bRecord = false; // of Records: a record (else the header that begins them)
+    CGoProRecord record;
 };
 
 class CWalkTrack {
@@ -47,6 +59,9 @@ public:
     // Bytes to have at hand before a try (a whole AAC frame fits in them).
     size_t Lookahead() const;
     uint64_t MaxChunkBytes() const { return m_nMaxChunkBytes; }
+    uint32_t Handler() const { return m_nHandler; }
+    // Of Records: the track (of the reference) whose sample follows each kind of record.
+    const std::vector<CRecordKind>& RecordKinds() const { return m_recordKinds; }
     uint32_t MaxSampleBytes() const { return m_nMaxSampleBytes; }
     // For an Unknown track: the sample sizes the reference has most often, likeliest first.
     const std::vector<uint32_t>& CommonSizes() const { return m_commonSizes; }
@@ -72,6 +87,14 @@ public:
     // Counts samples of an Unknown track that were skipped over.
     void AddSkipped(uint32_t nSamples) { m_nSkipped += nSamples; }
 
+    // How large a sample of it may be, as far as its kind tells.
+    size_t LargestSample() const;
+    // Of Marked: the bytes every sample begins with, and how long a sample may be.
+    const std::vector<uint8_t>& Prefix() const { return m_prefix; }
+    size_t MarkedMax() const { return m_nShapeMax; }
+    // Of Fixed and Repeating: the size of its sample nIndex, and of its next.
+    uint32_t SizeOf(uint64_t nIndex) const;
+    uint32_t NextSize() const { return SizeOf(Count()); }
     // Samples found so far (for the interleaving, skipped ones too).
     uint64_t Count() const { return m_sizes.Count() + m_nSkipped; }
     uint64_t Found() const { return m_sizes.Count(); }
@@ -84,6 +107,7 @@ public:
 private:
     EWalkKind m_eKind = EWalkKind::Unknown;
     size_t m_nReference;
+    uint32_t m_nHandler = 0;
     double m_dSampleSeconds = 0;
     bool m_bSteady = true;
     CTrackLeftOut::EReason m_eProblem = CTrackLeftOut::EReason::SamplesNotMarked;
@@ -94,10 +118,13 @@ private:
     bool m_bLastAac = false;
     CSampleShape m_shape;
     size_t m_nShapeMax = 0;
-    uint32_t m_nFixedSize = 0;
+    uint32_t m_nFixedSize = 0; // of Fixed, and of Repeating after its lead
+    std::vector<uint32_t> m_leadSizes;
+    std::vector<uint8_t> m_prefix;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;
+    std::vector<CRecordKind> m_recordKinds;
     CSampleSizes m_sizes;
     std::vector<uint32_t> m_syncSamples;
     uint64_t m_nSkipped = 0;

@@ -9,10 +9,14 @@
 // same bytes, and its variant for another size must read with the same arrays. Input whose
 // first byte is 0xFC is media data for the video sample parser alone (H.264 or HEVC, padded
 // and wrapped units, types no picture begins with): it must find the same samples whether it
-// remembers what it scanned or not, each inside the data.
+// remembers what it scanned or not, each inside the data. Input whose first byte is 0xFB is
+// read as GoPro's records and header, then cooked into the media data of a recording whose
+// track of records leads the walk (its samples kept, changed, left out or mixed with the
+// input's bytes), walked against that recording's reference.
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
+#include "codec/GoProRecord.h"
 #include "codec/HevcSyntax.h"
 #include "codec/VideoSample.h"
 #include "media/Box.h"
@@ -28,6 +32,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +51,77 @@ const CReferenceMovie& Reference() {
         return read;
     }();
     return movie;
+}
+
+// A recording with a track of records, from its whole file.
+const CReferenceMovie& RecordedReference() {
+    static const CReferenceMovie movie = [] {
+        std::vector<uint8_t> media;
+        const std::vector<uint8_t> file = RecordedMovie(12, &media);
+        CMemoryByteSource source(file.data(), file.size());
+        CReferenceMovie read;
+        CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+        if (!ReadReferenceMovie(source, &read, &eProblem) || read.tracks.size() != 4 ||
+            !read.tracks[3].bRecords)
+            std::abort();
+        return read;
+    }();
+    return movie;
+}
+
+// Its media data from a recipe: each byte takes the next of its samples as it is, changed at
+// the place the byte after it names, or not at all, or puts that many of the recipe's bytes.
+std::vector<uint8_t> CookRecorded(const uint8_t* pData, size_t nSize) {
+    static const CPlacedSamples samples = RecordedSamples(40);
+    std::vector<uint8_t> media;
+    size_t nNext = 0;
+    for (size_t i = 0; i < nSize; ++i) {
+        const uint8_t nArg = i + 1 < nSize ? pData[i + 1] : 0;
+        std::vector<uint8_t> sample = samples[nNext++ % samples.size()].second;
+        switch (pData[i] % 4) {
+        case 0:
+            break;
+        case 1:
+            sample[nArg % sample.size()] ^= static_cast<uint8_t>(1 + (nArg >> 4));
+            break;
+        case 2:
+            sample.clear();
+            break;
+        default: {
+            --nNext;
+            const size_t nCopy = std::min<size_t>(nArg, nSize - i - 1);
+            media.insert(media.end(), pData + i + 1, pData + i + 1 + nCopy);
+            i += nCopy;
+            continue;
+        }
+        }
+        media.insert(media.end(), sample.begin(), sample.end());
+        ++i; // the argument
+    }
+    return media;
+}
+
+// The records' syntax: what it reads lies within the bytes, what it asks for is more than it
+// had, and a record reads the same from its own bytes alone.
+void FuzzRecordSyntax(const uint8_t* pData, size_t nSize) {
+    CGoProRecord record;
+    CGoProHeader header;
+    size_t nNeed = 0;
+    for (bool bAtEnd : {false, true}) {
+        ESampleParse eResult = ParseGoProRecord(pData, nSize, bAtEnd, &record, &nNeed);
+        if ((eResult == ESampleParse::Ok && (record.nLength < 16 || record.nLength > nSize)) ||
+            (eResult == ESampleParse::NeedMore && (bAtEnd || nNeed <= nSize)))
+            std::abort();
+        eResult = ParseGoProHeader(pData, nSize, bAtEnd, &header, &nNeed);
+        if ((eResult == ESampleParse::Ok && (header.nLength < 8 || header.nLength > nSize)) ||
+            (eResult == ESampleParse::NeedMore && (bAtEnd || nNeed <= nSize)))
+            std::abort();
+    }
+    CGoProRecord alone;
+    if (ParseGoProRecord(pData, nSize, true, &record, &nNeed) == ESampleParse::Ok &&
+        (ParseGoProRecord(pData, record.nLength, true, &alone, &nNeed) != ESampleParse::Ok ||
+         alone.nLength != record.nLength || alone.parameterSets != record.parameterSets))
+        std::abort();
 }
 
 class CCheckSink : public CByteSink {
@@ -93,15 +169,15 @@ void Prepare(const CReferenceMovie& movie, CWalked* pWalked) {
     std::vector<CTrackLeftOut> leftOut;
     pWalked->tracks = MakeWalkTracks(movie, &leftOut);
     // The model depends on the reference alone: built once, copied fresh for each walk.
-    static const CInterleaveModel model = [&] {
-        CInterleaveModel built;
+    static std::map<const CReferenceMovie*, CInterleaveModel> models;
+    if (models.find(&movie) == models.end()) {
+        CInterleaveModel& built = models[&movie];
         for (const std::unique_ptr<CWalkTrack>& pTrack : pWalked->tracks)
             built.AddTrack(pTrack->SampleSeconds(), movie.tracks[pTrack->ReferenceIndex()].chunks,
                            true);
         built.Build();
-        return built;
-    }();
-    pWalked->model = model;
+    }
+    pWalked->model = models[&movie];
 }
 
 } // namespace
@@ -211,8 +287,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         FuzzConfigRecord(pData, nSize);
         return 0;
     }
-    const CReferenceMovie& movie = Reference();
-    const std::vector<uint8_t> media = nSize > 0 && pData[0] == 0xFF
+    const bool bRecorded = nSize > 0 && pData[0] == 0xFB;
+    if (bRecorded)
+        FuzzRecordSyntax(pData + 1, nSize - 1);
+    const CReferenceMovie& movie = bRecorded ? RecordedReference() : Reference();
+    const std::vector<uint8_t> media = bRecorded ? CookRecorded(pData + 1, nSize - 1)
+                                       : nSize > 0 && pData[0] == 0xFF
                                            ? std::vector<uint8_t>(pData + 1, pData + nSize)
                                            : CookMedia(pData, nSize);
     if (media.empty())

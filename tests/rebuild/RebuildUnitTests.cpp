@@ -1,9 +1,12 @@
-// What the recordings ffmpeg makes cannot reach: a copy past 4 GB and metadata samples of
-// varying size (ffmpeg writes a data track only in packets of one size). Also what the 32-bit
+// What the recordings ffmpeg makes cannot reach: a copy past 4 GB, metadata samples of varying
+// size (ffmpeg writes a data track only in packets of one size) and records of the media data
+// beside them (GoPro's). Also what the 32-bit
 // build must do as well as the 64-bit one: NAL units as large as the reference allows, the copy
 // made new.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
+#include "rebuild/InterleaveModel.h"
+#include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/OutputFile.h"
 #include "rebuild/ReferenceMovie.h"
@@ -13,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -269,6 +273,114 @@ TEST(RebuildWalkTrack, NalUnitsAsLargeAsTheReferenceAllows) {
     track.Try(sample.data(), sample.size(), true, true, &found);
     EXPECT_EQ(ESampleParse::Ok, found.eResult);
     EXPECT_EQ(sample.size(), found.nSize);
+}
+
+// What a walk through media finds of each track of the reference (in the reference's order).
+std::vector<uint64_t> WalkFinds(const CReferenceMovie& movie, const std::vector<uint8_t>& media,
+                                EWalkStop* pStop) {
+    std::vector<CTrackLeftOut> leftOut;
+    std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(movie, &leftOut);
+    CInterleaveModel model;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
+        model.AddTrack(pTrack->SampleSeconds(), movie.tracks[pTrack->ReferenceIndex()].chunks,
+                       true);
+    model.Build();
+    CMemoryByteSource source(media.data(), media.size());
+    CMediaRange range;
+    range.nEnd = media.size();
+    CMediaWalk walk(source, range, tracks, model);
+    *pStop = walk.Run();
+    std::vector<uint64_t> found(movie.tracks.size(), 0);
+    for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
+        found[pTrack->ReferenceIndex()] = pTrack->Found();
+    return found;
+}
+
+// Of each track, the samples wholly within the first nBytes.
+std::vector<uint64_t> WholeBefore(const testmedia::CPlacedSamples& samples, size_t nBytes) {
+    std::vector<uint64_t> whole;
+    size_t nEnd = 0;
+    for (const auto& sample : samples) {
+        whole.resize(std::max(whole.size(), sample.first + 1), 0);
+        nEnd += sample.second.size();
+        whole[sample.first] += nEnd <= nBytes ? 1 : 0;
+    }
+    return whole;
+}
+
+CReferenceMovie ReadMovie(const std::vector<uint8_t>& file) {
+    CMemoryByteSource source(file.data(), file.size());
+    CReferenceMovie movie;
+    CRebuildResult::EProblem eProblem = CRebuildResult::EProblem::None;
+    EXPECT_TRUE(ReadReferenceMovie(source, &movie, &eProblem));
+    return movie;
+}
+
+// A track of records (GoPro's) is known by its samples and leads the walk: each record's sample
+// goes to the track the reference shows after records of its kind (the timecode's kind is no
+// camera's number), checked by that track's syntax. Every sample before a cut comes back, the
+// record whose sample the cut splits too; a picture overwritten by zeros goes with its record.
+TEST(RebuildWalkTrack, RecordsLeadTheWalkToEachSample) {
+    std::vector<uint8_t> media;
+    const CReferenceMovie movie = ReadMovie(testmedia::RecordedMovie(12, &media));
+    ASSERT_EQ(movie.tracks.size(), 4u);
+    EXPECT_TRUE(movie.tracks[3].bRecords);
+    std::map<int, size_t> kinds;
+    for (const CRecordKind& kind : movie.tracks[3].recordKinds)
+        kinds[kind.nKind] = kind.nTrack;
+    EXPECT_EQ(kinds, (std::map<int, size_t>{{0, 0}, {3, 0}, {4, 1}, {9, 2}}));
+
+    const testmedia::CPlacedSamples samples = testmedia::RecordedSamples(12);
+    EWalkStop eStop = EWalkStop::End;
+    for (size_t nCut : {media.size(), media.size() - 10, media.size() / 2, size_t(70)}) {
+        SCOPED_TRACE(nCut);
+        const std::vector<uint8_t> cut(media.begin(), media.begin() + std::ptrdiff_t(nCut));
+        EXPECT_EQ(WalkFinds(movie, cut, &eStop), WholeBefore(samples, nCut));
+        EXPECT_EQ(eStop, nCut == media.size() ? EWalkStop::End : EWalkStop::CutOff);
+    }
+    size_t nAt = 0;
+    for (size_t i = 0; i < 22; ++i)
+        nAt += samples[i].second.size();
+    ASSERT_EQ(samples[22].first, 0u);
+    std::vector<uint8_t> damaged = media;
+    std::fill_n(damaged.begin() + std::ptrdiff_t(nAt), samples[22].second.size(), 0);
+    std::vector<uint64_t> expected = WholeBefore(samples, media.size());
+    --expected[0];
+    --expected[3];
+    EXPECT_EQ(WalkFinds(movie, damaged, &eStop), expected);
+    EXPECT_EQ(eStop, EWalkStop::End);
+}
+
+// Samples of one size after a few others are predicted by their sizes, and samples that all
+// begin alike are found by those bytes, each up to the picture after it: all come back, cut or
+// whole.
+TEST(RebuildWalkTrack, RepeatingAndMarkedSamplesAreFoundBesideThePictures) {
+    testmedia::CPlacedSamples samples;
+    for (uint32_t i = 0; i < 16; ++i) {
+        std::vector<uint8_t> sample = Bytes("MARK:0123456");
+        if (i % 2 == 0)
+            sample.assign(i == 0 ? 40 : i == 2 ? 24 : 8, uint8_t(0x30 + i));
+        else
+            sample.insert(sample.end(), 5 + i * 3, uint8_t(0xA0 + i));
+        samples.emplace_back(1 + i % 2, sample);
+        std::vector<uint8_t> picture;
+        testmedia::AppendSample(&picture, {i == 0 ? testmedia::Slice(true, 0, 0, 60)
+                                                  : testmedia::Slice(false, i, 2 * i, 40)});
+        samples.emplace_back(0, picture);
+    }
+    testmedia::CTrackSpec video, repeating, marked;
+    repeating.eEntry = marked.eEntry = testmedia::EEntry::Other;
+    repeating.strHandler = marked.strHandler = "meta";
+    std::vector<uint8_t> media;
+    const CReferenceMovie movie = ReadMovie(
+        testmedia::PlacedMovie({video, repeating, marked}, {512, 1024, 1024}, samples, &media));
+    ASSERT_EQ(movie.tracks.size(), 3u);
+    EWalkStop eStop = EWalkStop::End;
+    for (size_t nCut : {media.size(), media.size() * 2 / 3, media.size() / 3}) {
+        SCOPED_TRACE(nCut);
+        const std::vector<uint8_t> cut(media.begin(), media.begin() + std::ptrdiff_t(nCut));
+        EXPECT_EQ(WalkFinds(movie, cut, &eStop), WholeBefore(samples, nCut));
+    }
 }
 
 #if defined(_WIN32)

@@ -197,6 +197,107 @@ inline std::vector<uint8_t> SmallRecording() {
     return media;
 }
 
+// Samples laid out in the order given, each its own chunk: (track, bytes).
+using CPlacedSamples = std::vector<std::pair<size_t, std::vector<uint8_t>>>;
+
+// A whole movie of those samples: ftyp, moov (the tracks given, each sample of a track lasting
+// its delta), then mdat. *pMedia gets the media data.
+inline std::vector<uint8_t> PlacedMovie(std::vector<CTrackSpec> tracks,
+                                        const std::vector<uint32_t>& deltas,
+                                        const CPlacedSamples& samples,
+                                        std::vector<uint8_t>* pMedia) {
+    std::vector<uint8_t>& media = *pMedia;
+    media.clear();
+    std::vector<std::vector<uint32_t>> sizes(tracks.size());
+    std::vector<std::vector<uint64_t>> offsets(tracks.size());
+    for (const auto& sample : samples) {
+        sizes[sample.first].push_back(static_cast<uint32_t>(sample.second.size()));
+        offsets[sample.first].push_back(media.size());
+        media.insert(media.end(), sample.second.begin(), sample.second.end());
+    }
+    auto build = [&](uint64_t nBase) {
+        for (size_t t = 0; t < tracks.size(); ++t) {
+            tracks[t].tables.clear();
+            CBoxWriter box(tracks[t].tables);
+            const uint32_t nCount = static_cast<uint32_t>(sizes[t].size());
+            Stts(box, {{nCount, deltas[t]}});
+            Stsc(box, {{1, 1}});
+            Stsz(box, 0, nCount, sizes[t]);
+            std::vector<uint64_t> at;
+            for (uint64_t nOffset : offsets[t])
+                at.push_back(nBase + nOffset);
+            Stco(box, at);
+        }
+        return MovieFile(tracks);
+    };
+    std::vector<uint8_t> file = build(build(0).size() + 8);
+    CBoxWriter box(file);
+    Header(box, static_cast<uint32_t>(8 + media.size()), "mdat");
+    file.insert(file.end(), media.begin(), media.end());
+    return file;
+}
+
+// A record of the kind GoPro's cameras write before each sample: 'GP', kind, flag, then the
+// sample's size, its duration and the frame interval.
+inline std::vector<uint8_t> SampleRecord(uint8_t nKind, uint8_t nFlag, uint32_t nSize,
+                                         uint32_t nDuration, uint32_t nInterval = 0) {
+    std::vector<uint8_t> record = {'G', 'P', nKind, nFlag};
+    for (uint32_t n : {nSize, nDuration, nInterval}) {
+        for (int nShift = 24; nShift >= 0; nShift -= 8)
+            record.push_back(static_cast<uint8_t>(n >> nShift));
+    }
+    return record;
+}
+
+// A recording with such records (tracks: 0 video, 1 sound, 2 timecode, 3 records): a 'GPRO'
+// header, the first picture's record with the parameter sets in its slots, a timecode record
+// of kind 9 (no camera's number: the reference tells its track), then pictures of two sound
+// frames each, every sample after its record.
+inline CPlacedSamples RecordedSamples(uint32_t nPictures) {
+    CPlacedSamples samples;
+    std::vector<uint8_t> header = {'G', 'P', 'R', 'O', 64, 0, 0, 0};
+    header.resize(64);
+    samples.emplace_back(3, header);
+    auto announce = [&](size_t nTrack, std::vector<uint8_t> record,
+                        const std::vector<uint8_t>& sample) {
+        samples.emplace_back(3, std::move(record));
+        samples.emplace_back(nTrack, sample);
+    };
+    std::vector<uint8_t> picture;
+    AppendSample(&picture, {Slice(true, 0, 0, 60)});
+    std::vector<uint8_t> first = SampleRecord(3, 1, uint32_t(picture.size()), 512, 512);
+    for (const std::vector<uint8_t>& set : {Sps(), Pps()}) {
+        std::vector<uint8_t> slot = {0, 0, 0, static_cast<uint8_t>(set.size())};
+        slot.insert(slot.end(), set.begin(), set.end());
+        slot.resize(68);
+        first.insert(first.end(), slot.begin(), slot.end());
+    }
+    announce(0, first, picture);
+    announce(2, SampleRecord(9, 0, 4, 512), {0, 0, 0, 42});
+    for (uint32_t i = 1; i < nPictures; ++i) {
+        for (uint32_t f = 0; f < 2; ++f) {
+            const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + (i + f) % 30));
+            announce(1, SampleRecord(4, 0, uint32_t(frame.size()), 1024), frame);
+        }
+        picture.clear();
+        AppendSample(&picture, {Slice(false, i % 16, 2 * i % 64, 40 + i % 5)});
+        announce(0, SampleRecord(0, 3, uint32_t(picture.size()), 512, 512), picture);
+    }
+    return samples;
+}
+
+inline std::vector<uint8_t> RecordedMovie(uint32_t nPictures, std::vector<uint8_t>* pMedia) {
+    CTrackSpec video, sound, timecode, records;
+    sound.eEntry = EEntry::Aac;
+    sound.strHandler = "soun";
+    sound.nTimescale = 48000;
+    timecode.eEntry = records.eEntry = EEntry::Other;
+    timecode.strHandler = "tmcd";
+    records.strHandler = "meta";
+    return PlacedMovie({video, sound, timecode, records}, {512, 1024, 512, 0},
+                       RecordedSamples(nPictures), pMedia);
+}
+
 // A recording cut off before its index: ftyp, mdat of size 0, the media data.
 inline std::vector<uint8_t> BrokenFile(const std::vector<uint8_t>& media) {
     std::vector<uint8_t> out;

@@ -42,8 +42,6 @@ CUTS = (30, 60, 90)
 
 # Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
 # Keep it true: a case listed here that passes fails the test.
-GOPRO_RECORDS = ("16-byte 'GoPro SOS' records sit between all samples: no sound, timecode or "
-                 "GPMF sample is confirmed, and the walk stops before the first GPMF sample")
 CUT_GROUP_CTS = ("cut after 3 of the 5 pictures of a group: the copy's composition offsets, "
                  "from the order of the pictures it has, leave no room for the two missing ones "
                  "shown between them (the original's 0, 60, 0 of 600 come back 20, 40, 0)")
@@ -52,15 +50,8 @@ BUNCHED_CTS = ("every sample comes back byte for byte, but not its composition o
                "5991... of 90 kHz, and the copy's come from the picture order at one rate")
 MJPEG = "Motion JPEG and 8-bit PCM: no H.264, HEVC or AAC track to go by"
 H263 = "H.263 and AMR-NB: no H.264, HEVC or AAC track to go by"
-METT = "the 'mett' track (samples of 125 to 131 bytes, no shape the walk knows) is left out"
 KNOWN_FAILING = {
     "apple-iPhone14Pro-dolbyVision-hdr.MOV@90": CUT_GROUP_CTS,
-    "google-pixel-mett-h265_with_metadata_track.mp4@30": METT,
-    "google-pixel-mett-h265_with_metadata_track.mp4@60": METT,
-    "google-pixel-mett-h265_with_metadata_track.mp4@90": METT,
-    "gopro-max-heromode.mp4@30": GOPRO_RECORDS,
-    "gopro-max-heromode.mp4@60": GOPRO_RECORDS,
-    "gopro-max-heromode.mp4@90": GOPRO_RECORDS,
     "panasonic-lumix-P1010238-fixture-mjpeg.mov@30": MJPEG,
     "panasonic-lumix-P1010238-fixture-mjpeg.mov@60": MJPEG,
     "panasonic-lumix-P1010238-fixture-mjpeg.mov@90": MJPEG,
