@@ -179,13 +179,6 @@ TEST(CodecVideoSample, PaddedAndWrappedUnitsAreTakenWhole) {
         << "it follows a picture, never begins one";
 }
 
-std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const std::vector<uint8_t>& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // Each record's layout reads as sample entries hold it and writes back byte for byte; what
 // either of the engine's two readers of them refused, the one reader refuses.
 TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
