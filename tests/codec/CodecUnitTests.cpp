@@ -114,64 +114,59 @@ TEST(CodecPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
             << n << " bytes";
 }
 
-// What encoders write around their NAL units: zeros after the stop bit inside the length, an
-// SVC prefix unit that holds the rest of its access unit after start codes, HEVC's unspecified
-// types after a picture. Each is taken whole; what only looks like them is not.
-TEST(CodecVideoSample, PaddedAndWrappedUnitsAreTakenWhole) {
-    const std::vector<uint8_t> sps = testmedia::Sps(), pps = testmedia::Pps();
-    const std::vector<uint8_t> idr = testmedia::Slice(true, 0, 0, 40);
-    const std::vector<uint8_t> p = testmedia::Slice(false, 1, 2, 30);
-    const std::vector<uint8_t> sei = {0x06, 0x05, 0x02, 0x11, 0x22, 0x80};
-    // A sample, then a P picture: the size of the first, or 0 when it is refused.
-    auto first = [&](std::vector<std::vector<uint8_t>> units) {
-        CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
-        EXPECT_TRUE(parser.AddParameterSet(sps.data(), sps.size()));
-        EXPECT_TRUE(parser.AddParameterSet(pps.data(), pps.size()));
-        std::vector<uint8_t> data;
-        units.push_back(p);
-        testmedia::AppendSample(&data, units);
-        CVideoSample sample;
-        size_t nNeed = 0;
-        const ESampleParse eParse = parser.Parse(data.data(), data.size(), true, &sample, &nNeed);
-        EXPECT_TRUE(eParse != ESampleParse::Ok || sample.bSync);
-        return eParse == ESampleParse::Ok ? sample.nSize : 0;
-    };
-    auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    const std::vector<uint8_t> zeros31(31, 0), zeros200(200, 0), kStart = {0, 0, 0, 1};
-    EXPECT_EQ(first({join(idr, zeros31)}), 4 + idr.size() + 31);
-    EXPECT_EQ(first({join(sei, zeros31), idr}), 8 + sei.size() + 31 + idr.size());
-    EXPECT_EQ(first({join(idr, zeros200)}), 0u) << "zeros that overwrote the slice's end";
-    std::vector<uint8_t> broken = idr;
-    broken.insert(broken.begin() + 20, {0, 0, 0});
-    EXPECT_EQ(first({join(broken, zeros31)}), 0u) << "a pattern before the padding";
-
-    const std::vector<uint8_t> prefix = {0x6E, 0xC0, 0x80, 0x0F};
-    const std::vector<uint8_t> wrapped = join(join(join(join(prefix, kStart), sei), kStart), idr);
-    EXPECT_EQ(first({wrapped}), 4 + wrapped.size());
-    EXPECT_EQ(first({join(wrapped, zeros31)}), 4 + wrapped.size() + 31);
-    EXPECT_EQ(first({prefix}), 0u) << "a prefix unit alone";
-    EXPECT_EQ(first({join(join(wrapped, kStart), p)}), 0u) << "two pictures in one unit";
-    EXPECT_EQ(first({join(join(join(prefix, kStart), sps), join(kStart, idr))}), 0u);
-    EXPECT_EQ(first({join(join(prefix, {0, 0, 2}), idr)}), 0u);
-
-    CVideoSampleParser hevc(ECodec::Hevc, 4, 1 << 20);
-    std::vector<uint8_t> rpu;
-    testmedia::AppendSample(&rpu, {{0x7C, 0x01, 0x19, 0x08, 0x09, 0x80}});
-    EXPECT_EQ(ClassifyNalHeader(ECodec::Hevc, rpu.data() + 4, 6), ENalHeader::Other);
-    CVideoSample sample;
-    size_t nNeed = 0;
-    EXPECT_EQ(hevc.Parse(rpu.data(), rpu.size(), true, &sample, &nNeed), ESampleParse::Invalid)
-        << "it follows a picture, never begins one";
-}
-
 std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> all;
     for (const std::vector<uint8_t>& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+// What encoders write around their NAL units: zeros after the stop bit inside the length, an
+// SVC prefix unit that holds the rest of its access unit after start codes, HEVC's unspecified
+// types after a picture. Each is taken whole; what only looks like them is not.
+TEST(CodecVideoSample, PaddedAndWrappedUnitsAreTakenWhole) {
+    const std::vector<uint8_t> sps = testmedia::Sps(), pps = testmedia::Pps();
+    const std::vector<uint8_t> idr = testmedia::Slice(true, 0, 0, 40), sei = {6, 5, 1, 7, 0x80};
+    // A sample before a P picture: its size, or 0 when it is refused.
+    auto first = [&](std::vector<std::vector<uint8_t>> units) {
+        CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
+        EXPECT_TRUE(parser.AddParameterSet(sps.data(), sps.size()) &&
+                    parser.AddParameterSet(pps.data(), pps.size()));
+        std::vector<uint8_t> data;
+        units.push_back(testmedia::Slice(false, 1, 2, 30));
+        testmedia::AppendSample(&data, units);
+        CVideoSample sample;
+        size_t nNeed = 0;
+        const ESampleParse eParse = parser.Parse(data.data(), data.size(), true, &sample, &nNeed);
+        return eParse == ESampleParse::Ok && sample.bSync ? sample.nSize : 0;
+    };
+    const std::vector<uint8_t> pad(31, 0), start = {0, 0, 0, 1}, prefix = {0x6E, 0xC0, 0x80, 0x0F};
+    EXPECT_EQ(first({Join({idr, pad})}), 4 + idr.size() + 31);
+    EXPECT_EQ(first({Join({sei, pad}), idr}), 8 + sei.size() + 31 + idr.size());
+    EXPECT_EQ(first({Join({idr, pad, pad, pad, pad, pad})}), 0u) << "zeros over the slice's end";
+    EXPECT_EQ(first({Join({std::vector<uint8_t>(idr.begin(), idr.begin() + 20),
+                           {0, 0, 0},
+                           std::vector<uint8_t>(idr.begin() + 20, idr.end()),
+                           pad})}),
+              0u)
+        << "a pattern before the padding";
+
+    const std::vector<uint8_t> wrapped = Join({prefix, start, sei, start, idr});
+    EXPECT_EQ(first({wrapped}), 4 + wrapped.size());
+    EXPECT_EQ(first({Join({wrapped, pad})}), 4 + wrapped.size() + 31);
+    EXPECT_EQ(first({prefix}), 0u) << "a prefix unit alone";
+    EXPECT_EQ(first({Join({wrapped, start, idr})}), 0u) << "two pictures in one unit";
+    EXPECT_EQ(first({Join({prefix, start, sps, start, idr})}), 0u);
+    EXPECT_EQ(first({Join({prefix, {0, 0, 2}, idr})}), 0u);
+
+    CVideoSampleParser hevc(ECodec::Hevc, 4, 1 << 20);
+    std::vector<uint8_t> rpu;
+    testmedia::AppendSample(&rpu, {{0x7C, 0x01, 0x19, 0x08, 0x09, 0x80}});
+    CVideoSample sample;
+    size_t nNeed = 0;
+    EXPECT_EQ(ClassifyNalHeader(ECodec::Hevc, rpu.data() + 4, 6), ENalHeader::Other);
+    EXPECT_EQ(hevc.Parse(rpu.data(), rpu.size(), true, &sample, &nNeed), ESampleParse::Invalid)
+        << "it follows a picture, never begins one";
 }
 
 // Each record's layout reads as sample entries hold it and writes back byte for byte; what
