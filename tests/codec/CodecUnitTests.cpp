@@ -1,18 +1,15 @@
 // The codec syntax on streams built in code, where the recordings ffmpeg makes cannot reach:
 // H.264's picture order count of type 1, which no encoder here writes, parameter sets made over
-// for sizes and cropping of every kind, configuration records of every layout, and the records
-// of GoPro's SOS track (on the GoPro in tests/rebuild/real where the build names its folder).
+// for sizes and cropping of every kind, and configuration records of every layout.
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
-#include "codec/GoProRecord.h"
 #include "codec/PictureOrder.h"
 #include "tests/codec/TestStreams.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,13 +65,6 @@ TEST(CodecPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     EXPECT_EQ(nShift, 1u);
 }
 
-std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const std::vector<uint8_t>& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // The reference's SPS made over for each size recorders use: it reads back at that size with
 // all else as it was, the cropping in the chroma's units; made over again for its own size it
 // is the same bytes; in an avcC, all but the SPS is kept, and a cut avcC is refused.
@@ -105,12 +95,10 @@ TEST(CodecPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
     EXPECT_FALSE(RewriteAvcSps(original.data(), original.size(), 0, 360, &out));
 
     const std::vector<uint8_t> pps = testmedia::Pps();
-    // Joined rather than appended to: GCC's i686 bounds warning misreads the appends.
-    const std::vector<uint8_t> config =
-        Join({{1, 66, 0xC0, 30, 0xFF, 0xE1, 0, uint8_t(original.size())},
-              original,
-              {1, 0, uint8_t(pps.size())},
-              pps});
+    std::vector<uint8_t> config = {1, 66, 0xC0, 30, 0xFF, 0xE1, 0, uint8_t(original.size())};
+    config.insert(config.end(), original.begin(), original.end());
+    config.insert(config.end(), {1, 0, uint8_t(pps.size())});
+    config.insert(config.end(), pps.begin(), pps.end());
     std::vector<uint8_t> variant, sps;
     ASSERT_TRUE(MakeConfigVariant(ECodec::H264, config, {1280, 720, 0}, &variant));
     ASSERT_TRUE(RewriteAvcSps(original.data(), original.size(), 1280, 720, &sps));
@@ -126,55 +114,57 @@ TEST(CodecPictureSize, TheReferenceParameterSetsTakeEverySizeRecordersUse) {
             << n << " bytes";
 }
 
+std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const std::vector<uint8_t>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // What encoders write around their NAL units: zeros after the stop bit inside the length, an
 // SVC prefix unit that holds the rest of its access unit after start codes, HEVC's unspecified
 // types after a picture. Each is taken whole; what only looks like them is not.
 TEST(CodecVideoSample, PaddedAndWrappedUnitsAreTakenWhole) {
     const std::vector<uint8_t> sps = testmedia::Sps(), pps = testmedia::Pps();
-    const std::vector<uint8_t> idr = testmedia::Slice(true, 0, 0, 40);
-    const std::vector<uint8_t> p = testmedia::Slice(false, 1, 2, 30);
-    const std::vector<uint8_t> sei = {0x06, 0x05, 0x02, 0x11, 0x22, 0x80};
-    // A sample, then a P picture: the size of the first, or 0 when it is refused.
+    const std::vector<uint8_t> idr = testmedia::Slice(true, 0, 0, 40), sei = {6, 5, 1, 7, 0x80};
+    // A sample before a P picture: its size, or 0 when it is refused.
     auto first = [&](std::vector<std::vector<uint8_t>> units) {
         CVideoSampleParser parser(ECodec::H264, 4, 1 << 20);
-        EXPECT_TRUE(parser.AddParameterSet(sps.data(), sps.size()));
-        EXPECT_TRUE(parser.AddParameterSet(pps.data(), pps.size()));
+        EXPECT_TRUE(parser.AddParameterSet(sps.data(), sps.size()) &&
+                    parser.AddParameterSet(pps.data(), pps.size()));
         std::vector<uint8_t> data;
-        units.push_back(p);
+        units.push_back(testmedia::Slice(false, 1, 2, 30));
         testmedia::AppendSample(&data, units);
         CVideoSample sample;
         size_t nNeed = 0;
         const ESampleParse eParse = parser.Parse(data.data(), data.size(), true, &sample, &nNeed);
-        EXPECT_TRUE(eParse != ESampleParse::Ok || sample.bSync);
-        return eParse == ESampleParse::Ok ? sample.nSize : 0;
+        return eParse == ESampleParse::Ok && sample.bSync ? sample.nSize : 0;
     };
-    auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    const std::vector<uint8_t> zeros31(31, 0), zeros200(200, 0), kStart = {0, 0, 0, 1};
-    EXPECT_EQ(first({join(idr, zeros31)}), 4 + idr.size() + 31);
-    EXPECT_EQ(first({join(sei, zeros31), idr}), 8 + sei.size() + 31 + idr.size());
-    EXPECT_EQ(first({join(idr, zeros200)}), 0u) << "zeros that overwrote the slice's end";
-    std::vector<uint8_t> broken = idr;
-    broken.insert(broken.begin() + 20, {0, 0, 0});
-    EXPECT_EQ(first({join(broken, zeros31)}), 0u) << "a pattern before the padding";
+    const std::vector<uint8_t> pad(31, 0), start = {0, 0, 0, 1}, prefix = {0x6E, 0xC0, 0x80, 0x0F};
+    EXPECT_EQ(first({Join({idr, pad})}), 4 + idr.size() + 31);
+    EXPECT_EQ(first({Join({sei, pad}), idr}), 8 + sei.size() + 31 + idr.size());
+    EXPECT_EQ(first({Join({idr, pad, pad, pad, pad, pad})}), 0u) << "zeros over the slice's end";
+    EXPECT_EQ(first({Join({std::vector<uint8_t>(idr.begin(), idr.begin() + 20),
+                           {0, 0, 0},
+                           std::vector<uint8_t>(idr.begin() + 20, idr.end()),
+                           pad})}),
+              0u)
+        << "a pattern before the padding";
 
-    const std::vector<uint8_t> prefix = {0x6E, 0xC0, 0x80, 0x0F};
-    const std::vector<uint8_t> wrapped = join(join(join(join(prefix, kStart), sei), kStart), idr);
+    const std::vector<uint8_t> wrapped = Join({prefix, start, sei, start, idr});
     EXPECT_EQ(first({wrapped}), 4 + wrapped.size());
-    EXPECT_EQ(first({join(wrapped, zeros31)}), 4 + wrapped.size() + 31);
+    EXPECT_EQ(first({Join({wrapped, pad})}), 4 + wrapped.size() + 31);
     EXPECT_EQ(first({prefix}), 0u) << "a prefix unit alone";
-    EXPECT_EQ(first({join(join(wrapped, kStart), p)}), 0u) << "two pictures in one unit";
-    EXPECT_EQ(first({join(join(join(prefix, kStart), sps), join(kStart, idr))}), 0u);
-    EXPECT_EQ(first({join(join(prefix, {0, 0, 2}), idr)}), 0u);
+    EXPECT_EQ(first({Join({wrapped, start, idr})}), 0u) << "two pictures in one unit";
+    EXPECT_EQ(first({Join({prefix, start, sps, start, idr})}), 0u);
+    EXPECT_EQ(first({Join({prefix, {0, 0, 2}, idr})}), 0u);
 
     CVideoSampleParser hevc(ECodec::Hevc, 4, 1 << 20);
     std::vector<uint8_t> rpu;
     testmedia::AppendSample(&rpu, {{0x7C, 0x01, 0x19, 0x08, 0x09, 0x80}});
-    EXPECT_EQ(ClassifyNalHeader(ECodec::Hevc, rpu.data() + 4, 6), ENalHeader::Other);
     CVideoSample sample;
     size_t nNeed = 0;
+    EXPECT_EQ(ClassifyNalHeader(ECodec::Hevc, rpu.data() + 4, 6), ENalHeader::Other);
     EXPECT_EQ(hevc.Parse(rpu.data(), rpu.size(), true, &sample, &nNeed), ESampleParse::Invalid)
         << "it follows a picture, never begins one";
 }
@@ -236,98 +226,5 @@ TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
     EXPECT_FALSE(ReadConfigRecord(ECodec::Hevc, version.data(), version.size(), &record));
     EXPECT_FALSE(ReadConfigRecord(ECodec::H264, empty.data(), empty.size(), &record));
 }
-
-// A record says what the sample after it is; the first picture's carries the parameter sets in
-// slots of 68 bytes, as many as follow. Bytes that end inside one ask for more, or say it is
-// cut where the data ends; the header that begins the records is none of them.
-TEST(CodecGoProRecord, ReadsRecordsAndTheirSlots) {
-    const std::vector<uint8_t> sound = {'G', 'P', 4, 0, 0, 0, 1, 0xF9, 0, 0, 4, 0, 0, 0, 0, 0};
-    CGoProRecord record;
-    size_t nNeed = 0;
-    ASSERT_EQ(ESampleParse::Ok,
-              ParseGoProRecord(sound.data(), sound.size(), false, &record, &nNeed));
-    EXPECT_EQ(EGoProSample::Sound, record.Sample());
-    EXPECT_EQ(505u, record.nSize);
-    EXPECT_EQ(1024u, record.nDuration);
-    EXPECT_EQ(16u, record.nLength);
-    EXPECT_EQ(ESampleParse::NeedMore, ParseGoProRecord(sound.data(), 9, false, &record, &nNeed));
-    EXPECT_EQ(16u, nNeed);
-    EXPECT_EQ(ESampleParse::Truncated, ParseGoProRecord(sound.data(), 9, true, &record, &nNeed));
-
-    std::vector<uint8_t> first = {'G', 'P', 3, 1, 0, 0, 0, 99, 0, 0, 0x0B, 0xBB, 0, 0, 0x0B, 0xBB};
-    for (const std::vector<uint8_t>& set : {testmedia::Sps(), testmedia::Pps()}) {
-        std::vector<uint8_t> slot = {0, 0, 0, uint8_t(set.size())};
-        slot.insert(slot.end(), set.begin(), set.end());
-        slot.resize(68);
-        first.insert(first.end(), slot.begin(), slot.end());
-    }
-    // The picture's own first NAL unit follows, longer than a slot holds.
-    std::vector<uint8_t> data = first;
-    data.insert(data.end(), {0, 0, 1, 0, 0x65, 0x88, 0x84});
-    data.resize(data.size() + 80, 0x5A);
-    ASSERT_EQ(ESampleParse::Ok, ParseGoProRecord(data.data(), data.size(), false, &record, &nNeed));
-    EXPECT_TRUE(record.KeyFrame());
-    EXPECT_EQ(3003u, record.nInterval);
-    EXPECT_EQ(first.size(), record.nLength);
-    EXPECT_EQ((std::vector<std::vector<uint8_t>>{testmedia::Sps(), testmedia::Pps()}),
-              record.parameterSets);
-    // Data that ends after a slot, or in one.
-    EXPECT_EQ(ESampleParse::Ok,
-              ParseGoProRecord(first.data(), first.size(), true, &record, &nNeed));
-    EXPECT_EQ(ESampleParse::NeedMore,
-              ParseGoProRecord(first.data(), first.size() - 30, false, &record, &nNeed));
-    EXPECT_EQ(first.size(), nNeed);
-
-    const std::vector<uint8_t> header = {'G', 'P', 'R', 'O', 20, 0, 0, 0, 1, 2,
-                                         3,   4,   5,   6,   7,  8, 9, 0, 0, 0};
-    EXPECT_EQ(ESampleParse::Invalid,
-              ParseGoProRecord(header.data(), header.size(), true, &record, &nNeed));
-    CGoProHeader read;
-    EXPECT_EQ(ESampleParse::Ok,
-              ParseGoProHeader(header.data(), header.size(), true, &read, &nNeed));
-    EXPECT_EQ(20u, read.nLength);
-    EXPECT_EQ(0u, read.nWidth);
-    EXPECT_EQ(ESampleParse::NeedMore, ParseGoProHeader(header.data(), 12, false, &read, &nNeed));
-    EXPECT_EQ(20u, nNeed);
-}
-
-#if defined(CLIPMEND_REAL_RECORDINGS)
-// The MAX's SOS track begins with its header, then the first picture's record: what the camera
-// was and how it recorded, and the parameter sets its sample entry has too.
-TEST(CodecGoProRecord, TheMaxSaysWhatItRecorded) {
-    std::ifstream file(CLIPMEND_REAL_RECORDINGS "/gopro-max-heromode.mp4", std::ios::binary);
-    std::vector<uint8_t> data(100000);
-    file.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
-    ASSERT_TRUE(file.good());
-    // The media data's payload: past ftyp and mdat's header.
-    const size_t nAt = size_t(data[3]) + 8;
-    CGoProHeader header;
-    size_t nNeed = 0;
-    ASSERT_EQ(ESampleParse::Ok,
-              ParseGoProHeader(data.data() + nAt, data.size() - nAt, false, &header, &nNeed));
-    EXPECT_EQ("H19.03.01.30.00", header.strFirmware);
-    EXPECT_EQ("GoPro Max", header.strModel);
-    EXPECT_EQ(90000u, header.nTimescale);
-    EXPECT_EQ(848u, header.nWidth);
-    EXPECT_EQ(480u, header.nHeight);
-    EXPECT_EQ(48000u, header.nSampleRate);
-    EXPECT_EQ(2u, header.nChannels);
-    const size_t nRecord = nAt + header.nLength;
-    CGoProRecord record;
-    ASSERT_EQ(ESampleParse::Ok, ParseGoProRecord(data.data() + nRecord, data.size() - nRecord,
-                                                 false, &record, &nNeed));
-    EXPECT_EQ(EGoProSample::Video, record.Sample());
-    EXPECT_EQ(3003u, record.nDuration);
-    ASSERT_EQ(2u, record.parameterSets.size());
-    EXPECT_EQ(0x27, record.parameterSets[0][0]); // SPS
-    EXPECT_EQ((std::vector<uint8_t>{0x28, 0xEE, 0x3C, 0x80}), record.parameterSets[1]);
-    // The picture, then the timecode's record.
-    const size_t nNext = nRecord + record.nLength + record.nSize;
-    ASSERT_EQ(ESampleParse::Ok,
-              ParseGoProRecord(data.data() + nNext, data.size() - nNext, false, &record, &nNeed));
-    EXPECT_EQ(EGoProSample::Timecode, record.Sample());
-    EXPECT_EQ(4u, record.nSize);
-}
-#endif
 
 } // namespace

@@ -253,24 +253,23 @@ void FuzzVideoSamples(const uint8_t* pData, size_t nSize) {
                                        !plain.AddParameterSet(nal.data(), nal.size())))
             std::abort();
     }
-    const uint8_t* pMedia = pData + 2;
+    // Each place a walk would try (a few thousand at most), a sample found stepped over.
     const size_t nMedia = nSize - 2;
-    // Each place a walk would try, bounded: a sample found is stepped over.
-    for (size_t nAt = 0, nTries = 0; nAt < nMedia && nTries < 4096; ++nAt, ++nTries) {
+    for (size_t nAt = 0; nAt < nMedia && nAt < 4096; ++nAt) {
         CVideoSample a, b;
-        size_t nNeedA = 0, nNeedB = 0;
+        size_t nNeed = 0;
         const ESampleParse eA =
-            remembering.Parse(pMedia + nAt, nMedia - nAt, true, &a, &nNeedA, nAt);
-        const ESampleParse eB = plain.Parse(pMedia + nAt, nMedia - nAt, true, &b, &nNeedB);
-        if (eA != eB || eA == ESampleParse::NeedMore)
+            remembering.Parse(pData + 2 + nAt, nMedia - nAt, true, &a, &nNeed, nAt);
+        if (eA != plain.Parse(pData + 2 + nAt, nMedia - nAt, true, &b, &nNeed) ||
+            eA == ESampleParse::NeedMore ||
+            (eA == ESampleParse::Ok &&
+             (a.nSize != b.nSize || a.bSync != b.bSync || a.nSize == 0 || a.nSize > nMedia - nAt)))
             std::abort();
-        if (eA != ESampleParse::Ok)
-            continue;
-        if (a.nSize != b.nSize || a.bSync != b.bSync || a.nSize == 0 || a.nSize > nMedia - nAt)
-            std::abort();
-        remembering.Accept();
-        plain.Accept();
-        nAt += a.nSize - 1;
+        if (eA == ESampleParse::Ok) {
+            remembering.Accept();
+            plain.Accept();
+            nAt += a.nSize - 1;
+        }
     }
 }
 

@@ -311,8 +311,7 @@ inline std::vector<uint8_t> BrokenFile(const std::vector<uint8_t>& media) {
 }
 
 // Media data from a recipe, for fuzzers: each byte picks what comes next (pictures, sound
-// frames, its own bytes, zeros, damaged samples), the one after it how (and, for a P picture,
-// whether it is padded or wrapped).
+// frames, its own bytes, zeros, damaged samples), the one after it how.
 inline std::vector<uint8_t> CookMedia(const uint8_t* pData, size_t nSize) {
     std::vector<uint8_t> media;
     uint32_t nFrame = 0, nPoc = 0;
@@ -323,19 +322,11 @@ inline std::vector<uint8_t> CookMedia(const uint8_t* pData, size_t nSize) {
             nFrame = nPoc = 0;
             AppendSample(&media, {Slice(true, 0, 0, 40 + nArg)});
             break;
-        case 1: {
+        case 1:
             nFrame = (nFrame + 1) % 16;
             nPoc = (nPoc + 2) % 64;
-            std::vector<uint8_t> slice = Slice(false, nFrame, nPoc, 20 + nArg);
-            // From 0xC0 on, as some encoders write it: zeros inside its length, or after an
-            // SVC prefix unit and a start code in one unit.
-            if (nArg >= 0xE0)
-                slice.insert(slice.begin(), {0x0E, 0x80, 0x80, 0x0F, 0, 0, 0, 1});
-            if (nArg >= 0xC0)
-                slice.insert(slice.end(), nArg % 32, 0);
-            AppendSample(&media, {slice});
+            AppendSample(&media, {Slice(false, nFrame, nPoc, 20 + nArg)});
             break;
-        }
         case 2: {
             const std::vector<uint8_t> frame = AacFrame(static_cast<uint8_t>(90 + nArg % 40));
             media.insert(media.end(), frame.begin(), frame.end());
