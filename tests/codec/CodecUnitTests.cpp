@@ -182,60 +182,6 @@ TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
     EXPECT_FALSE(ReadConfigRecord(ECodec::H264, empty.data(), empty.size(), &record));
 }
 
-// A record says what the sample after it is; the first picture's carries the parameter sets in
-// slots of 68 bytes, as many as follow. Bytes that end inside one ask for more, or say it is
-// cut where the data ends; the header that begins the records is none of them.
-TEST(CodecGoProRecord, ReadsRecordsAndTheirSlots) {
-    const std::vector<uint8_t> sound = {'G', 'P', 4, 0, 0, 0, 1, 0xF9, 0, 0, 4, 0, 0, 0, 0, 0};
-    CGoProRecord record;
-    size_t nNeed = 0;
-    ASSERT_EQ(ESampleParse::Ok,
-              ParseGoProRecord(sound.data(), sound.size(), false, &record, &nNeed));
-    EXPECT_EQ(EGoProSample::Sound, record.Sample());
-    EXPECT_EQ(505u, record.nSize);
-    EXPECT_EQ(1024u, record.nDuration);
-    EXPECT_EQ(16u, record.nLength);
-    EXPECT_EQ(ESampleParse::NeedMore, ParseGoProRecord(sound.data(), 9, false, &record, &nNeed));
-    EXPECT_EQ(16u, nNeed);
-    EXPECT_EQ(ESampleParse::Truncated, ParseGoProRecord(sound.data(), 9, true, &record, &nNeed));
-
-    std::vector<uint8_t> first = {'G', 'P', 3, 1, 0, 0, 0, 99, 0, 0, 0x0B, 0xBB, 0, 0, 0x0B, 0xBB};
-    for (const std::vector<uint8_t>& set : {testmedia::Sps(), testmedia::Pps()}) {
-        std::vector<uint8_t> slot = {0, 0, 0, uint8_t(set.size())};
-        slot.insert(slot.end(), set.begin(), set.end());
-        slot.resize(68);
-        first.insert(first.end(), slot.begin(), slot.end());
-    }
-    // The picture's own first NAL unit follows, longer than a slot holds.
-    std::vector<uint8_t> data = first;
-    data.insert(data.end(), {0, 0, 1, 0, 0x65, 0x88, 0x84});
-    data.resize(data.size() + 80, 0x5A);
-    ASSERT_EQ(ESampleParse::Ok, ParseGoProRecord(data.data(), data.size(), false, &record, &nNeed));
-    EXPECT_TRUE(record.KeyFrame());
-    EXPECT_EQ(3003u, record.nInterval);
-    EXPECT_EQ(first.size(), record.nLength);
-    EXPECT_EQ((std::vector<std::vector<uint8_t>>{testmedia::Sps(), testmedia::Pps()}),
-              record.parameterSets);
-    // Data that ends after a slot, or in one.
-    EXPECT_EQ(ESampleParse::Ok,
-              ParseGoProRecord(first.data(), first.size(), true, &record, &nNeed));
-    EXPECT_EQ(ESampleParse::NeedMore,
-              ParseGoProRecord(first.data(), first.size() - 30, false, &record, &nNeed));
-    EXPECT_EQ(first.size(), nNeed);
-
-    const std::vector<uint8_t> header = {'G', 'P', 'R', 'O', 20, 0, 0, 0, 1, 2,
-                                         3,   4,   5,   6,   7,  8, 9, 0, 0, 0};
-    EXPECT_EQ(ESampleParse::Invalid,
-              ParseGoProRecord(header.data(), header.size(), true, &record, &nNeed));
-    CGoProHeader read;
-    EXPECT_EQ(ESampleParse::Ok,
-              ParseGoProHeader(header.data(), header.size(), true, &read, &nNeed));
-    EXPECT_EQ(20u, read.nLength);
-    EXPECT_EQ(0u, read.nWidth);
-    EXPECT_EQ(ESampleParse::NeedMore, ParseGoProHeader(header.data(), 12, false, &read, &nNeed));
-    EXPECT_EQ(20u, nNeed);
-}
-
 #if defined(CLIPMEND_REAL_RECORDINGS)
 // The MAX's SOS track begins with its header, then the first picture's record: what the camera
 // was and how it recorded, and the parameter sets its sample entry has too.
