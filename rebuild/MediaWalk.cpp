@@ -589,8 +589,10 @@ void CMediaWalk::LeaveOut(uint64_t nFrom, uint64_t nOmitted, uint64_t nFound, ui
     stretch.lost.assign(m_tracks.size(), 0);
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         CWalkTrack& track = *m_tracks[t];
+        // Records last no time: how many a stretch took is not told by its time.
         const bool bSteady = track.SteadyDurations() && track.Kind() != EWalkKind::Shaped &&
-                             track.Kind() != EWalkKind::Unknown && track.SampleSeconds() > 0;
+                             track.Kind() != EWalkKind::Unknown &&
+                             track.Kind() != EWalkKind::Records && track.SampleSeconds() > 0;
         if (!bSteady || track.Found() == 0)
             continue;
         const double dLost = std::floor(stretch.dSeconds / track.SampleSeconds() + 0.5);

@@ -45,8 +45,10 @@ bool RepeatsAfterLead(const CReferenceTrack& reference, std::vector<uint32_t>* p
 // in as many samples as it has (two at least), at most kMaxPrefix of them kept.
 const size_t kMinPrefix = 8;
 const size_t kMaxPrefix = 64;
-// A marked sample may be this long, or four times the reference's longest.
+// A marked sample may be this long, or four times the reference's longest, up to the most
+// the walk looks ahead for where one ends.
 const size_t kMinMarkedMax = 4096;
+const size_t kMaxMarkedMax = 16u << 20;
 
 std::vector<uint8_t> CommonPrefix(const std::vector<std::vector<uint8_t>>& samples) {
     if (samples.size() < 2)
@@ -142,7 +144,9 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         m_prefix = CommonPrefix(reference.firstSamples);
         if (!m_prefix.empty()) {
             m_eKind = EWalkKind::Marked;
-            m_nShapeMax = std::max<size_t>(kMinMarkedMax, size_t(reference.nMaxSampleSize) * 4);
+            m_nShapeMax = static_cast<size_t>(std::min<uint64_t>(
+                kMaxMarkedMax,
+                std::max<uint64_t>(kMinMarkedMax, uint64_t(reference.nMaxSampleSize) * 4)));
             return;
         }
     }

@@ -227,4 +227,43 @@ TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
     EXPECT_FALSE(ReadConfigRecord(ECodec::H264, empty.data(), empty.size(), &record));
 }
 
+#if defined(CLIPMEND_REAL_RECORDINGS)
+// The MAX's SOS track begins with its header, then the first picture's record: what the camera
+// was and how it recorded, and the parameter sets its sample entry has too.
+TEST(CodecGoProRecord, TheMaxSaysWhatItRecorded) {
+    std::ifstream file(CLIPMEND_REAL_RECORDINGS "/gopro-max-heromode.mp4", std::ios::binary);
+    std::vector<uint8_t> data(100000);
+    file.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
+    ASSERT_TRUE(file.good());
+    // The media data's payload: past ftyp and mdat's header.
+    const size_t nAt = size_t(data[3]) + 8;
+    CGoProHeader header;
+    size_t nNeed = 0;
+    ASSERT_EQ(ESampleParse::Ok,
+              ParseGoProHeader(data.data() + nAt, data.size() - nAt, false, &header, &nNeed));
+    EXPECT_EQ("H19.03.01.30.00", header.strFirmware);
+    EXPECT_EQ("GoPro Max", header.strModel);
+    EXPECT_EQ(90000u, header.nTimescale);
+    EXPECT_EQ(848u, header.nWidth);
+    EXPECT_EQ(480u, header.nHeight);
+    EXPECT_EQ(48000u, header.nSampleRate);
+    EXPECT_EQ(2u, header.nChannels);
+    const size_t nRecord = nAt + header.nLength;
+    CGoProRecord record;
+    ASSERT_EQ(ESampleParse::Ok, ParseGoProRecord(data.data() + nRecord, data.size() - nRecord,
+                                                 false, &record, &nNeed));
+    EXPECT_EQ(EGoProSample::Video, record.Sample());
+    EXPECT_EQ(3003u, record.nDuration);
+    ASSERT_EQ(2u, record.parameterSets.size());
+    EXPECT_EQ(0x27, record.parameterSets[0][0]); // SPS
+    EXPECT_EQ((std::vector<uint8_t>{0x28, 0xEE, 0x3C, 0x80}), record.parameterSets[1]);
+    // The picture, then the timecode's record.
+    const size_t nNext = nRecord + record.nLength + record.nSize;
+    ASSERT_EQ(ESampleParse::Ok,
+              ParseGoProRecord(data.data() + nNext, data.size() - nNext, false, &record, &nNeed));
+    EXPECT_EQ(EGoProSample::Timecode, record.Sample());
+    EXPECT_EQ(4u, record.nSize);
+}
+#endif
+
 } // namespace
