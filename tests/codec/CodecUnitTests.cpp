@@ -4,12 +4,14 @@
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
+#include "codec/GoProRecord.h"
 #include "codec/PictureOrder.h"
 #include "tests/codec/TestStreams.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <fstream>
 #include <string>
 #include <vector>
 
