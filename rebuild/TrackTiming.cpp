@@ -96,8 +96,11 @@ void CTrackTiming::TimeTracks() {
             LostPictures(t);
         if (m_nClock == kNone || !m_learnt[t].bKnown || track.Found() == 0 ||
             (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio &&
-             track.Kind() != EWalkKind::Shaped))
+             track.Kind() != EWalkKind::Shaped)) {
+            if (t != m_nClock && !reference.bSteadyDurations)
+                TimeByReference(t);
             continue;
+        }
         const double dDuration = double(reference.nTypicalDuration) / reference.nTimescale;
         if (track.SteadyDurations()) {
             std::vector<std::vector<uint64_t>> lost = m_lost;
@@ -196,6 +199,10 @@ void CTrackTiming::Learn() {
     std::vector<size_t> next;
     next.resize(nTracks);
     std::vector<std::vector<double>> residuals(nTracks), lastResiduals(nTracks);
+    // Per track, the gaps between its chunks, those with sound in them, and the sound before
+    // its last chunk.
+    std::vector<uint64_t> gaps(nTracks, 0), soundGaps(nTracks, 0), soundBefore(nTracks, 0);
+    std::vector<bool> seen(nTracks, false);
     uint64_t nClock = 0;
     size_t nSeen = 0;
     for (;;) {
@@ -218,6 +225,12 @@ void CTrackTiming::Learn() {
             nClock += chunk.nSamples;
             continue;
         }
+        if (seen[nTrack]) {
+            ++gaps[nTrack];
+            soundGaps[nTrack] += nClock > soundBefore[nTrack] ? 1 : 0;
+        }
+        seen[nTrack] = true;
+        soundBefore[nTrack] = nClock;
         if (nClock == 0 || residuals[nTrack].size() >= kMaxResiduals ||
             references[nTrack]->nTimescale == 0)
             continue;
@@ -238,7 +251,9 @@ void CTrackTiming::Learn() {
         return r[nQuantile];
     };
     for (size_t t = 0; t < nTracks; ++t) {
-        if (residuals[t].size() < 3)
+        // Where the sound comes before or after all the track's chunks, what was written
+        // before them tells nothing of their times.
+        if (residuals[t].size() < 3 || 2 * soundGaps[t] < gaps[t])
             continue;
         CLearnt& learnt = m_learnt[t];
         learnt.dSpread = spread(residuals[t], &learnt.dOffset);
@@ -536,4 +551,37 @@ void CTrackTiming::TimeBySound(size_t t, const std::vector<std::pair<uint64_t, d
     }
     times.times[static_cast<size_t>(nFound)] =
         nFound == 0 ? 0 : virtualTimes[static_cast<size_t>(nFound - 1 + nLost + 1)];
+}
+
+// Durations that vary, where nothing in the recording tells its times: the reference's own, one
+// by one (a recorder that changes its rate at the same place each time, a Live Photo's), then
+// what they last most often. Samples the stretches took keep their places.
+void CTrackTiming::TimeByReference(size_t t) {
+    const CWalkTrack& track = *m_tracks[t];
+    const std::vector<uint32_t>& durations = m_movie.tracks[track.ReferenceIndex()].leadDurations;
+    const uint64_t nFound = track.Found();
+    if (durations.empty() || nFound == 0)
+        return;
+    const uint64_t nDuration = m_times[t].nDuration;
+    uint64_t nTime = 0, nVirtual = 0;
+    auto advance = [&](uint64_t nTo) {
+        for (; nVirtual < nTo && nVirtual < durations.size(); ++nVirtual)
+            nTime += durations[static_cast<size_t>(nVirtual)];
+        if (nVirtual < nTo) {
+            nTime += (nTo - nVirtual) * nDuration;
+            nVirtual = nTo;
+        }
+    };
+    CTrackTimes& times = m_times[t];
+    times.times.resize(static_cast<size_t>(nFound) + 1);
+    uint64_t nLost = 0;
+    size_t s = 0;
+    for (uint64_t i = 0; i < nFound; ++i) {
+        for (; s < m_lost.size() && m_before[s][t] <= i; ++s)
+            nLost += m_lost[s][t];
+        advance(i + nLost);
+        times.times[static_cast<size_t>(i)] = nTime;
+    }
+    advance(nFound + nLost);
+    times.times[static_cast<size_t>(nFound)] = nTime;
 }
