@@ -113,6 +113,8 @@ void CTrackTiming::TimeTracks() {
             }
         }
         Anchors(t, m_lost, &anchors);
+        if (track.SteadyDurations() && TimeByRuns(t, anchors))
+            continue;
         uint32_t nSteady = 0;
         if (!track.SteadyDurations() && KeepsSomeRate(t, anchors, &nSteady)) {
             m_times[t].nDuration = nSteady;
@@ -493,6 +495,90 @@ bool CTrackTiming::KeepsSomeRate(size_t t, const std::vector<std::pair<uint64_t,
         }
     }
     return false;
+}
+
+// The reference's rate, kept between pauses (a camera that stalls, a recorder that drops
+// pictures): runs of chunks that come when samples of the reference's duration would have them,
+// each at its own phase, which the sound tells to within a tick or two over the run. The first
+// run starts at 0; a pause ends a run where the next chunk and the one after it come later than
+// the run's rate says. False where the chunks keep no such runs (variable frame rate).
+bool CTrackTiming::TimeByRuns(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors) {
+    const CWalkTrack& track = *m_tracks[t];
+    const CReferenceTrack& reference = m_movie.tracks[track.ReferenceIndex()];
+    const uint64_t nFound = track.Found();
+    if (anchors.size() < 3 || reference.nTypicalDuration == 0 || nFound == 0)
+        return false;
+    const double dScale = reference.nTimescale;
+    const double dDuration = double(reference.nTypicalDuration) / dScale;
+    const double dTolerance =
+        std::max(m_learnt[t].dSpread, m_dClockFrame / 2) + m_dClockFrame / 2 + 0.002;
+    struct CRun {
+        uint64_t nFirst = 0; // the first sample (virtual) in it
+        std::vector<double> phases;
+    };
+    std::vector<CRun> runs(1);
+    size_t nStray = 0;
+    double dPhase = 0;
+    for (size_t a = 0; a < anchors.size(); ++a) {
+        const double dHere = anchors[a].second - double(anchors[a].first) * dDuration;
+        if (std::fabs(dHere - dPhase) <= dTolerance) {
+            runs.back().phases.push_back(dHere);
+            continue;
+        }
+        // A pause: the next chunk keeps the new phase. Anything else is a chunk written late.
+        const bool bNext =
+            a + 1 < anchors.size() &&
+            std::fabs(anchors[a + 1].second - double(anchors[a + 1].first) * dDuration - dHere) <=
+                dTolerance;
+        if (!bNext || dHere < dPhase || runs.back().phases.size() < 2) {
+            ++nStray;
+            continue;
+        }
+        CRun run;
+        // The run begins with the chunk: at its first sample, or after the chunk before.
+        run.nFirst = m_learnt[t].bLast ? anchors[a - 1].first + 1 : anchors[a].first;
+        if (a == 0 || run.nFirst <= runs.back().nFirst)
+            return false;
+        run.phases.push_back(dHere);
+        runs.push_back(run);
+        dPhase = dHere;
+    }
+    if (runs.size() < 2 || 10 * nStray > anchors.size())
+        return false;
+    uint64_t nVirtual = nFound;
+    for (size_t s = 0; s < m_lost.size(); ++s)
+        nVirtual += m_lost[s][t];
+    // Each run's phase in ticks: the first's is 0, the others' the middle of the range their
+    // chunks' take (a chunk lies anywhere within a frame of sound, evenly), less the first
+    // run's (what the clock's chunks stray by the same way in every run).
+    std::vector<double> middles(runs.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const std::vector<double>& p = runs[r].phases;
+        const auto range = std::minmax_element(p.begin(), p.end());
+        middles[r] = (*range.first + *range.second) / 2;
+    }
+    std::vector<uint64_t> phases(runs.size(), 0);
+    for (size_t r = 1; r < runs.size(); ++r)
+        phases[r] = static_cast<uint64_t>(
+            std::floor(std::max(0.0, middles[r] - middles[0]) * dScale + 0.5));
+    const uint64_t nTicks = reference.nTypicalDuration;
+    CTrackTimes& times = m_times[t];
+    times.times.resize(static_cast<size_t>(nFound) + 1);
+    size_t r = 0, s = 0;
+    uint64_t nLost = 0, nPrevious = 0;
+    auto at = [&](uint64_t v) {
+        while (r + 1 < runs.size() && runs[r + 1].nFirst <= v)
+            ++r;
+        return std::max(v == 0 ? 0 : nPrevious + 1, phases[r] + v * nTicks);
+    };
+    for (uint64_t i = 0; i < nFound; ++i) {
+        for (; s < m_lost.size() && m_before[s][t] <= i; ++s)
+            nLost += m_lost[s][t];
+        nPrevious = at(i + nLost);
+        times.times[static_cast<size_t>(i)] = nPrevious;
+    }
+    times.times[static_cast<size_t>(nFound)] = at(std::max(nVirtual, nFound + nLost));
+    return true;
 }
 
 // Each sample's time from the clock: between the anchors of two chunks, evenly; after the last,

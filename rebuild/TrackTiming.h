@@ -58,6 +58,7 @@ private:
                    double dDuration) const;
     bool KeepsSomeRate(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors,
                        uint32_t* pDuration) const;
+    bool TimeByRuns(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors);
     void TimeBySound(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors);
     void TimeByReference(size_t t);
 
