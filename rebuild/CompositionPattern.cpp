@@ -79,10 +79,14 @@ CCompositionPattern LearnComposition(const std::vector<uint32_t>& durations,
     }
     if (nLead == 0 || nStep == 0)
         return pattern;
-    size_t nFit = 0;
-    for (size_t j = 1; j < n; ++j)
+    // The lead must tell the bursts' starts: decode times that rise by the step alone fit
+    // any offsets.
+    size_t nFit = 0, nStarts = 0;
+    for (size_t j = 1; j < n; ++j) {
         nFit += Near(decoded[j], std::max(decoded[j - 1] + nStep, shown[j] - nLead)) ? 1 : 0;
-    if (double(nFit) >= kFit * double(n - 1)) {
+        nStarts += decoded[j] - decoded[j - 1] > nStep + 1 ? 1 : 0;
+    }
+    if (double(nFit) >= kFit * double(n - 1) && 10 * nStarts >= n - 1) {
         pattern.eKind = CCompositionPattern::EKind::Bunched;
         pattern.nLead = static_cast<uint32_t>(nLead);
         pattern.nStep = static_cast<uint32_t>(std::min<int64_t>(nStep, 0xFFFFFFFF));

@@ -85,10 +85,11 @@ CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
                         Rescale(edit.nSegmentDuration, movie.nTimescale, reference.nTimescale);
         }
     }
-    // What the reference's one edit hides of its samples' end, past a tick of the movie's
-    // rounding.
+    // What the reference's one edit hides of its samples' end, past what rounding to the
+    // movie's timescale may have left.
     uint64_t nHidden = 0;
-    const uint64_t nRounding = Rescale(1, movie.nTimescale, reference.nTimescale) + 1;
+    const uint64_t nRounding =
+        movie.nTimescale ? reference.nTimescale / (2 * uint64_t(movie.nTimescale)) : 0;
     if (nShown == 1 && nRate == 0x10000 && reference.nMediaDuration > nShownEnd + nRounding)
         nHidden = reference.nMediaDuration - nShownEnd;
     if (nHidden != 0)
