@@ -45,8 +45,9 @@ struct CEditPlan {
 CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
     const CReferenceTrack& reference = *track.pReference;
     // Where the last picture shown ends: past the samples' duration when the pictures shown
-    // last (B-frames) were cut off.
+    // last (B-frames) were cut off. Pictures decoded in bursts are shown a frame's time each.
     uint64_t nMedia = TrackMediaDuration(track);
+    const bool bBursts = reference.composition.eKind == CCompositionPattern::EKind::Bunched;
     uint64_t nEnd = 0; // of the sample in decoding order
     size_t nRun = 0;
     uint32_t nInRun = 0;
@@ -60,7 +61,8 @@ CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
             }
         }
         nEnd += nDuration;
-        const int64_t nShownEnd = int64_t(nEnd) + track.compositionOffsets[i];
+        const int64_t nShownEnd = int64_t(nEnd) + track.compositionOffsets[i] +
+                                  (bBursts ? int64_t(reference.composition.nFrame) - nDuration : 0);
         nMedia = std::max<uint64_t>(nMedia, static_cast<uint64_t>(std::max<int64_t>(0, nShownEnd)));
     }
     CEditPlan plan;
