@@ -36,6 +36,12 @@ const std::string kVfrTimes = " -enc_time_base:v 1/15360";
 // A camera that stalls: no picture for 0.43 s after the third second.
 const std::string kPause =
     " -vf \"settb=1/15360,setpts='PTS+gte(T\\,3)*0.43/TB'\" -fps_mode vfr" + kVfrTimes;
+// Decode times in bursts, as Samsung's slow motion writes them: a reference picture decoded
+// 12018 ticks before it is shown, the B-frames after it 9 ticks apart, shown at 30 a second.
+const std::string kBursts =
+    " -c:v libx264 -preset veryfast -g 60 -bf 3 -x264-params b-pyramid=none:b-adapt=0"
+    " -pix_fmt yuv420p -video_track_timescale 90000 -bsf:v \"setts=pts=PTS:dts='if(eq(N\\,0)"
+    "\\,PTS-12018\\,max(PREV_OUTDTS+9\\,PTS-12018))'\"";
 // A data track of GoPro's kind, timed as a camera writes it (QuickTime: ffmpeg's MP4 writer
 // takes no 'gpmd' track).
 const std::string kGpmf = " -f data -i ";
@@ -224,6 +230,8 @@ void RebuildScenario::SetUpTestSuite() {
             Quote(Path("pause.mp4")),
         strEncode + kVideo + Tone(440) + " -t 8" + kPause + kHevc + kAac + " " +
             Quote(Path("hevc-pause.mp4")),
+        strEncode + kVideo + " -t 8" + kBursts + " " + Quote(Path("bursts.mp4")),
+        strEncode + kVideo + " -t 3" + kBursts + " " + Quote(Path("bursts-ref.mp4")),
         // Offsets below zero, and no delay, as Apple's recorders write them.
         strEncode + kVideo + Tone(440) + " -t 8" + kH264 + kAac +
             " -movflags negative_cts_offsets " + Quote(Path("negative.mp4")),
@@ -666,11 +674,16 @@ TEST_F(RebuildScenario, VariableFrameRatePicturesTakeTheirTimesFromTheSound) {
         EXPECT_LE(video.dMaxOffset, 0.001);
         EXPECT_EQ(CompareTimes(WholePackets(whole, 1, cut.nCut), StreamPackets(copy, 1)).dMax, 0);
     }
-    // Offsets below zero: the copy's are the original's, tick for tick.
+    // Offsets below zero, and decode times in bursts: the copy's are the original's, tick for
+    // tick.
     const CCut negative = Cut("negative.mp4", 0.6, "negative-cut.mp4");
     CRebuildResult result = Rebuild("negative-ref.mp4", negative.strPath, "negative-out.mp4");
     ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ExpectSamplesOfWhole("negative.mp4", "negative-out.mp4", negative.nCut, 2);
+    const CCut bursts = Cut("bursts.mp4", 0.6, "bursts-cut.mp4");
+    result = Rebuild("bursts-ref.mp4", bursts.strPath, "bursts-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ExpectSamplesOfWhole("bursts.mp4", "bursts-out.mp4", bursts.nCut, 1);
 
     const CCut ntsc = Cut("ntsc.mp4", 0.7, "ntsc-cut.mp4");
     result = Rebuild("ntsc-ref.mp4", ntsc.strPath, "ntsc-out.mp4");
