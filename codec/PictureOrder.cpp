@@ -6,6 +6,9 @@
 
 namespace {
 
+// Steps between order counts that show how far apart pictures are, where there are fewer.
+const size_t kFewSteps = 8;
+
 int64_t NextMsb(int64_t nLsb, int64_t nPrevLsb, int64_t nPrevMsb, int64_t nMaxLsb) {
     if (nLsb < nPrevLsb && nPrevLsb - nLsb >= nMaxLsb / 2)
         return nPrevMsb + nMaxLsb;
@@ -171,6 +174,15 @@ std::vector<uint32_t> CPictureOrder::CompositionOffsets(uint32_t nMinShift,
             nStep = step.first;
         }
     }
+    // A few pictures tell little: 0, 4, 2 are three of five pictures, the others still to be
+    // decoded. There the codec's usual step holds, where it divides every step seen.
+    const int64_t nUsual = m_codec == ECodec::H264 ? 2 : 1;
+    if (nMost < kFewSteps && nStep % nUsual == 0 &&
+        std::all_of(steps.begin(), steps.end(),
+                    [nUsual](const std::pair<const int64_t, size_t>& s) {
+                        return s.first <= 0 || s.first % nUsual == 0;
+                    }))
+        nStep = nUsual;
     std::vector<size_t> display(nCount);
     size_t nNext = 0;
     for (const std::vector<size_t>& order : periods) {

@@ -39,12 +39,15 @@ struct CEditPlan {
 
 // The reference's edit list carried over: its leading empty edits as they are, then one edit
 // over the samples from the reference's start time (or, for reordered video, from the first
-// picture shown).
+// picture shown) to their end. Where the reference's edit hides the end of its own samples (a
+// Live Photo's sound and pictures past the photo, an encoder's last frame), the copy hides as
+// much of its end, and shows no more than the reference does unless it has more media.
 CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
     const CReferenceTrack& reference = *track.pReference;
     // Where the last picture shown ends: past the samples' duration when the pictures shown
-    // last (B-frames) were cut off.
+    // last (B-frames) were cut off. Pictures decoded in bursts are shown a frame's time each.
     uint64_t nMedia = TrackMediaDuration(track);
+    const bool bBursts = reference.composition.eKind == CCompositionPattern::EKind::Bunched;
     uint64_t nEnd = 0; // of the sample in decoding order
     size_t nRun = 0;
     uint32_t nInRun = 0;
@@ -58,24 +61,41 @@ CEditPlan PlanEdits(const CReferenceMovie& movie, const CTrackTables& track) {
             }
         }
         nEnd += nDuration;
-        nMedia = std::max<uint64_t>(nMedia, nEnd + track.compositionOffsets[i]);
+        const int64_t nShownEnd = int64_t(nEnd) + track.compositionOffsets[i] +
+                                  (bBursts ? int64_t(reference.composition.nFrame) - nDuration : 0);
+        nMedia = std::max<uint64_t>(nMedia, static_cast<uint64_t>(std::max<int64_t>(0, nShownEnd)));
     }
     CEditPlan plan;
     int64_t nMediaTime = 0;
     uint32_t nRate = 0x10000;
     bool bFound = false;
+    unsigned nShown = 0; // edits that show media
+    uint64_t nShownEnd = 0;
     for (const CEdit& edit : reference.edits) {
         if (edit.nMediaTime == -1 && !bFound) {
             plan.edits.push_back(edit);
             plan.nDuration += edit.nSegmentDuration;
             continue;
         }
+        if (edit.nMediaTime >= 0)
+            ++nShown;
         if (!bFound) {
             nMediaTime = edit.nMediaTime;
             nRate = edit.nRate;
             bFound = true;
+            nShownEnd = uint64_t(std::max<int64_t>(0, edit.nMediaTime)) +
+                        Rescale(edit.nSegmentDuration, movie.nTimescale, reference.nTimescale);
         }
     }
+    // What the reference's one edit hides of its samples' end, past what rounding to the
+    // movie's timescale may have left.
+    uint64_t nHidden = 0;
+    const uint64_t nRounding =
+        movie.nTimescale ? reference.nTimescale / (2 * uint64_t(movie.nTimescale)) : 0;
+    if (nShown == 1 && nRate == 0x10000 && reference.nMediaDuration > nShownEnd + nRounding)
+        nHidden = reference.nMediaDuration - nShownEnd;
+    if (nHidden != 0)
+        nMedia = std::min(nMedia, std::max(nShownEnd, nMedia > nHidden ? nMedia - nHidden : 0));
     if (!track.compositionOffsets.empty())
         nMediaTime = track.nCompositionShift;
     if (reference.edits.empty() && track.nCompositionShift == 0) {
@@ -114,18 +134,21 @@ void WriteSampleTable(CBoxWriter& box, const CTrackTables& track) {
     box.Close(nBox);
 
     if (!track.compositionOffsets.empty()) {
-        std::vector<std::pair<uint32_t, uint32_t>> runs;
-        for (uint32_t nOffset : track.compositionOffsets) {
+        std::vector<std::pair<uint32_t, int32_t>> runs;
+        bool bNegative = false;
+        for (int32_t nOffset : track.compositionOffsets) {
+            bNegative = bNegative || nOffset < 0;
             if (!runs.empty() && runs.back().second == nOffset)
                 ++runs.back().first;
             else
                 runs.emplace_back(1, nOffset);
         }
-        nBox = box.OpenFull("ctts", 0, 0);
+        // Offsets below zero are version 1's.
+        nBox = box.OpenFull("ctts", bNegative ? 1 : 0, 0);
         box.U32(static_cast<uint32_t>(runs.size()));
         for (const auto& run : runs) {
             box.U32(run.first);
-            box.U32(run.second);
+            box.U32(static_cast<uint32_t>(run.second));
         }
         box.Close(nBox);
     }

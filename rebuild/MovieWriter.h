@@ -19,9 +19,9 @@ struct CTrackTables {
     std::vector<CDurationRun> durations;
     CSampleSizes sizes;
     bool bAllSync = true;
-    std::vector<uint32_t> syncSamples;        // 0-based, when not all are
-    std::vector<uint32_t> compositionOffsets; // empty when samples show in decoding order
-    uint32_t nCompositionShift = 0;           // the offset of the first sample shown
+    std::vector<uint32_t> syncSamples;       // 0-based, when not all are
+    std::vector<int32_t> compositionOffsets; // empty when samples show in decoding order
+    uint32_t nCompositionShift = 0;          // when the first picture is shown
     struct CChunk {
         uint64_t nOffset = 0; // in the new file
         uint32_t nSamples = 0;

@@ -1,5 +1,7 @@
 #include "rebuild/RebuiltIndex.h"
 
+#include "rebuild/CompositionPattern.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -83,50 +85,116 @@ void GapRuns(const CWalkTrack& track, const std::vector<std::pair<uint64_t, uint
             static_cast<uint32_t>(track.Found() - nDone), static_cast<uint32_t>(nDuration)});
 }
 
-// Composition offsets: each picture shown at the time of the sample that many places on in
-// decoding order (the times known, or, where samples were lost, as far as they go on).
+// Each sample's decode time from its durations, and when the last one ends.
+std::vector<uint64_t> DecodeTimes(const CTrackTables& tables, size_t nCount) {
+    std::vector<uint64_t> times(nCount + 1, 0);
+    size_t nRun = 0;
+    uint32_t nInRun = 0;
+    for (size_t i = 0; i < nCount; ++i) {
+        uint32_t nDuration = tables.nSampleDuration;
+        if (nRun < tables.durations.size()) {
+            nDuration = tables.durations[nRun].nDuration;
+            if (++nInRun == tables.durations[nRun].nCount) {
+                ++nRun;
+                nInRun = 0;
+            }
+        }
+        times[i + 1] = times[i] + nDuration;
+    }
+    return times;
+}
+
+// Composition offsets: each picture shown in its slot in display order as the reference's
+// recorder does it (CompositionPattern). The slots are the samples' decode times, each hole a
+// picture lost left in the pictures' order counts taking one, and past the last sample they
+// go on at its pace.
 void Compose(const CWalkTrack& track, const CReferenceTrack& reference, const CTrackTimes& timing,
              const std::vector<std::pair<uint64_t, uint64_t>>& gaps, CTrackTables* pTables) {
+    const CCompositionPattern& pattern = reference.composition;
+    const bool bDelayed = pattern.eKind == CCompositionPattern::EKind::Delayed;
+    const bool bBunched = pattern.eKind == CCompositionPattern::EKind::Bunched;
     uint32_t nShift = 0;
-    const std::vector<uint32_t> frames =
-        track.Order()->CompositionOffsets(ReferenceShift(reference), &nShift);
+    const std::vector<uint32_t> frames = track.Order()->CompositionOffsets(
+        bDelayed ? pattern.nDelay : ReferenceShift(reference), &nShift);
     if (!std::any_of(frames.begin(), frames.end(), [](uint32_t n) { return n != 0; }))
         return;
+    const size_t nCount = frames.size();
+    // Each sample's place in display order and among the slots.
+    std::vector<uint64_t> display(nCount), place(nCount);
+    uint64_t nLost = 0;
+    size_t g = 0;
+    for (size_t i = 0; i < nCount; ++i) {
+        for (; g < gaps.size() && gaps[g].first <= i; ++g)
+            nLost += gaps[g].second;
+        display[i] = uint64_t(frames[i]) + i - nShift;
+        place[i] = i + nLost;
+    }
     const uint64_t nDuration = pTables->nSampleDuration;
-    if (timing.times.empty()) {
-        // Pictures the stretches took that the order counts show are holes in them too.
-        uint64_t nLost = 0;
-        size_t g = 0;
-        pTables->compositionOffsets.resize(frames.size());
-        for (size_t i = 0; i < frames.size(); ++i) {
-            for (; g < gaps.size() && gaps[g].first <= i; ++g)
-                nLost += gaps[g].second;
-            const uint64_t nFrames = frames[i] > nLost ? frames[i] - nLost : 0;
-            pTables->compositionOffsets[i] =
-                static_cast<uint32_t>(std::min<uint64_t>(nFrames * nDuration, 0xFFFFFFFFu));
-        }
-        pTables->nCompositionShift = nShift * static_cast<uint32_t>(nDuration);
-        if (std::all_of(pTables->compositionOffsets.begin(), pTables->compositionOffsets.end(),
-                        [](uint32_t n) { return n == 0; })) {
-            pTables->compositionOffsets.clear();
-            pTables->nCompositionShift = 0;
-        }
-        return;
-    }
-    const std::vector<uint64_t>& times = timing.times;
-    const size_t nCount = times.size() - 1;
-    const uint64_t nLastStep = nCount != 0 ? times[nCount] - times[nCount - 1] : nDuration;
-    auto at = [&](uint64_t n) {
-        return n <= nCount ? times[static_cast<size_t>(n)]
-                           : times[nCount] + (n - nCount) * nLastStep;
+    // Known times by place: the samples', then the end of the last.
+    const bool bTimes = timing.times.size() == nCount + 1;
+    const uint64_t nEndPlace = place.back() + 1;
+    auto known = [&](size_t k) { return k < nCount ? timing.times[k] : timing.times[nCount]; };
+    auto placeOf = [&](size_t k) { return k < nCount ? place[k] : nEndPlace; };
+    const uint64_t nLastStep =
+        bTimes && nCount != 0 ? known(nCount) - known(nCount - 1) : nDuration;
+    auto slot = [&](uint64_t p) -> uint64_t {
+        if (!bTimes)
+            return p * nDuration;
+        if (p >= nEndPlace)
+            return known(nCount) + (p - nEndPlace) * nLastStep;
+        // The sample at or before the place; a hole between it and the next, evenly.
+        const size_t k = static_cast<size_t>(std::upper_bound(place.begin(), place.end(), p) -
+                                             place.begin() - 1);
+        const uint64_t nA = known(k), nB = std::max(nA, known(k + 1));
+        const uint64_t nFrom = placeOf(k), nTo = placeOf(k + 1);
+        return nA + (nB - nA) * (p - nFrom) / (nTo - nFrom);
     };
-    pTables->compositionOffsets.resize(frames.size());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const uint64_t nShown = at(i + frames[i]);
-        pTables->compositionOffsets[i] = static_cast<uint32_t>(
-            std::min<uint64_t>(nShown > times[i] ? nShown - times[i] : 0, 0xFFFFFFFFu));
+    CPictureTimes laid;
+    laid.decoded = DecodeTimes(*pTables, nCount);
+    laid.decoded.pop_back();
+    LayPictures(pattern, display, slot, nShift, &laid);
+    if (bBunched) {
+        // Decode times anew: the burst's, the last one lasting until its picture shown last
+        // would be due.
+        pTables->durations.clear();
+        uint64_t nLatest = 0;
+        for (int64_t nShown : laid.shown)
+            nLatest = std::max<uint64_t>(nLatest, static_cast<uint64_t>(nShown));
+        std::vector<uint64_t> decoded = laid.decoded;
+        decoded.push_back(std::max<uint64_t>(decoded.back() + pattern.nStep,
+                                             nLatest + pattern.nFrame - pattern.nLead));
+        DurationRuns(decoded, pTables);
     }
-    pTables->nCompositionShift = static_cast<uint32_t>(std::min<uint64_t>(at(nShift), 0xFFFFFFFFu));
+    const bool bNegative = bDelayed && pattern.bNegative;
+    pTables->compositionOffsets.resize(nCount);
+    int64_t nFirst = INT64_MAX;
+    for (size_t i = 0; i < nCount; ++i) {
+        // Relative to the sample's own slot: its decode time may be another (a stretch's).
+        int64_t nOffset = bBunched ? laid.shown[i] - int64_t(laid.decoded[i])
+                                   : laid.shown[i] - int64_t(slot(place[i]));
+        if (!bNegative)
+            nOffset = std::max<int64_t>(0, nOffset);
+        nOffset = std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, nOffset));
+        pTables->compositionOffsets[i] = static_cast<int32_t>(nOffset);
+        nFirst = std::min(nFirst, int64_t(laid.decoded[i]) + nOffset);
+    }
+    pTables->nCompositionShift =
+        static_cast<uint32_t>(std::max<int64_t>(0, std::min<int64_t>(nFirst, 0xFFFFFFFF)));
+    if (std::all_of(pTables->compositionOffsets.begin(), pTables->compositionOffsets.end(),
+                    [](int32_t n) { return n == 0; })) {
+        pTables->compositionOffsets.clear();
+        pTables->nCompositionShift = 0;
+    }
+}
+
+// Whether a track's samples last about as long as the reference's longest track.
+bool SpansMovie(const CReferenceMovie& movie, const CReferenceTrack& track) {
+    double dLongest = 0;
+    for (const CReferenceTrack& other : movie.tracks) {
+        if (other.nTimescale != 0)
+            dLongest = std::max(dLongest, double(other.nMediaDuration) / other.nTimescale);
+    }
+    return track.nTimescale != 0 && double(track.nMediaDuration) / track.nTimescale >= dLongest / 2;
 }
 
 CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
@@ -137,8 +205,9 @@ CTrackTables MakeTables(const CReferenceMovie& movie, const CWalkTrack& track,
     CTrackTables tables;
     tables.pReference = &reference;
     tables.nSampleDuration = times.nDuration;
-    // A single sample (a timecode) lasts as long as the recording, not as the reference.
-    if (reference.nSamples == 1 && track.Found() == 1)
+    // A single sample that lasts as long as the reference (a timecode) lasts as long as the
+    // recording; one that marks a moment (a Live Photo's still) as long as the reference's.
+    if (reference.nSamples == 1 && track.Found() == 1 && SpansMovie(movie, reference))
         tables.nSampleDuration = static_cast<uint32_t>(
             std::max(1.0, std::floor(walk.LeadSeconds() * reference.nTimescale + 0.5)));
     tables.sizes = track.Sizes();

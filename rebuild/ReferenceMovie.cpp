@@ -26,7 +26,7 @@ const uint32_t kFirstSampleBytes = 64 << 10;
 const uint64_t kMaxCopiedBox = 16u << 20;
 
 struct CTables {
-    CTable stts, stsc, stco;
+    CTable stts, stsc, stco, ctts;
     CBox stsz; // or stz2, read by ReadSizes
     bool b64 = false, bCtts = false;
 };
@@ -49,6 +49,9 @@ bool ReadSampleTables(CByteSource& source, const CMovieTrack& found, CReferenceT
         return false;
     pTables->stsz = found.stsz;
     pTables->bCtts = found.ctts.IsFound();
+    // Without its offsets the pictures' order still tells their times.
+    if (pTables->bCtts)
+        pTables->ctts.Open(source, found.ctts, 4, 64, pCancel);
     return true;
 }
 
@@ -279,13 +282,48 @@ void TimeChunks(const CTable& stts, CReferenceTrack* pTrack) {
     }
 }
 
+// The first samples' durations, and where the track has composition offsets, how its recorder
+// shows pictures out of decoding order. Both tables' runs are walked as far as the samples go.
+bool ReadLeadTimes(const CTables& tables, CReferenceTrack* pTrack, CCancelPoll* pCancel) {
+    const uint32_t nWant = std::min(pTrack->nSamples, kPatternSamples);
+    for (uint32_t i = 0; i < tables.stts.Count() && pTrack->leadDurations.size() < nWant; ++i) {
+        if (Cancelled(pCancel, i))
+            return false;
+        const uint32_t nRun = ReadBE32(tables.stts.Entry(i));
+        const uint32_t nDelta = ReadBE32(tables.stts.Entry(i) + 4);
+        const size_t nTake = std::min<size_t>(nRun, nWant - pTrack->leadDurations.size());
+        pTrack->leadDurations.insert(pTrack->leadDurations.end(), nTake, nDelta);
+    }
+    if (!tables.ctts.IsOpen())
+        return true;
+    std::vector<int32_t> offsets;
+    const size_t nTimed = pTrack->leadDurations.size();
+    for (uint32_t i = 0; i < tables.ctts.Count() && offsets.size() < nTimed; ++i) {
+        if (Cancelled(pCancel, i))
+            return false;
+        const uint32_t nRun = ReadBE32(tables.ctts.Entry(i));
+        // Signed whatever the version: recorders write negative offsets in version 0 too.
+        const int32_t nOffset = static_cast<int32_t>(ReadBE32(tables.ctts.Entry(i) + 4));
+        offsets.insert(offsets.end(), std::min<size_t>(nRun, nTimed - offsets.size()), nOffset);
+    }
+    pTrack->composition = LearnComposition(pTrack->leadDurations, offsets,
+                                           nTimed == pTrack->nSamples && offsets.size() == nTimed);
+    // Decode times in bursts: what a picture lasts is the time between pictures shown, which
+    // is steady.
+    if (pTrack->composition.eKind == CCompositionPattern::EKind::Bunched) {
+        pTrack->nTypicalDuration = pTrack->composition.nFrame;
+        pTrack->bSteadyDurations = true;
+    }
+    return true;
+}
+
 bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pTrack,
                  uint32_t* pChunksLeft, CCancelPoll* pCancel) {
     if (!tables.stsz.IsFound() || !tables.stts.IsOpen() || !tables.stco.IsOpen() ||
         !tables.stsc.IsOpen())
         return false;
     if (!ReadSizes(source, tables.stsz, pTrack, pCancel) ||
-        !ReadDurations(tables.stts, pTrack, pCancel) ||
+        !ReadDurations(tables.stts, pTrack, pCancel) || !ReadLeadTimes(tables, pTrack, pCancel) ||
         !ReadChunks(tables, pTrack, pChunksLeft, pCancel) || !ReadFirstSamples(source, pTrack))
         return false;
     TimeChunks(tables.stts, pTrack);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/Movie.h"
+#include "rebuild/CompositionPattern.h"
 #include "rebuild/Rebuild.h"
 #include "rebuild/SampleEntry.h"
 
@@ -55,6 +56,8 @@ struct CReferenceTrack : CTrackHeader {
     bool bSteadyDurations = true;  // nearly all samples last nTypicalDuration
     uint64_t nMediaDuration = 0;   // the sum of the sample durations
     bool bCompositionOffsets = false;
+    std::vector<uint32_t> leadDurations; // of its first samples, kPatternSamples at most
+    CCompositionPattern composition;     // how its pictures are shown, learnt from them
     std::vector<CReferenceChunk> chunks;
     std::vector<CEdit> edits;
     // Boxes copied whole, headers included.
@@ -78,6 +81,10 @@ struct CReferenceMovie {
 
 // Samples at the start of each track whose sizes are kept: enough to decode its first pictures.
 const uint32_t kLeadSamples = 64;
+
+// Samples at the start of each track whose durations (and composition offsets) are kept: how
+// the recorder times them, minutes of any recording.
+const uint32_t kPatternSamples = 1 << 14;
 
 // More tracks than any recorder writes: a reference with more is refused.
 const unsigned kMaxReferenceTracks = 64;

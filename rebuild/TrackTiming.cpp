@@ -96,8 +96,11 @@ void CTrackTiming::TimeTracks() {
             LostPictures(t);
         if (m_nClock == kNone || !m_learnt[t].bKnown || track.Found() == 0 ||
             (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio &&
-             track.Kind() != EWalkKind::Shaped))
+             track.Kind() != EWalkKind::Shaped)) {
+            if (t != m_nClock && !reference.bSteadyDurations)
+                TimeByReference(t);
             continue;
+        }
         const double dDuration = double(reference.nTypicalDuration) / reference.nTimescale;
         if (track.SteadyDurations()) {
             std::vector<std::vector<uint64_t>> lost = m_lost;
@@ -110,6 +113,8 @@ void CTrackTiming::TimeTracks() {
             }
         }
         Anchors(t, m_lost, &anchors);
+        if (track.SteadyDurations() && TimeByRuns(t, anchors))
+            continue;
         uint32_t nSteady = 0;
         if (!track.SteadyDurations() && KeepsSomeRate(t, anchors, &nSteady)) {
             m_times[t].nDuration = nSteady;
@@ -196,6 +201,10 @@ void CTrackTiming::Learn() {
     std::vector<size_t> next;
     next.resize(nTracks);
     std::vector<std::vector<double>> residuals(nTracks), lastResiduals(nTracks);
+    // Per track, the gaps between its chunks, those with sound in them, and the sound before
+    // its last chunk.
+    std::vector<uint64_t> gaps(nTracks, 0), soundGaps(nTracks, 0), soundBefore(nTracks, 0);
+    std::vector<bool> seen(nTracks, false);
     uint64_t nClock = 0;
     size_t nSeen = 0;
     for (;;) {
@@ -218,6 +227,12 @@ void CTrackTiming::Learn() {
             nClock += chunk.nSamples;
             continue;
         }
+        if (seen[nTrack]) {
+            ++gaps[nTrack];
+            soundGaps[nTrack] += nClock > soundBefore[nTrack] ? 1 : 0;
+        }
+        seen[nTrack] = true;
+        soundBefore[nTrack] = nClock;
         if (nClock == 0 || residuals[nTrack].size() >= kMaxResiduals ||
             references[nTrack]->nTimescale == 0)
             continue;
@@ -238,7 +253,9 @@ void CTrackTiming::Learn() {
         return r[nQuantile];
     };
     for (size_t t = 0; t < nTracks; ++t) {
-        if (residuals[t].size() < 3)
+        // Where the sound comes before or after all the track's chunks, what was written
+        // before them tells nothing of their times.
+        if (residuals[t].size() < 3 || 2 * soundGaps[t] < gaps[t])
             continue;
         CLearnt& learnt = m_learnt[t];
         learnt.dSpread = spread(residuals[t], &learnt.dOffset);
@@ -480,6 +497,90 @@ bool CTrackTiming::KeepsSomeRate(size_t t, const std::vector<std::pair<uint64_t,
     return false;
 }
 
+// The reference's rate, kept between pauses (a camera that stalls, a recorder that drops
+// pictures): runs of chunks that come when samples of the reference's duration would have them,
+// each at its own phase, which the sound tells to within a tick or two over the run. The first
+// run starts at 0; a pause ends a run where the next chunk and the one after it come later than
+// the run's rate says. False where the chunks keep no such runs (variable frame rate).
+bool CTrackTiming::TimeByRuns(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors) {
+    const CWalkTrack& track = *m_tracks[t];
+    const CReferenceTrack& reference = m_movie.tracks[track.ReferenceIndex()];
+    const uint64_t nFound = track.Found();
+    if (anchors.size() < 3 || reference.nTypicalDuration == 0 || nFound == 0)
+        return false;
+    const double dScale = reference.nTimescale;
+    const double dDuration = double(reference.nTypicalDuration) / dScale;
+    const double dTolerance =
+        std::max(m_learnt[t].dSpread, m_dClockFrame / 2) + m_dClockFrame / 2 + 0.002;
+    struct CRun {
+        uint64_t nFirst = 0; // the first sample (virtual) in it
+        std::vector<double> phases;
+    };
+    std::vector<CRun> runs(1);
+    size_t nStray = 0;
+    double dPhase = 0;
+    for (size_t a = 0; a < anchors.size(); ++a) {
+        const double dHere = anchors[a].second - double(anchors[a].first) * dDuration;
+        if (std::fabs(dHere - dPhase) <= dTolerance) {
+            runs.back().phases.push_back(dHere);
+            continue;
+        }
+        // A pause: the next chunk keeps the new phase. Anything else is a chunk written late.
+        const bool bNext =
+            a + 1 < anchors.size() &&
+            std::fabs(anchors[a + 1].second - double(anchors[a + 1].first) * dDuration - dHere) <=
+                dTolerance;
+        if (!bNext || dHere < dPhase || runs.back().phases.size() < 2) {
+            ++nStray;
+            continue;
+        }
+        CRun run;
+        // The run begins with the chunk: at its first sample, or after the chunk before.
+        run.nFirst = m_learnt[t].bLast ? anchors[a - 1].first + 1 : anchors[a].first;
+        if (a == 0 || run.nFirst <= runs.back().nFirst)
+            return false;
+        run.phases.push_back(dHere);
+        runs.push_back(run);
+        dPhase = dHere;
+    }
+    if (runs.size() < 2 || 10 * nStray > anchors.size())
+        return false;
+    uint64_t nVirtual = nFound;
+    for (size_t s = 0; s < m_lost.size(); ++s)
+        nVirtual += m_lost[s][t];
+    // Each run's phase in ticks: the first's is 0, the others' the middle of the range their
+    // chunks' take (a chunk lies anywhere within a frame of sound, evenly), less the first
+    // run's (what the clock's chunks stray by the same way in every run).
+    std::vector<double> middles(runs.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const std::vector<double>& p = runs[r].phases;
+        const auto range = std::minmax_element(p.begin(), p.end());
+        middles[r] = (*range.first + *range.second) / 2;
+    }
+    std::vector<uint64_t> phases(runs.size(), 0);
+    for (size_t r = 1; r < runs.size(); ++r)
+        phases[r] = static_cast<uint64_t>(
+            std::floor(std::max(0.0, middles[r] - middles[0]) * dScale + 0.5));
+    const uint64_t nTicks = reference.nTypicalDuration;
+    CTrackTimes& times = m_times[t];
+    times.times.resize(static_cast<size_t>(nFound) + 1);
+    size_t r = 0, s = 0;
+    uint64_t nLost = 0, nPrevious = 0;
+    auto at = [&](uint64_t v) {
+        while (r + 1 < runs.size() && runs[r + 1].nFirst <= v)
+            ++r;
+        return std::max(v == 0 ? 0 : nPrevious + 1, phases[r] + v * nTicks);
+    };
+    for (uint64_t i = 0; i < nFound; ++i) {
+        for (; s < m_lost.size() && m_before[s][t] <= i; ++s)
+            nLost += m_lost[s][t];
+        nPrevious = at(i + nLost);
+        times.times[static_cast<size_t>(i)] = nPrevious;
+    }
+    times.times[static_cast<size_t>(nFound)] = at(std::max(nVirtual, nFound + nLost));
+    return true;
+}
+
 // Each sample's time from the clock: between the anchors of two chunks, evenly; after the last,
 // at the pace of the last second.
 void CTrackTiming::TimeBySound(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors) {
@@ -536,4 +637,37 @@ void CTrackTiming::TimeBySound(size_t t, const std::vector<std::pair<uint64_t, d
     }
     times.times[static_cast<size_t>(nFound)] =
         nFound == 0 ? 0 : virtualTimes[static_cast<size_t>(nFound - 1 + nLost + 1)];
+}
+
+// Durations that vary, where nothing in the recording tells its times: the reference's own, one
+// by one (a recorder that changes its rate at the same place each time, a Live Photo's), then
+// what they last most often. Samples the stretches took keep their places.
+void CTrackTiming::TimeByReference(size_t t) {
+    const CWalkTrack& track = *m_tracks[t];
+    const std::vector<uint32_t>& durations = m_movie.tracks[track.ReferenceIndex()].leadDurations;
+    const uint64_t nFound = track.Found();
+    if (durations.empty() || nFound == 0)
+        return;
+    const uint64_t nDuration = m_times[t].nDuration;
+    uint64_t nTime = 0, nVirtual = 0;
+    auto advance = [&](uint64_t nTo) {
+        for (; nVirtual < nTo && nVirtual < durations.size(); ++nVirtual)
+            nTime += durations[static_cast<size_t>(nVirtual)];
+        if (nVirtual < nTo) {
+            nTime += (nTo - nVirtual) * nDuration;
+            nVirtual = nTo;
+        }
+    };
+    CTrackTimes& times = m_times[t];
+    times.times.resize(static_cast<size_t>(nFound) + 1);
+    uint64_t nLost = 0;
+    size_t s = 0;
+    for (uint64_t i = 0; i < nFound; ++i) {
+        for (; s < m_lost.size() && m_before[s][t] <= i; ++s)
+            nLost += m_lost[s][t];
+        advance(i + nLost);
+        times.times[static_cast<size_t>(i)] = nTime;
+    }
+    advance(nFound + nLost);
+    times.times[static_cast<size_t>(nFound)] = nTime;
 }

@@ -2,9 +2,10 @@
 // clock: the reference shows how the chunks of every other track stand to the sound written
 // before them, so a recording of variable frame rate gets each picture's time from the sound
 // around it and no drift builds up, while pictures that keep the reference's constant rate keep
-// it exactly. Across a stretch left out, each track goes on after the time the stretch took:
-// told for pictures by their order counts, for sound by the pictures beside it, else by the
-// recording's bytes a second.
+// it exactly. A track the sound does not interleave with (a Live Photo writes all its sound
+// first) keeps the reference's own durations. Across a stretch left out, each track goes on after
+// the time the stretch took: told for pictures by their order counts, for sound by the pictures
+// beside it, else by the recording's bytes a second.
 #pragma once
 
 #include "rebuild/MediaWalk.h"
@@ -38,6 +39,7 @@ private:
         double dSpread = 0; // how far they stray from that
         bool bLast = false; // the time is its last sample's (a writer that writes a chunk
                             // when its last sample is due)
+        // Learnt, from sound that interleaves with the track's chunks.
         bool bKnown = false;
     };
     void ChooseClock();
@@ -56,7 +58,9 @@ private:
                    double dDuration) const;
     bool KeepsSomeRate(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors,
                        uint32_t* pDuration) const;
+    bool TimeByRuns(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors);
     void TimeBySound(size_t t, const std::vector<std::pair<uint64_t, double>>& anchors);
+    void TimeByReference(size_t t);
 
     const CReferenceMovie& m_movie;
     const std::vector<std::unique_ptr<CWalkTrack>>& m_tracks;

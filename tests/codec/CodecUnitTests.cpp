@@ -19,7 +19,8 @@ namespace {
 
 // I P B B P B B with picture order type 1: reference frames advance by offset_for_ref_frame,
 // non-reference ones sit offset_for_non_ref_pic before, delta_pic_order_cnt[0] places the
-// second B-frame. The counts follow from the standard's equations by hand.
+// second B-frame. The counts follow from the standard's equations by hand. A few pictures keep
+// the holes the pictures still to come leave in their counts.
 TEST(CodecPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     CBitWriter sps;
     sps.Bits(8, 66);
@@ -65,6 +66,23 @@ TEST(CodecPictureOrder, TypeOneCountsPutBFramesBeforeTheirReference) {
     uint32_t nShift = 0;
     EXPECT_EQ(order.CompositionOffsets(0, &nShift), (std::vector<uint32_t>{1, 3, 0, 0, 3, 0, 0}));
     EXPECT_EQ(nShift, 1u);
+
+    // A copy cut after three pictures of a B-pyramid, counts 0, 8, 4 (type 0): steps of four
+    // alone, the pictures 2 and 6 still to be decoded. The second is shown four pictures on.
+    CVideoSampleParser typeZero(ECodec::H264, 4, 1 << 20);
+    const std::vector<uint8_t> typeZeroSps = testmedia::Sps();
+    ASSERT_TRUE(typeZero.AddParameterSet(typeZeroSps.data(), typeZeroSps.size()));
+    ASSERT_TRUE(typeZero.AddParameterSet(ppsNal.data(), ppsNal.size()));
+    CPictureOrder pyramid(ECodec::H264);
+    for (int nLsb : {0, 8, 4}) {
+        CVideoSample sample;
+        sample.avc.nNalType = nLsb == 0 ? 5 : 1;
+        sample.avc.nRefIdc = 2;
+        sample.avc.nPocLsb = nLsb;
+        pyramid.Add(sample, typeZero);
+    }
+    EXPECT_EQ(pyramid.CompositionOffsets(0, &nShift), (std::vector<uint32_t>{0, 3, 0}));
+    EXPECT_EQ(nShift, 0u);
 }
 
 // The reference's SPS made over for each size recorders use: it reads back at that size with

@@ -296,6 +296,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         const CKind kinds[] = {
             {"h264",
              strVideo + strSound + "440 -c:v libx264 -preset ultrafast -g 10 -bf 2" + strAac},
+            // Composition offsets below zero, as Apple's recorders write them.
+            {"negative", strVideo + strSound +
+                             "440 -c:v libx264 -preset ultrafast -g 10 -bf 2 -movflags "
+                             "negative_cts_offsets" +
+                             strAac},
             {"hevc", strVideo + strSound +
                          "440 -c:v libx265 -preset ultrafast -x265-params "
                          "log-level=error:bframes=2 -g 10 -tag:v hvc1" +

@@ -20,7 +20,7 @@ std::string Quote(const std::string& strText) {
 std::vector<CPacket> ProbePackets(const std::string& strFile) {
     std::string strOut;
     mediamaker::Run({"ffprobe", "-v", "error", "-show_entries",
-                     "packet=stream_index,pts,dts,pts_time,size,pos,flags,data_hash",
+                     "packet=stream_index,pts,dts,pts_time,dts_time,size,pos,flags,data_hash",
                      "-show_data_hash", "MD5", "-of", "compact=p=0", strFile},
                     &strOut);
     std::vector<CPacket> packets;
@@ -43,6 +43,8 @@ std::vector<CPacket> ProbePackets(const std::string& strFile) {
                 packet.strDts = strValue;
             else if (strKey == "pts_time" && strValue != "N/A")
                 packet.dPts = std::stod(strValue);
+            else if (strKey == "dts_time" && strValue != "N/A")
+                packet.dDts = std::stod(strValue);
             else if (strKey == "size")
                 packet.nSize = std::stoull(strValue);
             else if (strKey == "pos")

@@ -17,6 +17,7 @@ struct CPacket {
     int nStream = 0;
     std::string strPts, strDts; // as ffprobe prints them ("N/A" too)
     double dPts = 0;            // in seconds
+    double dDts = 0;
     uint64_t nPos = 0;
     uint64_t nSize = 0;
     std::string strFlags;

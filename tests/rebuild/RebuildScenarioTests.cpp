@@ -33,6 +33,15 @@ const std::string kAac = " -c:a aac -b:a 128k";
 const std::string kVfr = " -vf \"select='not(between(mod(t\\,5)\\,2\\,3.5)*mod(n\\,3))',"
                          "settb=1/15360,setpts='PTS+0.004*sin(N*1.7)/TB'\" -fps_mode vfr";
 const std::string kVfrTimes = " -enc_time_base:v 1/15360";
+// A camera that stalls: no picture for 0.43 s after the third second.
+const std::string kPause =
+    " -vf \"settb=1/15360,setpts='PTS+gte(T\\,3)*0.43/TB'\" -fps_mode vfr" + kVfrTimes;
+// Decode times in bursts, as Samsung's slow motion writes them: a reference picture decoded
+// 12018 ticks before it is shown, the B-frames after it 9 ticks apart, shown at 30 a second.
+const std::string kBursts =
+    " -c:v libx264 -preset veryfast -g 60 -bf 3 -x264-params b-pyramid=none:b-adapt=0"
+    " -pix_fmt yuv420p -video_track_timescale 90000 -bsf:v \"setts=pts=PTS:dts='if(eq(N\\,0)"
+    "\\,PTS-12018\\,max(PREV_OUTDTS+9\\,PTS-12018))'\"";
 // A data track of GoPro's kind, timed as a camera writes it (QuickTime: ffmpeg's MP4 writer
 // takes no 'gpmd' track).
 const std::string kGpmf = " -f data -i ";
@@ -217,6 +226,17 @@ void RebuildScenario::SetUpTestSuite() {
             Quote(Path("vfrv.mp4")),
         strEncode + kVideo + Tone(880) + " -t 6" + kVfr + kH264 + kVfrTimes + kAac + " " +
             Quote(Path("vfrv-ref.mp4")),
+        strEncode + kVideo + Tone(440) + " -t 8" + kPause + kH264 + kAac + " " +
+            Quote(Path("pause.mp4")),
+        strEncode + kVideo + Tone(440) + " -t 8" + kPause + kHevc + kAac + " " +
+            Quote(Path("hevc-pause.mp4")),
+        strEncode + kVideo + " -t 8" + kBursts + " " + Quote(Path("bursts.mp4")),
+        strEncode + kVideo + " -t 3" + kBursts + " " + Quote(Path("bursts-ref.mp4")),
+        // Offsets below zero, and no delay, as Apple's recorders write them.
+        strEncode + kVideo + Tone(440) + " -t 8" + kH264 + kAac +
+            " -movflags negative_cts_offsets " + Quote(Path("negative.mp4")),
+        strEncode + kVideo + Tone(880) + " -t 3" + kH264 + kAac +
+            " -movflags negative_cts_offsets " + Quote(Path("negative-ref.mp4")),
         strEncode + " -f lavfi -i testsrc2=size=640x360:rate=30000/1001" + Tone(440) + " -t 8" +
             kH264 + kAac + " " + Quote(Path("ntsc.mp4")),
         strEncode + " -f lavfi -i testsrc2=size=640x360:rate=30000/1001" + Tone(880) + " -t 4" +
@@ -607,6 +627,7 @@ std::vector<CPacket> WholePackets(const std::vector<CPacket>& whole, int nStream
 struct CTimeError {
     double dMax = 0;
     double dLast = 0;
+    double dMaxOffset = 0; // composition offset (show less decode time)
 };
 CTimeError CompareTimes(const std::vector<CPacket>& expected, const std::vector<CPacket>& found,
                         size_t nMinSize = 0) {
@@ -621,6 +642,9 @@ CTimeError CompareTimes(const std::vector<CPacket>& expected, const std::vector<
             continue;
         error.dLast = found[i].dPts - expected[i].dPts;
         error.dMax = std::max(error.dMax, std::fabs(error.dLast));
+        error.dMaxOffset =
+            std::max(error.dMaxOffset, std::fabs((found[i].dPts - found[i].dDts) -
+                                                 (expected[i].dPts - expected[i].dDts)));
     }
     return error;
 }
@@ -642,6 +666,7 @@ TEST_F(RebuildScenario, VariableFrameRatePicturesTakeTheirTimesFromTheSound) {
         const CTimeError sound =
             CompareTimes(WholePackets(whole, 1, cut.nCut), StreamPackets(copy, 1));
         EXPECT_LE(video.dMax, kChunk);
+        EXPECT_LE(video.dMaxOffset, kChunk);
         EXPECT_EQ(sound.dMax, 0);
         EXPECT_LE(std::fabs(video.dLast - sound.dLast), kChunk);
         std::string strErrors;
@@ -649,8 +674,38 @@ TEST_F(RebuildScenario, VariableFrameRatePicturesTakeTheirTimesFromTheSound) {
                    &strErrors);
         EXPECT_EQ(strErrors, "");
     }
+    // A camera that stalls, with B-frames: the pictures after the pause are shown at their
+    // times, to a millisecond, H.264 and HEVC alike.
+    for (const char* pszName : {"pause", "hevc-pause"}) {
+        SCOPED_TRACE(pszName);
+        const std::string strName = pszName;
+        const CCut cut = Cut(strName + ".mp4", 0.7, strName + "-cut.mp4");
+        const CRebuildResult result = Rebuild(strName == "pause" ? "h264-ref.mp4" : "hevc-ref.mp4",
+                                              cut.strPath, strName + "-out.mp4");
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        const std::vector<CPacket> whole = ProbePackets(Path(strName + ".mp4"));
+        const std::vector<CPacket> copy = ProbePackets(Path(strName + "-out.mp4"));
+        const std::vector<CPacket> expected = WholePackets(whole, 0, cut.nCut);
+        ASSERT_GT(expected.size(), 0u);
+        EXPECT_GT(expected.back().dPts, 4.0) << "the cut is before the pause";
+        const CTimeError video = CompareTimes(expected, StreamPackets(copy, 0));
+        EXPECT_LE(video.dMax, 0.001);
+        EXPECT_LE(video.dMaxOffset, 0.001);
+        EXPECT_EQ(CompareTimes(WholePackets(whole, 1, cut.nCut), StreamPackets(copy, 1)).dMax, 0);
+    }
+    // Offsets below zero, and decode times in bursts: the copy's are the original's, tick for
+    // tick.
+    const CCut negative = Cut("negative.mp4", 0.6, "negative-cut.mp4");
+    CRebuildResult result = Rebuild("negative-ref.mp4", negative.strPath, "negative-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ExpectSamplesOfWhole("negative.mp4", "negative-out.mp4", negative.nCut, 2);
+    const CCut bursts = Cut("bursts.mp4", 0.6, "bursts-cut.mp4");
+    result = Rebuild("bursts-ref.mp4", bursts.strPath, "bursts-out.mp4");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    ExpectSamplesOfWhole("bursts.mp4", "bursts-out.mp4", bursts.nCut, 1);
+
     const CCut ntsc = Cut("ntsc.mp4", 0.7, "ntsc-cut.mp4");
-    CRebuildResult result = Rebuild("ntsc-ref.mp4", ntsc.strPath, "ntsc-out.mp4");
+    result = Rebuild("ntsc-ref.mp4", ntsc.strPath, "ntsc-out.mp4");
     ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
     ExpectSamplesOfWhole("ntsc.mp4", "ntsc-out.mp4", ntsc.nCut, 2);
     // Every seventh picture dropped: a reference whose pictures last 1/30 s on average only.

@@ -5,6 +5,7 @@
 // made new.
 #include "media/Box.h"
 #include "media/BoxWriter.h"
+#include "rebuild/CompositionPattern.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/MovieWriter.h"
@@ -134,6 +135,86 @@ TEST(RebuildIndex, MediaDataPastFourGigabytesGetsSixtyFourBitSize) {
         EXPECT_EQ(walk.Status(), EBoxHeader::Ok);
     }
     std::remove(strPath.c_str());
+}
+
+// A reference's first samples, learnt, then laid over pictures of the same order: each comes
+// back with the reference's own decode and show times. Three recorders: Samsung's slow motion
+// (its first 28 samples as the phone wrote them: decode times in bursts, shown 3000 ticks
+// apart), Apple's (no delay, offsets below zero) and x264 at a variable rate (delay 2).
+TEST(RebuildIndex, PicturesAreShownAsTheReferencesRecorderShowsThem) {
+    struct CCase {
+        std::vector<uint32_t> durations;
+        std::vector<int32_t> offsets;
+        CCompositionPattern::EKind eKind;
+        uint32_t nDelay;
+    };
+    std::vector<CCase> cases;
+    cases.push_back(
+        {{9000, 9,     9, 8982, 9, 9,     2982, 12000, 9, 9,     9, 11973, 9, 9,
+          9,    11973, 9, 9,    9, 11973, 9,    9,     9, 11973, 9, 9,     9, 11973},
+         {9018, 9018, 3009, 6000, 9018, 3009, 6000, 9018, 9018, 3009, 0,    5991, 9018, 3009,
+          0,    5991, 9018, 3009, 0,    5991, 9018, 3009, 0,    5991, 9018, 3009, 0,    5991},
+         CCompositionPattern::EKind::Bunched,
+         0});
+    cases.push_back({std::vector<uint32_t>(9, 20),
+                     {0, 60, 0, -40, -20, 60, 0, -40, -20},
+                     CCompositionPattern::EKind::Delayed,
+                     0});
+    {
+        // I P B B, at times a little off the grid: decoded when the picture two places
+        // earlier in display order is shown.
+        const int kOrder[] = {0, 3, 1, 2};
+        std::vector<int64_t> shownAt, decodedAt;
+        for (int i = 0; i < 40; ++i)
+            shownAt.push_back(1000 + 512 * i + (i * 37) % 90);
+        for (int i = 0; i < 40; ++i)
+            decodedAt.push_back(i < 2 ? 1000 - 512 * (2 - i) : shownAt[i - 2]);
+        CCase vfr{{}, {}, CCompositionPattern::EKind::Delayed, 2};
+        for (int i = 0; i < 40; ++i) {
+            const int nRank = i == 0 ? 0 : ((i - 1) / 3) * 3 + kOrder[1 + (i - 1) % 3];
+            vfr.offsets.push_back(static_cast<int32_t>(shownAt[nRank] - decodedAt[i]));
+            if (i + 1 < 40)
+                vfr.durations.push_back(static_cast<uint32_t>(decodedAt[i + 1] - decodedAt[i]));
+        }
+        vfr.durations.push_back(512);
+        cases.push_back(vfr);
+    }
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.durations.size());
+        const CCompositionPattern pattern = LearnComposition(c.durations, c.offsets, true);
+        ASSERT_EQ(pattern.eKind, c.eKind);
+        EXPECT_EQ(pattern.nDelay, c.nDelay);
+        // The pictures' order, their decode times as the copy's clock.
+        std::vector<uint64_t> decoded(1, 0);
+        std::vector<int64_t> shown;
+        for (size_t i = 0; i < c.durations.size(); ++i) {
+            shown.push_back(int64_t(decoded[i]) + c.offsets[i]);
+            decoded.push_back(decoded[i] + c.durations[i]);
+        }
+        std::vector<uint64_t> display(shown.size());
+        for (size_t i = 0; i < shown.size(); ++i)
+            for (size_t j = 0; j < shown.size(); ++j)
+                display[i] += shown[j] < shown[i] ? 1 : 0;
+        const bool bBunched = c.eKind == CCompositionPattern::EKind::Bunched;
+        auto slot = [&](uint64_t p) {
+            if (bBunched)
+                return p * pattern.nFrame;
+            return p < decoded.size() ? decoded[p]
+                                      : decoded.back() + 512 * (p - decoded.size() + 1);
+        };
+        CPictureTimes laid;
+        laid.decoded.assign(decoded.begin(), decoded.end() - 1);
+        LayPictures(pattern, display, slot, 2, &laid);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(laid.decoded[i], decoded[i]) << i;
+            // Pictures shown after the last sample decoded are shown when its pace says.
+            if (bBunched || display[i] + pattern.nDelay < shown.size())
+                EXPECT_EQ(laid.shown[i], shown[i]) << i;
+        }
+    }
+    // Offsets of no pattern: none learnt.
+    EXPECT_EQ(LearnComposition({20, 20, 20, 20, 20, 20}, {0, 500, 7, 90, 3, 260}, true).eKind,
+              CCompositionPattern::EKind::Unknown);
 }
 
 std::vector<uint8_t> Bytes(const std::string& strText) {

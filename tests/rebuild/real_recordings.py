@@ -4,8 +4,11 @@
 and the Android twin video_2 also from video_1. What comes back is compared with the original
 by ffprobe's packets: per track, the packets whose bytes lie wholly before the cut, in order,
 with the same size, bytes, key-frame flag and composition offset, and nothing more; and the
-copy must decode without errors. Decoding times are not judged (a recording rebuilt from
-another cannot know them); where they stray by a tick or more the line shows how far.
+copy must decode without errors, and play (its edit lists applied) no longer than the
+original. Decoding times are judged where a recording is rebuilt from its own whole copy: each
+within one frame (the time between two of the original's pictures or sound frames) of the
+original's; a recording rebuilt from another cannot know them. Where they stray by a tick or
+more the line shows how far.
 
   real_recordings.py REBUILD_CLI DATA_DIR
 
@@ -175,39 +178,72 @@ def compare_pcm(stream, twin, cut):
     return ok, text
 
 
-def same_packet(a, b, tolerance):
+def same_packet(a, b, tolerance, base_a, base_b):
     if a["size"] != b["size"] or a["key"] != b["key"] or a["data"] != b["data"]:
         return False
     if (a["cts"] is None) != (b["cts"] is None):
         return False
-    return a["cts"] is None or abs(a["cts"] - b["cts"]) < tolerance
+    return a["cts"] is None or abs((a["cts"] - base_a) - (b["cts"] - base_b)) < tolerance
 
 
-def compare_packets(stream, twin, cut):
+def least_offset(packets):
+    """ffmpeg moves decode times back by the most negative composition offset, but not by one
+    in the last two entries of the table (so a copy cut short may be moved less): offsets are
+    compared from the least of them, and decode times moved forward by it."""
+    offsets = [p["cts"] for p in packets if p["cts"] is not None]
+    return min(offsets) if offsets else 0
+
+
+def frame_time(stream):
+    """The time between two of the stream's samples as they are shown, typically."""
+    shown = sorted(p["dts"] + p["cts"] for p in stream["packets"]
+                   if p["dts"] is not None and p["cts"] is not None)
+    steps = sorted(b - a for a, b in zip(shown, shown[1:]) if b > a)
+    return steps[len(steps) // 2] if steps else 0
+
+
+def compare_packets(stream, twin, cut, judge_dts):
     """Packets: the original's prefix that lies wholly before the cut comes back, each the
-    same, and nothing after it."""
+    same, and nothing after it; with judge_dts, each decoded within a frame of the original's
+    time."""
     packets = stream["packets"]
     expected = 0
     while expected < len(packets) and packets[expected]["pos"] + packets[expected]["size"] <= cut:
         expected += 1
     got = twin["packets"] if twin else []
     tolerance = max(stream["tb"], twin["tb"]) if twin else 0
+    count = min(len(got), expected)
+    base_a, base_b = least_offset(packets[:count]), least_offset(got[:count])
     same = 0
-    while same < min(len(got), expected) and same_packet(packets[same], got[same], tolerance):
+    while same < count and same_packet(packets[same], got[same], tolerance, base_a, base_b):
         same += 1
     ok = same == expected == len(got)
     text = f"{same}/{expected}"
     if len(got) > same:
         text += f" +{len(got) - same}"
-    drift = [abs(a["dts"] - b["dts"]) for a, b in zip(packets[:same], got[:same])
+    drift = [abs((a["dts"] + base_a) - (b["dts"] + base_b))
+             for a, b in zip(packets[:same], got[:same])
              if a["dts"] is not None and b["dts"] is not None]
     if drift and max(drift) >= tolerance:
         ms = float(max(drift)) * 1000
         text += f" dts~{ms:.0f}ms" if ms >= 10 else f" dts~{ms:.2g}ms"
+        if judge_dts and max(drift) >= max(frame_time(stream), tolerance):
+            ok = False
+            text += f" (over a frame, {float(frame_time(stream)) * 1000:.3g}ms)"
     return ok, text
 
 
-def run_case(cli, folder, work, recording, percent, reference, originals):
+def play_seconds(path):
+    """How long the file plays, its edit lists applied."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                          "csv=p=0", path], capture_output=True, text=True).stdout.strip()
+    try:
+        return float(out)
+    except ValueError:
+        return None
+
+
+def run_case(cli, folder, work, recording, percent, reference, originals, originals_seconds):
     name = case_name(recording, percent, reference)
     with open(os.path.join(folder, recording), "rb") as file:
         data = file.read()
@@ -238,7 +274,7 @@ def run_case(cli, folder, work, recording, percent, reference, originals):
         if stream.get("codec_name", "").startswith("pcm_"):
             ok, text = compare_pcm(stream, twin, cut)
         else:
-            ok, text = compare_packets(stream, twin, cut)
+            ok, text = compare_packets(stream, twin, cut, reference == recording)
         passed = passed and ok
         cells.append(f"{stream['codec_tag_string'].strip() or stream['codec_type']} {text}")
     for stream in extra:
@@ -248,6 +284,11 @@ def run_case(cli, folder, work, recording, percent, reference, originals):
         errors = decode_errors(output)
         cells.append("decodes" if not errors else f"{len(errors)} decode errors")
         passed = passed and not errors
+        # What the original's edit lists hide stays hidden (a millisecond for rounding).
+        plays, whole = play_seconds(output), originals_seconds[recording]
+        if plays is None or whole is None or plays > whole + 0.001:
+            passed = False
+            cells.append(f"plays {plays} s of the original's {whole} s")
     for path in (broken_path, output):
         if os.path.exists(path):
             os.remove(path)
@@ -279,7 +320,8 @@ def main():
             sys.exit(f"{recording} itself does not decode cleanly: {errors[0]}")
     failures, passes = [], 0
     with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(2) as pool:
-        jobs = [pool.submit(run_case, cli, folder, work, r, p, ref, originals)
+        seconds = {r: play_seconds(os.path.join(folder, r)) for r in RECORDINGS}
+        jobs = [pool.submit(run_case, cli, folder, work, r, p, ref, originals, seconds)
                 for r, p, ref in cases]
         for job in jobs:
             name, passed, status, cells = job.result()
