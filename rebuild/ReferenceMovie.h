@@ -44,6 +44,8 @@ struct CReferenceTrack : CTrackHeader {
     bool bSteadyDurations = true;  // nearly all samples last nTypicalDuration
     uint64_t nMediaDuration = 0;   // the sum of the sample durations
     bool bCompositionOffsets = false;
+    uint32_t nSyncPeriod = 0; // key frames every n-th sample from the first and nowhere else,
+                              // as some writers mark them whatever the pictures are
     std::vector<CReferenceChunk> chunks;
     std::vector<CEdit> edits;
     // Boxes copied whole, headers included.
