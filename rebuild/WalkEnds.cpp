@@ -1,0 +1,221 @@
+// The walk's steps for samples whose syntax does not pin where they end: pictures of Motion JPEG
+// and H.263, and chunks of PCM, which only the samples around them bound; and AMR frames, whose
+// header byte alone is little to go by.
+#include "rebuild/MediaWalk.h"
+
+#include <algorithm>
+
+namespace {
+
+const size_t kNone = static_cast<size_t>(-1);
+// Known samples in a row that show a sample ended where they begin: a single sound frame is
+// too easily found by chance.
+const int kFollowDepth = 3;
+// Chunks of fixed-size samples or PCM the walk looks across for a known sample.
+const int kMaxHops = 8;
+// Sound frames of other tracks that must fill the end of an H.263 picture, for the picture to
+// end where they begin; fewer where the interleaving has the picture's chunk end there.
+const int kMinTile = 4;
+const int kMinTileAtChunkEnd = 2;
+// An H.263 picture is longer than its header.
+const uint64_t kMinPicture = 8;
+// AMR frames that must follow one of a track that was not predicted.
+const int kSpeechDepth = 2;
+
+} // namespace
+
+bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
+    *pYes = false;
+    for (int nHop = 0;; ++nHop) {
+        // The data's end, or a chunk predicted that the data's end cuts off.
+        if (nAt >= m_range.nEnd) {
+            *pYes = true;
+            return true;
+        }
+        bool bVerified = false;
+        if (!VerifiedAt(nAt, kFollowDepth, &bVerified, false))
+            return false;
+        if (bVerified || nHop == nHops) {
+            *pYes = bVerified;
+            return true;
+        }
+        // A walk that lost the reference's pattern (past damage) may still be before a chunk of
+        // PCM of a size the reference often has.
+        if (nHop == 0 && !PcmChunkFollows(nAt, pYes))
+            return false;
+        if (*pYes)
+            return true;
+        const CInterleaveModel::CPrediction next = m_model.Following(nAhead + size_t(nHop));
+        if (next.nTrack < 0)
+            return true;
+        const CWalkTrack& track = *m_tracks[static_cast<size_t>(next.nTrack)];
+        const uint64_t nBytes = track.Kind() == EWalkKind::Pcm     ? track.SampleBytes()
+                                : track.Kind() == EWalkKind::Fixed ? track.MaxSampleBytes()
+                                                                   : 0;
+        if (nBytes == 0 || next.nSamples == 0)
+            return true;
+        nAt += nBytes * next.nSamples;
+    }
+}
+
+bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
+    *pYes = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
+        if (pTrack->Kind() != EWalkKind::Pcm)
+            continue;
+        for (uint32_t nCount : pTrack->CommonChunks()) {
+            const uint64_t nBytes = uint64_t(nCount) * pTrack->SampleBytes();
+            if (nBytes > m_range.nEnd - nAt)
+                continue;
+            if (!VerifiedAt(nAt + nBytes, kFollowDepth, pYes, false))
+                return false;
+            if (*pYes)
+                return true;
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes) {
+    *pYes = false;
+    CTrackTry attempt;
+    int nCount = 0;
+    for (uint64_t nAt = nFrom; nAt < nTo;) {
+        if (!Ensure(nAt, 16))
+            return !m_bError;
+        bool bFound = false;
+        for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
+            CWalkTrack& track = *m_tracks[t];
+            if (t == nOwn ||
+                (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Speech) ||
+                !track.MayStart(At(nAt), Available(nAt)))
+                continue;
+            if (!TryTrack(t, nAt, &attempt, false))
+                return false;
+            if (attempt.eResult == ESampleParse::Truncated && nTo == m_range.nEnd) {
+                *pYes = nCount >= nMin;
+                return true;
+            }
+            if (attempt.eResult == ESampleParse::Ok && attempt.nSize <= nTo - nAt) {
+                nAt += attempt.nSize;
+                ++nCount;
+                bFound = true;
+            }
+        }
+        if (!bFound)
+            return true;
+        if (nAt == nTo)
+            *pYes = nCount >= nMin;
+    }
+    return true;
+}
+
+bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrackTry* pTry) {
+    const CPictureEnd& end = pTry->picture;
+    if (end.eKind == CPictureEnd::EKind::Padded) {
+        if (pTry->eResult != ESampleParse::Ok || end.nMost <= pTry->nSize)
+            return true;
+        // The least padding after which the data ends or known samples follow; where the
+        // picture's chunk ends, the chunks the reference has next may lie between.
+        const uint64_t nStep = std::max<uint64_t>(1, end.nStep);
+        for (uint64_t nSize = pTry->nSize; nSize <= end.nMost; nSize += nStep) {
+            if (nSize >= m_range.nEnd - nAt) {
+                pTry->nSize = static_cast<size_t>(m_range.nEnd - nAt);
+                return true;
+            }
+            bool bYes = false;
+            if (!FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
+                return false;
+            if (bYes) {
+                pTry->nSize = static_cast<size_t>(nSize);
+                return true;
+            }
+        }
+        return true;
+    }
+    // H.263: up to the next start code, or the data's end; unless sound of other tracks fills
+    // the picture's last bytes.
+    const bool bCut = pTry->eResult == ESampleParse::Truncated;
+    if ((pTry->eResult != ESampleParse::Ok && !bCut) || m_nSplitReach == 0 ||
+        pTry->nSize <= kMinPicture)
+        return true;
+    const uint64_t nTo = nAt + pTry->nSize;
+    const int nMin = bRunEnds ? kMinTileAtChunkEnd : kMinTile;
+    const uint64_t nFrom =
+        nAt + std::max<uint64_t>(kMinPicture,
+                                 pTry->nSize > m_nSplitReach ? pTry->nSize - m_nSplitReach : 0);
+    for (uint64_t nSplit = nFrom; nSplit < nTo; ++nSplit) {
+        bool bTiles = false;
+        if (!TilesTo(nSplit, nTo, nMin, nTrack, &bTiles))
+            return false;
+        if (bTiles) {
+            pTry->nSize = static_cast<size_t>(nSplit - nAt);
+            pTry->eResult = ESampleParse::Ok;
+            return true;
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
+                            bool* pCut) {
+    *pTrack = kNone;
+    for (int nPass = 0; nPass < 2; ++nPass) {
+        for (size_t t = 0; t < m_tracks.size(); ++t) {
+            if (m_tracks[t]->Kind() != EWalkKind::Speech || (t == nPreferred) != (nPass == 0))
+                continue;
+            if (!TryTrack(t, nAt, pTry, false))
+                return false;
+            if (pTry->eResult == ESampleParse::Truncated)
+                *pCut = true;
+            if (pTry->eResult != ESampleParse::Ok)
+                continue;
+            bool bVerified = t == nPreferred;
+            if (!bVerified && !VerifiedAt(nAt + pTry->nSize, kSpeechDepth, &bVerified, false))
+                return false;
+            if (bVerified) {
+                *pTrack = t;
+                return true;
+            }
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, bool bPredicted,
+                             CTrackTry* pTry) {
+    const CWalkTrack& track = *m_tracks[nTrack];
+    pTry->eResult = ESampleParse::Invalid;
+    std::vector<uint32_t> counts;
+    if (nRunLeft != 0)
+        counts.push_back(nRunLeft);
+    for (uint32_t nCount : track.CommonChunks()) {
+        if (std::find(counts.begin(), counts.end(), nCount) == counts.end())
+            counts.push_back(nCount);
+    }
+    const uint64_t nLeft = m_range.nEnd - nAt;
+    for (uint32_t nCount : counts) {
+        const uint64_t nBytes = uint64_t(nCount) * track.SampleBytes();
+        if (nBytes == 0)
+            continue;
+        if (nBytes <= nLeft) {
+            bool bYes = false;
+            if (!FollowsAt(nAt + nBytes, 1, kMaxHops, &bYes))
+                return false;
+            if (!bYes)
+                continue;
+            track.TryChunk(nullptr, static_cast<size_t>(nBytes), false, nCount, pTry);
+            return true;
+        }
+        // The data ends inside it: its whole samples, read to see they are not zeros.
+        if (!bPredicted || nLeft < track.SampleBytes() || !Ensure(nAt, static_cast<size_t>(nLeft)))
+            return !m_bError;
+        if (Available(nAt) < nLeft)
+            continue;
+        track.TryChunk(At(nAt), static_cast<size_t>(nLeft), true, nCount, pTry);
+        if (pTry->nSamples != 0)
+            return true;
+        pTry->eResult = ESampleParse::Invalid;
+    }
+    return true;
+}
