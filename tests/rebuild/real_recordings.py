@@ -49,8 +49,8 @@ PADDED_16 = "the encoder pads every sample with zeros to 16 bytes inside its NAL
 PADDED_32 = ("8 zero bytes before the first sample, and every sample padded with zeros to 32 "
              "bytes inside its NAL unit")
 SVC_PREFIX = "each sample is an SVC prefix NAL unit (type 14) that wraps Annex B start codes"
-MJPEG = "Motion JPEG and 8-bit PCM: no H.264, HEVC or AAC track to go by"
-H263 = "H.263 and AMR-NB: no H.264, HEVC or AAC track to go by"
+MJPEG = ("504 bytes of the camera's memory between mdat's header and the first sample: the walk "
+         "leaves them out with the first chunk of PCM after them")
 METT = "the 'mett' track (samples of 125 to 131 bytes, no shape the walk knows) is left out"
 KNOWN_FAILING = {
     "apple-iPhone12ProMax-sample_with_color_info.mp4@60": REFUSES_RPU,
@@ -77,9 +77,6 @@ KNOWN_FAILING = {
     "samsung-galaxy-android12-portrait_4k60.mp4@30": PADDED_16,
     "samsung-galaxy-android12-portrait_4k60.mp4@60": PADDED_16,
     "samsung-galaxy-android12-portrait_4k60.mp4@90": PADDED_16,
-    "sonyericsson-EMP-phone2004-MOV00006.3gp@30": H263,
-    "sonyericsson-EMP-phone2004-MOV00006.3gp@60": H263,
-    "sonyericsson-EMP-phone2004-MOV00006.3gp@90": H263,
 }
 
 
