@@ -125,9 +125,16 @@ private:
     bool FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes);
     // Whether a chunk of PCM of a size the reference often has lies at nAt, known samples after.
     bool PcmChunkFollows(uint64_t nAt, bool* pYes);
+    // Whether a picture begins at nAt that the data's end cuts off.
+    bool PictureCutAt(uint64_t nAt, bool* pYes);
     // Whether sound frames of other tracks than nOwn fill [nFrom, nTo) exactly, nMin at least (the
-    // last one may be cut off where the data ends).
-    bool TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes);
+    // last one may be cut off where the data ends): how many, and whether the first two are of
+    // one track (and AMR mode).
+    struct CTile {
+        int nCount = 0;
+        bool bAlike = false;
+    };
+    bool TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes, CTile* pTile);
     // An AMR frame at nAt: of the track predicted, else where more frames follow.
     bool FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry, bool* pCut);
     // A chunk of PCM: as long as predicted, or as the reference's chunks often are, where a known

@@ -15,7 +15,7 @@ const int kFollowDepth = 3;
 const int kMaxHops = 8;
 // Sound frames of other tracks that must fill the end of an H.263 picture, for the picture to
 // end where they begin; fewer where the interleaving has the picture's chunk end there.
-const int kMinTile = 4;
+const int kMinTile = 3;
 const int kMinTileAtChunkEnd = 2;
 // An H.263 picture is longer than its header.
 const uint64_t kMinPicture = 8;
@@ -33,8 +33,9 @@ bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
             return true;
         }
         bool bVerified = false;
-        if (!VerifiedAt(nAt, kFollowDepth, &bVerified, false))
+        if (!VerifiedAt(nAt, kFollowDepth, &bVerified, false) || !PictureCutAt(nAt, pYes))
             return false;
+        bVerified = bVerified || *pYes;
         if (bVerified || nHop == nHops) {
             *pYes = bVerified;
             return true;
@@ -58,6 +59,20 @@ bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
     }
 }
 
+bool CMediaWalk::PictureCutAt(uint64_t nAt, bool* pYes) {
+    *pYes = false;
+    CTrackTry attempt;
+    for (size_t t = 0; t < m_tracks.size() && !*pYes; ++t) {
+        if (!m_tracks[t]->Pictures())
+            continue;
+        if (!TryTrack(t, nAt, &attempt, false))
+            return false;
+        m_tracks[t]->Drop(attempt);
+        *pYes = attempt.eResult == ESampleParse::Truncated;
+    }
+    return true;
+}
+
 bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
     *pYes = false;
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
@@ -76,10 +91,15 @@ bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
     return true;
 }
 
-bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes) {
+bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes,
+                         CTile* pTile) {
     *pYes = false;
     CTrackTry attempt;
-    int nCount = 0;
+    int& nCount = pTile->nCount;
+    nCount = 0;
+    pTile->bAlike = false;
+    size_t nFirstTrack = kNone;
+    uint8_t nFirstHeader = 0;
     for (uint64_t nAt = nFrom; nAt < nTo;) {
         if (!Ensure(nAt, 16))
             return !m_bError;
@@ -90,17 +110,26 @@ bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bo
                 (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Speech) ||
                 !track.MayStart(At(nAt), Available(nAt)))
                 continue;
+            const uint8_t nHeader = At(nAt)[0];
             if (!TryTrack(t, nAt, &attempt, false))
                 return false;
             if (attempt.eResult == ESampleParse::Truncated && nTo == m_range.nEnd) {
                 *pYes = nCount >= nMin;
                 return true;
             }
-            if (attempt.eResult == ESampleParse::Ok && attempt.nSize <= nTo - nAt) {
-                nAt += attempt.nSize;
-                ++nCount;
-                bFound = true;
+            if (attempt.eResult != ESampleParse::Ok || attempt.nSize > nTo - nAt)
+                continue;
+            // Frames of one track, and of AMR one mode, as an encoder writes them.
+            if (nCount == 0) {
+                nFirstTrack = t;
+                nFirstHeader = nHeader;
+            } else if (nCount == 1) {
+                pTile->bAlike = t == nFirstTrack &&
+                                (track.Kind() != EWalkKind::Speech || nHeader == nFirstHeader);
             }
+            nAt += attempt.nSize;
+            ++nCount;
+            bFound = true;
         }
         if (!bFound)
             return true;
@@ -144,15 +173,25 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
     const uint64_t nFrom =
         nAt + std::max<uint64_t>(kMinPicture,
                                  pTry->nSize > m_nSplitReach ? pTry->nSize - m_nSplitReach : 0);
-    for (uint64_t nSplit = nFrom; nSplit < nTo; ++nSplit) {
+    // A frame's header byte can stand in the picture's last bytes by chance, just before the
+    // frames that follow it, and every run of frames that ends there fills them too: of the
+    // splits, the first whose frames begin alike (an encoder's mode), else the first.
+    uint64_t nBest = 0;
+    int nBestRank = 0;
+    for (uint64_t nSplit = nFrom; nSplit < nTo && nBestRank < 2; ++nSplit) {
         bool bTiles = false;
-        if (!TilesTo(nSplit, nTo, nMin, nTrack, &bTiles))
+        CTile tile;
+        if (!TilesTo(nSplit, nTo, nMin, nTrack, &bTiles, &tile))
             return false;
-        if (bTiles) {
-            pTry->nSize = static_cast<size_t>(nSplit - nAt);
-            pTry->eResult = ESampleParse::Ok;
-            return true;
+        const int nRank = !bTiles ? 0 : tile.bAlike ? 2 : 1;
+        if (nRank > nBestRank) {
+            nBest = nSplit;
+            nBestRank = nRank;
         }
+    }
+    if (nBestRank != 0) {
+        pTry->nSize = static_cast<size_t>(nBest - nAt);
+        pTry->eResult = ESampleParse::Ok;
     }
     return true;
 }
@@ -196,26 +235,24 @@ bool CMediaWalk::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, boo
     const uint64_t nLeft = m_range.nEnd - nAt;
     for (uint32_t nCount : counts) {
         const uint64_t nBytes = uint64_t(nCount) * track.SampleBytes();
-        if (nBytes == 0)
+        if (nBytes == 0 || nBytes > nLeft)
             continue;
-        if (nBytes <= nLeft) {
-            bool bYes = false;
-            if (!FollowsAt(nAt + nBytes, 1, kMaxHops, &bYes))
-                return false;
-            if (!bYes)
-                continue;
+        bool bYes = false;
+        if (!FollowsAt(nAt + nBytes, 1, kMaxHops, &bYes))
+            return false;
+        if (bYes) {
             track.TryChunk(nullptr, static_cast<size_t>(nBytes), false, nCount, pTry);
             return true;
         }
-        // The data ends inside it: its whole samples, read to see they are not zeros.
-        if (!bPredicted || nLeft < track.SampleBytes() || !Ensure(nAt, static_cast<size_t>(nLeft)))
-            return !m_bError;
-        if (Available(nAt) < nLeft)
-            continue;
-        track.TryChunk(At(nAt), static_cast<size_t>(nLeft), true, nCount, pTry);
-        if (pTry->nSamples != 0)
-            return true;
-        pTry->eResult = ESampleParse::Invalid;
     }
+    // The data ends inside the chunk predicted: its whole samples, read to see they are not
+    // zeros.
+    if (!bPredicted || nRunLeft == 0 || uint64_t(nRunLeft) * track.SampleBytes() <= nLeft ||
+        nLeft < track.SampleBytes() || !Ensure(nAt, static_cast<size_t>(nLeft)))
+        return !m_bError;
+    if (Available(nAt) >= nLeft)
+        track.TryChunk(At(nAt), static_cast<size_t>(nLeft), true, nRunLeft, pTry);
+    if (pTry->eResult == ESampleParse::Truncated && pTry->nSamples == 0)
+        pTry->eResult = ESampleParse::Invalid;
     return true;
 }
