@@ -26,7 +26,7 @@ const uint64_t kRecoverPoll = 64u << 10;
 // Samples after the one found past damage that must follow it.
 const int kRecoverDepth = 2;
 // How far before an H.263 picture's next start code sound is looked for at most.
-const uint64_t kMaxSplitReach = 4u << 20;
+const uint64_t kMaxSplitReach = 1u << 20;
 
 // Ends a step of the walk: the walk stops, for eStop.
 bool StopWith(EWalkStop eStop, EWalkStop* pStop) {

@@ -127,14 +127,11 @@ private:
     bool PcmChunkFollows(uint64_t nAt, bool* pYes);
     // Whether a picture begins at nAt that the data's end cuts off.
     bool PictureCutAt(uint64_t nAt, bool* pYes);
-    // Whether sound frames of other tracks than nOwn fill [nFrom, nTo) exactly, nMin at least (the
-    // last one may be cut off where the data ends): how many, and whether the first two are of
-    // one track (and AMR mode).
-    struct CTile {
-        int nCount = 0;
-        bool bAlike = false;
-    };
-    bool TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes, CTile* pTile);
+    // For each position of [nFrom, nTo), into m_soundRuns: how many sound frames of other tracks
+    // than nOwn follow one another from it exactly to nTo (the last may be cut off where the data
+    // ends), and whether the first two are of one track and AMR mode. Tried from the end back,
+    // each position once.
+    bool SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn);
     // An AMR frame at nAt: of the track predicted, else where more frames follow.
     bool FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry, bool* pCut);
     // A chunk of PCM: as long as predicted, or as the reference's chunks often are, where a known
@@ -181,6 +178,13 @@ private:
     uint32_t m_nLastSamples = 0; // and how many samples it was (a chunk of PCM)
     uint64_t m_nSplitReach = 0;  // how far before an H.263 picture's next start code other
                                  // tracks' samples may begin
+    struct CSoundRun {
+        int32_t nCount = -1; // frames to the end, -1 when they do not reach it
+        size_t nTrack = 0;
+        uint8_t nHeader = 0;
+        bool bAlike = false;
+    };
+    std::vector<CSoundRun> m_soundRuns;
     uint64_t m_nStop = 0;
     bool m_bHasUnknown = false;
     uint64_t m_nMaxSkip = 0;

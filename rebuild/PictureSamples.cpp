@@ -13,6 +13,8 @@ const size_t kMaxMaxSize = 64u << 20;
 // Sample sizes are looked at for an alignment up to this; chunk ends up to this.
 const size_t kMaxStep = 4096;
 const size_t kMaxChunkAlignment = 64u << 10;
+// Padding a camera gives a picture, at most.
+const size_t kMaxPadReach = 256u << 10;
 // Samples whose sizes must all share an alignment for it to count: fewer share one by chance.
 const size_t kStepSamples = 8;
 
@@ -63,7 +65,7 @@ bool CPictureSamples::Learn(const CReferenceTrack& reference) {
     // reference's.
     if (reference.leadSizes.size() >= kStepSamples)
         m_nStep = CommonAlignment(reference.leadSizes, kMaxStep);
-    m_nPadReach = 2 * nMaxPad + m_nStep;
+    m_nPadReach = std::min(2 * nMaxPad + m_nStep, kMaxPadReach);
     std::vector<uint64_t> chunkEnds;
     for (const CReferenceChunk& chunk : reference.chunks) {
         if (uint64_t(chunk.nFirstSample) + chunk.nSamples > reference.leadSizes.size())

@@ -21,6 +21,8 @@ const int kMinTileAtChunkEnd = 2;
 const uint64_t kMinPicture = 8;
 // AMR frames that must follow one of a track that was not predicted.
 const int kSpeechDepth = 2;
+// Positions looked at between two looks at the clock.
+const uint64_t kPollPositions = 4096;
 
 } // namespace
 
@@ -91,20 +93,18 @@ bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
     return true;
 }
 
-bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bool* pYes,
-                         CTile* pTile) {
-    *pYes = false;
+bool CMediaWalk::SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn) {
+    std::vector<CSoundRun>& runs = m_soundRuns;
+    runs.assign(static_cast<size_t>(nTo - nFrom) + 1, CSoundRun());
+    runs.back().nCount = 0;
     CTrackTry attempt;
-    int& nCount = pTile->nCount;
-    nCount = 0;
-    pTile->bAlike = false;
-    size_t nFirstTrack = kNone;
-    uint8_t nFirstHeader = 0;
-    for (uint64_t nAt = nFrom; nAt < nTo;) {
+    for (uint64_t nAt = nTo; nAt-- > nFrom;) {
+        if ((nTo - nAt) % kPollPositions == 0 && !Poll(nAt))
+            return false;
         if (!Ensure(nAt, 16))
             return !m_bError;
-        bool bFound = false;
-        for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
+        CSoundRun& run = runs[static_cast<size_t>(nAt - nFrom)];
+        for (size_t t = 0; t < m_tracks.size() && run.nCount < 0; ++t) {
             CWalkTrack& track = *m_tracks[t];
             if (t == nOwn ||
                 (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Speech) ||
@@ -113,28 +113,23 @@ bool CMediaWalk::TilesTo(uint64_t nFrom, uint64_t nTo, int nMin, size_t nOwn, bo
             const uint8_t nHeader = At(nAt)[0];
             if (!TryTrack(t, nAt, &attempt, false))
                 return false;
+            // The last frame may be cut off where the data ends.
             if (attempt.eResult == ESampleParse::Truncated && nTo == m_range.nEnd) {
-                *pYes = nCount >= nMin;
-                return true;
+                run.nCount = 0;
+                continue;
             }
             if (attempt.eResult != ESampleParse::Ok || attempt.nSize > nTo - nAt)
                 continue;
+            const CSoundRun& next = runs[static_cast<size_t>(nAt + attempt.nSize - nFrom)];
+            if (next.nCount < 0)
+                continue;
             // Frames of one track, and of AMR one mode, as an encoder writes them.
-            if (nCount == 0) {
-                nFirstTrack = t;
-                nFirstHeader = nHeader;
-            } else if (nCount == 1) {
-                pTile->bAlike = t == nFirstTrack &&
-                                (track.Kind() != EWalkKind::Speech || nHeader == nFirstHeader);
-            }
-            nAt += attempt.nSize;
-            ++nCount;
-            bFound = true;
+            run.nCount = next.nCount + 1;
+            run.nTrack = t;
+            run.nHeader = nHeader;
+            run.bAlike = next.nCount > 0 && next.nTrack == t &&
+                         (track.Kind() != EWalkKind::Speech || next.nHeader == nHeader);
         }
-        if (!bFound)
-            return true;
-        if (nAt == nTo)
-            *pYes = nCount >= nMin;
     }
     return true;
 }
@@ -153,7 +148,7 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
                 return true;
             }
             bool bYes = false;
-            if (!FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
+            if (!Poll(nAt + nSize) || !FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
                 return false;
             if (bYes) {
                 pTry->nSize = static_cast<size_t>(nSize);
@@ -173,24 +168,23 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
     const uint64_t nFrom =
         nAt + std::max<uint64_t>(kMinPicture,
                                  pTry->nSize > m_nSplitReach ? pTry->nSize - m_nSplitReach : 0);
+    if (!SoundRunsTo(nFrom, nTo, nTrack))
+        return false;
     // A frame's header byte can stand in the picture's last bytes by chance, just before the
     // frames that follow it, and every run of frames that ends there fills them too: of the
     // splits, the first whose frames begin alike (an encoder's mode), else the first.
-    uint64_t nBest = 0;
+    size_t nBest = 0;
     int nBestRank = 0;
-    for (uint64_t nSplit = nFrom; nSplit < nTo && nBestRank < 2; ++nSplit) {
-        bool bTiles = false;
-        CTile tile;
-        if (!TilesTo(nSplit, nTo, nMin, nTrack, &bTiles, &tile))
-            return false;
-        const int nRank = !bTiles ? 0 : tile.bAlike ? 2 : 1;
+    for (size_t i = 0; i + 1 < m_soundRuns.size() && nBestRank < 2; ++i) {
+        const CSoundRun& run = m_soundRuns[i];
+        const int nRank = run.nCount < nMin ? 0 : run.bAlike ? 2 : 1;
         if (nRank > nBestRank) {
-            nBest = nSplit;
+            nBest = i;
             nBestRank = nRank;
         }
     }
     if (nBestRank != 0) {
-        pTry->nSize = static_cast<size_t>(nBest - nAt);
+        pTry->nSize = static_cast<size_t>(nFrom + nBest - nAt);
         pTry->eResult = ESampleParse::Ok;
     }
     return true;
