@@ -582,6 +582,9 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
         {"h264-ref.mp4",
          "m-large.mp4",
          {"The recording's video is 1280x720: it is not 640x360 like the reference's."}},
+        {"mjpeg-raw.mov",
+         "m-h264.mp4",
+         {"The recording's video is H.264, the reference's is Motion JPEG."}},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
