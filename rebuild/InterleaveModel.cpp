@@ -169,3 +169,12 @@ CInterleaveModel::CPrediction CInterleaveModel::Predict(const std::vector<uint64
     prediction.nSamples = m_states[nAt].nSamples;
     return prediction;
 }
+
+CInterleaveModel::CPrediction CInterleaveModel::Following(size_t nAhead) const {
+    CPrediction prediction;
+    if (!m_bLast || nAhead >= m_states.size() - m_nLast)
+        return prediction;
+    prediction.nTrack = m_states[m_nLast + nAhead].nTrack;
+    prediction.nSamples = m_states[m_nLast + nAhead].nSamples;
+    return prediction;
+}

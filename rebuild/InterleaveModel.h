@@ -31,6 +31,9 @@ public:
     // little for each of the nWalked bytes the walk has come, else only those that followed
     // the last state predicted.
     CPrediction Predict(const std::vector<uint64_t>& counts, uint64_t nWalked);
+    // The chunk that came nAhead chunks after the one last predicted in the reference (none
+    // past its end): what a writer that keeps to its pattern writes next.
+    CPrediction Following(size_t nAhead) const;
 
     // The largest lead or lag of a track against the first one at any chunk boundary of the
     // reference, in seconds: how far apart a recording's tracks may be without a mismatch.

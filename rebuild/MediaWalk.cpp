@@ -27,6 +27,8 @@ const uint64_t kRecoverPoll = 64u << 10;
 // where no sample begins the media data, more: nothing before it tells where the media starts.
 const int kRecoverDepth = 2;
 const int kStartDepth = 3;
+// How far before an H.263 picture's next start code sound is looked for at most.
+const uint64_t kMaxSplitReach = 1u << 20;
 
 // Ends a step of the walk: the walk stops, for eStop.
 bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
@@ -55,6 +57,14 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks)
         m_nZeroReach = std::max<uint64_t>(m_nZeroReach, pTrack->MaxSampleBytes());
     m_nZeroReach = std::min<uint64_t>(2 * m_nZeroReach + 4096, kMaxSkip);
+    // Sound that may lie before an H.263 picture's next start code: a chunk of it, twice over.
+    bool bH263 = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
+        bH263 = bH263 || (pTrack->Kind() == EWalkKind::Picture && !pTrack->AllSync());
+        if (pTrack->Kind() == EWalkKind::Audio || pTrack->Kind() == EWalkKind::Speech)
+            m_nSplitReach = std::max<uint64_t>(m_nSplitReach, 2 * pTrack->MaxChunkBytes() + 64);
+    }
+    m_nSplitReach = bH263 ? std::min(m_nSplitReach, kMaxSplitReach) : 0;
     MapRecords();
 }
 
@@ -213,7 +223,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
     std::vector<size_t>& order = m_order;
     order.clear();
     for (size_t t = 0; t < m_tracks.size(); ++t) {
-        if (t != nPreferred && m_tracks[t]->Kind() == EWalkKind::Video)
+        if (t != nPreferred && m_tracks[t]->Pictures())
             order.push_back(t);
     }
     // Of the rest, the track that is furthest behind is the likeliest to come next.
@@ -221,17 +231,21 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
         return double(m_tracks[a]->Count()) * m_tracks[a]->SampleSeconds() <
                double(m_tracks[b]->Count()) * m_tracks[b]->SampleSeconds();
     });
-    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Video)
+    if (nPreferred != kNone && m_tracks[nPreferred]->Pictures())
         order.insert(order.begin(), nPreferred);
+    bool bPictureCut = false;
     for (size_t t : order) {
         if (!TryTrack(t, nAt, pTry))
+            return false;
+        if (m_tracks[t]->Kind() == EWalkKind::Picture &&
+            !SettlePicture(t, nAt, t == nPreferred && nRunLeft <= 1, pTry))
             return false;
         if (pTry->eResult == ESampleParse::Ok) {
             *pTrack = t;
             return true;
         }
         if (pTry->eResult == ESampleParse::Truncated)
-            *pCut = true;
+            *pCut = bPictureCut = true;
     }
     if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Shaped) {
         if (!TryShaped(nPreferred, nAt, pTry, pCut))
@@ -267,6 +281,10 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return true;
         *pTrack = kNone;
     }
+    if (!FindSpeech(nAt, nPreferred, pTrack, pTry, pCut))
+        return false;
+    if (*pTrack != kNone)
+        return true;
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         if (t == nPreferred || m_tracks[t]->Kind() != EWalkKind::Shaped)
             continue;
@@ -282,6 +300,29 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return false;
         if (pTry->eResult == ESampleParse::Ok) {
             *pTrack = nPreferred;
+            return true;
+        }
+    }
+    if (nPreferred != kNone && m_tracks[nPreferred]->Kind() == EWalkKind::Pcm) {
+        if (m_range.nEnd - nAt < m_tracks[nPreferred]->SampleBytes())
+            *pCut = true;
+        // Not a chunk the data's end cuts off where a picture begins that it cuts off.
+        if (!TryPcmChunk(nPreferred, nAt, nRunLeft, !bPictureCut, pTry))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok ||
+            (pTry->eResult == ESampleParse::Truncated && pTry->nSamples != 0))
+            *pTrack = nPreferred;
+        return true;
+    }
+    // Where the walk lost the reference's pattern: PCM right after a sample taken, of a size the
+    // reference's chunks often have, up to a known sample.
+    for (size_t t = 0; t < m_tracks.size() && !m_chunks.empty() && m_nChunkEnd == nAt; ++t) {
+        if (m_tracks[t]->Kind() != EWalkKind::Pcm)
+            continue;
+        if (!TryPcmChunk(t, nAt, 0, false, pTry))
+            return false;
+        if (pTry->eResult == ESampleParse::Ok) {
+            *pTrack = t;
             return true;
         }
     }
@@ -459,14 +500,14 @@ bool CMediaWalk::Resync(uint64_t nAt, uint64_t* pFound) {
             return false;
         for (size_t t = 0; t < m_tracks.size(); ++t) {
             CWalkTrack& track = *m_tracks[t];
-            if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+            if (!track.Confirms())
                 continue;
             if (!TryTrack(t, nTry, &attempt))
                 return false;
             if (attempt.eResult != ESampleParse::Ok)
                 continue;
             track.Drop(attempt);
-            bool bFound = track.Kind() == EWalkKind::Video;
+            bool bFound = track.Pictures();
             if (!bFound) {
                 // One frame is too easily found by chance: a sample must follow it, of any
                 // track (video follows sound as often as sound does).
@@ -531,14 +572,16 @@ bool CMediaWalk::Recover(uint64_t nKeep, uint64_t nAt, int nDepth, uint64_t* pFo
             break;
         for (size_t t = 0; t < m_tracks.size() && !bFound; ++t) {
             CWalkTrack& track = *m_tracks[t];
-            if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+            if (!track.Confirms())
                 continue;
             if (!TryTrack(t, nTry, &attempt, false))
                 break;
             if (attempt.eResult != ESampleParse::Ok)
                 continue;
             track.Drop(attempt);
-            if (!VerifiedAt(nTry + attempt.nSize, nDepth, &bFound, false))
+            // A whole picture of the reference's size is enough by itself.
+            bFound = track.Kind() == EWalkKind::Picture;
+            if (!bFound && !VerifiedAt(nTry + attempt.nSize, nDepth, &bFound, false))
                 break;
         }
         if (m_bError)
@@ -574,7 +617,7 @@ void CMediaWalk::LeaveOut(uint64_t nFrom, uint64_t nOmitted, uint64_t nFound, ui
     double dSeconds = 0;
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
         nLargest = std::max<uint64_t>(nLargest, pTrack->MaxSampleBytes());
-        if (pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio)
+        if (pTrack->Confirms() || pTrack->Kind() == EWalkKind::Pcm)
             dSeconds = std::max(dSeconds, double(pTrack->Count()) * pTrack->SampleSeconds());
     }
     // Zeros that overwrote the edges of samples are still zeros, by and large.
@@ -646,13 +689,19 @@ bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStr
     CTrackTry attempt;
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         CWalkTrack& track = *m_tracks[t];
-        if (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio)
+        if (!track.Confirms())
             continue;
         if (!TryTrack(t, nAt, &attempt, bStrict))
             return false;
         if (attempt.eResult != ESampleParse::Ok)
             continue;
         track.Drop(attempt);
+        // A picture whose end its syntax does not pin is enough by itself: whole, of the
+        // reference's size, begun by its markers.
+        if (track.Kind() == EWalkKind::Picture) {
+            *pVerified = true;
+            return true;
+        }
         return VerifiedAt(nAt + attempt.nSize, nDepth - 1, pVerified, bStrict);
     }
     return true;
@@ -842,17 +891,18 @@ void CMediaWalk::Record(size_t nTrack, uint64_t nAt, const CTrackTry& found) {
     const uint32_t nIndex = static_cast<uint32_t>(track.Found());
     track.Take(found);
     if (!m_chunks.empty() && m_chunks.back().nTrack == nTrack && m_nChunkEnd == nAt) {
-        ++m_chunks.back().nSamples;
+        m_chunks.back().nSamples += found.nSamples;
     } else {
         CWalkChunk chunk;
         chunk.nOffset = nAt;
         chunk.nTrack = nTrack;
         chunk.nFirstSample = nIndex;
-        chunk.nSamples = 1;
+        chunk.nSamples = found.nSamples;
         m_chunks.push_back(chunk);
     }
     m_nChunkEnd = nAt + found.nSize;
     m_nLastSample = nAt;
+    m_nLastSamples = found.nSamples;
 }
 
 EWalkStop CMediaWalk::Finish(EWalkStop eStop, uint64_t nAt) {
@@ -935,7 +985,7 @@ bool CMediaWalk::GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkS
     if (nAt == m_range.nBegin && m_chunks.empty())
         return FindStart(nAt, bDamaged, pNext, pStop);
     bool bSuspect = !m_chunks.empty() && m_nChunkEnd == nAt && m_nLastSample < nAt &&
-                    m_nFlushed <= m_nLastSample;
+                    m_nFlushed <= m_nLastSample && m_nLastSamples == 1;
     for (size_t t = 0; t < m_tracks.size() && bSuspect; ++t)
         bSuspect = !m_tracks[t]->MayStart(At(nAt), Available(nAt));
     const uint64_t nFrom = bSuspect ? m_nLastSample : nAt;
@@ -1031,13 +1081,17 @@ EWalkStop CMediaWalk::Run() {
             nRunLeft = 0;
             continue;
         }
-        if (m_tracks[nTrack]->Found() >= kMaxTrackSamples)
+        if (m_tracks[nTrack]->Found() + found.nSamples > kMaxTrackSamples)
             return Finish(EWalkStop::Limit, nAt);
         Record(nTrack, nAt, found);
         nAt += found.nSize;
+        // A chunk of many samples goes through the window in blocks.
+        if (found.nSamples > 1 && !Pass(nAt))
+            return Finish(m_eError, m_nAccepted);
         m_nAccepted = nAt;
-        if (nTrack == nRunTrack && nRunLeft > 0)
-            --nRunLeft;
+        if (nTrack == nRunTrack && nRunLeft > found.nSamples &&
+            m_tracks[nTrack]->Kind() != EWalkKind::Pcm)
+            nRunLeft -= found.nSamples;
         else
             nRunLeft = 0;
     }

@@ -198,9 +198,20 @@ std::vector<CCopyTrack> OpenTracks(const std::vector<CTrackTables>& tables,
                                    CDecoderFactory& decoders, CPlayResult* pCheck) {
     std::vector<CCopyTrack> tracks;
     for (const CTrackTables& tablesOfTrack : tables) {
+        const CReferenceTrack& reference = *tablesOfTrack.pReference;
         ECodec eCodec = ECodec::Aac;
-        if (!DecodableCodecOf(tablesOfTrack.pReference->entry, &eCodec) ||
-            tablesOfTrack.sizes.Count() == 0)
+        if (!DecodableCodecOf(reference.entry, &eCodec)) {
+            if (reference.nHandler == FourCC("vide") || reference.nHandler == FourCC("soun")) {
+                CPlayResult::CUndecoded undecoded;
+                undecoded.bVideo = reference.nHandler == FourCC("vide");
+                undecoded.strCodec = reference.entry.eCodec != ECodec::Other
+                                         ? CodecText(reference.entry.eCodec)
+                                         : FourCCText(reference.entry.nFormat);
+                pCheck->undecoded.push_back(undecoded);
+            }
+            continue;
+        }
+        if (tablesOfTrack.sizes.Count() == 0)
             continue;
         CCopyTrack track;
         track.pTables = &tablesOfTrack;

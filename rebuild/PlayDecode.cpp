@@ -104,7 +104,10 @@ EDecodeRun DecodeWhole(CByteSource& source, const CSampleLayout& layout, uint64_
 }
 
 bool DecodableCodecOf(const CSampleEntry& entry, ECodec* pCodec) {
-    if (entry.decoderConfig.empty() || entry.eCodec == ECodec::Other)
+    // The decoders the program lends: H.264, HEVC and AAC.
+    if (entry.decoderConfig.empty() ||
+        (entry.eCodec != ECodec::H264 && entry.eCodec != ECodec::Hevc &&
+         entry.eCodec != ECodec::Aac))
         return false;
     *pCodec = entry.eCodec;
     return true;

@@ -101,8 +101,7 @@ void BuildModel(const CReferenceMovie& movie,
                 const std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel* pModel) {
     for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
         pModel->AddTrack(pTrack->SampleSeconds(), movie.tracks[pTrack->ReferenceIndex()].chunks,
-                         pTrack->SteadyDurations() || pTrack->Kind() == EWalkKind::Video ||
-                             pTrack->Kind() == EWalkKind::Audio);
+                         pTrack->SteadyDurations() || pTrack->Confirms());
     pModel->Build();
 }
 
@@ -223,8 +222,8 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
     bool bUsable = false;
     for (const std::unique_ptr<CWalkTrack>& pTrack : tracks) {
         const CReferenceTrack& reference = m_movie.tracks[pTrack->ReferenceIndex()];
-        bUsable =
-            bUsable || pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio;
+        // Its samples' own syntax is what the walk goes by: PCM alone gives it nothing.
+        bUsable = bUsable || pTrack->Confirms();
         if (pTrack->Kind() == EWalkKind::Unknown)
             m_leftOut.push_back(TrackLeftOut(reference, pTrack->Problem()));
         codecs.push_back(CodecName(reference.entry));
@@ -312,9 +311,8 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     // Cut inside its first frame, or holding nothing but a timecode: nothing to play.
     bool bPlayable = false;
     for (const std::unique_ptr<CWalkTrack>& pTrack : tracks)
-        bPlayable = bPlayable ||
-                    ((pTrack->Kind() == EWalkKind::Video || pTrack->Kind() == EWalkKind::Audio) &&
-                     pTrack->Found() != 0);
+        bPlayable = bPlayable || ((pTrack->Confirms() || pTrack->Kind() == EWalkKind::Pcm) &&
+                                  pTrack->Found() != 0);
     if (!bPlayable && eProbe != EWalkStop::Unknown) {
         *pFailure = Fail(EStatus::NoMediaData, EProblem::NoWholeFrame);
         return false;

@@ -109,6 +109,14 @@ struct CPlayResult {
     int nVideoPlaces = 0;     // places its video was decoded at, each from a key frame on
     bool bHevc = false;       // its video is HEVC, whose decoder sees damage inside a picture
                               // only in part
+    // Its video and sound tracks of codecs the program has no decoder for (Motion JPEG, H.263,
+    // AMR, PCM): nothing of them was decoded, whatever the rest of the check found. Said when
+    // the program lent decoders, even when none of the copy's tracks could be checked.
+    struct CUndecoded {
+        bool bVideo = false;
+        std::string strCodec; // "Motion JPEG", "H.263", "AMR-NB", "PCM", or the entry's type
+    };
+    std::vector<CUndecoded> undecoded;
     std::vector<CDamagedFrame> damaged; // in time order, the first kMaxDamagedNamed
     uint64_t nDamaged = 0;              // all that were found
     double dSeconds = 0;                // the check's time

@@ -57,14 +57,16 @@ CMismatch DescribeStop(CByteSource& source, const CProbe& probe) {
     const CReferenceMovie& movie = *probe.pMovie;
     const CReferenceTrack* pVideo = nullptr;
     std::vector<const CReferenceTrack*> audio;
+    bool bSound = false; // of any codec
     for (const std::unique_ptr<CWalkTrack>& pTrack : *probe.pTracks) {
         const CReferenceTrack& track = movie.tracks[pTrack->ReferenceIndex()];
-        if (pTrack->Kind() == EWalkKind::Video && !pVideo)
+        if (pTrack->Pictures() && !pVideo)
             pVideo = &track;
         if (pTrack->Kind() == EWalkKind::Audio)
             audio.push_back(&track);
+        bSound = bSound || pTrack->Sound();
     }
-    const int nLengthSize = pVideo ? pVideo->entry.nLengthSize : 4;
+    const int nLengthSize = pVideo && pVideo->entry.nLengthSize ? pVideo->entry.nLengthSize : 4;
 
     // Video of the other codec.
     for (ECodec codec : {ECodec::H264, ECodec::Hevc}) {
@@ -125,7 +127,7 @@ CMismatch DescribeStop(CByteSource& source, const CProbe& probe) {
                 }
             }
         }
-    } else {
+    } else if (!bSound) {
         for (int nIndex : {3, 4, 5, 6}) {
             for (int nLayout = 1; nLayout <= 2; ++nLayout) {
                 CAacConfig config;

@@ -20,6 +20,9 @@ const uint32_t kMaxReferenceChunks = 1 << 20;
 // Samples of a track of another kind that are read, to learn how its samples are made.
 const uint32_t kFirstSamples = 32;
 const uint32_t kFirstSampleBytes = 64 << 10;
+// Motion JPEG pictures are larger: read up to this each, and this in all.
+const uint32_t kFirstPictureBytes = 4 << 20;
+const uint64_t kFirstPicturesBytes = 16 << 20;
 
 // Boxes the copy takes over as they are (ftyp, stsd, hdlr, udta...): a few kilobytes, a
 // thumbnail at most.
@@ -226,21 +229,29 @@ bool ReadChunks(const CTables& tables, CReferenceTrack* pTrack, uint32_t* pChunk
     return true;
 }
 
-// The first samples of a track of another kind, as the chunks place them: what they are made of
-// tells how to find its samples in a recording (samples of one size may be records of the
-// others'). Their sizes are the lead sizes ReadSizes kept.
+// The first samples of a track of another kind (of one sample size too: those may be records of
+// the others'), or of Motion JPEG or AMR, as the chunks place them: what they are made of tells
+// how to find its samples in a recording. Their sizes are the lead sizes ReadSizes kept.
 bool ReadFirstSamples(CByteSource& source, CReferenceTrack* pTrack) {
-    if (pTrack->entry.eCodec != ECodec::Other || pTrack->chunks.empty())
+    const ECodec eCodec = pTrack->entry.eCodec;
+    const bool bPictures = eCodec == ECodec::Mjpeg;
+    if ((eCodec != ECodec::Other && !bPictures && eCodec != ECodec::AmrNb &&
+         eCodec != ECodec::AmrWb) ||
+        pTrack->chunks.empty())
         return true;
     static_assert(kFirstSamples <= kLeadSamples, "the lead sizes hold the first samples'");
     const size_t nSizes = std::min<size_t>(pTrack->leadSizes.size(), kFirstSamples);
+    const uint32_t nMaxBytes = bPictures ? kFirstPictureBytes : kFirstSampleBytes;
+    uint64_t nRead = 0;
     for (const CReferenceChunk& chunk : pTrack->chunks) {
         uint64_t nAt = chunk.nOffset;
         for (uint32_t i = chunk.nFirstSample; i < chunk.nFirstSample + chunk.nSamples; ++i) {
             if (i >= nSizes)
                 return true;
             const uint32_t nSize = pTrack->leadSizes[i];
-            if (nSize > kFirstSampleBytes || nAt > source.Size() || nSize > source.Size() - nAt)
+            nRead += nSize;
+            if (nSize > nMaxBytes || (bPictures && nRead > kFirstPicturesBytes) ||
+                nAt > source.Size() || nSize > source.Size() - nAt)
                 return true;
             std::vector<uint8_t> sample(nSize);
             if (nSize != 0 && !source.ReadAt(nAt, sample.data(), nSize))
@@ -331,6 +342,25 @@ bool BuildTables(CByteSource& source, const CTables& tables, CReferenceTrack* pT
     return true;
 }
 
+// Key frames at samples 1, 1 + n, 1 + 2n... to the last, and nowhere else.
+void ReadSyncPeriod(CByteSource& source, const CBox& stbl, CReferenceTrack* pTrack,
+                    CCancelPoll* pCancel) {
+    CBox stss;
+    CTable table;
+    if (!FindChild(source, stbl, FourCC("stss"), &stss) ||
+        !table.Open(source, stss, 4, 32, pCancel) || table.Count() < 2 ||
+        ReadBE32(table.Entry(0)) != 1)
+        return;
+    const uint32_t nPeriod = ReadBE32(table.Entry(1)) - 1;
+    if (nPeriod < 2 || table.Count() != (uint64_t(pTrack->nSamples) + nPeriod - 1) / nPeriod)
+        return;
+    for (uint32_t i = 0; i < table.Count(); ++i) {
+        if (Cancelled(pCancel, i) || ReadBE32(table.Entry(i)) != 1 + uint64_t(i) * nPeriod)
+            return;
+    }
+    pTrack->nSyncPeriod = nPeriod;
+}
+
 bool ReadEdits(CByteSource& source, const CBox& edts, CReferenceTrack* pTrack) {
     CBox elst;
     uint8_t nVersion = 0;
@@ -388,8 +418,11 @@ bool ReadTrack(CByteSource& source, const CMovieTrack& found, CReferenceTrack* p
         return false;
     AppendChildren(source, found.minf, {FourCC("stbl")}, kMaxCopiedBox, &pTrack->mediaInfoHeaders);
     CTables tables;
-    return ReadSampleTables(source, found, pTrack, &tables, pCancel) &&
-           BuildTables(source, tables, pTrack, pChunksLeft, pCancel);
+    if (!ReadSampleTables(source, found, pTrack, &tables, pCancel) ||
+        !BuildTables(source, tables, pTrack, pChunksLeft, pCancel))
+        return false;
+    ReadSyncPeriod(source, found.stbl, pTrack, pCancel);
+    return true;
 }
 
 } // namespace
@@ -463,9 +496,9 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
         return false;
     }
     if (movie.ftyp.empty()) {
-        // Old QuickTime files have none; the copy still needs one.
-        const uint8_t kFtyp[] = {0,   0,   0, 20, 'f', 't', 'y', 'p', 'i', 's',
-                                 'o', 'm', 0, 0,  2,   0,   'i', 's', 'o', 'm'};
+        // Old QuickTime files have none: the copy says it is one.
+        const uint8_t kFtyp[] = {0,   0,   0, 20, 'f', 't', 'y', 'p', 'q', 't',
+                                 ' ', ' ', 0, 0,  2,   0,   'q', 't', ' ', ' '};
         movie.ftyp.assign(kFtyp, kFtyp + sizeof kFtyp);
     }
     *pMovie = std::move(movie);

@@ -58,6 +58,8 @@ struct CReferenceTrack : CTrackHeader {
     bool bCompositionOffsets = false;
     std::vector<uint32_t> leadDurations; // of its first samples, kPatternSamples at most
     CCompositionPattern composition;     // how its pictures are shown, learnt from them
+    uint32_t nSyncPeriod = 0; // key frames every n-th sample from the first and nowhere else,
+                              // as some writers mark them whatever the pictures are
     std::vector<CReferenceChunk> chunks;
     std::vector<CEdit> edits;
     // Boxes copied whole, headers included.

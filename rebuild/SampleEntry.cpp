@@ -2,6 +2,8 @@
 
 #include "codec/ConfigRecord.h"
 
+#include <algorithm>
+
 namespace {
 
 const size_t kMaxConfigBox = 1 << 20;
@@ -31,6 +33,18 @@ bool ReadDescriptor(const uint8_t* pData, size_t nSize, size_t* pAt, int* pTag, 
 bool IsVisualFormat(uint32_t nFormat) {
     return nFormat == FourCC("avc1") || nFormat == FourCC("avc3") || nFormat == FourCC("hvc1") ||
            nFormat == FourCC("hev1");
+}
+
+// Codecs whose samples tell themselves apart without a configuration box.
+ECodec PlainVisualCodec(uint32_t nFormat) {
+    // Motion JPEG: QuickTime's, Motion-JPEG A (its fields marked), Avid's and OpenDML's. Not
+    // Motion-JPEG B, whose pictures have no markers.
+    if (nFormat == FourCC("jpeg") || nFormat == FourCC("mjpa") || nFormat == FourCC("AVDJ") ||
+        nFormat == FourCC("dmb1"))
+        return ECodec::Mjpeg;
+    if (nFormat == FourCC("s263") || nFormat == FourCC("h263") || nFormat == FourCC("H263"))
+        return ECodec::H263;
+    return ECodec::Other;
 }
 
 } // namespace
@@ -80,7 +94,15 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
         return false;
     entry.nFormat = box.nType;
     std::vector<uint8_t> fields;
-    if (IsVisualFormat(box.nType)) {
+    const ECodec ePlain = PlainVisualCodec(box.nType);
+    if (ePlain != ECodec::Other) {
+        unsigned char head[28];
+        if (box.PayloadSize() < 78 || !source.ReadAt(box.PayloadOffset(), head, sizeof head))
+            return false;
+        entry.nWidth = ReadBE16(head + 24);
+        entry.nHeight = ReadBE16(head + 26);
+        entry.eCodec = ePlain;
+    } else if (IsVisualFormat(box.nType)) {
         const uint64_t kVisualFields = 78;
         unsigned char head[kVisualFields];
         if (box.PayloadSize() < kVisualFields ||
@@ -103,6 +125,23 @@ bool ReadSampleEntry(CByteSource& source, const CBox& stsd, CSampleEntry* pEntry
                                            array.units.end());
             entry.decoderConfig = fields;
         }
+    } else if (box.nType == FourCC("samr") || box.nType == FourCC("sawb") ||
+               IsPcmFormat(box.nType)) {
+        // A sound description: version 0's fields, or QuickTime's longer versions 1 and 2.
+        const size_t kMaxFields = 64;
+        unsigned char sound[kMaxFields];
+        const size_t nFields =
+            static_cast<size_t>(std::min<uint64_t>(box.PayloadSize(), kMaxFields));
+        if (nFields < 28 || !source.ReadAt(box.PayloadOffset(), sound, nFields))
+            return false;
+        entry.nChannels = ReadBE16(sound + 16);
+        entry.nSampleRate = ReadBE32(sound + 24) >> 16;
+        if (box.nType == FourCC("samr"))
+            entry.eCodec = ECodec::AmrNb;
+        else if (box.nType == FourCC("sawb"))
+            entry.eCodec = ECodec::AmrWb;
+        else if (ReadPcmLayout(box.nType, sound, nFields, &entry.pcm))
+            entry.eCodec = ECodec::Pcm;
     } else if (box.nType == FourCC("mp4a")) {
         unsigned char head[28];
         if (box.PayloadSize() < sizeof head ||

@@ -1,10 +1,12 @@
 // The first sample entry of a track's stsd box: its format, and the decoder configuration the
-// rebuild needs to recognise the track's samples (avcC, hvcC, the AudioSpecificConfig of esds).
+// rebuild needs to recognise the track's samples (avcC, hvcC, the AudioSpecificConfig of esds),
+// or, for the codecs older devices wrote, the picture size or the sound's layout.
 #pragma once
 
 #include "codec/AacFrame.h"
 #include "codec/Codec.h"
 #include "media/Box.h"
+#include "codec/PcmLayout.h"
 
 #include <cstdint>
 #include <vector>
@@ -21,6 +23,8 @@ struct CSampleEntry {
     CAacConfig aac;
     int nChannels = 0; // from the audio sample entry
     uint32_t nSampleRate = 0;
+    // PCM
+    CPcmLayout pcm;
     // The configuration as a decoder takes it: the avcC or hvcC payload, or the
     // AudioSpecificConfig; empty when eCodec is Other.
     std::vector<uint8_t> decoderConfig;

@@ -2,6 +2,7 @@
 // timecode, PCM sound) cost one run however many there are.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -18,6 +19,18 @@ public:
         else
             m_runs.push_back(CRun{nSize, 1});
         ++m_nCount;
+    }
+    // nCount samples of one size.
+    void Add(uint32_t nSize, uint32_t nCount) {
+        while (nCount != 0) {
+            if (m_runs.empty() || m_runs.back().nSize != nSize ||
+                m_runs.back().nCount == UINT32_MAX)
+                m_runs.push_back(CRun{nSize, 0});
+            const uint32_t nTake = std::min(nCount, UINT32_MAX - m_runs.back().nCount);
+            m_runs.back().nCount += nTake;
+            m_nCount += nTake;
+            nCount -= nTake;
+        }
     }
     void RemoveLast() {
         if (m_runs.empty())

@@ -23,7 +23,7 @@ const double kMaxGuess = 1e6;
 bool IsClock(const CWalkTrack& track, const CReferenceTrack& reference) {
     return reference.nHandler == FourCC("soun") && track.SteadyDurations() &&
            reference.nTypicalDuration != 0 && reference.nTimescale != 0 &&
-           (track.Kind() == EWalkKind::Audio || track.Kind() == EWalkKind::Fixed);
+           (track.Sound() || track.Kind() == EWalkKind::Fixed);
 }
 
 } // namespace
@@ -81,22 +81,21 @@ void CTrackTiming::TimeTracks() {
     const size_t nTracks = m_tracks.size();
     std::vector<size_t> order;
     for (size_t t = 0; t < nTracks; ++t) {
-        if (m_tracks[t]->Kind() == EWalkKind::Video)
+        if (m_tracks[t]->Pictures())
             order.push_back(t);
     }
     for (size_t t = 0; t < nTracks; ++t) {
-        if (m_tracks[t]->Kind() != EWalkKind::Video && t != m_nClock)
+        if (!m_tracks[t]->Pictures() && t != m_nClock)
             order.push_back(t);
     }
     std::vector<std::pair<uint64_t, double>> anchors;
     for (size_t t : order) {
         CWalkTrack& track = *m_tracks[t];
         const CReferenceTrack& reference = m_movie.tracks[track.ReferenceIndex()];
-        if (track.Kind() == EWalkKind::Video)
+        if (track.Pictures())
             LostPictures(t);
         if (m_nClock == kNone || !m_learnt[t].bKnown || track.Found() == 0 ||
-            (track.Kind() != EWalkKind::Video && track.Kind() != EWalkKind::Audio &&
-             track.Kind() != EWalkKind::Shaped)) {
+            (!track.Confirms() && track.Kind() != EWalkKind::Shaped)) {
             if (t != m_nClock && !reference.bSteadyDurations)
                 TimeByReference(t);
             continue;
@@ -104,7 +103,7 @@ void CTrackTiming::TimeTracks() {
         const double dDuration = double(reference.nTypicalDuration) / reference.nTimescale;
         if (track.SteadyDurations()) {
             std::vector<std::vector<uint64_t>> lost = m_lost;
-            if (track.Kind() == EWalkKind::Video && !LostSound(t, &lost))
+            if (track.Pictures() && !LostSound(t, &lost))
                 lost = m_lost;
             Anchors(t, lost, &anchors);
             if (KeepsRate(t, anchors, dDuration)) {
@@ -128,7 +127,7 @@ void CTrackTiming::TimeTracks() {
 size_t CTrackTiming::LeadTrack() const {
     size_t nLead = kNone;
     for (size_t t = 0; t < m_tracks.size() && nLead == kNone; ++t) {
-        if (m_tracks[t]->Kind() == EWalkKind::Video && m_tracks[t]->Found() != 0)
+        if (m_tracks[t]->Pictures() && m_tracks[t]->Found() != 0)
             nLead = t;
     }
     for (size_t t = 0; t < m_tracks.size() && nLead == kNone; ++t) {
@@ -412,7 +411,7 @@ bool CTrackTiming::LostSound(size_t nVideo, std::vector<std::vector<uint64_t>>* 
         // Other sound of steady frames: the time the pictures say.
         for (size_t t = 0; t < m_tracks.size(); ++t) {
             const CWalkTrack& track = *m_tracks[t];
-            if (t == m_nClock || track.Kind() != EWalkKind::Audio || track.SampleSeconds() <= 0)
+            if (t == m_nClock || !track.Sound() || track.SampleSeconds() <= 0)
                 continue;
             lost[s][t] = static_cast<uint64_t>(
                 std::floor(double(nPictures) * dPicture / track.SampleSeconds() + 0.5));

@@ -1,7 +1,10 @@
 #include "rebuild/WalkTrack.h"
 
+#include "codec/AmrFrame.h"
+
 #include <algorithm>
 #include <cstddef>
+#include <map>
 
 namespace {
 
@@ -72,6 +75,50 @@ std::vector<uint8_t> CommonPrefix(const std::vector<std::vector<uint8_t>>& sampl
     return prefix;
 }
 
+// AMR frames a sample may hold (a second's), and the bytes of the longest.
+const int kMaxSpeechFrames = 50;
+const size_t kMaxAmrFrame = 61;
+// Chunk sizes of PCM tried where the one predicted does not fit.
+const size_t kCommonChunks = 4;
+
+// AMR frames each of the reference's first samples holds, when they all hold as many.
+int SpeechFramesPerSample(const CReferenceTrack& reference, bool bWide) {
+    int nFrames = 0;
+    for (const std::vector<uint8_t>& sample : reference.firstSamples) {
+        const int nHere = CountAmrFrames(bWide, sample.data(), sample.size());
+        if (nHere == 0 || nHere > kMaxSpeechFrames || (nFrames != 0 && nHere != nFrames))
+            return 0;
+        nFrames = nHere;
+    }
+    return nFrames;
+}
+
+// The bytes a sample of PCM covers: a frame, whether stsz counts it as its size or, as old
+// QuickTime files do, as a single byte.
+uint32_t PcmSampleBytes(const CReferenceTrack& reference) {
+    const uint32_t nFrame = reference.entry.pcm.nFrameBytes;
+    if (nFrame != 0 && (reference.nFixedSampleSize == nFrame || reference.nFixedSampleSize == 1))
+        return nFrame;
+    return 0;
+}
+
+// The reference's chunk sizes, commonest first (its last chunk, often cut short, not counted).
+std::vector<uint32_t> CommonChunkSizes(const std::vector<CReferenceChunk>& chunks) {
+    std::map<uint32_t, size_t> counts;
+    for (size_t i = 0; i + 1 < chunks.size() || (i == 0 && chunks.size() == 1); ++i)
+        ++counts[chunks[i].nSamples];
+    std::vector<std::pair<size_t, uint32_t>> sorted;
+    for (const std::pair<const uint32_t, size_t>& count : counts)
+        sorted.emplace_back(count.second, count.first);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const std::pair<size_t, uint32_t>& a,
+                        const std::pair<size_t, uint32_t>& b) { return a.first > b.first; });
+    std::vector<uint32_t> sizes;
+    for (size_t i = 0; i < sorted.size() && i < kCommonChunks; ++i)
+        sizes.push_back(sorted[i].second);
+    return sizes;
+}
+
 } // namespace
 
 size_t NalSizeLimit(uint32_t nMaxSampleSize) {
@@ -120,6 +167,31 @@ CWalkTrack::CWalkTrack(const CReferenceTrack& reference, size_t nReference)
         m_eKind = EWalkKind::Audio;
         m_aac = entry.aac;
         return;
+    } else if (reference.nHandler == FourCC("vide") &&
+               (entry.eCodec == ECodec::Mjpeg || entry.eCodec == ECodec::H263)) {
+        if (m_picture.Learn(reference)) {
+            m_eKind = EWalkKind::Picture;
+            return;
+        }
+    } else if (reference.nHandler == FourCC("soun") &&
+               (entry.eCodec == ECodec::AmrNb || entry.eCodec == ECodec::AmrWb)) {
+        m_bWideSpeech = entry.eCodec == ECodec::AmrWb;
+        m_nSpeechFrames = SpeechFramesPerSample(reference, m_bWideSpeech);
+        if (m_nSpeechFrames != 0) {
+            m_eKind = EWalkKind::Speech;
+            return;
+        }
+    } else if (reference.nHandler == FourCC("soun") && entry.eCodec == ECodec::Pcm) {
+        m_nSampleBytes = PcmSampleBytes(reference);
+        if (m_nSampleBytes != 0) {
+            m_eKind = EWalkKind::Pcm;
+            m_nFixedSize = reference.nFixedSampleSize;
+            m_commonChunks = CommonChunkSizes(reference.chunks);
+            for (const CReferenceChunk& chunk : reference.chunks)
+                m_nMaxChunkBytes =
+                    std::max<uint64_t>(m_nMaxChunkBytes, uint64_t(chunk.nSamples) * m_nSampleBytes);
+            return;
+        }
     }
     if (reference.bRecords) {
         m_eKind = EWalkKind::Records;
@@ -164,6 +236,10 @@ size_t CWalkTrack::Lookahead() const {
         return 256;
     case EWalkKind::Audio:
         return kAacLookahead;
+    case EWalkKind::Picture:
+        return 256;
+    case EWalkKind::Speech:
+        return size_t(m_nSpeechFrames) * kMaxAmrFrame;
     case EWalkKind::Fixed:
         return m_nFixedSize;
     case EWalkKind::Repeating:
@@ -200,6 +276,7 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
                      CTrackTry* pTry, uint64_t nOffset) {
     pTry->eResult = ESampleParse::Invalid;
     pTry->nSize = 0;
+    pTry->nSamples = 1;
     switch (m_eKind) {
     case EWalkKind::Video:
         pTry->eResult = m_pVideo->Parse(pData, nAvail, bAtEnd, &pTry->video, &pTry->nNeed, nOffset);
@@ -234,6 +311,20 @@ void CWalkTrack::Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStr
         }
         return;
     }
+    case EWalkKind::Picture:
+        pTry->eResult =
+            m_picture.Parse(pData, nAvail, bAtEnd, &pTry->nSize, &pTry->nNeed, &pTry->picture);
+        pTry->video.bSync = pTry->picture.bSync;
+        return;
+    case EWalkKind::Speech: {
+        bool bCut = false;
+        pTry->nSize = AmrFramesSize(m_bWideSpeech, pData, nAvail, m_nSpeechFrames, &bCut);
+        if (pTry->nSize != 0)
+            pTry->eResult = ESampleParse::Ok;
+        else if (bCut && bAtEnd)
+            pTry->eResult = ESampleParse::Truncated;
+        return;
+    }
     case EWalkKind::Fixed:
     case EWalkKind::Repeating:
         if (nAvail >= NextSize()) {
@@ -252,7 +343,40 @@ uint32_t CWalkTrack::SizeOf(uint64_t nIndex) const {
     return nIndex < m_leadSizes.size() ? m_leadSizes[static_cast<size_t>(nIndex)] : m_nFixedSize;
 }
 
+void CWalkTrack::TryChunk(const uint8_t* pData, size_t nAvail, bool bAtEnd, uint32_t nSamples,
+                          CTrackTry* pTry) const {
+    pTry->eResult = ESampleParse::Invalid;
+    pTry->nSize = 0;
+    pTry->nSamples = 0;
+    if (m_eKind != EWalkKind::Pcm || nSamples == 0)
+        return;
+    const uint64_t nBytes = uint64_t(nSamples) * m_nSampleBytes;
+    if (nBytes <= nAvail) {
+        pTry->eResult = ESampleParse::Ok;
+        pTry->nSize = static_cast<size_t>(nBytes);
+        pTry->nSamples = nSamples;
+        return;
+    }
+    if (!bAtEnd)
+        return;
+    // Cut off: its whole samples, unless they are zeros (a file that was never written to).
+    pTry->eResult = ESampleParse::Truncated;
+    pTry->nSamples = static_cast<uint32_t>(nAvail / m_nSampleBytes);
+    pTry->nSize = size_t(pTry->nSamples) * m_nSampleBytes;
+    if (std::all_of(pData, pData + pTry->nSize, [](uint8_t b) { return b == 0; })) {
+        pTry->nSamples = 0;
+        pTry->nSize = 0;
+    }
+}
+
 void CWalkTrack::Take(const CTrackTry& found) {
+    if (m_eKind == EWalkKind::Pcm) {
+        m_sizes.Add(m_nFixedSize, found.nSamples);
+        return;
+    }
+    if (m_eKind == EWalkKind::Picture &&
+        (m_picture.SyncPeriod() != 0 ? Count() % m_picture.SyncPeriod() == 0 : found.video.bSync))
+        m_syncSamples.push_back(static_cast<uint32_t>(m_sizes.Count()));
     if (m_eKind == EWalkKind::Video) {
         m_pVideo->Accept();
         if (found.video.bSync)
@@ -269,11 +393,10 @@ void CWalkTrack::Untake() {
     if (m_sizes.Count() == 0)
         return;
     m_sizes.RemoveLast();
-    if (m_eKind == EWalkKind::Video) {
-        if (!m_syncSamples.empty() && m_syncSamples.back() == m_sizes.Count())
-            m_syncSamples.pop_back();
+    if (!m_syncSamples.empty() && m_syncSamples.back() == m_sizes.Count())
+        m_syncSamples.pop_back();
+    if (m_eKind == EWalkKind::Video)
         m_pOrder->RemoveLast();
-    }
     // The frame before it is not kept: the next may follow any.
     m_bLastAac = false;
 }
@@ -283,6 +406,10 @@ bool CWalkTrack::MayStart(const uint8_t* pData, size_t nAvail) const {
         return m_pVideo->MayStartSample(pData, nAvail);
     if (m_eKind == EWalkKind::Records)
         return nAvail >= 2 && pData[0] == 'G' && pData[1] == 'P';
+    if (m_eKind == EWalkKind::Picture)
+        return m_picture.MayStart(pData, nAvail);
+    if (m_eKind == EWalkKind::Speech)
+        return nAvail >= 1 && AmrFrameSize(m_bWideSpeech, pData[0]) != 0;
     if (m_eKind != EWalkKind::Audio || nAvail < 1)
         return false;
     // A raw frame begins with its first channel element, whose tag is its first.

@@ -10,6 +10,8 @@
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"
+#include "codec/VideoSample.h"
+#include "rebuild/PictureSamples.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +21,11 @@
 
 enum class EWalkKind {
     Video,   // H.264 or HEVC, each sample checked NAL unit by NAL unit
+    Picture, // Motion JPEG or H.263, each sample a picture found by its markers or start code
     Audio,   // AAC, each frame parsed
+    Speech,  // AMR, each frame found by its header
+    Pcm,     // uncompressed sound: a chunk taken whole where the interleaving predicts it and a
+             // known sample follows it
     Fixed,   // samples of one size, taken where the interleaving predicts them
     Shaped,  // samples whose own structure marks their end (timed text, KLV, boxes), taken
              // where the next sample confirms that end
@@ -40,10 +46,12 @@ struct CTrackTry {
     ESampleParse eResult = ESampleParse::Invalid;
     size_t nSize = 0;
     size_t nNeed = 0;
+    uint32_t nSamples = 1; // samples in nSize (a chunk of PCM holds many)
     CVideoSample video;
     CAacFrameInfo aac;
     bool bRecord = false; // of Records: a record (else the header that begins them)
     CGoProRecord record;
+    CPictureEnd picture; // Picture: where it may end instead
 };
 
 class CWalkTrack {
@@ -51,6 +59,17 @@ public:
     CWalkTrack(const CReferenceTrack& reference, size_t nReference);
 
     EWalkKind Kind() const { return m_eKind; }
+    // Whether its samples' own syntax says they are its: video, pictures and sound frames.
+    bool Confirms() const {
+        return m_eKind == EWalkKind::Video || m_eKind == EWalkKind::Picture ||
+               m_eKind == EWalkKind::Audio || m_eKind == EWalkKind::Speech;
+    }
+    // Pictures (a clock of its own), sound (the recording's clock).
+    bool Pictures() const { return m_eKind == EWalkKind::Video || m_eKind == EWalkKind::Picture; }
+    bool Sound() const {
+        return m_eKind == EWalkKind::Audio || m_eKind == EWalkKind::Speech ||
+               m_eKind == EWalkKind::Pcm;
+    }
     size_t ReferenceIndex() const { return m_nReference; }
     double SampleSeconds() const { return m_dSampleSeconds; }
     bool SteadyDurations() const { return m_bSteady; }
@@ -72,6 +91,15 @@ public:
     // place in the media data (CVideoSampleParser::Parse).
     void Try(const uint8_t* pData, size_t nAvail, bool bAtEnd, bool bStrict, CTrackTry* pTry,
              uint64_t nOffset = CVideoSampleParser::kNoOffset);
+    // PCM: the bytes of one of its samples, and the chunk sizes (in samples) the reference has
+    // most often, likeliest first.
+    uint32_t SampleBytes() const { return m_nSampleBytes; }
+    const std::vector<uint32_t>& CommonChunks() const { return m_commonChunks; }
+    // A chunk of nSamples PCM samples at pData (nAvail bytes, all of it when bAtEnd): Ok when it is
+    // there whole; Truncated, with the whole samples there are, when the data ends inside it.
+    void TryChunk(const uint8_t* pData, size_t nAvail, bool bAtEnd, uint32_t nSamples,
+                  CTrackTry* pTry) const;
+
     // Keeps a sample that Try found, or lets go of one that is not taken.
     void Take(const CTrackTry& found);
     void Drop(const CTrackTry& found);
@@ -100,7 +128,10 @@ public:
     uint64_t Found() const { return m_sizes.Count(); }
     const CSampleSizes& Sizes() const { return m_sizes; }
     const std::vector<uint32_t>& SyncSamples() const { return m_syncSamples; }
-    bool AllSync() const { return m_eKind != EWalkKind::Video; }
+    bool AllSync() const {
+        return m_eKind != EWalkKind::Video &&
+               (m_eKind != EWalkKind::Picture || m_picture.AllSync());
+    }
     const CPictureOrder* Order() const { return m_pOrder.get(); }
     const CVideoSampleParser* VideoParser() const { return m_pVideo.get(); }
 
@@ -121,6 +152,11 @@ private:
     uint32_t m_nFixedSize = 0; // of Fixed, and of Repeating after its lead
     std::vector<uint32_t> m_leadSizes;
     std::vector<uint8_t> m_prefix;
+    CPictureSamples m_picture;
+    bool m_bWideSpeech = false;
+    int m_nSpeechFrames = 1; // AMR frames a sample
+    uint32_t m_nSampleBytes = 0;
+    std::vector<uint32_t> m_commonChunks;
     uint64_t m_nMaxChunkBytes = 0;
     uint32_t m_nMaxSampleBytes = 0;
     std::vector<uint32_t> m_commonSizes;

@@ -1,10 +1,16 @@
 // The codec syntax on streams built in code, where the recordings ffmpeg makes cannot reach:
 // H.264's picture order count of type 1, which no encoder here writes, parameter sets made over
-// for sizes and cropping of every kind, and configuration records of every layout.
+// for sizes and cropping of every kind, configuration records of every layout, and the syntax
+// of older devices' codecs where ffmpeg writes none of it (Motion-JPEG A's fields, H.263's
+// custom sizes, QuickTime's sound descriptions of version 2).
+#include "codec/AmrFrame.h"
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
 #include "codec/GoProRecord.h"
+#include "codec/H263Picture.h"
+#include "codec/MotionJpeg.h"
+#include "codec/PcmLayout.h"
 #include "codec/PictureOrder.h"
 #include "tests/codec/TestStreams.h"
 
@@ -285,5 +291,216 @@ TEST(CodecGoProRecord, TheMaxSaysWhatItRecorded) {
     EXPECT_EQ(4u, record.nSize);
 }
 #endif
+constexpr uint32_t FourCCOf(const char (&text)[5]) {
+    return (uint32_t(uint8_t(text[0])) << 24) | (uint32_t(uint8_t(text[1])) << 16) |
+           (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
+}
+
+// A JPEG image as a camera writes one: markers, stuffed 0xFF bytes and restart markers in its
+// scan, fill bytes before its EOI.
+std::vector<uint8_t> JpegImage(int nWidth, int nHeight, uint32_t nNextField = 0) {
+    std::vector<uint8_t> image = {0xFF, 0xD8};
+    if (nNextField != 0) {
+        // Motion-JPEG A: reserved, 'mjpg', field size, padded size, where the next field is.
+        const uint8_t app1[] = {0xFF, 0xE1, 0, 42, 0, 0, 0, 0, 'm', 'j', 'p', 'g'};
+        image.insert(image.end(), app1, app1 + sizeof app1);
+        for (uint32_t nValue : {0u, 0u, nNextField, 0u, 0u, 0u, 0u, 0u})
+            for (int i = 3; i >= 0; --i)
+                image.push_back(uint8_t(nValue >> (8 * i)));
+    }
+    const uint8_t head[] = {0xFF,
+                            0xDB,
+                            0,
+                            4,
+                            0,
+                            1, // DQT
+                            0xFF,
+                            0xC0,
+                            0,
+                            11,
+                            8,
+                            uint8_t(nHeight >> 8),
+                            uint8_t(nHeight),
+                            uint8_t(nWidth >> 8),
+                            uint8_t(nWidth),
+                            1,
+                            1,
+                            0x11,
+                            0, // SOF0
+                            0xFF,
+                            0xDA,
+                            0,
+                            8,
+                            1,
+                            1,
+                            0,
+                            0,
+                            63,
+                            0, // SOS
+                            0x12,
+                            0xFF,
+                            0x00,
+                            0x34,
+                            0xFF,
+                            0xD0,
+                            0x56,
+                            0xFF,
+                            0xFF,
+                            0xD9};
+    image.insert(image.end(), head, head + sizeof head);
+    return image;
+}
+
+TEST(CodecMotionJpeg, ImagesEndAtTheirEoiAndFieldsWhereTheFirstSays) {
+    const std::vector<uint8_t> image = JpegImage(640, 480);
+    CJpegImage found;
+    size_t nNeed = 0;
+    ASSERT_EQ(ESampleParse::Ok,
+              ScanJpegImage(image.data(), image.size(), true, 1 << 20, &found, &nNeed));
+    EXPECT_EQ(image.size(), found.nSize);
+    EXPECT_EQ(640, found.nWidth);
+    EXPECT_EQ(480, found.nHeight);
+    // Cut short: more is asked for, or at the data's end it is cut off; too long for the limit.
+    EXPECT_EQ(ESampleParse::NeedMore,
+              ScanJpegImage(image.data(), image.size() - 1, false, 1 << 20, &found, &nNeed));
+    EXPECT_GE(nNeed, image.size());
+    EXPECT_EQ(ESampleParse::Truncated,
+              ScanJpegImage(image.data(), image.size() - 1, true, 1 << 20, &found, &nNeed));
+    EXPECT_EQ(ESampleParse::Invalid,
+              ScanJpegImage(image.data(), image.size(), true, image.size() - 1, &found, &nNeed));
+    std::vector<uint8_t> noFrame = image;
+    noFrame[9] = 0xC4; // the frame header a Huffman table: a scan without a frame
+    EXPECT_EQ(ESampleParse::Invalid,
+              ScanJpegImage(noFrame.data(), noFrame.size(), true, 1 << 20, &found, &nNeed));
+
+    // Two fields of Motion-JPEG A, the first padded to where it says the second begins; then
+    // padding after the second that a sample's count of images leaves alone.
+    std::vector<uint8_t> sample = JpegImage(720, 243, 200);
+    sample.resize(200, 0);
+    const std::vector<uint8_t> second = JpegImage(720, 243, 0);
+    sample.insert(sample.end(), second.begin(), second.end());
+    const size_t nEnd = sample.size();
+    sample.resize(nEnd + 30, 0xFF);
+    CJpegSample fields;
+    EXPECT_EQ(2, CountJpegImages(sample.data(), sample.size(), &fields));
+    EXPECT_EQ(nEnd, fields.nEnd);
+    EXPECT_EQ(243, fields.nHeight);
+    EXPECT_EQ(ESampleParse::Invalid,
+              ScanJpegSample(sample.data(), sample.size(), true, 1 << 20, 2, 50, &fields, &nNeed));
+    EXPECT_EQ(1, CountJpegImages(image.data(), image.size(), &fields));
+}
+
+TEST(CodecH263, PictureHeadersGiveTheSizeAndTheNextStartCodeTheEnd) {
+    // A QCIF intra picture, then a PLUSPTYPE inter picture of a custom size.
+    CBitWriter picture;
+    picture.Bits(22, 0x20);
+    picture.Bits(8, 7);       // TR
+    picture.Bits(8, 0x82);    // PTYPE: 1, 0, no split, camera or freeze, then QCIF's 0b010...
+    picture.Bits(5, 0x00);    // ...intra, no options
+    picture.Bits(5, 12);      // PQUANT
+    picture.Bits(1, 0);       // CPM
+    picture.Bits(1, 0);       // PEI
+    picture.Bits(16, 0xBEEF); // picture data
+    std::vector<uint8_t> stream = picture.Bytes();
+    const size_t nFirst = stream.size();
+    CBitWriter plus;
+    plus.Bits(22, 0x20);
+    plus.Bits(8, 9);
+    plus.Bits(8, 0x87); // PTYPE with source format 7: PLUSPTYPE follows
+    plus.Bits(3, 1);    // UFEP
+    plus.Bits(3, 6);    // custom source format
+    plus.Bits(11, 0);
+    plus.Bits(4, 8);
+    plus.Bits(3, 1); // a P picture
+    plus.Bits(3, 0);
+    plus.Bits(3, 1);
+    plus.Bits(1, 0); // CPM
+    plus.Bits(4, 2); // CPFMT: aspect ratio, width 400, a 1, height 240
+    plus.Bits(9, 99);
+    plus.Bits(1, 1);
+    plus.Bits(9, 60);
+    plus.Bits(16, 0x1234);
+    const std::vector<uint8_t> second = plus.Bytes();
+    stream.insert(stream.end(), second.begin(), second.end());
+
+    CH263Picture found;
+    size_t nSize = 0, nNeed = 0;
+    ASSERT_EQ(ESampleParse::Ok,
+              ScanH263Picture(stream.data(), stream.size(), true, 1 << 20, &found, &nSize, &nNeed));
+    EXPECT_EQ(nFirst, nSize);
+    EXPECT_EQ(176, found.nWidth);
+    EXPECT_EQ(144, found.nHeight);
+    EXPECT_TRUE(found.bIntra);
+    EXPECT_EQ(7, found.nTemporalReference);
+    // The last picture goes on past what there is: cut off where the data ends.
+    EXPECT_EQ(ESampleParse::Truncated, ScanH263Picture(stream.data() + nFirst, second.size(), true,
+                                                       1 << 20, &found, &nSize, &nNeed));
+    EXPECT_EQ(second.size(), nSize);
+    EXPECT_EQ(400, found.nWidth);
+    EXPECT_EQ(240, found.nHeight);
+    EXPECT_FALSE(found.bIntra);
+    EXPECT_EQ(ESampleParse::NeedMore, ScanH263Picture(stream.data() + nFirst, second.size(), false,
+                                                      1 << 20, &found, &nSize, &nNeed));
+    stream[2] = 0x84; // a GOB's start code, not a picture's
+    EXPECT_FALSE(ParseH263Header(stream.data(), stream.size(), &found));
+}
+
+TEST(CodecAmr, FrameTypesGiveTheSize) {
+    EXPECT_EQ(32u, AmrFrameSize(false, 0x3C)); // 12.2 kbit/s
+    EXPECT_EQ(1u, AmrFrameSize(false, 0x7C));  // NO_DATA
+    EXPECT_EQ(61u, AmrFrameSize(true, 0x44));  // 23.85 kbit/s
+    EXPECT_EQ(0u, AmrFrameSize(false, 0x38));  // the quality bit clear
+    EXPECT_EQ(0u, AmrFrameSize(false, 0x4C));  // a reserved type
+    std::vector<uint8_t> frames(32 + 1 + 13, 0);
+    frames[0] = 0x3C;
+    frames[32] = 0x7C;
+    frames[33] = 0x04;
+    EXPECT_EQ(3, CountAmrFrames(false, frames.data(), frames.size()));
+    EXPECT_EQ(0, CountAmrFrames(false, frames.data(), frames.size() - 1));
+    bool bCut = false;
+    EXPECT_EQ(0u, AmrFramesSize(false, frames.data(), 40, 3, &bCut));
+    EXPECT_TRUE(bCut);
+}
+
+TEST(CodecPcm, SoundDescriptionsGiveTheBytesOfAFrame) {
+    auto description = [](int nVersion, int nChannels, int nBits) {
+        std::vector<uint8_t> entry(64, 0);
+        entry[9] = uint8_t(nVersion);
+        entry[17] = uint8_t(nChannels);
+        entry[19] = uint8_t(nBits);
+        entry[24] = 0xAC; // 44100 Hz, 16.16
+        entry[25] = 0x44;
+        return entry;
+    };
+    CPcmLayout layout;
+    std::vector<uint8_t> entry = description(0, 2, 16);
+    ASSERT_TRUE(ReadPcmLayout(FourCCOf("twos"), entry.data(), 28, &layout));
+    EXPECT_EQ(4u, layout.nFrameBytes);
+    EXPECT_EQ(44100u, layout.nSampleRate);
+    // in24 is 24 bits whatever the sample size says; version 1's bytes a frame must agree.
+    entry = description(1, 2, 16);
+    entry[39] = 6;
+    ASSERT_TRUE(ReadPcmLayout(FourCCOf("in24"), entry.data(), 44, &layout));
+    EXPECT_EQ(6u, layout.nFrameBytes);
+    entry[39] = 4;
+    EXPECT_FALSE(ReadPcmLayout(FourCCOf("in24"), entry.data(), 44, &layout));
+    // Version 2 (an iPhone's lpcm): the rate a float64, then channels, bits, flags, bytes and
+    // frames a packet.
+    entry = description(2, 0, 0);
+    const uint8_t rate[] = {0x40, 0xE5, 0x88, 0x80, 0, 0, 0, 0}; // 44100.0
+    std::copy(rate, rate + 8, entry.begin() + 32);
+    entry[43] = 1;
+    entry[44] = 0x7F;
+    entry[51] = 16;
+    entry[55] = 0x0C; // signed, packed
+    entry[59] = 2;
+    entry[63] = 1;
+    ASSERT_TRUE(ReadPcmLayout(FourCCOf("lpcm"), entry.data(), entry.size(), &layout));
+    EXPECT_EQ(2u, layout.nFrameBytes);
+    EXPECT_EQ(44100u, layout.nSampleRate);
+    entry[55] |= 0x20; // channels one after another
+    EXPECT_FALSE(ReadPcmLayout(FourCCOf("lpcm"), entry.data(), entry.size(), &layout));
+    EXPECT_FALSE(ReadPcmLayout(FourCCOf("mp4a"), entry.data(), entry.size(), &layout));
+}
 
 } // namespace

@@ -1,7 +1,7 @@
 // Fuzzes the whole rebuild, as a user runs it: a reference and a broken recording, both made
 // from the input, given by path to RebuildRecording (reference parser, sample entries, H.264,
-// HEVC and AAC, the media's start, tracks of fixed size and of none, the probe, the index,
-// the movie box writer, the copy's file). The input is either
+// HEVC and AAC, Motion JPEG, H.263, AMR and PCM, the media's start, tracks of fixed size and of
+// none, the probe, the index, the movie box writer, the copy's file). The input is either
 //   0, a 32-bit length n, n bytes of reference, then the broken recording (seeds: recordings
 //      ffmpeg makes when the fuzzer starts, whole and cut before their index), or
 //   1, then a recipe: a reference built from it (tracks of H.264, AAC, fixed-size and
@@ -289,9 +289,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         const std::string strVideo = "-f lavfi -i testsrc2=size=64x48:rate=10 ";
         const std::string strSound = "-f lavfi -i sine=sample_rate=8000:frequency=";
         const std::string strAac = " -c:a aac -b:a 16k ";
+        // Speech for the H.263 seed, as a phone's AMR encoder leaves it (ffmpeg has none).
+        const std::string strSpeech = strSeeds + "/speech.amr";
+        std::vector<uint8_t> speech = {'#', '!', 'A', 'M', 'R', '\n'};
+        for (int i = 0; i < 150 * 32; ++i)
+            speech.push_back(i % 32 == 0 ? 0x3C : uint8_t(i * 2654435761u >> 24));
+        mediamaker::WriteBytes(strSpeech, speech);
         struct CKind {
             const char* pszName;
             std::string strArguments;
+            const char* pszExtension = ".mp4";
         };
         const CKind kinds[] = {
             {"h264",
@@ -310,16 +317,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                         " -timecode 01:00:00:00"},
             {"headers", strVideo + "-c:v libx264 -preset ultrafast -g 10 -bf 0 -slices 2 "
                                    "-x264-params repeat-headers=1"},
+            // Older devices': Motion JPEG with PCM, H.263 with AMR.
+            {"mjpeg", strVideo + strSound + "440 -c:v mjpeg -c:a pcm_u8", ".mov"},
+            {"h263",
+             "-f lavfi -i testsrc2=size=128x96:rate=10 -i " + strSpeech + " -c:v h263 -c:a copy",
+             ".3gp"},
         };
         int nSeed = 0;
         for (const CKind& kind : kinds) {
             const std::string strBase = strSeeds + "/" + kind.pszName;
+            const std::string strReference = strBase + "-ref" + kind.pszExtension;
+            const std::string strWhole = strBase + "-whole" + kind.pszExtension;
             const std::vector<uint8_t> reference =
-                Ffmpeg(Words(kind.strArguments + " -t 2"), strBase + "-ref.mp4");
-            const std::vector<uint8_t> whole =
-                Ffmpeg(Words(kind.strArguments + " -t 3"), strBase + "-whole.mp4");
-            std::remove((strBase + "-ref.mp4").c_str());
-            std::remove((strBase + "-whole.mp4").c_str());
+                Ffmpeg(Words(kind.strArguments + " -t 2"), strReference);
+            const std::vector<uint8_t> whole = Ffmpeg(Words(kind.strArguments + " -t 3"), strWhole);
+            std::remove(strReference.c_str());
+            std::remove(strWhole.c_str());
             if (reference.empty() || whole.empty())
                 continue;
             for (double dFraction : {0.5, 1.0}) {
@@ -332,6 +345,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                 mediamaker::WriteBytes(strSeeds + "/seed" + std::to_string(nSeed++), seed);
             }
         }
+        std::remove(strSpeech.c_str());
         // Recipes: each kind of track with each kind of table.
         for (uint8_t nVariant : {0, 1, 8, 9, 2, 32, 64, 128, 4, 16}) {
             std::vector<uint8_t> seed = {

@@ -13,7 +13,14 @@
 // read as GoPro's records and header, then cooked into the media data of a recording whose
 // track of records leads the walk (its samples kept, changed, left out or mixed with the
 // input's bytes), walked against that recording's reference.
+// Input whose first byte is 0xFA goes to the scanners of older devices' codecs (Motion JPEG,
+// H.263, AMR, PCM layouts): what they find lies inside what they were given, and more is asked
+// for only past it.
+#include "codec/AmrFrame.h"
 #include "codec/AvcSyntax.h"
+#include "codec/H263Picture.h"
+#include "codec/MotionJpeg.h"
+#include "codec/PcmLayout.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
 #include "codec/GoProRecord.h"
@@ -273,9 +280,89 @@ void FuzzVideoSamples(const uint8_t* pData, size_t nSize) {
     }
 }
 
+// 0xFA, a byte choosing the scanner and how it is called, then its bytes (in a buffer of their
+// own size, so that a read past them is caught).
+void FuzzOldCodecs(const uint8_t* pData, size_t nSize) {
+    if (nSize < 2)
+        return;
+    const uint8_t nChoice = pData[1];
+    const std::vector<uint8_t> bytes(pData + 2, pData + nSize);
+    const uint8_t* p = bytes.data();
+    const size_t n = bytes.size();
+    const bool bAtEnd = nChoice & 4;
+    const size_t nMax = (nChoice & 8) ? n / 2 + 1 : n + 4096;
+    // More is asked for past what there is and within the limit, never at the data's end.
+    auto checkNeed = [&](ESampleParse eResult, size_t nNeed) {
+        if (eResult == ESampleParse::NeedMore &&
+            (bAtEnd || nNeed <= std::min(n, nMax) || nNeed > nMax))
+            std::abort();
+    };
+    size_t nNeed = 0;
+    switch (nChoice % 4) {
+    case 0: {
+        CJpegImage image;
+        ESampleParse eResult = ScanJpegImage(p, n, bAtEnd, nMax, &image, &nNeed);
+        checkNeed(eResult, nNeed);
+        if (eResult == ESampleParse::Ok && (image.nSize > std::min(n, nMax) || image.nWidth == 0))
+            std::abort();
+        CJpegSample sample;
+        eResult = ScanJpegSample(p, n, bAtEnd, nMax, 1 + (nChoice >> 4) % 2, nChoice * 16u, &sample,
+                                 &nNeed);
+        checkNeed(eResult, nNeed);
+        if (eResult == ESampleParse::Ok && sample.nEnd > std::min(n, nMax))
+            std::abort();
+        const int nImages = CountJpegImages(p, n, &sample);
+        if (nImages < 0 || nImages > kMaxJpegImages || (nImages > 0 && sample.nEnd > n))
+            std::abort();
+        break;
+    }
+    case 1: {
+        CH263Picture picture;
+        size_t nPicture = 0;
+        const ESampleParse eResult =
+            ScanH263Picture(p, n, bAtEnd, nMax, &picture, &nPicture, &nNeed);
+        checkNeed(eResult, nNeed);
+        // Ok: up to the next start code, which is there.
+        if (eResult == ESampleParse::Ok &&
+            (nPicture < 3 || nPicture > n || FindH263StartCode(p, n, 3) != nPicture))
+            std::abort();
+        if (eResult == ESampleParse::Truncated && nPicture != 0 && nPicture != std::min(n, nMax))
+            std::abort();
+        break;
+    }
+    case 2: {
+        const bool bWide = nChoice & 16;
+        const int nFrames = CountAmrFrames(bWide, p, n);
+        bool bCut = false;
+        if (nFrames > 0 && AmrFramesSize(bWide, p, n, nFrames, &bCut) != n)
+            std::abort();
+        const size_t nSome = AmrFramesSize(bWide, p, n, 1 + nChoice % 7, &bCut);
+        if (nSome > n || (nSome != 0 && bCut))
+            std::abort();
+        break;
+    }
+    default: {
+        static const char* const kFormats[] = {"raw ", "twos", "sowt", "in24",
+                                               "lpcm", "fl64", "ulaw", "mp4a"};
+        const char* pszFormat = kFormats[(nChoice >> 4) % 8];
+        const uint32_t nFormat = ReadBE32(reinterpret_cast<const uint8_t*>(pszFormat));
+        CPcmLayout layout;
+        if (ReadPcmLayout(nFormat, p, n, &layout) &&
+            (layout.nChannels <= 0 || layout.nBits <= 0 ||
+             layout.nFrameBytes < uint32_t(layout.nChannels) * ((uint32_t(layout.nBits) + 7) / 8)))
+            std::abort();
+        break;
+    }
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if (nSize > 0 && pData[0] == 0xFC) {
         FuzzVideoSamples(pData, nSize);
+        return 0;
+    }
+    if (nSize > 0 && pData[0] == 0xFA) {
+        FuzzOldCodecs(pData, nSize);
         return 0;
     }
     if (nSize > 0 && pData[0] == 0xFE) {

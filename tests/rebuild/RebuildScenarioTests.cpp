@@ -48,6 +48,9 @@ const std::string kGpmf = " -f data -i ";
 const std::string kGpmfMap = " -map 0 -map 1 -map 2" + kH264 + kAac +
                              " -c:d copy -tag:d gpmd -bsf:d setts=ts=N*0.25/TB -f mov ";
 
+const std::string kOldVideo = " -f lavfi -i testsrc2=size=320x240:rate=15";
+const std::string kQcif = " -f lavfi -i testsrc2=size=176x144:rate=15";
+
 std::string Tone(int nFrequency, int nRate = 48000) {
     return " -f lavfi -i sine=sample_rate=" + std::to_string(nRate) +
            ":frequency=" + std::to_string(nFrequency);
@@ -162,6 +165,16 @@ void RebuildScenario::SetUpTestSuite() {
             gpmf.push_back(static_cast<uint8_t>(i * 7 + k));
     }
     WriteBytes(Path("gpmf.bin"), gpmf);
+    // Speech as a phone's AMR encoder leaves it (ffmpeg has none): frames of the highest mode,
+    // their bits anything.
+    for (bool bWide : {false, true}) {
+        const std::string strMagic = bWide ? "#!AMR-WB\n" : "#!AMR\n";
+        std::vector<uint8_t> amr(strMagic.begin(), strMagic.end());
+        const size_t nFrame = bWide ? 61 : 32;
+        for (size_t i = 0; i < 400 * nFrame; ++i)
+            amr.push_back(i % nFrame == 0 ? (bWide ? 0x44 : 0x3C) : uint8_t(i * 2654435761u >> 24));
+        WriteBytes(Path(bWide ? "wide.amr" : "narrow.amr"), amr);
+    }
     const std::string strKilled = "timeout -s KILL 8 ffmpeg -v error -y -re" + kVideo +
                                   " -f lavfi -i sine=sample_rate=48000 -t 60 -c:v libx264 -preset "
                                   "veryfast -g 60 -pix_fmt yuv420p" +
@@ -259,6 +272,20 @@ void RebuildScenario::SetUpTestSuite() {
         strEncode + Tone(300, 44100) + " -f lavfi -i anoisesrc=a=0.05:seed=3" +
             " -filter_complex amix -t 20 -ar 44100 -c:a aac -b:a 64k " + Quote(Path("memo.m4a")),
         strEncode + Tone(500, 44100) + " -t 5 -c:a aac -b:a 64k " + Quote(Path("memo-ref.m4a")),
+        // What older cameras and phones wrote: Motion JPEG with PCM of each layout, H.263 with
+        // AMR.
+        strEncode + kOldVideo + Tone(440, 44100) + " -t 6 -c:v mjpeg -c:a pcm_s16le -ac 2 " +
+            Quote(Path("mjpeg-sowt.mov")),
+        strEncode + kOldVideo + Tone(440, 22050) + " -t 6 -c:v mjpeg -c:a pcm_s16be " +
+            Quote(Path("mjpeg-twos.mov")),
+        strEncode + kOldVideo + Tone(440, 48000) + " -t 6 -c:v mjpeg -c:a pcm_s24le -ac 2 " +
+            Quote(Path("mjpeg-in24.mov")),
+        strEncode + kOldVideo + Tone(440, 8000) + " -t 6 -c:v mjpeg -c:a pcm_u8 " +
+            Quote(Path("mjpeg-raw.mov")),
+        strEncode + kQcif + " -i " + Quote(Path("narrow.amr")) + " -t 6 -c:v h263 -c:a copy " +
+            Quote(Path("h263-samr.3gp")),
+        strEncode + kQcif + " -i " + Quote(Path("wide.amr")) + " -t 6 -c:v h263 -c:a copy " +
+            Quote(Path("h263-sawb.3gp")),
     };
     std::atomic<size_t> next(0);
     auto worker = [&] {
@@ -594,6 +621,9 @@ TEST_F(RebuildScenario, ReferenceWithOtherSettingsIsRefusedWithTheDifference) {
         {"h264-ref.mp4",
          "m-large.mp4",
          {"The recording's video is 1280x720: it is not 640x360 like the reference's."}},
+        {"mjpeg-raw.mov",
+         "m-h264.mp4",
+         {"The recording's video is H.264, the reference's is Motion JPEG."}},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(std::string(c.pszReference) + " for " + c.pszRecording);
@@ -760,6 +790,95 @@ TEST_F(RebuildScenario, TracksNotDecodedArePassedWithoutLosingANeighbour) {
     // The timecode is the recording's own, not the reference's.
     EXPECT_EQ(ProbeEntry(Path("other-out.mp4"), "stream_tags=timecode").substr(0, 11),
               "01:00:00:00");
+}
+
+// Motion JPEG with PCM of each layout, H.263 with AMR-NB and AMR-WB, each cut rebuilt from its
+// whole copy: every picture and AMR frame before the cut comes back as it was, near its time,
+// and the PCM's bytes to the last whole frame; the copy says which tracks no decoder checked. A
+// reference without ftyp (old QuickTime) gives the copy QuickTime's.
+TEST_F(RebuildScenario, OldCodecsRebuildEachCutFromItsWholeCopy) {
+    ASSERT_TRUE(s_bMade);
+    struct CCase {
+        const char* pszFile;
+        const char* pszVideo;
+        const char* pszSound;
+        uint64_t nFrameBytes; // PCM's, 0 for AMR
+    };
+    const CCase cases[] = {
+        {"mjpeg-sowt.mov", "Motion JPEG", "PCM", 4}, {"mjpeg-twos.mov", "Motion JPEG", "PCM", 2},
+        {"mjpeg-in24.mov", "Motion JPEG", "PCM", 6}, {"mjpeg-raw.mov", "Motion JPEG", "PCM", 1},
+        {"h263-samr.3gp", "H.263", "AMR-NB", 0},     {"h263-sawb.3gp", "H.263", "AMR-WB", 0},
+    };
+    // The bytes of a stream's packets, up to nCut in the file.
+    auto bytesOf = [](const std::string& strFile, const std::vector<CPacket>& packets,
+                      uint64_t nCut) {
+        const std::vector<uint8_t> file = ReadBytes(strFile);
+        std::vector<uint8_t> bytes;
+        for (const CPacket& packet : packets) {
+            const uint64_t nEnd = std::min(packet.nPos + packet.nSize, nCut);
+            if (packet.nPos < nEnd && nEnd <= file.size())
+                bytes.insert(bytes.end(), file.begin() + static_cast<ptrdiff_t>(packet.nPos),
+                             file.begin() + static_cast<ptrdiff_t>(nEnd));
+        }
+        return bytes;
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.pszFile);
+        const std::string strFile = c.pszFile;
+        const std::string strExtension = strFile.substr(strFile.find('.'));
+        const CCut cut = Cut(strFile, 0.6, "old-cut" + strExtension);
+        const std::string strCopy = "old-out" + strExtension;
+        const CRebuildResult result = Rebuild(strFile, cut.strPath, strCopy);
+        ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+        ASSERT_EQ(result.tracks.size(), 2u);
+        EXPECT_EQ(result.tracks[0].strCodec, c.pszVideo);
+        EXPECT_EQ(result.tracks[1].strCodec, c.pszSound);
+        const std::vector<CPacket> whole = ProbePackets(Path(strFile));
+        const std::vector<CPacket> copy = ProbePackets(Path(strCopy));
+        for (int s = 0; s < (c.nFrameBytes != 0 ? 1 : 2); ++s) {
+            SCOPED_TRACE("stream " + std::to_string(s));
+            const std::vector<CPacket> expected = WholePackets(whole, s, cut.nCut);
+            const std::vector<CPacket> found = StreamPackets(copy, s);
+            EXPECT_GT(expected.size(), 10u);
+            ASSERT_EQ(found.size(), expected.size());
+            // Pictures timed by the sound around them, within a picture of their time.
+            for (size_t i = 0; i < found.size(); ++i) {
+                ASSERT_EQ(found[i].strHash, expected[i].strHash) << "sample " << i;
+                ASSERT_EQ(found[i].strFlags, expected[i].strFlags) << "sample " << i;
+                ASSERT_NEAR(found[i].dPts, expected[i].dPts, s == 0 ? 1.0 / 15 : 0) << i;
+            }
+        }
+        if (c.nFrameBytes != 0) {
+            std::vector<uint8_t> expected =
+                bytesOf(Path(strFile), StreamPackets(whole, 1), cut.nCut);
+            expected.resize(expected.size() / c.nFrameBytes * c.nFrameBytes);
+            EXPECT_GT(expected.size(), 1000u);
+            EXPECT_TRUE(bytesOf(Path(strCopy), StreamPackets(copy, 1), UINT64_MAX) == expected);
+        }
+#if defined(CLIPMEND_DECODERS)
+        // The decoders lent check none of it, and the result says so.
+        EXPECT_FALSE(result.play.bChecked);
+        ASSERT_EQ(result.play.undecoded.size(), 2u);
+        EXPECT_TRUE(result.play.undecoded[0].bVideo);
+        EXPECT_EQ(result.play.undecoded[0].strCodec, c.pszVideo);
+        EXPECT_EQ(result.play.undecoded[1].strCodec, c.pszSound);
+#endif
+    }
+
+    // Without its ftyp (a free box in its place), as old QuickTime files are.
+    std::vector<uint8_t> reference = ReadBytes(Path("mjpeg-raw.mov"));
+    ASSERT_EQ(std::string(reference.begin() + 4, reference.begin() + 8), "ftyp");
+    std::copy_n("free", 4, reference.begin() + 4);
+    WriteBytes(Path("mjpeg-noftyp.mov"), reference);
+    const CCut cut = Cut("mjpeg-raw.mov", 0.6, "old-cut.mov");
+    const CRebuildResult result = Rebuild("mjpeg-noftyp.mov", cut.strPath, "old-out.mov");
+    ASSERT_EQ(result.eStatus, CRebuildResult::EStatus::Rebuilt) << Detail(result);
+    EXPECT_EQ(ProbeEntry(Path("old-out.mov"), "format_tags=major_brand"), "qt  ");
+    std::string strErrors;
+    EXPECT_EQ(RunCommand("ffmpeg -v error -i " + Quote(Path("old-out.mov")) + " -f null - 2>&1",
+                         &strErrors),
+              0);
+    EXPECT_EQ(strErrors, "");
 }
 
 // Sound at 48 and 44.1 kHz, whose frames parse alike: each frame stays in its own track, told

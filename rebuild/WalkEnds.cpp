@@ -1,0 +1,252 @@
+// The walk's steps for samples whose syntax does not pin where they end: pictures of Motion JPEG
+// and H.263, and chunks of PCM, which only the samples around them bound; and AMR frames, whose
+// header byte alone is little to go by.
+#include "rebuild/MediaWalk.h"
+
+#include <algorithm>
+
+namespace {
+
+const size_t kNone = static_cast<size_t>(-1);
+// Known samples in a row that show a sample ended where they begin: a single sound frame is
+// too easily found by chance.
+const int kFollowDepth = 3;
+// Chunks of fixed-size samples or PCM the walk looks across for a known sample.
+const int kMaxHops = 8;
+// Sound frames of other tracks that must fill the end of an H.263 picture, for the picture to
+// end where they begin; fewer where the interleaving has the picture's chunk end there.
+const int kMinTile = 3;
+const int kMinTileAtChunkEnd = 2;
+// An H.263 picture is longer than its header.
+const uint64_t kMinPicture = 8;
+// AMR frames that must follow one of a track that was not predicted.
+const int kSpeechDepth = 2;
+// Positions looked at between two looks at the clock.
+const uint64_t kPollPositions = 4096;
+
+} // namespace
+
+bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
+    *pYes = false;
+    for (int nHop = 0;; ++nHop) {
+        // The data's end, or a chunk predicted that the data's end cuts off.
+        if (nAt >= m_range.nEnd) {
+            *pYes = true;
+            return true;
+        }
+        bool bVerified = false;
+        if (!VerifiedAt(nAt, kFollowDepth, &bVerified, false) || !PictureCutAt(nAt, pYes))
+            return false;
+        bVerified = bVerified || *pYes;
+        if (bVerified || nHop == nHops) {
+            *pYes = bVerified;
+            return true;
+        }
+        // A walk that lost the reference's pattern (past damage) may still be before a chunk of
+        // PCM of a size the reference often has.
+        if (nHop == 0 && !PcmChunkFollows(nAt, pYes))
+            return false;
+        if (*pYes)
+            return true;
+        const CInterleaveModel::CPrediction next = m_model.Following(nAhead + size_t(nHop));
+        if (next.nTrack < 0)
+            return true;
+        const CWalkTrack& track = *m_tracks[static_cast<size_t>(next.nTrack)];
+        const uint64_t nBytes = track.Kind() == EWalkKind::Pcm     ? track.SampleBytes()
+                                : track.Kind() == EWalkKind::Fixed ? track.MaxSampleBytes()
+                                                                   : 0;
+        if (nBytes == 0 || next.nSamples == 0)
+            return true;
+        nAt += nBytes * next.nSamples;
+    }
+}
+
+bool CMediaWalk::PictureCutAt(uint64_t nAt, bool* pYes) {
+    *pYes = false;
+    CTrackTry attempt;
+    for (size_t t = 0; t < m_tracks.size() && !*pYes; ++t) {
+        if (!m_tracks[t]->Pictures())
+            continue;
+        if (!TryTrack(t, nAt, &attempt, false))
+            return false;
+        m_tracks[t]->Drop(attempt);
+        *pYes = attempt.eResult == ESampleParse::Truncated;
+    }
+    return true;
+}
+
+bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
+    *pYes = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
+        if (pTrack->Kind() != EWalkKind::Pcm)
+            continue;
+        for (uint32_t nCount : pTrack->CommonChunks()) {
+            const uint64_t nBytes = uint64_t(nCount) * pTrack->SampleBytes();
+            if (nBytes > m_range.nEnd - nAt)
+                continue;
+            if (!VerifiedAt(nAt + nBytes, kFollowDepth, pYes, false))
+                return false;
+            if (*pYes)
+                return true;
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn) {
+    std::vector<CSoundRun>& runs = m_soundRuns;
+    runs.assign(static_cast<size_t>(nTo - nFrom) + 1, CSoundRun());
+    runs.back().nCount = 0;
+    CTrackTry attempt;
+    for (uint64_t nAt = nTo; nAt-- > nFrom;) {
+        if ((nTo - nAt) % kPollPositions == 0 && !Poll(nAt))
+            return false;
+        if (!Ensure(nAt, 16))
+            return !m_bError;
+        CSoundRun& run = runs[static_cast<size_t>(nAt - nFrom)];
+        for (size_t t = 0; t < m_tracks.size() && run.nCount < 0; ++t) {
+            CWalkTrack& track = *m_tracks[t];
+            if (t == nOwn ||
+                (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Speech) ||
+                !track.MayStart(At(nAt), Available(nAt)))
+                continue;
+            const uint8_t nHeader = At(nAt)[0];
+            if (!TryTrack(t, nAt, &attempt, false))
+                return false;
+            // The last frame may be cut off where the data ends.
+            if (attempt.eResult == ESampleParse::Truncated && nTo == m_range.nEnd) {
+                run.nCount = 0;
+                continue;
+            }
+            if (attempt.eResult != ESampleParse::Ok || attempt.nSize > nTo - nAt)
+                continue;
+            const CSoundRun& next = runs[static_cast<size_t>(nAt + attempt.nSize - nFrom)];
+            if (next.nCount < 0)
+                continue;
+            // Frames of one track, and of AMR one mode, as an encoder writes them.
+            run.nCount = next.nCount + 1;
+            run.nTrack = t;
+            run.nHeader = nHeader;
+            run.bAlike = next.nCount > 0 && next.nTrack == t &&
+                         (track.Kind() != EWalkKind::Speech || next.nHeader == nHeader);
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrackTry* pTry) {
+    const CPictureEnd& end = pTry->picture;
+    if (end.eKind == CPictureEnd::EKind::Padded) {
+        if (pTry->eResult != ESampleParse::Ok || end.nMost <= pTry->nSize)
+            return true;
+        // The least padding after which the data ends or known samples follow; where the
+        // picture's chunk ends, the chunks the reference has next may lie between.
+        const uint64_t nStep = std::max<uint64_t>(1, end.nStep);
+        for (uint64_t nSize = pTry->nSize; nSize <= end.nMost; nSize += nStep) {
+            if (nSize >= m_range.nEnd - nAt) {
+                pTry->nSize = static_cast<size_t>(m_range.nEnd - nAt);
+                return true;
+            }
+            bool bYes = false;
+            if (!Poll(nAt + nSize) || !FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
+                return false;
+            if (bYes) {
+                pTry->nSize = static_cast<size_t>(nSize);
+                return true;
+            }
+        }
+        return true;
+    }
+    // H.263: up to the next start code, or the data's end; unless sound of other tracks fills
+    // the picture's last bytes.
+    const bool bCut = pTry->eResult == ESampleParse::Truncated;
+    if ((pTry->eResult != ESampleParse::Ok && !bCut) || m_nSplitReach == 0 ||
+        pTry->nSize <= kMinPicture)
+        return true;
+    const uint64_t nTo = nAt + pTry->nSize;
+    const int nMin = bRunEnds ? kMinTileAtChunkEnd : kMinTile;
+    const uint64_t nFrom =
+        nAt + std::max<uint64_t>(kMinPicture,
+                                 pTry->nSize > m_nSplitReach ? pTry->nSize - m_nSplitReach : 0);
+    if (!SoundRunsTo(nFrom, nTo, nTrack))
+        return false;
+    // A frame's header byte can stand in the picture's last bytes by chance, just before the
+    // frames that follow it, and every run of frames that ends there fills them too: of the
+    // splits, the first whose frames begin alike (an encoder's mode), else the first.
+    size_t nBest = 0;
+    int nBestRank = 0;
+    for (size_t i = 0; i + 1 < m_soundRuns.size() && nBestRank < 2; ++i) {
+        const CSoundRun& run = m_soundRuns[i];
+        const int nRank = run.nCount < nMin ? 0 : run.bAlike ? 2 : 1;
+        if (nRank > nBestRank) {
+            nBest = i;
+            nBestRank = nRank;
+        }
+    }
+    if (nBestRank != 0) {
+        pTry->nSize = static_cast<size_t>(nFrom + nBest - nAt);
+        pTry->eResult = ESampleParse::Ok;
+    }
+    return true;
+}
+
+bool CMediaWalk::FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
+                            bool* pCut) {
+    *pTrack = kNone;
+    for (int nPass = 0; nPass < 2; ++nPass) {
+        for (size_t t = 0; t < m_tracks.size(); ++t) {
+            if (m_tracks[t]->Kind() != EWalkKind::Speech || (t == nPreferred) != (nPass == 0))
+                continue;
+            if (!TryTrack(t, nAt, pTry, false))
+                return false;
+            if (pTry->eResult == ESampleParse::Truncated)
+                *pCut = true;
+            if (pTry->eResult != ESampleParse::Ok)
+                continue;
+            bool bVerified = t == nPreferred;
+            if (!bVerified && !VerifiedAt(nAt + pTry->nSize, kSpeechDepth, &bVerified, false))
+                return false;
+            if (bVerified) {
+                *pTrack = t;
+                return true;
+            }
+        }
+    }
+    return true;
+}
+
+bool CMediaWalk::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, bool bPredicted,
+                             CTrackTry* pTry) {
+    const CWalkTrack& track = *m_tracks[nTrack];
+    pTry->eResult = ESampleParse::Invalid;
+    std::vector<uint32_t> counts;
+    if (nRunLeft != 0)
+        counts.push_back(nRunLeft);
+    for (uint32_t nCount : track.CommonChunks()) {
+        if (std::find(counts.begin(), counts.end(), nCount) == counts.end())
+            counts.push_back(nCount);
+    }
+    const uint64_t nLeft = m_range.nEnd - nAt;
+    for (uint32_t nCount : counts) {
+        const uint64_t nBytes = uint64_t(nCount) * track.SampleBytes();
+        if (nBytes == 0 || nBytes > nLeft)
+            continue;
+        bool bYes = false;
+        if (!FollowsAt(nAt + nBytes, 1, kMaxHops, &bYes))
+            return false;
+        if (bYes) {
+            track.TryChunk(nullptr, static_cast<size_t>(nBytes), false, nCount, pTry);
+            return true;
+        }
+    }
+    // The data ends inside the chunk predicted: its whole samples, read to see they are not
+    // zeros.
+    if (!bPredicted || nRunLeft == 0 || uint64_t(nRunLeft) * track.SampleBytes() <= nLeft ||
+        nLeft < track.SampleBytes() || !Ensure(nAt, static_cast<size_t>(nLeft)))
+        return !m_bError;
+    if (Available(nAt) >= nLeft)
+        track.TryChunk(At(nAt), static_cast<size_t>(nLeft), true, nRunLeft, pTry);
+    if (pTry->eResult == ESampleParse::Truncated && pTry->nSamples == 0)
+        pTry->eResult = ESampleParse::Invalid;
+    return true;
+}
