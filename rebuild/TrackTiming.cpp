@@ -43,7 +43,9 @@ CTrackTiming::CTrackTiming(const CReferenceMovie& movie,
     }
     for (size_t t = 0; t < nTracks; ++t) {
         const CReferenceTrack& reference = movie.tracks[tracks[t]->ReferenceIndex()];
-        m_times[t].nDuration = std::max<uint32_t>(1, reference.nTypicalDuration);
+        // Samples that all last nothing (GoPro's records) last nothing in the copy too.
+        const bool bTimeless = reference.nMediaDuration == 0 && reference.nSamples != 0;
+        m_times[t].nDuration = bTimeless ? 0 : std::max<uint32_t>(1, reference.nTypicalDuration);
     }
     ChooseClock();
     CountBefore();
