@@ -208,8 +208,9 @@ TEST(RebuildIndex, PicturesAreShownAsTheReferencesRecorderShowsThem) {
         for (size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(laid.decoded[i], decoded[i]) << i;
             // Pictures shown after the last sample decoded are shown when its pace says.
-            if (bBunched || display[i] + pattern.nDelay < shown.size())
+            if (bBunched || display[i] + pattern.nDelay < shown.size()) {
                 EXPECT_EQ(laid.shown[i], shown[i]) << i;
+            }
         }
     }
     // Offsets of no pattern: none learnt.
