@@ -86,7 +86,7 @@ void CRemuxDlg::OnOK() {
 }
 
 BOOL CRemuxDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    // The start request GO posted, the runs' records and notices, the taskbar's button.
+    // The start request GO posted, the runs' records, the taskbar's button.
     if (m_runner.OnOwnerMessage(message, lParam)) {
         *pResult = 0;
         return TRUE;

@@ -8,6 +8,7 @@ CJob MakeJob(const CString& source, const CString& moduleFileName) {
     job.strSourceName = AfxFileNameOf(source);
     job.strOutput = JobOutputPath(source, AfxFileTitleOf(source));
     job.strToolPath = JobToolPath(JobExeFolder(moduleFileName));
+    job.strRebuildPath = JobRebuildToolPath(JobExeFolder(moduleFileName));
     job.strToolFolder = job.strToolPath.Left(job.strToolPath.ReverseFind('\\'));
     job.strCommandLine = JobCommandLine(job.strToolPath, JobNameTag(source), source, job.strOutput);
     return job;
@@ -19,6 +20,23 @@ CString JobExeFolder(const CString& moduleFileName) {
 
 CString JobToolPath(const CString& exeFolder) {
     return exeFolder + "tool\\MP4Box.exe";
+}
+
+CString JobRebuildToolPath(const CString& exeFolder) {
+    return exeFolder + "tool\\ClipmendRebuild.exe";
+}
+
+CString JobRebuildCommandLine(const CString& rebuildPath, const CString& reference,
+                              const CString& broken, const CString& output,
+                              const CMediaRange* pMedia) {
+    CString cmd, media;
+    if (pMedia)
+        media.Format("--media %llu %llu ", static_cast<unsigned long long>(pMedia->nBegin),
+                     static_cast<unsigned long long>(pMedia->nEnd));
+    cmd.Format("\"%s\" %s\"%s\" \"%s\" \"%s\"", static_cast<const char*>(rebuildPath),
+               static_cast<const char*>(media), static_cast<const char*>(reference),
+               static_cast<const char*>(broken), static_cast<const char*>(output));
+    return cmd;
 }
 
 CString JobOutputPath(const CString& source, const CString& title) {

@@ -12,6 +12,7 @@ struct CJob {
     CString strSourceName;  // its file name, for messages
     CString strOutput;      // the new file
     CString strToolPath;    // the tool beside the program
+    CString strRebuildPath; // the rebuild tool, in the tool's folder
     CString strToolFolder;  // where the tool runs
     CString strCommandLine; // the tool's whole command line
     CSourceInfo found;      // what the source check found: when the file was chosen, and at GO
@@ -28,6 +29,16 @@ CString JobExeFolder(const CString& moduleFileName);
 
 // Where the tool must lie: the "tool" folder beside the program.
 CString JobToolPath(const CString& exeFolder);
+
+// Where the rebuild tool lies, in the same folder: it runs the engine and the decoders on what
+// the user chose, so that no byte of it is parsed by the program with the administrator's
+// rights.
+CString JobRebuildToolPath(const CString& exeFolder);
+
+// The rebuild tool's command line: the media range first when the source check found it.
+CString JobRebuildCommandLine(const CString& rebuildPath, const CString& reference,
+                              const CString& broken, const CString& output,
+                              const CMediaRange* pMedia);
 
 // "<folder of source>\<title>-NEW.mp4"; the folder is the source up to its last backslash.
 CString JobOutputPath(const CString& source, const CString& title);

@@ -1,8 +1,8 @@
 // One run of a job, from its start to the message that ends it: the tool's (CToolRun) or a
-// rebuild (CRebuildRun). A run works on threads of its own, which reach the owner window only
-// by messages; the owner hands each back to Follow on its own thread, where the run moves on
-// and tells its host when it has started and when it has ended. The run control is the host:
-// it owns both runs and the job they run.
+// rebuild (CRebuildRun), each a child process the runner starts. Its records reach the owner
+// window only by messages; the owner hands each back to Follow on its own thread, where the run
+// moves on and tells its host when it has started and when it has ended. The run control is the
+// host: it owns both runs and the job they run.
 #pragma once
 
 #include "framework/CString.h"
@@ -34,8 +34,8 @@ public:
     // Starts job; pOwner's window gets the run's messages and shows its progress. False when
     // it could not start; *pWhy then says why, for the user (or is empty).
     virtual bool Start(const CJob& job, CWnd* pOwner, CString* pWhy) = 0;
-    // A message the owner window received (WM_COPYDATA's lParam, WMREBUILDNOTIFY), which may
-    // be this run's.
+    // A message the owner window received (WM_COPYDATA and its lParam), which may be this
+    // run's.
     virtual void Follow(UINT nMessage, LPARAM lParam) = 0;
     // Once it has ended: the message that ends it, and whether it failed.
     virtual CString Verdict(const CJob& job, bool* pbFailed) = 0;

@@ -122,9 +122,38 @@ const char* DescribeStretchReason(CStretchLeftOut::EReason eReason) {
     return "";
 }
 
+static CString DescribeDecoded(const CPlayResult& play);
+
+// "Its Motion JPEG video and PCM sound were not decoded: ...", or empty.
+static CString UndecodedText(const CPlayResult& play) {
+    CString tracks;
+    for (size_t i = 0; i < play.undecoded.size(); ++i) {
+        const CPlayResult::CUndecoded& track = play.undecoded[i];
+        if (i > 0)
+            tracks += i + 1 == play.undecoded.size() ? " and " : ", ";
+        tracks += CString(track.strCodec.c_str()) + (track.bVideo ? " video" : " sound");
+    }
+    if (tracks.IsEmpty())
+        return tracks;
+    CString text;
+    const bool bOne = play.undecoded.size() == 1;
+    text.Format("Its %s %s not decoded: Clipmend has no decoder for %s.",
+                static_cast<const char*>(tracks), bOne ? "was" : "were", bOne ? "it" : "them");
+    return text;
+}
+
 CString DescribePlayResult(const CPlayResult& play) {
     if (!play.bChecked)
         return CString();
+    const CString undecoded = UndecodedText(play);
+    if (play.nVideoPlaces == 0 && play.nSoundPlaces == 0 && play.nDamaged == 0)
+        return undecoded;
+    const CString played = DescribeDecoded(play);
+    return undecoded.IsEmpty() ? played : played + " " + undecoded;
+}
+
+// What decoding found of the tracks that were decoded.
+static CString DescribeDecoded(const CPlayResult& play) {
     CString text;
     if (play.nDamaged != 0) {
         text.Format("It plays, but the decoders found %s damaged %s in it.",

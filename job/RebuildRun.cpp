@@ -2,109 +2,102 @@
 
 #include "framework/FileName.h"
 #include "framework/WinApp.h"
-#include "framework/Wnd.h"
-#include "job/RunOutput.h"
 #include "job/RebuildReport.h"
-
-#if defined(CLIPMEND_DECODERS)
-#include "decode/FfmpegDecoderFactory.h"
-#endif
-
-const UINT WMREBUILDNOTIFY = ::RegisterWindowMessageA("ClipmendRebuildNotify");
-
-CRebuildRun::~CRebuildRun() {
-    Cancel();
-    m_hThread.reset();
-}
+#include "job/ToolEnvironment.h"
 
 bool CRebuildRun::Start(const CJob& job, CWnd* pOwner, CString* pWhy) {
-    Cancel();
-    m_hThread.reset();
     // The rebuild creates its copy new and never writes through an existing name, so an
     // earlier copy goes first. A name that is one of the recordings themselves stays, and the
     // rebuild says why.
     RemoveEarlierCopy(job.strOutput, job.strSource, job.strReference);
-    m_job = job;
-    m_hOwner = pOwner ? pOwner->m_hWnd : nullptr;
-    m_nPercent = 0;
-    m_bCancel = false;
-    m_bDone = false;
-    if (m_hOwner)
-        m_hThread.reset(::CreateThread(nullptr, 0, &Thread, this, 0, nullptr));
-    if (!m_hThread) {
-        *pWhy =
-            FormatRebuildStartFailure(job.strSourceName, AfxFormatSystemMessage(::GetLastError()));
-        return false;
-    }
-    m_host.OnRunStarted();
-    return true;
-}
-
-DWORD WINAPI CRebuildRun::Thread(LPVOID pThis) {
-    auto* self = static_cast<CRebuildRun*>(pThis);
-    const CJob& job = self->m_job;
-    CRebuildResult result;
+    m_outputBefore = COutputStamp::BeforeRun(job.strOutput);
+    // One phase: the percentage the tool prints is the run's.
+    m_output.Reset(1, {job.strSource.str(), job.strReference.str(), job.strOutput.str()});
+    m_lines.Reset();
+    m_result.Reset();
+    const CString commandLine =
+        JobRebuildCommandLine(job.strRebuildPath, job.strReference, job.strSource, job.strOutput,
+                              job.found.bMediaData ? &job.found.mediaData : nullptr);
+    const std::wstring environment = ToolEnvironment();
+    const CString folder = job.strRebuildPath.Left(job.strRebuildPath.ReverseFind('\\'));
+    CChildPlace place;
+    place.pszFolder = folder.IsEmpty() ? nullptr : static_cast<const char*>(folder);
+    place.pEnvironment = environment.c_str();
+    place.bUserRights = true;
+    place.bConfined = true;
+    BOOL bStarted = FALSE;
     try {
-        // FFmpeg's decoders, where the build has them, say whether the reference, the
-        // recording's start and the copy play.
-        CRebuildOptions options;
-        options.pRange = job.found.bMediaData ? &job.found.mediaData : nullptr;
-#if defined(CLIPMEND_DECODERS)
-        CFfmpegDecoderFactory decoders;
-        options.pDecoders = &decoders;
-#endif
-        result = RebuildRecording(job.strReference, job.strSource, job.strOutput, self, options);
+        bStarted = m_runner.Open(commandLine, FALSE, pOwner, place);
     } catch (...) {
-        // Out of memory, say: a failure like any other, never an exception across the thread.
-        result = CRebuildResult();
-        result.eStatus = CRebuildResult::EStatus::WriteFailed;
-        result.eProblem = CRebuildResult::EProblem::OutOfMemory;
+        m_runner.Terminate();
+        throw;
     }
-    self->m_result = std::move(result);
-    self->m_bDone = true;
-    ::PostMessageA(self->m_hOwner, WMREBUILDNOTIFY, 0, 0);
-    return 0;
+    if (bStarted)
+        return true;
+    *pWhy = FormatRebuildStartFailure(job.strSourceName,
+                                      AfxFormatSystemMessage(m_runner.GetStartError()));
+    return false;
 }
 
-void CRebuildRun::OnProgress(int nPercent) {
-    if (m_nPercent.exchange(nPercent) != nPercent)
-        ::PostMessageA(m_hOwner, WMREBUILDNOTIFY, 0, 0);
-}
-
-void CRebuildRun::Follow(UINT nMessage, LPARAM) {
-    if (nMessage != WMREBUILDNOTIFY)
+void CRebuildRun::Follow(UINT nMessage, LPARAM lParam) {
+    CRunnerRecord record;
+    if (nMessage != WM_COPYDATA || !m_runner.ReadRecord(lParam, &record))
         return;
-    if (Join())
+    switch (record.nCode) {
+    case COPYDATA_STARTED:
+        m_host.OnRunStarted();
+        break;
+    case COPYDATA_OUTPUT:
+        if (record.eStream == EOutputStream::StdOut)
+            m_lines.Feed(record.pText, record.nLength, [this](const CLineAssembler::CLine& line) {
+                if (!line.bProgress)
+                    m_result.OnLine(line.strText, line.bCut);
+            });
+        if (m_output.Append(record.eStream, record.pText, record.nLength))
+            m_progress.Show(m_output.Progress());
+        break;
+    case COPYDATA_FINISHED:
         m_host.OnRunEnded();
-    else
-        m_progress.ShowPercent(m_nPercent.load(), "Rebuilding");
+        break;
+    default:
+        break;
+    }
 }
 
 CString CRebuildRun::Verdict(const CJob& job, bool* pbFailed) {
-    *pbFailed = m_result.eStatus != CRebuildResult::EStatus::Rebuilt;
-    return FormatRebuildReport(job.strSourceName, AfxFileNameOf(job.strReference), job.strOutput,
-                               m_result);
+    DWORD exitCode = 1;
+    m_runner.GetExitCode(&exitCode);
+    CRebuildResult result;
+    const bool bResult = m_result.Get(&result) &&
+                         (exitCode == 0) == (result.eStatus == CRebuildResult::EStatus::Rebuilt);
+    if (!bResult) {
+        // Ended without a whole result (a crash, the job's memory cap, a result that does not
+        // hold together): whatever it began writing is no copy.
+        result = CRebuildResult();
+        result.eStatus = CRebuildResult::EStatus::WriteFailed;
+        result.eProblem = CRebuildResult::EProblem::Unexpected;
+        if (COutputStamp::Of(job.strOutput) != m_outputBefore)
+            RemoveOutput(job.strOutput);
+    }
+    *pbFailed = result.eStatus != CRebuildResult::EStatus::Rebuilt;
+    CString message = FormatRebuildReport(job.strSourceName, AfxFileNameOf(job.strReference),
+                                          job.strOutput, result);
+    if (!bResult) {
+        CString why;
+        why.Format("\nThe rebuild tool ended with exit code %lu.", exitCode);
+        message += why;
+        const CString lines = m_output.GetFailureLines();
+        if (!lines.IsEmpty())
+            message += CString("\n\n") + lines;
+    }
+    return message;
 }
 
 void CRebuildRun::EndOnClose(const CJob& job) {
-    Cancel();
-    // Done, but never announced: no copy stays that the user was not told of.
-    if (Join() && m_result.eStatus == CRebuildResult::EStatus::Rebuilt)
+    // Cut off, or ended but never announced: what the tool wrote is no result. A name it never
+    // touched (a recording's, or none) stays as it was.
+    m_runner.Terminate();
+    const COutputStamp now = COutputStamp::Of(job.strOutput);
+    if (now.bExists && now != m_outputBefore)
         RemoveOutput(job.strOutput);
-}
-
-bool CRebuildRun::Join() {
-    if (!m_hThread || !m_bDone)
-        return false;
-    ::WaitForSingleObject(m_hThread.get(), INFINITE);
-    m_hThread.reset();
-    return true;
-}
-
-void CRebuildRun::Cancel() {
-    if (!m_hThread)
-        return;
-    m_bCancel = true;
-    // The engine looks at the flag every few milliseconds.
-    ::WaitForSingleObject(m_hThread.get(), INFINITE);
 }

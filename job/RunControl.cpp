@@ -24,6 +24,7 @@ void CRunControl::SetOwner(CWnd* pOwner) {
     m_pOwner = pOwner;
     m_pView->Attach(pOwner);
     m_pTool->SetOwner(pOwner);
+    m_pRebuild->SetOwner(pOwner);
     if (pOwner)
         m_progress.Attach(pOwner->m_hWnd);
 }
@@ -136,7 +137,7 @@ void CRunControl::Follow(UINT nMessage, LPARAM lParam) {
 bool CRunControl::OnOwnerMessage(UINT nMessage, LPARAM lParam) {
     if (nMessage == WMSTDIOCOMMAND)
         Start();
-    else if (nMessage == WM_COPYDATA || nMessage == WMREBUILDNOTIFY)
+    else if (nMessage == WM_COPYDATA)
         Follow(nMessage, lParam);
     else if (nMessage == WMTASKBARBUTTONCREATED)
         OnTaskbarButtonCreated();

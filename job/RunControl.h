@@ -53,10 +53,10 @@ public:
     // run; a stray or repeated one is ignored.
     void Start();
     // A message the owner received that may be a run's: WM_COPYDATA with its lParam (a
-    // runner's record, or anyone else's), a rebuild's notice.
+    // runner's record, or anyone else's).
     void Follow(UINT nMessage, LPARAM lParam);
-    // Any message the owner window received: the start request, WM_COPYDATA, a rebuild's
-    // notice and WMTASKBARBUTTONCREATED are the run control's, handled here (true: the owner
+    // Any message the owner window received: the start request, WM_COPYDATA and
+    // WMTASKBARBUTTONCREATED are the run control's, handled here (true: the owner
     // returns 0 for it); false for every other.
     bool OnOwnerMessage(UINT nMessage, LPARAM lParam);
     // The taskbar made the owner's button (WMTASKBARBUTTONCREATED).

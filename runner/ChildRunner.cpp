@@ -1,5 +1,6 @@
 #include "runner/ChildRunner.h"
 
+#include "framework/WinApp.h"
 #include "framework/Wnd.h"
 #include "runner/ChildStdio.h"
 #include "runner/UserToken.h"
@@ -45,6 +46,32 @@ bool WaitPumpingSends(const HANDLE* handles, size_t count, DWORD timeoutMs) {
     return true;
 }
 
+// CreateProcessWithTokenW, looked up: an elevated administrator may not assign a token of
+// another user with CreateProcessAsUser (it lacks the privilege to), but may start a process
+// with it through the system's secondary logon, which hands the child the standard handles.
+BOOL CreateWithToken(HANDLE token, const char* cmdLine, DWORD flags, void* environment,
+                     const char* pszFolder, const STARTUPINFOA& startup, PROCESS_INFORMATION* pPi) {
+    using CreateFn = BOOL(WINAPI*)(HANDLE, DWORD, LPCWSTR, LPWSTR, DWORD, LPVOID, LPCWSTR,
+                                   LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+    const auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("advapi32.dll"), "CreateProcessWithTokenW")));
+    if (!create) {
+        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return FALSE;
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = startup.dwFlags;
+    si.wShowWindow = startup.wShowWindow;
+    si.hStdInput = startup.hStdInput;
+    si.hStdOutput = startup.hStdOutput;
+    si.hStdError = startup.hStdError;
+    std::wstring command = AfxWiden(cmdLine);
+    const std::wstring folder = pszFolder ? AfxWiden(pszFolder) : std::wstring();
+    return create(token, 0, nullptr, &command[0], flags & ~EXTENDED_STARTUPINFO_PRESENT,
+                  environment, pszFolder ? folder.c_str() : nullptr, &si, pPi);
+}
+
 // Creates cmdLine's process suspended, with stdio's ends as its standard handles, where place
 // says and with the rights it says; 0, or the system's error code.
 DWORD CreateSuspended(const char* cmdLine, bool bShowWindow, const CChildPlace& place,
@@ -60,24 +87,52 @@ DWORD CreateSuspended(const char* cmdLine, bool bShowWindow, const CChildPlace& 
     // hand it to any process of any user. The handle we get has every right whatever the
     // token: the job, the end and the exit code work alike for a child of lower integrity,
     // and the inherited pipe ends need no access check.
-    const CKernelHandle userToken = place.bUserRights ? MakeUserRightsToken() : CKernelHandle();
+    CKernelHandle userToken;
+    const EChildToken eToken = place.bUserRights ? MakeChildToken(&userToken) : EChildToken::Own;
     std::string command(cmdLine);
     void* environment = const_cast<wchar_t*>(place.pEnvironment);
-    const BOOL bCreated =
-        userToken ? ::CreateProcessAsUserA(userToken.get(), nullptr, &command[0], nullptr, nullptr,
-                                           TRUE, flags, environment, place.pszFolder, pStartup, pPi)
-                  : ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
-                                     environment, place.pszFolder, pStartup, pPi);
+    const auto createAsUser = [&](HANDLE token) {
+        return ::CreateProcessAsUserA(token, nullptr, &command[0], nullptr, nullptr, TRUE, flags,
+                                      environment, place.pszFolder, pStartup, pPi);
+    };
+    BOOL bCreated = FALSE;
+    if (!userToken) {
+        bCreated = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, flags,
+                                    environment, place.pszFolder, pStartup, pPi);
+    } else {
+        bCreated = createAsUser(userToken.get());
+        // The shell's user is another: through the secondary logon, else with this process's
+        // own token less the administrators' rights.
+        if (!bCreated && eToken == EChildToken::Shell &&
+            ::GetLastError() == ERROR_PRIVILEGE_NOT_HELD) {
+            bCreated = CreateWithToken(userToken.get(), cmdLine, flags, environment,
+                                       place.pszFolder, *pStartup, pPi);
+            if (!bCreated) {
+                userToken = MakeUserRightsToken();
+                bCreated = userToken ? createAsUser(userToken.get())
+                                     : ::CreateProcessA(nullptr, &command[0], nullptr, nullptr,
+                                                        TRUE, flags, environment, place.pszFolder,
+                                                        pStartup, pPi);
+            }
+        }
+    }
     return bCreated ? 0 : ::GetLastError();
 }
 
 // A job that takes the child's whole tree down when the run is released or when this process
-// dies, with hProcess in it. Before Windows 8 a program that is itself in a job may not be able
-// to nest one; the child then runs without (null).
-CKernelHandle KillOnCloseJob(HANDLE hProcess) {
+// dies, with hProcess in it; a confined child's lets it start no process and caps its memory.
+// Before Windows 8 a program that is itself in a job may not be able to nest one; the child
+// then runs without (null).
+CKernelHandle KillOnCloseJob(HANDLE hProcess, bool bConfined) {
     CKernelHandle hJob(::CreateJobObjectA(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (bConfined) {
+        limits.BasicLimitInformation.LimitFlags |=
+            JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+        limits.BasicLimitInformation.ActiveProcessLimit = 1;
+        limits.ProcessMemoryLimit = kConfinedMemory;
+    }
     if (!hJob ||
         !::SetInformationJobObject(hJob.get(), JobObjectExtendedLimitInformation, &limits,
                                    sizeof(limits)) ||
@@ -153,7 +208,7 @@ BOOL CChildRunner::Open(const char* cmdLine, BOOL showWindow, CWnd* owner,
 
     pRun->m_hProcess.reset(pi.hProcess);
     CKernelHandle hThread(pi.hThread);
-    pRun->m_hJob = KillOnCloseJob(pRun->m_hProcess.get());
+    pRun->m_hJob = KillOnCloseJob(pRun->m_hProcess.get(), place.bConfined);
     ::ResumeThread(hThread.get());
     hThread.reset();
 

@@ -47,10 +47,17 @@ struct CRunnerRecord {
 struct CChildPlace {
     const char* pszFolder = nullptr;
     const wchar_t* pEnvironment = nullptr;
-    // With the user's own rights rather than the administrator's that elevation gave this
-    // program, where the system can make such a token (see MakeUserRightsToken).
+    // With the desktop user's own rights rather than the administrator's that elevation gave
+    // this program, where the system can make such a token (see MakeChildToken).
     bool bUserRights = false;
+    // Held tight, for a child that parses hostile bytes and starts nothing: its job lets it
+    // start no process and caps its memory at kConfinedMemory.
+    bool bConfined = false;
 };
+
+// The memory a confined child may commit: far above what the largest rebuild needs (tens of MB
+// for a 4.7 GB recording).
+constexpr SIZE_T kConfinedMemory = SIZE_T(1) << 30;
 
 class CChildRunner {
 public:

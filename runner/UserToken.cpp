@@ -57,7 +57,65 @@ std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS infoClass) {
     return info;
 }
 
+bool IsElevated(HANDLE token) {
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+// A primary token copied from the process behind the desktop's shell window (Explorer), which
+// runs with the desktop user's own rights; empty where there is no shell or it cannot be had.
+CKernelHandle ShellToken(bool* pbElevated) {
+    const HWND shell = ::GetShellWindow();
+    DWORD pid = 0;
+    if (!shell || !::GetWindowThreadProcessId(shell, &pid) || pid == 0)
+        return {};
+    const CKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    CKernelHandle token, primary;
+    if (!process ||
+        !::OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()) ||
+        !::DuplicateTokenEx(token.get(),
+                            TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+                                TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+                            nullptr, SecurityImpersonation, TokenPrimary, primary.put()))
+        return {};
+    *pbElevated = IsElevated(primary.get());
+    return primary;
+}
+
 } // namespace
+
+EChildToken ChooseChildToken(const CTokenFacts& facts) {
+    if (!facts.bElevatedFull)
+        return EChildToken::Own;
+    // An elevated shell would hand the child the administrator's rights again.
+    if (facts.bShellToken && !facts.bShellElevated)
+        return EChildToken::Shell;
+    return EChildToken::Restricted;
+}
+
+EChildToken MakeChildToken(CKernelHandle* phToken) {
+    phToken->reset();
+    CTokenFacts facts;
+    CKernelHandle own;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    facts.bElevatedFull =
+        ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.put()) &&
+        ::GetTokenInformation(own.get(), TokenElevationType, &type, sizeof(type), &size) &&
+        type == TokenElevationTypeFull;
+    CKernelHandle shell;
+    if (facts.bElevatedFull)
+        shell = ShellToken(&facts.bShellElevated);
+    facts.bShellToken = static_cast<bool>(shell);
+    const EChildToken choice = ChooseChildToken(facts);
+    if (choice == EChildToken::Shell)
+        *phToken = std::move(shell);
+    else if (choice == EChildToken::Restricted)
+        *phToken = MakeUserRightsToken();
+    return choice;
+}
 
 CKernelHandle MakeUserRightsToken() {
     CKernelHandle own;

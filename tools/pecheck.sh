@@ -2,11 +2,17 @@
 # Checks that the release executable is what a 32-bit Windows machine can run on its own:
 # PE32, machine i386, GUI subsystem, large-address-aware (4 GB on 64-bit Windows rather than
 # 2), terminal-server aware, imports only from DLLs that Windows itself ships, and no debug
-# sections (they would double its size).
-#   tools/pecheck.sh path/to/Clipmend.exe
+# sections (they would double its size). With --console, the same for a console program (the
+# rebuild tool), which needs no terminal-server mark.
+#   tools/pecheck.sh [--console] path/to/Clipmend.exe
 set -euo pipefail
 
-exe=${1:?usage: pecheck.sh file.exe}
+console=0
+if [[ ${1:-} == --console ]]; then
+    console=1
+    shift
+fi
+exe=${1:?usage: pecheck.sh [--console] file.exe}
 ok=1
 fail() {
     echo "pecheck: $exe: $*" >&2
@@ -46,11 +52,15 @@ dll_characteristics=$(u $((optional + 70)) 2)
 
 ((machine == 0x14c)) || fail "machine is $(printf 0x%x "$machine"), not i386 (0x14c)"
 ((magic == 0x10b)) || fail "optional header magic is $(printf 0x%x "$magic"), not PE32 (0x10b)"
-((subsystem == 2)) || fail "subsystem is $subsystem, not Windows GUI (2)"
+if ((console)); then
+    ((subsystem == 3)) || fail "subsystem is $subsystem, not Windows console (3)"
+else
+    ((subsystem == 2)) || fail "subsystem is $subsystem, not Windows GUI (2)"
+fi
 # IMAGE_FILE_LARGE_ADDRESS_AWARE in the COFF header.
 ((characteristics & 0x20)) || fail "not marked large-address-aware"
 # Terminal-server aware: in a remote session Windows then gives it the real Windows folder.
-((dll_characteristics & 0x8000)) || fail "not marked terminal-server aware"
+((console || dll_characteristics & 0x8000)) || fail "not marked terminal-server aware"
 
 # DLLs that come with every Windows the program targets (msvcrt is the system C runtime).
 system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll
@@ -66,7 +76,7 @@ debug=$(i686-w64-mingw32-objdump -h "$exe" | awk '$2 ~ /^\.debug/ {print $2}' | 
 [[ -z $debug ]] || fail "carries debug sections: $debug"
 
 if ((ok)); then
-    echo "pecheck: $exe: PE32, i386, GUI, large-address-aware, imports: ${imports//$'\n'/ }"
+    echo "pecheck: $exe: PE32, i386, $( ((console)) && echo console || echo GUI), large-address-aware, imports: ${imports//$'\n'/ }"
     exit 0
 fi
 exit 1

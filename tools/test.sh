@@ -156,6 +156,16 @@ check_pe() {
         return 1
     }
     "$repo/tools/pecheck.sh" "$exe"
+    # The rebuild tool, which holds the engine and FFmpeg's decoders: Clipmend.exe must hold
+    # neither (no FFmpeg string, no FFmpeg's tables in its .bss), and be small again.
+    local bss
+    bss=$(i686-w64-mingw32-objdump -h "$exe" | awk '$2 == ".bss" {print $3}')
+    "$repo/tools/pecheck.sh" --console "$(dirname "$exe")/../rebuildtool/ClipmendRebuild.exe" &&
+        ! grep -qa libavcodec "$exe" && (($(stat -c %s "$exe") < 1200 * 1024)) &&
+        ((0x${bss:-0} < 1024 * 1024)) || {
+        echo "Clipmend.exe holds FFmpeg, is over 1.2 MB or has 1 MB of .bss"
+        return 1
+    }
 }
 
 # Each Wine suite waits until the server of what ran before (the prefix set-up's, the 64-bit

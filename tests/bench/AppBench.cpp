@@ -7,6 +7,8 @@
 #include "tests/bench/Stopwatch.h"
 #include "tests/support/Harness.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -218,12 +220,130 @@ void ToolScenario(const std::string& tool, const std::string& source, int nRuns)
     app.Close();
 }
 
+// A process's peak working set and private memory, in MiB. Wine gives the commit charge of
+// another process where it has no private count; on Windows the two are the same.
+bool MemoryOf(HANDLE process, double* pPeak, double* pPrivate) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    if (!::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                sizeof(counters)))
+        return false;
+    *pPeak = counters.PeakWorkingSetSize / 1048576.0;
+    *pPrivate =
+        (counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage) / 1048576.0;
+    return true;
+}
+
+// A shown top-level window of the process with this caption, or null.
+HWND ShownWindow(DWORD pid, const char* pszCaption) {
+    struct Find {
+        DWORD pid;
+        const char* caption;
+        HWND found;
+    } find{pid, pszCaption, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM lParam) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(lParam);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == f->pid && ::IsWindowVisible(hwnd) && e2e::WindowText(hwnd) == f->caption) {
+                f->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+struct StartFigures {
+    double ms = -1, peak = 0, priv = 0;
+};
+
+// Starts cmd and waits until it shows a window with that caption and answers a message; its
+// memory then, and the process is ended.
+StartFigures StartUntilShown(std::string cmd, const char* pszCaption) {
+    StartFigures figures;
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    const LARGE_INTEGER start = Now();
+    if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return figures;
+    CKernelHandle process(pi.hProcess), thread(pi.hThread);
+    HWND shown = nullptr;
+    e2e::WaitUntil([&] { return (shown = ShownWindow(pi.dwProcessId, pszCaption)) != nullptr; },
+                   60000);
+    DWORD_PTR ignored = 0;
+    if (shown && ::SendMessageTimeoutA(shown, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) {
+        figures.ms = 1000 * Seconds(start, Now());
+        MemoryOf(process.get(), &figures.peak, &figures.priv);
+    }
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 10000);
+    return figures;
+}
+
+// Each program's start to its window against the plain program's start to its box, in turns,
+// nRuns times; the memory each holds then. The programs: those named (Windows paths, to hold
+// two builds against each other in one run), else this build's.
+void StartupScenario(int nRuns, std::vector<std::string> exes) {
+    if (exes.empty()) {
+        e2e::CClipmend app;
+        if (!app.Start()) {
+            std::fprintf(stderr, "cannot start Clipmend: %s\n", app.Error().c_str());
+            return;
+        }
+        app.Close();
+        exes.push_back(app.Folder() + "\\Clipmend.exe");
+    }
+    exes.push_back(e2e::HostPathToWindows(PLAIN_EXE));
+    const size_t nPlain = exes.size() - 1;
+    std::vector<std::vector<StartFigures>> runs(exes.size());
+    for (int i = 0; i < nRuns; ++i) {
+        std::vector<StartFigures> round;
+        for (size_t k = 0; k < exes.size(); ++k)
+            round.push_back(StartUntilShown(
+                "\"" + exes[k] + "\"", k == nPlain ? "Clipmend" : "Velmora Clipmend - ONE Click"));
+        if (std::all_of(round.begin(), round.end(), [](const StartFigures& f) { return f.ms > 0; }))
+            for (size_t k = 0; k < exes.size(); ++k)
+                runs[k].push_back(round[k]);
+    }
+    std::printf("\nstart-up and memory, %zu rounds, medians (ratio to the plain program's; "
+                "start-up ratio of each pair: min-max)\n",
+                runs[nPlain].size());
+    const auto median = [&](size_t k, double StartFigures::*field) {
+        std::vector<double> values;
+        for (const StartFigures& f : runs[k])
+            values.push_back(f.*field);
+        return Percentile(values, 0.5);
+    };
+    for (size_t k = 0; k < exes.size(); ++k) {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < runs[k].size(); ++i)
+            ratios.push_back(runs[k][i].ms / runs[nPlain][i].ms);
+        std::printf("%s\n  start to window %7.1f ms (%.2f; %.2f-%.2f)  peak working set %5.1f "
+                    "MiB (%.2f)  private %5.1f MiB (%.2f)\n",
+                    exes[k].c_str(), median(k, &StartFigures::ms),
+                    median(k, &StartFigures::ms) / median(nPlain, &StartFigures::ms),
+                    Percentile(ratios, 0), Percentile(ratios, 1.0), median(k, &StartFigures::peak),
+                    median(k, &StartFigures::peak) / median(nPlain, &StartFigures::peak),
+                    median(k, &StartFigures::priv),
+                    median(k, &StartFigures::priv) / median(nPlain, &StartFigures::priv));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // "exit N": only the exit-to-message pairs, N of them.
     if (argc == 3 && std::string(argv[1]) == "exit") {
         ExitToBoxScenario(std::atoi(argv[2]));
+        return 0;
+    }
+    // "startup N [EXE...]": start-up and memory against the plain program, N rounds.
+    if (argc >= 3 && std::string(argv[1]) == "startup") {
+        StartupScenario(std::atoi(argv[2]), std::vector<std::string>(argv + 3, argv + argc));
         return 0;
     }
     // "check FILE...": the source check's time on each file.

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -33,6 +35,18 @@ std::string Env(const char* name) {
 
 bool FileExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// How many processes of that name run now.
+int ProcessesNamed(const char* pszName) {
+    CFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = snapshot && ::Process32First(snapshot.get(), &entry); more;
+         more = ::Process32Next(snapshot.get(), &entry))
+        count += _stricmp(entry.szExeFile, pszName) == 0;
+    return count;
 }
 
 class RealTool : public ::testing::Test {
@@ -231,6 +245,23 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
         if (i == 0)
             Keep("rebuilt-" + name, box.text, OutputOf(name));
     }
+
+    // Closing the window mid-rebuild ends the rebuild tool and removes the copy it began (or
+    // had finished without its message).
+    ::DeleteFileA(OutputOf(name).c_str());
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->ChooseFile(app->Folder() + "\\" + name)) << app->Error();
+    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+    ASSERT_TRUE(app->PressButton(box, IDYES));
+    ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as " + name,
+                                        app->Folder() + "\\reference-h264.mp4"))
+        << app->Error();
+    ASSERT_TRUE(e2e::WaitUntil([] { return ProcessesNamed("ClipmendRebuild.exe") > 0; }));
+    ASSERT_TRUE(::PostMessageA(app->Main(), WM_CLOSE, 0, 0));
+    EXPECT_TRUE(app->WaitForExit(e2e::kTimeoutMs)) << "the program did not end";
+    EXPECT_TRUE(e2e::WaitUntil([] { return ProcessesNamed("ClipmendRebuild.exe") == 0; }, 10000))
+        << "the rebuild tool runs on";
+    EXPECT_FALSE(FileExists(OutputOf(name))) << "the rebuild's copy was left behind";
 }
 
 // The installed program, started from the Start menu's target, runs a video end to end with

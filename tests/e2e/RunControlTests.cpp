@@ -363,13 +363,59 @@ TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
     const std::string where = "console=none\nfolder=" + app->Folder() + "\\tool\nPATH=" + system +
                               ";" + windows + "\nSHELL=unset\n";
     ASSERT_EQ(where, seen.substr(0, where.size()));
-    // The program runs elevated (as the tests do): the tool gets a restricted token of its own.
-    if (IsElevatedWithFilteredToken()) {
+    // The program runs elevated (as the tests do): the tool gets the desktop shell's token (the
+    // desktop user's rights), else a restricted copy of its own; it runs in a job that ends it
+    // with the window but does not hold it further.
+    const std::string token = seen.substr(where.size());
+    if (IsElevatedWithFilteredToken() && token.find("shell=none") == std::string::npos) {
+        EXPECT_NE(std::string::npos, token.find("\nshell=same\n")) << token;
+    } else if (IsElevatedWithFilteredToken()) {
         const char* integrity = SystemLowersIntegrity() ? "medium" : "high";
         EXPECT_EQ(std::string("integrity=") + integrity +
                       "\nadministrators=deny-only\nprivileges=SeChangeNotifyPrivilege\n"
-                      "defaultdacl=user,system\n",
-                  seen.substr(where.size()));
+                      "defaultdacl=user,system\nshell=none\n",
+                  token.substr(0, token.find("job=")));
+    }
+    // Where the system reports a job's limits (not Wine), the tool's job ends it with the window
+    // and holds it no further.
+    const bool bJobReported = token.find("job=flags:0,") == std::string::npos;
+    if (bJobReported) {
+        EXPECT_NE(std::string::npos, token.find("job=flags:8192,processes:0,memory:0\n")) << token;
+    }
+    ::DeleteFileA(place.c_str());
+
+    // The rebuild tool (the stand-in in its place) is started the same way, with the same
+    // rights, held tighter: its job lets it start no process and caps its memory.
+    ASSERT_TRUE(app->Close());
+    options.standinRebuilds = true;
+    StartWithClip(options);
+    std::string broken("\0\0\0\x14"
+                       "ftypisom\0\0\x02\0isom\0\0\0\0mdat",
+                       28);
+    broken += std::string(4096, '\x5a');
+    const std::string recording = app->MakeFile("cut.mp4", broken);
+    ASSERT_TRUE(app->ChooseFile(recording));
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+    ASSERT_NE(std::string::npos, box.text.find("cut off before its index")) << box.text;
+    ASSERT_TRUE(app->PressButton(box, IDYES));
+    ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as cut.mp4", source));
+    // It prints no result: the window says so, and removes nothing it did not write.
+    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+    EXPECT_EQ(0u, box.text.find("Failed! Could not create new file " + app->Folder() +
+                                "\\cut-NEW.mp4\nThe rebuild failed unexpectedly.\nThe rebuild "
+                                "tool ended with exit code 0."))
+        << box.text;
+    Dismiss(box);
+    const std::string rebuilt = e2e::ReadFileText(place);
+    const auto lines = [](const std::string& text) {
+        const size_t nPath = text.find("\nPATH=");
+        return text.substr(nPath, text.find("job=") - nPath);
+    };
+    EXPECT_EQ(lines(seen), lines(rebuilt));
+    if (bJobReported) {
+        EXPECT_NE(std::string::npos, rebuilt.find("job=flags:8456,processes:1,memory:1073741824\n"))
+            << rebuilt;
     }
     ::DeleteFileA(place.c_str());
 }

@@ -162,10 +162,6 @@ protected:
         m_run.Start();
         return 0;
     }
-    LRESULT OnRebuildNotify(WPARAM, LPARAM) {
-        m_run.Follow(WMREBUILDNOTIFY, 0);
-        return 0;
-    }
     LRESULT OnCopyData(WPARAM, LPARAM lParam) {
         if (m_bCloseAtTheEnd &&
             reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData == COPYDATA_FINISHED) {
@@ -180,7 +176,6 @@ protected:
 
 BEGIN_MESSAGE_MAP(CRunWindow, CWnd)
 ON_REGISTERED_MESSAGE(WMSTDIOCOMMAND, OnStdioCommand)
-ON_REGISTERED_MESSAGE(WMREBUILDNOTIFY, OnRebuildNotify)
 ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
 

@@ -1,4 +1,5 @@
 #include "job/RebuildReport.h"
+#include "job/RebuildResultText.h"
 #include "job/ReportWords.h"
 #include "job/SourceReport.h"
 #include "job/ToolReport.h"
@@ -27,6 +28,26 @@ CString FormatRunReport(const CString& output, uint32_t exitCode, const CMp4Verd
     outcome.strSourceName = "clip.mp4";
     return ::FormatRunReport(outcome);
 }
+
+// The report of result, and the same worded from the text the rebuild tool would print of it
+// and the window read back, line by line as the runner delivers them.
+std::string ReportThroughText(const CRebuildResult& result, std::string* pThroughText) {
+    CRebuildResultReader reader;
+    const std::string text = "Rebuilding: |==== | (20/100)\n" + RebuildResultText(result);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        reader.OnLine(text.substr(at, end - at));
+    CRebuildResult read;
+    *pThroughText = reader.Get(&read)
+                        ? FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, read).str()
+                        : "no result read";
+    return FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str();
+}
+
+#define EXPECT_SAME_THROUGH_TEXT(result)                                                           \
+    do {                                                                                           \
+        std::string through;                                                                       \
+        EXPECT_EQ(ReportThroughText(result, &through), through);                                   \
+    } while (0)
 
 } // namespace
 
@@ -201,6 +222,7 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
     EXPECT_EQ(strPart, FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result)
                            .str()
                            .substr(0, strPart.size()));
+    EXPECT_SAME_THROUGH_TEXT(result);
     result.stretchesLeftOut.clear();
     result.nBytesLeftOut = 0;
     EXPECT_STREQ("All 12.3 seconds of the recording were rebuilt.",
@@ -237,6 +259,24 @@ TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
     EXPECT_EQ(strDone + "It plays from start to end: every picture of it decoded. (Damage inside "
                         "an HEVC picture can go unseen by this check.)",
               FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    // Tracks no decoder was lent for are named, whether or not others were decoded.
+    CPlayResult::CUndecoded pcm;
+    pcm.strCodec = "PCM";
+    play.undecoded = {pcm};
+    EXPECT_EQ(strDone + "It plays from start to end: every picture of it decoded. (Damage inside "
+                        "an HEVC picture can go unseen by this check.) Its PCM sound was not "
+                        "decoded: Clipmend has no decoder for it.",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    EXPECT_SAME_THROUGH_TEXT(result);
+    CPlayResult::CUndecoded mjpeg;
+    mjpeg.bVideo = true;
+    mjpeg.strCodec = "Motion JPEG";
+    play.undecoded = {mjpeg, pcm};
+    play.nVideoPlaces = 0;
+    EXPECT_EQ(strDone + "Its Motion JPEG video and PCM sound were not decoded: Clipmend has no "
+                        "decoder for them.",
+              FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    play.undecoded.clear();
     play.bVideoWhole = false;
     play.bSoundWhole = false;
     play.nSoundPlaces = play.nVideoPlaces = 3;
@@ -256,6 +296,7 @@ TEST(RunReportTest, ARebuildSaysWhetherTheCopyPlays) {
                         "Damaged: the picture at 1:05.5 (error while decoding MB 43 0).\n"
                         "Damaged: 2 more frames.",
               FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result).str());
+    EXPECT_SAME_THROUGH_TEXT(result);
 
     result.eStatus = CRebuildResult::EStatus::NotPlayable;
     result.eProblem = CRebuildResult::EProblem::CopyDoesNotPlay;
@@ -307,6 +348,7 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
     for (const CCase& c : cases) {
         result.mismatch = c.mismatch;
         EXPECT_STREQ(c.pszText, DescribeRebuildResult("clip.mp4", result));
+        EXPECT_SAME_THROUGH_TEXT(result);
     }
 
     // A recording cut inside its first frame, or holding only a timecode.
@@ -321,9 +363,40 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
     result.referenceCodecs = {"'mp4v'", "'twos'"};
     EXPECT_STREQ("The reference has no H.264, HEVC or AAC track to go by (it has 'mp4v', 'twos').",
                  DescribeRebuildResult("clip.mp4", result));
+    EXPECT_SAME_THROUGH_TEXT(result);
     result.eStatus = CRebuildResult::EStatus::Cancelled;
     result.eProblem = CRebuildResult::EProblem::Cancelled;
     EXPECT_STREQ(
         "Failed! Could not create new file C:\\v\\clip-NEW.mp4\nThe rebuild was cancelled.",
         FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+}
+
+// The result is another program's output: a line cut short, a number out of its range or not a
+// number, a list longer than any result has, an unknown record, or no end, and there is none.
+TEST(RunReportTest, ARebuildResultThatDoesNotHoldTogetherIsNoResult) {
+    CRebuildResult result;
+    result.eStatus = CRebuildResult::EStatus::Rebuilt;
+    result.tracks.resize(1);
+    result.mismatch.strRecording = "100% H.264\n";
+    const std::string text = RebuildResultText(result);
+    const auto read = [](const std::string& lines, bool bCutLast = false) {
+        CRebuildResultReader reader;
+        for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1)
+            reader.OnLine(lines.substr(at, end - at), bCutLast && end + 1 == lines.size());
+        CRebuildResult got;
+        return reader.Get(&got) ? got.mismatch.strRecording : std::string("none");
+    };
+    EXPECT_EQ("100% H.264\n", read(text));
+    const std::string body = text.substr(0, text.rfind("end\n"));
+    EXPECT_EQ("none", read(body));
+    EXPECT_EQ("none", read(text, true));
+    for (const char* line :
+         {"status 0 0 0 nan", "status 0 0 0 -1", "status 0 99 0 0", "track 0 1 1 1 1",
+          "track 0 1 1 1 1 H.264 extra", "codec %zz", "damaged 1 1e10 x", "play 1",
+          "status 0 0 18446744073709551616 0", "nothing 1"})
+        EXPECT_EQ("none", read(body + line + "\nend\n")) << line;
+    std::string many = body;
+    for (size_t i = 0; i <= kMaxDamagedNamed; ++i)
+        many += "damaged 1 1.5 x\n";
+    EXPECT_EQ("none", read(many + "end\n"));
 }

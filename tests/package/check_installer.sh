@@ -44,24 +44,28 @@ import re, sys, zipfile, pefile
 zip_path, setup, version = sys.argv[1:]
 z = zipfile.ZipFile(zip_path)
 names = sorted(n for n in z.namelist() if not n.endswith("/"))
-want = ["Clipmend.exe", "FFMPEG-COPYING.txt", "FFMPEG-SOURCE.txt", "README.txt",
-        "tool/GPAC-COPYING.txt", "tool/GPAC-SOURCE.txt", "tool/MP4Box.exe"]
+want = ["Clipmend.exe", "README.txt", "tool/ClipmendRebuild.exe", "tool/FFMPEG-COPYING.txt",
+        "tool/FFMPEG-SOURCE.txt", "tool/GPAC-COPYING.txt", "tool/GPAC-SOURCE.txt",
+        "tool/MP4Box.exe"]
 assert names == want, f"zip holds {names}"
-for exe in ("Clipmend.exe", "tool/MP4Box.exe"):
+for exe in ("Clipmend.exe", "tool/ClipmendRebuild.exe", "tool/MP4Box.exe"):
     machine = pefile.PE(data=z.read(exe), fast_load=True).FILE_HEADER.Machine
     assert machine == 0x14C, f"{exe} is not i386"
 source = z.read("tool/GPAC-SOURCE.txt").decode()
 for needed in ("a07cbfff238a331233e11e916f9fb185d5da8604", "LGPL-2.1-or-later", "./configure"):
     assert needed in source, f"GPAC-SOURCE.txt lacks {needed}"
 assert b"GNU LESSER GENERAL PUBLIC LICENSE" in z.read("tool/GPAC-COPYING.txt")
-# FFmpeg is linked into Clipmend.exe: its licence, its exact source, and how to relink.
-source = z.read("FFMPEG-SOURCE.txt").decode()
+# FFmpeg is linked into the rebuild tool, never into Clipmend.exe: its licence beside the tool,
+# its exact source, and how to relink.
+assert b"libavcodec" not in z.read("Clipmend.exe"), "FFmpeg in Clipmend.exe"
+assert b"libavcodec" in z.read("tool/ClipmendRebuild.exe"), "no FFmpeg in the rebuild tool"
+source = z.read("tool/FFMPEG-SOURCE.txt").decode()
 for needed in ("de668509caf9e35e3cd162473441fdb29538c6d96ed080292b3cf9e6fc5d558f",
                "LGPL-2.1-or-later", "./configure", "--enable-decoder=h264,hevc,aac",
                "CLIPMEND_FFMPEG_PREFIX="):
     assert needed in source, f"FFMPEG-SOURCE.txt lacks {needed}"
 assert re.search(r"--(enable|disable)-(gpl|nonfree)|--enable-version3", source) is None, "GPL"
-assert b"Version 2.1, February 1999" in z.read("FFMPEG-COPYING.txt"), "FFMPEG-COPYING.txt"
+assert b"Version 2.1, February 1999" in z.read("tool/FFMPEG-COPYING.txt"), "FFMPEG-COPYING.txt"
 readme = z.read("README.txt").decode()
 assert f"Clipmend {version}\r\n" in readme and "administrator" in readme, "README.txt"
 pe = pefile.PE(setup)
@@ -83,8 +87,9 @@ fi
 echo "== silent install"
 wine32 "$setup" /S || fail "installer exit code $?"
 wine_settle
-expected=(Clipmend.exe FFMPEG-COPYING.txt FFMPEG-SOURCE.txt README.txt Uninstall.exe tool
-    tool/GPAC-COPYING.txt tool/GPAC-SOURCE.txt tool/MP4Box.exe)
+expected=(Clipmend.exe README.txt Uninstall.exe tool tool/ClipmendRebuild.exe
+    tool/FFMPEG-COPYING.txt tool/FFMPEG-SOURCE.txt tool/GPAC-COPYING.txt tool/GPAC-SOURCE.txt
+    tool/MP4Box.exe)
 installed=$(cd "$dir" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort |
     tr '\n' ' ')
 [[ $installed == "${expected[*]} " ]] || fail "installed files: $installed"

@@ -1,5 +1,6 @@
 // The runner against the stand-in tool, under Wine: start failures, records, output integrity,
 // exit codes, teardown and leaks.
+#include "runner/UserToken.h"
 #include "tests/support/RunnerSupport.h"
 #include "tests/support/TokenSupport.h"
 #include "tests/standin/Pattern.h"
@@ -555,4 +556,28 @@ int main(int argc, char** argv) {
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The token a child with the user's rights gets, from the facts of this process and its
+// desktop (Wine has no shell process whose token could be had, nor a second user).
+TEST(Rights, TheDesktopUsersTokenWhereItCanBeHadElseARestrictedOne) {
+    const auto choose = [](bool bElevatedFull, bool bShellToken, bool bShellElevated) {
+        CTokenFacts facts;
+        facts.bElevatedFull = bElevatedFull;
+        facts.bShellToken = bShellToken;
+        facts.bShellElevated = bShellElevated;
+        return ChooseChildToken(facts);
+    };
+    // Elevated by UAC: the shell's user's rights, the administrator's own less its rights when
+    // there is no shell to be had, and never an elevated shell's.
+    EXPECT_EQ(EChildToken::Shell, choose(true, true, false));
+    EXPECT_EQ(EChildToken::Restricted, choose(true, false, false));
+    EXPECT_EQ(EChildToken::Restricted, choose(true, true, true));
+    // UAC off, or not elevated: what any child gets.
+    EXPECT_EQ(EChildToken::Own, choose(false, true, false));
+    EXPECT_EQ(EChildToken::Own, choose(false, false, false));
+    // And the choice made here gives a token wherever it is not this process's own.
+    CKernelHandle token;
+    const EChildToken made = MakeChildToken(&token);
+    EXPECT_EQ(made != EChildToken::Own, static_cast<bool>(token));
 }

@@ -8,7 +8,8 @@
 //   place=<path>      write where it runs to <path>: its console window (none, hidden or
 //                     visible), current folder, PATH, whether SHELL is set, and its token: the
 //                     integrity level, the Administrators group (enabled, deny-only, absent),
-//                     the privileges, and whom the default DACL grants
+//                     the privileges, whom the default DACL grants, and whether all that is the
+//                     desktop shell's token's (shell=same|other|none); and its job's limits
 //   readstdin         read stdin to its end, print the byte count
 //   grandchild=<ms>   start a copy that inherits the handles and sleeps <ms>
 //   lendpipes=<pid>   give process <pid> copies of its output handles (a process outside the
@@ -105,24 +106,20 @@ std::string CommandLineUtf8() {
     return text;
 }
 
-// One class of the process token's information; empty on failure.
-std::vector<BYTE> TokenInfo(TOKEN_INFORMATION_CLASS infoClass) {
+// One class of a token's information; empty on failure.
+std::vector<BYTE> TokenInfo(HANDLE token, TOKEN_INFORMATION_CLASS infoClass) {
     std::vector<BYTE> info;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return info;
     DWORD size = 0;
     GetTokenInformation(token, infoClass, nullptr, 0, &size);
     info.resize(size);
     if (size == 0 || !GetTokenInformation(token, infoClass, info.data(), size, &size))
         info.clear();
-    CloseHandle(token);
     return info;
 }
 
-std::string TokenLines() {
+std::string TokenLines(HANDLE token) {
     std::string integrity, admins = "absent", privileges, dacl;
-    const std::vector<BYTE> label = TokenInfo(TokenIntegrityLevel);
+    const std::vector<BYTE> label = TokenInfo(token, TokenIntegrityLevel);
     if (!label.empty()) {
         PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
         const DWORD rid = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
@@ -135,7 +132,7 @@ std::string TokenLines() {
     CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, adminsSid, &size);
     size = sizeof(systemSid);
     CreateWellKnownSid(WinLocalSystemSid, nullptr, systemSid, &size);
-    const std::vector<BYTE> groupInfo = TokenInfo(TokenGroups);
+    const std::vector<BYTE> groupInfo = TokenInfo(token, TokenGroups);
     const auto* groups =
         groupInfo.empty() ? nullptr : reinterpret_cast<const TOKEN_GROUPS*>(groupInfo.data());
     for (DWORD i = 0; groups && i < groups->GroupCount; ++i) {
@@ -143,7 +140,7 @@ std::string TokenLines() {
             admins =
                 groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY ? "deny-only" : "enabled";
     }
-    const std::vector<BYTE> privilegeInfo = TokenInfo(TokenPrivileges);
+    const std::vector<BYTE> privilegeInfo = TokenInfo(token, TokenPrivileges);
     const auto* list = privilegeInfo.empty()
                            ? nullptr
                            : reinterpret_cast<const TOKEN_PRIVILEGES*>(privilegeInfo.data());
@@ -154,8 +151,8 @@ std::string TokenLines() {
         LookupPrivilegeNameA(nullptr, &luid, name, &length);
         privileges += (privileges.empty() ? "" : ",") + std::string(name);
     }
-    const std::vector<BYTE> userInfo = TokenInfo(TokenUser);
-    const std::vector<BYTE> daclInfo = TokenInfo(TokenDefaultDacl);
+    const std::vector<BYTE> userInfo = TokenInfo(token, TokenUser);
+    const std::vector<BYTE> daclInfo = TokenInfo(token, TokenDefaultDacl);
     ACL* acl = daclInfo.empty() || userInfo.empty()
                    ? nullptr
                    : reinterpret_cast<const TOKEN_DEFAULT_DACL*>(daclInfo.data())->DefaultDacl;
@@ -172,6 +169,46 @@ std::string TokenLines() {
     }
     return "integrity=" + integrity + "\nadministrators=" + admins + "\nprivileges=" + privileges +
            "\ndefaultdacl=" + dacl + "\n";
+}
+
+// Its own token's lines, and whether they are those of the desktop shell's token ("same",
+// "other", or "none" when there is no shell or its token cannot be read).
+std::string OwnTokenLines() {
+    HANDLE own = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own);
+    const std::string lines = TokenLines(own);
+    CloseHandle(own);
+    std::string shell = "none";
+    DWORD pid = 0;
+    const HWND window = GetShellWindow();
+    HANDLE process = window && GetWindowThreadProcessId(window, &pid)
+                         ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)
+                         : nullptr;
+    HANDLE token = nullptr;
+    if (process && OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        shell = TokenLines(token) == lines ? "same" : "other";
+        CloseHandle(token);
+    }
+    if (process)
+        CloseHandle(process);
+    return lines + "shell=" + shell + "\n";
+}
+
+// The limits of the job it runs in: "job=none", or its limit flags, the most processes it may
+// hold and the memory a process may commit (0: no limit). Wine reports no limits (flags 0).
+std::string JobLine() {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits), nullptr))
+        return "job=none\n";
+    const DWORD flags = limits.BasicLimitInformation.LimitFlags;
+    return "job=flags:" + std::to_string(flags) + ",processes:" +
+           std::to_string(flags & JOB_OBJECT_LIMIT_ACTIVE_PROCESS
+                              ? limits.BasicLimitInformation.ActiveProcessLimit
+                              : 0) +
+           ",memory:" +
+           std::to_string(flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY ? limits.ProcessMemoryLimit : 0) +
+           "\n";
 }
 
 void Print(HANDLE h, const std::string& text) {
@@ -377,7 +414,7 @@ int main(int argc, char** argv) {
                                           "\nfolder=" + folder +
                                           "\nPATH=" + std::string(path.begin(), path.end()) +
                                           "\nSHELL=" + (bShell ? "set" : "unset") + "\n" +
-                                          TokenLines());
+                                          OwnTokenLines() + JobLine());
     }
     if (Has(mode, "readstdin")) {
         char buffer[4096];

@@ -456,6 +456,16 @@ bool CClipmend::Start() {
             return Fail(LastErrorText("cannot copy " + standin, ::GetLastError()));
     }
 
+    // The rebuild tool beside the tool, as the downloads have it.
+    if (m_options.installedExe.empty()) {
+        MakeFolders(m_folder + "\\tool");
+        const std::string rebuild =
+            HostPathToWindows(m_options.standinRebuilds ? STANDIN_EXE : REBUILD_EXE);
+        if (!::CopyFileA(rebuild.c_str(), (m_folder + "\\tool\\ClipmendRebuild.exe").c_str(),
+                         FALSE))
+            return Fail(LastErrorText("cannot copy " + rebuild, ::GetLastError()));
+    }
+
     std::vector<char> env = EnvironmentBlock();
     std::string cmdline = "\"" + m_exe + "\"";
     STARTUPINFOA si{};

@@ -75,11 +75,13 @@ class CClipmend {
 public:
     struct Options {
         Options() {}
-        bool withTool = true;     // tool\MP4Box.exe = the stand-in tool
-        std::string toolExe;      // or this program (a Windows path): the real MP4Box
-        std::string installedExe; // an installed Clipmend.exe to start where it is, with its
-                                  // own tool folder (a Windows path)
-        std::string standinMode;  // extra STANDIN_MODE entries ("sleep=500;exit=3")
+        bool withTool = true;         // tool\MP4Box.exe = the stand-in tool
+        std::string toolExe;          // or this program (a Windows path): the real MP4Box
+        std::string installedExe;     // an installed Clipmend.exe to start where it is, with its
+                                      // own tool folder (a Windows path)
+        std::string standinMode;      // extra STANDIN_MODE entries ("sleep=500;exit=3")
+        bool standinRebuilds = false; // the stand-in at tool\ClipmendRebuild.exe too, not the
+                                      // rebuild tool
         std::vector<std::pair<std::string, std::string>> env; // more variables for the program
     };
 
