@@ -8,11 +8,11 @@
 
 const UINT WMTASKBARBUTTONCREATED = ::RegisterWindowMessageA("TaskbarButtonCreated");
 
-namespace {
-
 // ITaskbarList3 up to the calls used here, in its vtable order (ITaskbarList, then
 // ITaskbarList2, then its own first two). Declared here: the program targets Windows Vista,
-// and not every SDK declares the interface for that target.
+// and not every SDK declares the interface for that target. Not in the anonymous namespace:
+// there the optimizer sees that no class of the program implements it and takes every call
+// to it for one that cannot happen (the 32-bit release called address 0).
 struct ITaskbarListProgress : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE HrInit() = 0;
     virtual HRESULT STDMETHODCALLTYPE AddTab(HWND hwnd) = 0;
@@ -24,6 +24,8 @@ struct ITaskbarListProgress : public IUnknown {
                                                        ULONGLONG total) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetProgressState(HWND hwnd, int flags) = 0;
 };
+
+namespace {
 
 const CLSID kClsidTaskbarList = {
     0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
