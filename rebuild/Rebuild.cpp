@@ -150,7 +150,7 @@ public:
 private:
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
     // What every walk is told of the reference beyond its tracks.
-    void Prepare(CMediaWalk* pWalk);
+    void TellWalk(CMediaWalk* pWalk);
 
     // The copy's steps: its beginning, its end once the walk is done, and what it left out.
     bool BeginCopy(const char* pszOutput, COutputFile* pOutput, CRebuildResult* pFailure);
@@ -195,7 +195,7 @@ void CRebuild::BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks,
     m_dByteRate = dSeconds > 0 ? double(nBytes) / dSeconds : 0;
 }
 
-void CRebuild::Prepare(CMediaWalk* pWalk) {
+void CRebuild::TellWalk(CMediaWalk* pWalk) {
     pWalk->SetProgress(&m_progress);
     pWalk->SetSoundOrder(&m_soundOrder);
     pWalk->SetByteRate(m_dByteRate);
@@ -293,7 +293,7 @@ bool CRebuild::CheckRecording(CRebuildResult* pFailure) {
     CInterleaveModel model;
     BuildTracks(&tracks, &model);
     CMediaWalk probe(m_brokenFile, m_range, tracks, model);
-    Prepare(&probe);
+    TellWalk(&probe);
     probe.SetLimit(kProbeBytes, kProbeSeconds);
     const EWalkStop eProbe = probe.Run();
     if (eProbe == EWalkStop::Cancelled) {
@@ -435,7 +435,7 @@ CRebuildResult CRebuild::WriteCopy(const char* pszOutput) {
     const uint64_t nPayload = output.Position();
     m_progress.StartWrite();
     CMediaWalk walk(m_brokenFile, m_range, tracks, model);
-    Prepare(&walk);
+    TellWalk(&walk);
     walk.SetSink(&output);
     const EWalkStop eStop = walk.Run();
     if (eStop == EWalkStop::Cancelled || eStop == EWalkStop::ReadFailed ||
