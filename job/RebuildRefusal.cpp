@@ -125,7 +125,8 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
         CString codecs;
         for (const std::string& strCodec : result.referenceCodecs)
             codecs += CString(codecs.IsEmpty() ? "" : ", ") + strCodec.c_str();
-        text.Format("The reference has no H.264, HEVC or AAC track to go by (it has %s).",
+        text.Format("The reference has no video or sound that Clipmend can find in a recording (it "
+                    "has %s).",
                     codecs.IsEmpty() ? "none" : static_cast<const char*>(codecs));
         return text;
     }

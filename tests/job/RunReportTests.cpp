@@ -361,7 +361,8 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
     result.eStatus = CRebuildResult::EStatus::ReferenceUnusable;
     result.eProblem = CRebuildResult::EProblem::ReferenceWithoutUsableTrack;
     result.referenceCodecs = {"'mp4v'", "'twos'"};
-    EXPECT_STREQ("The reference has no H.264, HEVC or AAC track to go by (it has 'mp4v', 'twos').",
+    EXPECT_STREQ("The reference has no video or sound that Clipmend can find in a recording (it "
+                 "has 'mp4v', 'twos').",
                  DescribeRebuildResult("clip.mp4", result));
     EXPECT_SAME_THROUGH_TEXT(result);
     result.eStatus = CRebuildResult::EStatus::Cancelled;
