@@ -29,9 +29,9 @@ const uint64_t kPollPositions = 4096;
 bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
     *pYes = false;
     for (int nHop = 0;; ++nHop) {
-        // The data's end, or a chunk predicted that the data's end cuts off.
+        // The data's end, just there: a chunk predicted that it would cut off shows nothing.
         if (nAt >= m_range.nEnd) {
-            *pYes = true;
+            *pYes = nAt == m_range.nEnd;
             return true;
         }
         bool bVerified = false;
@@ -160,10 +160,22 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
     // H.263: up to the next start code, or the data's end; unless sound of other tracks fills
     // the picture's last bytes.
     const bool bCut = pTry->eResult == ESampleParse::Truncated;
-    if ((pTry->eResult != ESampleParse::Ok && !bCut) || m_nSplitReach == 0 ||
-        pTry->nSize <= kMinPicture)
+    if ((pTry->eResult != ESampleParse::Ok && !bCut) || pTry->nSize <= kMinPicture)
         return true;
     const uint64_t nTo = nAt + pTry->nSize;
+    // A chunk of PCM between this picture and the next, as long as the reference's chunk there:
+    // nothing in either marks where the picture ends, the pattern alone says it.
+    const CInterleaveModel::CPrediction next =
+        bRunEnds && !bCut ? m_model.Following(1) : CInterleaveModel::CPrediction();
+    if (next.nTrack >= 0 && m_tracks[static_cast<size_t>(next.nTrack)]->Kind() == EWalkKind::Pcm) {
+        const uint64_t nBytes =
+            uint64_t(next.nSamples) * m_tracks[static_cast<size_t>(next.nTrack)]->SampleBytes();
+        if (nBytes != 0 && nBytes < pTry->nSize - kMinPicture)
+            pTry->nSize -= static_cast<size_t>(nBytes);
+        return true;
+    }
+    if (m_nSplitReach == 0)
+        return true;
     const int nMin = bRunEnds ? kMinTileAtChunkEnd : kMinTile;
     const uint64_t nFrom =
         nAt + std::max<uint64_t>(kMinPicture,

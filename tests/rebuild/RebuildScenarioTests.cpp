@@ -273,7 +273,7 @@ void RebuildScenario::SetUpTestSuite() {
             " -filter_complex amix -t 20 -ar 44100 -c:a aac -b:a 64k " + Quote(Path("memo.m4a")),
         strEncode + Tone(500, 44100) + " -t 5 -c:a aac -b:a 64k " + Quote(Path("memo-ref.m4a")),
         // What older cameras and phones wrote: Motion JPEG with PCM of each layout, H.263 with
-        // AMR.
+        // AMR or PCM.
         strEncode + kOldVideo + Tone(440, 44100) + " -t 6 -c:v mjpeg -c:a pcm_s16le -ac 2 " +
             Quote(Path("mjpeg-sowt.mov")),
         strEncode + kOldVideo + Tone(440, 22050) + " -t 6 -c:v mjpeg -c:a pcm_s16be " +
@@ -286,6 +286,8 @@ void RebuildScenario::SetUpTestSuite() {
             Quote(Path("h263-samr.3gp")),
         strEncode + kQcif + " -i " + Quote(Path("wide.amr")) + " -t 6 -c:v h263 -c:a copy " +
             Quote(Path("h263-sawb.3gp")),
+        strEncode + kQcif + Tone(440, 8000) + " -t 6 -c:v h263 -c:a pcm_s16be " +
+            Quote(Path("h263-twos.mov")),
     };
     std::atomic<size_t> next(0);
     auto worker = [&] {
@@ -792,7 +794,7 @@ TEST_F(RebuildScenario, TracksNotDecodedArePassedWithoutLosingANeighbour) {
               "01:00:00:00");
 }
 
-// Motion JPEG with PCM of each layout, H.263 with AMR-NB and AMR-WB, each cut rebuilt from its
+// Motion JPEG with PCM of each layout, H.263 with AMR-NB, AMR-WB and PCM, each cut rebuilt from its
 // whole copy: every picture and AMR frame before the cut comes back as it was, near its time,
 // and the PCM's bytes to the last whole frame; the copy says which tracks no decoder checked. A
 // reference without ftyp (old QuickTime) gives the copy QuickTime's.
@@ -808,6 +810,7 @@ TEST_F(RebuildScenario, OldCodecsRebuildEachCutFromItsWholeCopy) {
         {"mjpeg-sowt.mov", "Motion JPEG", "PCM", 4}, {"mjpeg-twos.mov", "Motion JPEG", "PCM", 2},
         {"mjpeg-in24.mov", "Motion JPEG", "PCM", 6}, {"mjpeg-raw.mov", "Motion JPEG", "PCM", 1},
         {"h263-samr.3gp", "H.263", "AMR-NB", 0},     {"h263-sawb.3gp", "H.263", "AMR-WB", 0},
+        {"h263-twos.mov", "H.263", "PCM", 2},
     };
     // The bytes of a stream's packets, up to nCut in the file.
     auto bytesOf = [](const std::string& strFile, const std::vector<CPacket>& packets,
