@@ -110,12 +110,7 @@ ESampleParse ScanH263Picture(const uint8_t* pData, size_t nAvail, bool bAtEnd, s
         bAtEnd = false;
     }
     auto more = [&](size_t nWanted) {
-        if (nWanted > nMaxSize)
-            return ESampleParse::Invalid;
-        if (bAtEnd)
-            return ESampleParse::Truncated;
-        *pNeed = std::max(nWanted, std::min(nMaxSize, nAvail + std::max(nAvail, kStep)));
-        return ESampleParse::NeedMore;
+        return AskForMore(nWanted, nAvail, nMaxSize, bAtEnd, kStep, pNeed);
     };
     *pSize = 0;
     if (nAvail < kHeaderBytes && !bAtEnd)

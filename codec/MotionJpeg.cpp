@@ -45,12 +45,7 @@ ESampleParse ScanJpegImage(const uint8_t* pData, size_t nAvail, bool bAtEnd, siz
         bAtEnd = false;
     }
     auto more = [&](size_t nWanted) {
-        if (nWanted > nMaxSize)
-            return ESampleParse::Invalid;
-        if (bAtEnd)
-            return ESampleParse::Truncated;
-        *pNeed = std::max(nWanted, std::min(nMaxSize, nAvail + std::max(nAvail, kStep)));
-        return ESampleParse::NeedMore;
+        return AskForMore(nWanted, nAvail, nMaxSize, bAtEnd, kStep, pNeed);
     };
     if (nAvail < 2)
         return nAvail == 1 && pData[0] != 0xFF ? ESampleParse::Invalid : more(2);

@@ -17,6 +17,22 @@ enum class ESampleParse {
     NeedMore,  // more bytes are needed to decide (never when the data ends)
 };
 
+// What a scanner answers when it needs nWanted bytes of a sample that may be at most nMaxSize
+// long and has nAvail: too long, cut off at the data's end, or a request that at least doubles
+// what it has (by nStep at the least), so that a long sample is not read again a little at a
+// time.
+inline ESampleParse AskForMore(size_t nWanted, size_t nAvail, size_t nMaxSize, bool bAtEnd,
+                               size_t nStep, size_t* pNeed) {
+    if (nWanted > nMaxSize)
+        return ESampleParse::Invalid;
+    if (bAtEnd)
+        return ESampleParse::Truncated;
+    const size_t nGrown = nAvail + (nAvail > nStep ? nAvail : nStep);
+    const size_t nCapped = nGrown < nMaxSize ? nGrown : nMaxSize;
+    *pNeed = nWanted > nCapped ? nWanted : nCapped;
+    return ESampleParse::NeedMore;
+}
+
 struct CVideoSample {
     size_t nSize = 0;
     bool bSync = false; // IDR or IRAP
