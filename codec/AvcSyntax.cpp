@@ -74,6 +74,38 @@ int AvcPicSizeInMbs(const CAvcSps& sps, bool bField) {
     return sps.nWidthInMbs * (bField ? nFrameHeight / 2 : nFrameHeight);
 }
 
+namespace {
+
+// The clock of the video usability information, where the SPS has one. What follows the
+// picture size is not needed otherwise: a VUI that does not read leaves the clock unknown.
+void ReadVuiClock(CRbspReader& bits, CAvcSps* pSps) {
+    if (!bits.Flag()) // vui_parameters_present_flag
+        return;
+    if (bits.Flag() && bits.Bits(8) == 255) // aspect_ratio_idc, Extended_SAR
+        bits.Skip(32);
+    if (bits.Flag()) // overscan_info_present_flag
+        bits.Skip(1);
+    if (bits.Flag()) { // video_signal_type_present_flag
+        bits.Skip(4);
+        if (bits.Flag())
+            bits.Skip(24);
+    }
+    if (bits.Flag()) { // chroma_loc_info_present_flag
+        bits.Ue();
+        bits.Ue();
+    }
+    if (!bits.Flag()) // timing_info_present_flag
+        return;
+    const uint32_t nUnits = bits.Bits(32);
+    const uint32_t nScale = bits.Bits(32);
+    if (bits.Failed() || nUnits == 0 || nScale == 0)
+        return;
+    pSps->nUnitsInTick = nUnits;
+    pSps->nTimeScale = nScale;
+}
+
+} // namespace
+
 bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps) {
     if (nSize < 5 || (pNal[0] & 0x1F) != 7)
         return false;
@@ -162,6 +194,7 @@ bool ParseAvcSps(const uint8_t* pNal, size_t nSize, CAvcSps* pSps) {
         return false;
     sps.nWidth = static_cast<int>(nW);
     sps.nHeight = static_cast<int>(nH);
+    ReadVuiClock(bits, &sps);
     *pSps = sps;
     return true;
 }

@@ -34,6 +34,9 @@ struct CAvcSps {
     // Where the size is written, in bits of the RBSP after the NAL header: the two sizes in
     // macroblocks, and frame_cropping_flag with its offsets.
     uint32_t nSizeBit = 0, nSizeEndBit = 0, nCropBit = 0, nCropEndBit = 0;
+    // Its video usability information's clock, 0 where it has none: a frame lasts two ticks.
+    uint32_t nUnitsInTick = 0;
+    uint32_t nTimeScale = 0;
 };
 
 struct CAvcPps {

@@ -1,5 +1,7 @@
 #include "codec/ConfigRecord.h"
 
+#include "codec/RbspReader.h"
+
 #include <utility>
 
 namespace {
@@ -133,5 +135,71 @@ bool WriteConfigRecord(const CConfigRecord& record, std::vector<uint8_t>* pOut) 
     }
     out.insert(out.end(), record.rest.begin(), record.rest.end());
     *pOut = std::move(out);
+    return true;
+}
+
+bool MakeConfigRecord(ECodec eCodec, const std::vector<std::vector<uint8_t>>& parameterSets,
+                      int nChromaFormat, int nBitDepthLuma, int nBitDepthChroma,
+                      CConfigRecord* pRecord) {
+    CConfigRecord record;
+    record.eCodec = eCodec;
+    const uint8_t nDepths[2] = {static_cast<uint8_t>(0xF8 | ((nBitDepthLuma - 8) & 7)),
+                                static_cast<uint8_t>(0xF8 | ((nBitDepthChroma - 8) & 7))};
+    if (eCodec == ECodec::H264) {
+        record.arrays.resize(2);
+        record.arrays[0].nHead = 0xE0;
+        for (const std::vector<uint8_t>& nal : parameterSets) {
+            const int nType = nal.empty() ? 0 : nal[0] & 0x1F;
+            if (nType == 7 || nType == 8)
+                record.arrays[nType - 7].units.push_back(nal);
+        }
+        if (record.arrays[0].units.empty() || record.arrays[1].units.empty() ||
+            record.arrays[0].units[0].size() < 4)
+            return false;
+        const std::vector<uint8_t>& sps = record.arrays[0].units[0];
+        record.fields = {1, sps[1], sps[2], sps[3], 0xFF};
+        // The high profiles' fields.
+        const int nProfile = sps[1];
+        if (nProfile == 100 || nProfile == 110 || nProfile == 122 || nProfile == 144 ||
+            nProfile == 244)
+            record.rest = {static_cast<uint8_t>(0xFC | (nChromaFormat & 3)), nDepths[0], nDepths[1],
+                           0};
+    } else if (eCodec == ECodec::Hevc) {
+        const int kTypes[3] = {32, 33, 34};
+        for (int nType : kTypes) {
+            CNalUnitArray array;
+            array.nHead = static_cast<uint8_t>(0x80 | nType); // complete
+            for (const std::vector<uint8_t>& nal : parameterSets) {
+                if (nal.size() >= 2 && ((nal[0] >> 1) & 0x3F) == nType)
+                    array.units.push_back(nal);
+            }
+            if (array.units.empty())
+                return false;
+            record.arrays.push_back(std::move(array));
+        }
+        // The general profile, tier and level: the 12 bytes after the SPS's first.
+        const std::vector<uint8_t>& sps = record.arrays[1].units[0];
+        std::vector<uint8_t> rbsp(sps.size());
+        rbsp.resize(UnescapeRbsp(sps.data() + 2, sps.size() - 2, rbsp.data()));
+        if (rbsp.size() < 13)
+            return false;
+        record.fields.push_back(1);
+        record.fields.insert(record.fields.end(), rbsp.begin() + 1, rbsp.begin() + 13);
+        const uint8_t nSubLayers = static_cast<uint8_t>(((rbsp[0] >> 1) & 7) + 1);
+        const uint8_t nNested = rbsp[0] & 1;
+        const uint8_t kRest[] = {0xF0,
+                                 0x00,
+                                 0xFC,
+                                 static_cast<uint8_t>(0xFC | (nChromaFormat & 3)),
+                                 nDepths[0],
+                                 nDepths[1],
+                                 0,
+                                 0,
+                                 static_cast<uint8_t>((nSubLayers << 3) | (nNested << 2) | 3)};
+        record.fields.insert(record.fields.end(), kRest, kRest + sizeof kRest);
+    } else {
+        return false;
+    }
+    *pRecord = std::move(record);
     return true;
 }

@@ -35,3 +35,10 @@ bool ReadConfigRecord(ECodec eCodec, const uint8_t* pData, size_t nSize, CConfig
 // The payload of a record; false, *pOut untouched, when its counts or lengths do not fit their
 // fields.
 bool WriteConfigRecord(const CConfigRecord& record, std::vector<uint8_t>* pOut);
+
+// A record for parameter sets found in a stream (avcC: SPS and PPS; hvcC: VPS, SPS and PPS,
+// each as a whole NAL unit), with 4-byte length prefixes; its fields from the first SPS. False
+// when a kind is missing or the SPS is too short to give them.
+bool MakeConfigRecord(ECodec eCodec, const std::vector<std::vector<uint8_t>>& parameterSets,
+                      int nChromaFormat, int nBitDepthLuma, int nBitDepthChroma,
+                      CConfigRecord* pRecord);

@@ -43,6 +43,40 @@ bool CheckHevcVps(const uint8_t* pNal, size_t nSize) {
     return nSubLayersMinus1 <= 6 && bits.Bits(16) == 0xFFFF && !bits.Failed();
 }
 
+bool ReadHevcVpsClock(const uint8_t* pNal, size_t nSize, uint32_t* pUnitsInTick,
+                      uint32_t* pTimeScale) {
+    if (!CheckHevcVps(pNal, nSize))
+        return false;
+    CRbspReader bits(pNal + 2, nSize - 2);
+    bits.Skip(4 + 2 + 6);
+    const int nSubLayersMinus1 = static_cast<int>(bits.Bits(3));
+    bits.Skip(1 + 16);
+    int nProfile = 0, nLevel = 0;
+    if (!SkipProfileTierLevel(bits, nSubLayersMinus1, &nProfile, &nLevel))
+        return false;
+    const bool bOrderingInfo = bits.Flag();
+    for (int i = bOrderingInfo ? 0 : nSubLayersMinus1; i <= nSubLayersMinus1; ++i) {
+        bits.Ue();
+        bits.Ue();
+        bits.Ue();
+    }
+    const uint32_t nMaxLayerId = bits.Bits(6);
+    const uint32_t nLayerSetsMinus1 = bits.Ue();
+    if (nLayerSetsMinus1 > 1023)
+        return false;
+    for (uint32_t i = 1; i <= nLayerSetsMinus1 && !bits.Failed(); ++i)
+        bits.Skip(static_cast<int>(nMaxLayerId) + 1);
+    if (!bits.Flag()) // vps_timing_info_present_flag
+        return false;
+    const uint32_t nUnits = bits.Bits(32);
+    const uint32_t nScale = bits.Bits(32);
+    if (bits.Failed() || nUnits == 0 || nScale == 0)
+        return false;
+    *pUnitsInTick = nUnits;
+    *pTimeScale = nScale;
+    return true;
+}
+
 bool ParseHevcSps(const uint8_t* pNal, size_t nSize, CHevcSps* pSps) {
     if (nSize < 4 || HevcNalType(pNal) != 33)
         return false;

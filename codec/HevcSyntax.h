@@ -55,6 +55,9 @@ inline bool HevcIsIrap(int nType) {
 }
 
 bool CheckHevcVps(const uint8_t* pNal, size_t nSize);
+// The clock a VPS gives its pictures (a picture lasts one tick); false where it gives none.
+bool ReadHevcVpsClock(const uint8_t* pNal, size_t nSize, uint32_t* pUnitsInTick,
+                      uint32_t* pTimeScale);
 bool ParseHevcSps(const uint8_t* pNal, size_t nSize, CHevcSps* pSps);
 bool ParseHevcPps(const uint8_t* pNal, size_t nSize, CHevcPps* pPps);
 // The slice segment header of a VCL NAL unit (types 0-9 and 16-21).

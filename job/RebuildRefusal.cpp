@@ -100,6 +100,11 @@ CString MismatchText(const CMismatch& m) {
 
 CString ProblemText(const CString& broken, const CRebuildResult& result) {
     CString text;
+    if (result.eStatus == CRebuildResult::EStatus::NeedsReference) {
+        text.Format("%s cannot be rebuilt by itself: %s.", static_cast<const char*>(broken),
+                    MissingWords(result.found.eMissing));
+        return text;
+    }
     switch (result.eProblem) {
     case EProblem::None:
         break;
@@ -167,6 +172,50 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
 }
 
 } // namespace
+
+const char* MissingWords(CFoundSettings::EMissing eMissing) {
+    if (eMissing == CFoundSettings::EMissing::DoesNotDecode)
+        return "its pictures do not decode with the settings found in it";
+    return "it does not carry the settings its video was recorded with (no H.264 or HEVC "
+           "parameter sets were found in it)";
+}
+
+CString DescribeFoundSettings(const CFoundSettings& found) {
+    CString text, part;
+    text.Format("%s%s%s, %dx%d", found.strVideo.c_str(), found.strProfile.empty() ? "" : " ",
+                found.strProfile.c_str(), found.nWidth, found.nHeight);
+    const double dRate = found.dFrameRate;
+    const bool bWhole = dRate == static_cast<double>(static_cast<long long>(dRate));
+    part.Format(bWhole ? ", %.0f fps" : ", %.2f fps", dRate);
+    text += part;
+    if (found.bFrameRateAssumed)
+        text += " (assumed: it does not say)";
+    if (!found.strSound.empty()) {
+        const char* pszLayout = found.nChannels == 1   ? "mono"
+                                : found.nChannels == 2 ? "stereo"
+                                                       : nullptr;
+        part.Format(", %s %g kHz ", found.strSound.c_str(), found.nSampleRate / 1000.0);
+        text += part;
+        if (pszLayout)
+            text += pszLayout;
+        else {
+            part.Format("%d channels", found.nChannels);
+            text += part;
+        }
+        if (found.bRateByTime)
+            text += " (its rate told by its timing)";
+    }
+    text += ", taken from the recording itself";
+    if (found.eSource == CFoundSettings::ESource::Records) {
+        if (found.strCamera.empty())
+            text += " (its camera's records)";
+        else {
+            part.Format(" (the records of its camera, a %s)", found.strCamera.c_str());
+            text += part;
+        }
+    }
+    return text;
+}
 
 CString DescribeRebuildResult(const CString& broken, const CRebuildResult& result) {
     if (result.eStatus == CRebuildResult::EStatus::Mismatch)

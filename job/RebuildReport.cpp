@@ -220,9 +220,15 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
     case EStatus::Mismatch:
     case EStatus::ReferenceUnusable:
     case EStatus::NoMediaData:
-        message.Format("Cannot rebuild %s from %s.\n%s\nNothing was written.",
-                       static_cast<const char*>(broken), static_cast<const char*>(reference),
-                       static_cast<const char*>(DescribeRebuildResult(broken, result)));
+    case EStatus::NeedsReference:
+        if (reference.IsEmpty())
+            message.Format("Cannot rebuild %s.\n%s\nNothing was written.",
+                           static_cast<const char*>(broken),
+                           static_cast<const char*>(DescribeRebuildResult(broken, result)));
+        else
+            message.Format("Cannot rebuild %s from %s.\n%s\nNothing was written.",
+                           static_cast<const char*>(broken), static_cast<const char*>(reference),
+                           static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
     case EStatus::ReadFailed:
     case EStatus::WriteFailed:
@@ -253,6 +259,8 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
                      static_cast<const char*>(what));
     message.Format("Done! Created new file %s\n%s", static_cast<const char*>(output),
                    static_cast<const char*>(saved));
+    if (result.found.eSource != CFoundSettings::ESource::None)
+        message += CString("\n") + DescribeFoundSettings(result.found) + ".";
     if (result.play.bChecked)
         message += CString("\n") + DescribePlayResult(result.play);
     for (const CDamagedFrame& frame : result.play.damaged) {

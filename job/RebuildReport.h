@@ -14,6 +14,11 @@ CString DescribeRebuildResult(const CString& broken, const CRebuildResult& resul
 // What decoding the copy found: "It plays from start to end: ...", or that it does not play
 // right, with how many damaged frames; empty when it was not checked.
 CString DescribePlayResult(const CPlayResult& play);
+// What a recording rebuilt by itself told of its settings: "H.264 High, 1920x1080, 29.97 fps,
+// AAC-LC 48 kHz stereo, taken from the recording itself".
+CString DescribeFoundSettings(const CFoundSettings& found);
+// Why a recording cannot be rebuilt by itself: "its video does not carry ...".
+const char* MissingWords(CFoundSettings::EMissing eMissing);
 // Why a stretch of the recording was left out: "zeros", "a damaged frame", ...
 const char* DescribeStretchReason(CStretchLeftOut::EReason eReason);
 // "Track 3 (subtitles, 'tx3g'): none of its samples were found"

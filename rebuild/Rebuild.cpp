@@ -9,6 +9,7 @@
 #include "rebuild/PlayReference.h"
 #include "rebuild/PlayStart.h"
 #include "rebuild/RebuiltIndex.h"
+#include "rebuild/SelfReference.h"
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
@@ -140,6 +141,8 @@ public:
         : m_progress(observer), m_options(options), m_dBegin(Now()) {}
 
     bool ReadReference(const char* pszReference, CRebuildResult* pFailure);
+    // Without a reference: one made from what the recording holds, once it is open.
+    bool MakeReference(CRebuildResult* pFailure);
     bool OpenRecording(const char* pszBroken, const CMediaRange* pRange, CRebuildResult* pFailure);
     // Whether pszOutput names one of the two recordings, however it spells it.
     bool IsARecording(const char* pszOutput) const;
@@ -147,7 +150,11 @@ public:
     bool CheckRecording(CRebuildResult* pFailure);
     CRebuildResult WriteCopy(const char* pszOutput);
 
+    const CFoundSettings& Found() const { return m_found; }
+
 private:
+    // Whether the reference has a track the walk can go by and plays itself.
+    bool CheckReference(CByteSource& source, CRebuildResult* pFailure);
     void BuildTracks(std::vector<std::unique_ptr<CWalkTrack>>* pTracks, CInterleaveModel* pModel);
     // What every walk is told of the reference beyond its tracks.
     void TellWalk(CMediaWalk* pWalk);
@@ -170,6 +177,7 @@ private:
     std::vector<CTrackLeftOut> m_leftOut;
     CStdioByteSource m_brokenFile;
     CFileIdentity m_reference, m_broken;
+    CFoundSettings m_found;
     CMediaRange m_range;
     CSoundOrder m_soundOrder;
     double m_dByteRate = 0;
@@ -217,6 +225,35 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
                                               : Fail(EStatus::ReferenceUnusable, eProblem);
         return false;
     }
+    return CheckReference(referenceFile, pFailure);
+}
+
+bool CRebuild::MakeReference(CRebuildResult* pFailure) {
+    EProblem eProblem = EProblem::ReferenceIndexUnreadable;
+    const bool bMade =
+        MakeSelfReference(m_brokenFile, m_range, &m_progress, &m_movie, &m_found, &eProblem);
+    if (m_progress.WasCancelled()) {
+        *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
+        return false;
+    }
+    CRebuildResult failure;
+    if (bMade && CheckReference(m_brokenFile, &failure))
+        return true;
+    if (bMade &&
+        (failure.eStatus == EStatus::Cancelled || failure.eStatus == EStatus::ReadFailed)) {
+        *pFailure = failure;
+        return false;
+    }
+    // What was found does not serve: its pictures do not decode with it.
+    if (m_found.eMissing == CFoundSettings::EMissing::None)
+        m_found.eMissing = CFoundSettings::EMissing::DoesNotDecode;
+    m_found.eSource = CFoundSettings::ESource::None;
+    *pFailure = Fail(EStatus::NeedsReference, EProblem::None);
+    pFailure->found = m_found;
+    return false;
+}
+
+bool CRebuild::CheckReference(CByteSource& referenceFile, CRebuildResult* pFailure) {
     const std::vector<std::unique_ptr<CWalkTrack>> tracks = MakeWalkTracks(m_movie, &m_leftOut);
     std::vector<std::string> codecs;
     bool bUsable = false;
@@ -509,16 +546,23 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
                        CRebuildObserver& observer, const CRebuildOptions& options) {
     CRebuild rebuild(observer, options);
     CRebuildResult failure;
-    if (!rebuild.ReadReference(pszReference, &failure) ||
-        !rebuild.OpenRecording(pszBroken, options.pRange, &failure))
+    if (pszReference) {
+        if (!rebuild.ReadReference(pszReference, &failure) ||
+            !rebuild.OpenRecording(pszBroken, options.pRange, &failure))
+            return failure;
+    } else if (!rebuild.OpenRecording(pszBroken, options.pRange, &failure) ||
+               !rebuild.MakeReference(&failure)) {
         return failure;
+    }
     // Told apart by what they are, not by how their names are spelt. (The copy is created
     // new, so nothing at its name is ever written; this says why.)
     if (rebuild.IsARecording(pszOutput))
         return Fail(EStatus::WriteFailed, EProblem::OverARecording);
     if (!rebuild.CheckRecording(&failure))
         return failure;
-    return rebuild.WriteCopy(pszOutput);
+    CRebuildResult result = rebuild.WriteCopy(pszOutput);
+    result.found = rebuild.Found();
+    return result;
 }
 
 } // namespace
@@ -528,7 +572,7 @@ CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
                                 const CRebuildOptions& options) {
     CNoObserver noObserver;
     CRebuildObserver& observer = pObserver ? *pObserver : noObserver;
-    if (!pszReference || !pszBroken || !pszOutput)
+    if (!pszBroken || !pszOutput)
         return Fail(EStatus::ReadFailed, EProblem::NameMissing);
     try {
         return Rebuild(pszReference, pszBroken, pszOutput, observer, options);

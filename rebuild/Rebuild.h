@@ -5,6 +5,8 @@
 // program runs it on a worker thread.
 #pragma once
 
+#include "rebuild/FoundSettings.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -135,6 +137,9 @@ struct CRebuildResult {
         ReadFailed,
         WriteFailed,
         Cancelled,
+        // Without a reference: the recording does not hold enough to be rebuilt by itself
+        // (found.eMissing says why).
+        NeedsReference,
     } eStatus = EStatus::ReadFailed;
     // Why, when it was not rebuilt.
     enum class EProblem {
@@ -173,6 +178,7 @@ struct CRebuildResult {
     uint64_t nMediaBytes = 0;   // all the media bytes the broken file holds
     double dSeconds = 0;        // the copy's length: its video's, else its first track's
     CPlayResult play;           // Rebuilt, NotPlayable
+    CFoundSettings found;       // without a reference: what the recording told of itself
 };
 
 struct CMediaRange;
@@ -192,9 +198,9 @@ struct CRebuildOptions {
     uint64_t nSmallCopy = 32u << 20;
 };
 
-// Paths are in the ANSI code page (UTF-8 on our Windows builds). The two inputs are only
-// read; a refusal comes before anything is written, and a failure or cancel after the copy
-// was begun removes it.
+// Paths are in the ANSI code page (UTF-8 on our Windows builds). pszReference null rebuilds
+// from what the broken recording holds itself. The inputs are only read; a refusal comes before
+// anything is written, and a failure or cancel after the copy was begun removes it.
 CRebuildResult RebuildRecording(const char* pszReference, const char* pszBroken,
                                 const char* pszOutput, CRebuildObserver* pObserver,
                                 const CRebuildOptions& options = CRebuildOptions());

@@ -449,6 +449,14 @@ bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
         *pProblem = CRebuildResult::EProblem::ReferenceWithoutIndex;
         return false;
     }
+    return ReadReferenceIndex(source, moov, std::move(movie.ftyp), pMovie, pProblem, pCancel);
+}
+
+bool ReadReferenceIndex(CByteSource& source, const CBox& moov, std::vector<uint8_t> ftyp,
+                        CReferenceMovie* pMovie, CRebuildResult::EProblem* pProblem,
+                        CCancelPoll* pCancel) {
+    CReferenceMovie movie;
+    movie.ftyp = std::move(ftyp);
     CMovie index;
     ReadMovie(source, moov, &index, kMaxReferenceTracks, false, pCancel);
     if (pCancel && pCancel->Cancelled()) {

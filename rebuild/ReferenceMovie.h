@@ -94,3 +94,7 @@ const unsigned kMaxReferenceTracks = 64;
 // Reads the movie; on failure *pProblem says why it cannot serve (or pCancel said to stop).
 bool ReadReferenceMovie(CByteSource& source, CReferenceMovie* pMovie,
                         CRebuildResult::EProblem* pProblem, CCancelPoll* pCancel = nullptr);
+// The same from its moov box, with its ftyp (empty: none).
+bool ReadReferenceIndex(CByteSource& source, const CBox& moov, std::vector<uint8_t> ftyp,
+                        CReferenceMovie* pMovie, CRebuildResult::EProblem* pProblem,
+                        CCancelPoll* pCancel = nullptr);

@@ -10,6 +10,12 @@ within one frame (the time between two of the original's pictures or sound frame
 original's; a recording rebuilt from another cannot know them. Where they stray by a tick or
 more the line shows how far.
 
+Each is also rebuilt alone, with no reference ("@30 alone"), beside recordings ffmpeg makes
+here whose video repeats its parameter sets (MADE): one whose video carries its parameter
+sets in its samples (ffmpeg's trace_headers shows them) or whose media data holds a camera's
+records (an 'fdsc' track) must come back as from a reference, timed within a frame; any
+other must be refused, saying that its video does not carry its settings, with nothing written.
+
   real_recordings.py REBUILD_CLI DATA_DIR
 
 Prints one line per case. Fails when a case outside KNOWN_FAILING fails, or when one inside it
@@ -43,6 +49,31 @@ RECORDINGS = [
 TWINS = [("android-6.0.1-CIF-video_2.mp4", "android-6.0.1-CIF-video_1.mp4")]
 CUTS = (30, 60, 90)
 
+# Made with ffmpeg at run time: video that repeats its parameter sets before its key frames,
+# H.264 and HEVC, several sizes and rates, AAC at 44.1 and 48 kHz, mono and stereo, or none.
+TESTSRC = ["-f", "lavfi", "-i"]
+MADE = {
+    "x264-25fps-aac48k-stereo.mp4":
+        TESTSRC + ["testsrc2=size=640x360:rate=25", "-f", "lavfi", "-i",
+                   "sine=frequency=440:sample_rate=48000", "-c:v", "libx264", "-x264-params",
+                   "repeat-headers=1", "-g", "25", "-c:a", "aac", "-ac", "2"],
+    "x264-29.97fps-aac44k-mono.mp4":
+        TESTSRC + ["testsrc2=size=320x240:rate=30000/1001", "-f", "lavfi", "-i",
+                   "sine=frequency=330:sample_rate=44100", "-c:v", "libx264", "-x264-params",
+                   "repeat-headers=1", "-g", "30", "-c:a", "aac", "-ac", "1"],
+    "x264-baseline-30fps-silent.mp4":
+        TESTSRC + ["testsrc2=size=352x288:rate=30", "-c:v", "libx264", "-profile:v", "baseline",
+                   "-x264-params", "repeat-headers=1", "-g", "15"],
+    "x265-hev1-30fps-silent.mp4":
+        TESTSRC + ["testsrc2=size=480x270:rate=30", "-c:v", "libx265", "-x265-params",
+                   "repeat-headers=1:log-level=error", "-tag:v", "hev1", "-g", "30"],
+    "x265-50fps-aac44k-stereo.mp4":
+        TESTSRC + ["testsrc2=size=480x270:rate=50", "-f", "lavfi", "-i",
+                   "sine=frequency=300:sample_rate=44100", "-c:v", "libx265", "-x265-params",
+                   "repeat-headers=1:log-level=error", "-g", "50", "-c:a", "aac", "-ac", "2"],
+}
+MADE_SECONDS = "6"
+
 # Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
 # Keep it true: a case listed here that passes fails the test.
 MJPEG = ("504 bytes of the camera's memory between mdat's header and the first sample: the walk "
@@ -62,7 +93,31 @@ KNOWN_FAILING = {
 
 def case_name(recording, percent, reference):
     name = f"{recording}@{percent}"
+    if reference is None:
+        return f"{name} alone"
     return name if reference == recording else f"{name}<{reference}"
+
+
+def make_recordings(folder):
+    for name, args in MADE.items():
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error"] + args +
+                       ["-t", MADE_SECONDS, "-y", os.path.join(folder, name)], check=True)
+
+
+def rebuilds_alone(path, streams):
+    """Whether a recording holds what a rebuild without a reference needs: its video's
+    parameter sets in its samples, or a camera's records of its media data."""
+    if any(s["codec_tag_string"] == "fdsc" for s in streams):
+        return True
+    run = subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-nostats", "-i", path, "-map",
+                          "0:v:0", "-c", "copy", "-bsf:v", "trace_headers", "-f", "null", "-"],
+                         capture_output=True, text=True)
+    packets = False
+    for line in run.stderr.splitlines():
+        packets = packets or "] Packet:" in line
+        if packets and "Sequence Parameter Set" in line:
+            return True
+    return False
 
 
 def top_boxes(data):
@@ -236,8 +291,10 @@ def play_seconds(path):
         return None
 
 
-def run_case(cli, folder, work, recording, percent, reference, originals, originals_seconds):
+def run_case(cli, folders, work, recording, percent, reference, originals, originals_seconds,
+             alone):
     name = case_name(recording, percent, reference)
+    folder = folders[recording]
     with open(os.path.join(folder, recording), "rb") as file:
         data = file.read()
     broken, cut = cut_recording(data, percent)
@@ -248,7 +305,8 @@ def run_case(cli, folder, work, recording, percent, reference, originals, origin
         file.write(broken)
     begin = time.monotonic()
     try:
-        run = subprocess.run([cli, os.path.join(folder, reference), broken_path, output],
+        references = [] if reference is None else [os.path.join(folder, reference)]
+        run = subprocess.run([cli] + references + [broken_path, output],
                              capture_output=True, text=True, timeout=300)
         status = next((line.split(": ", 1)[1] for line in run.stdout.splitlines()
                        if line.startswith("status: ")), f"exit {run.returncode}")
@@ -257,6 +315,13 @@ def run_case(cli, folder, work, recording, percent, reference, originals, origin
     seconds = time.monotonic() - begin
     cells, passed = [], status == "rebuilt"
     rebuilt = []
+    if reference is None and not alone.get(recording):
+        # Nothing to go by: refused for the reason that is true, and nothing written.
+        said = "does not carry the settings its video was recorded with" in run.stdout
+        passed = status == "needs-reference" and said and not os.path.exists(output)
+        os.remove(broken_path)
+        return name, passed, f"{status} in {seconds:.1f} s", [
+            "says its video carries no settings" if said else "gives another reason"]
     if status == "rebuilt":
         try:
             rebuilt = probe(output)
@@ -267,7 +332,7 @@ def run_case(cli, folder, work, recording, percent, reference, originals, origin
         if stream.get("codec_name", "").startswith("pcm_"):
             ok, text = compare_pcm(stream, twin, cut)
         else:
-            ok, text = compare_packets(stream, twin, cut, reference == recording)
+            ok, text = compare_packets(stream, twin, cut, reference in (recording, None))
         passed = passed and ok
         cells.append(f"{stream['codec_tag_string'].strip() or stream['codec_type']} {text}")
     for stream in extra:
@@ -294,6 +359,7 @@ def main():
     cli, folder = os.path.abspath(sys.argv[1]), sys.argv[2]
     cases = [(r, p, r) for r in RECORDINGS for p in CUTS]
     cases += [(r, p, ref) for r, ref in TWINS for p in CUTS]
+    cases += [(r, p, None) for r in RECORDINGS + list(MADE) for p in CUTS]
     unknown = set(KNOWN_FAILING) - {case_name(*case) for case in cases}
     if unknown:
         sys.exit(f"KNOWN_FAILING names cases that do not exist: {sorted(unknown)}")
@@ -312,9 +378,14 @@ def main():
         if errors:
             sys.exit(f"{recording} itself does not decode cleanly: {errors[0]}")
     failures, passes = [], 0
-    with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(2) as pool:
-        seconds = {r: play_seconds(os.path.join(folder, r)) for r in RECORDINGS}
-        jobs = [pool.submit(run_case, cli, folder, work, r, p, ref, originals, seconds)
+    with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as made, \
+            concurrent.futures.ThreadPoolExecutor(2) as pool:
+        make_recordings(made)
+        folders = dict({r: folder for r in RECORDINGS}, **{r: made for r in MADE})
+        originals.update({r: probe(os.path.join(made, r)) for r in MADE})
+        alone = {r: rebuilds_alone(os.path.join(folders[r], r), originals[r]) for r in folders}
+        seconds = {r: play_seconds(os.path.join(folders[r], r)) for r in folders}
+        jobs = [pool.submit(run_case, cli, folders, work, r, p, ref, originals, seconds, alone)
                 for r, p, ref in cases]
         for job in jobs:
             name, passed, status, cells = job.result()

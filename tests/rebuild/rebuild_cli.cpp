@@ -1,5 +1,6 @@
 // Runs the rebuild engine from the command line, for the tests and the benchmark:
 //   rebuild_cli reference.mp4 broken.mp4 output.mp4
+//   rebuild_cli broken.mp4 output.mp4            (from what the broken recording holds)
 // Prints the result one field a line; the exit code is 0 when the copy was written. Built
 // with FFmpeg's decoders where the build has them: then the copy is checked, and the check's
 // time printed beside the rebuild's.
@@ -30,6 +31,8 @@ const char* StatusName(CRebuildResult::EStatus eStatus) {
         return "read-failed";
     case CRebuildResult::EStatus::WriteFailed:
         return "write-failed";
+    case CRebuildResult::EStatus::NeedsReference:
+        return "needs-reference";
     default:
         return "cancelled";
     }
@@ -43,20 +46,24 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: rebuild_cli reference.mp4 broken.mp4 output.mp4\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: rebuild_cli [reference.mp4] broken.mp4 output.mp4\n");
         return 2;
     }
+    const char* pszReference = argc == 4 ? argv[1] : nullptr;
+    const char* pszBroken = argv[argc - 2];
+    const char* pszOutput = argv[argc - 1];
     CPrintProgress progress;
     CRebuildOptions options;
 #if defined(CLIPMEND_DECODERS)
     CFfmpegDecoderFactory decoders;
     options.pDecoders = &decoders;
 #endif
-    const CRebuildResult result = RebuildRecording(argv[1], argv[2], argv[3], &progress, options);
+    const CRebuildResult result =
+        RebuildRecording(pszReference, pszBroken, pszOutput, &progress, options);
     std::fprintf(stderr, "\n");
     std::printf("status: %s\n", StatusName(result.eStatus));
-    std::printf("detail: %s\n", static_cast<const char*>(DescribeRebuildResult(argv[2], result)));
+    std::printf("detail: %s\n", static_cast<const char*>(DescribeRebuildResult(pszBroken, result)));
     for (const CRebuiltTrack& track : result.tracks)
         std::printf("track: %s %u samples, %.3f s\n", track.strCodec.c_str(), track.nSamples,
                     track.nTimescale ? double(track.nDuration) / track.nTimescale : 0.0);

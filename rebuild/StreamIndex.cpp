@@ -1,0 +1,428 @@
+// The rebuild without a reference from parameter sets the stream carries: the first SPS in
+// the media data, the samples from the picture it begins on, and the sound between them found
+// by trying the configurations AAC-LC has until frames of one lead exactly to the next picture.
+#include "rebuild/SelfReference.h"
+
+#include "codec/AacFrame.h"
+#include "codec/AvcSyntax.h"
+#include "codec/ConfigRecord.h"
+#include "codec/HevcSyntax.h"
+#include "codec/VideoSample.h"
+#include "rebuild/WalkTrack.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// What is read of the media data's start to find the parameter sets and index the first
+// samples: many seconds of any recording, and a bound on what a hostile file costs.
+const uint64_t kScanBytes = 32u << 20;
+const size_t kMaxSamples = 8192;
+const uint32_t kMaxParameterSet = 1024;
+// How far before an SPS its sample may begin (a delimiter, SEI messages, a VPS).
+const size_t kLeadReach = 4096;
+const size_t kMaxRunFrames = 512;
+const int kLengthSize = 4;
+
+uint32_t Be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+bool IsParameterSet(ECodec eCodec, uint8_t nHeader) {
+    if (eCodec == ECodec::H264) {
+        const int nType = nHeader & 0x1F;
+        return (nType == 7 || nType == 8) && (nHeader & 0x80) == 0;
+    }
+    const int nType = (nHeader >> 1) & 0x3F;
+    return nType >= 32 && nType <= 34 && (nHeader & 0x80) == 0;
+}
+
+// NAL units that may come before a picture's slices without being one: delimiters, SEI,
+// parameter sets.
+bool MayLead(ECodec eCodec, uint8_t nHeader) {
+    if ((nHeader & 0x80) != 0)
+        return false;
+    if (eCodec == ECodec::H264) {
+        const int nType = nHeader & 0x1F;
+        return nType == 6 || nType == 7 || nType == 8 || nType == 9;
+    }
+    const int nType = (nHeader >> 1) & 0x3F;
+    return (nType >= 32 && nType <= 35) || nType == 39;
+}
+
+struct CFirstSps {
+    ECodec eCodec = ECodec::Other;
+    size_t nAt = 0; // its length prefix, in the bytes scanned
+};
+
+bool FindSps(const std::vector<uint8_t>& data, CFirstSps* pSps) {
+    for (size_t i = 0; i + 4 + 4 <= data.size(); ++i) {
+        const uint32_t nLength = Be32(&data[i]);
+        if (nLength < 4 || nLength > kMaxParameterSet || nLength > data.size() - i - 4)
+            continue;
+        const uint8_t* pNal = &data[i + 4];
+        if ((pNal[0] & 0x9F) == 0x07 && (pNal[0] & 0x60) != 0) {
+            CAvcSps sps;
+            if (ParseAvcSps(pNal, nLength, &sps)) {
+                pSps->eCodec = ECodec::H264;
+                pSps->nAt = i;
+                return true;
+            }
+        } else if (pNal[0] == (33 << 1) && pNal[1] == 1) {
+            CHevcSps sps;
+            if (ParseHevcSps(pNal, nLength, &sps)) {
+                pSps->eCodec = ECodec::Hevc;
+                pSps->nAt = i;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Where the sample holding the SPS at nSps begins: the earliest place whose chain of units
+// that may lead a picture arrives at it exactly.
+size_t SampleStart(ECodec eCodec, const std::vector<uint8_t>& data, size_t nSps) {
+    for (size_t p = nSps > kLeadReach ? nSps - kLeadReach : 0; p < nSps; ++p) {
+        size_t q = p;
+        while (q < nSps && nSps - q >= 5) {
+            const uint32_t nLength = Be32(&data[q]);
+            if (nLength == 0 || nLength > nSps - q - 4 || !MayLead(eCodec, data[q + 4]))
+                break;
+            q += 4 + nLength;
+        }
+        if (q == nSps)
+            return p;
+    }
+    return nSps;
+}
+
+// The parameter sets of the units from nAt on, up to the first that may not lead a picture.
+std::vector<std::vector<uint8_t>> ParameterSetsAt(ECodec eCodec, const std::vector<uint8_t>& data,
+                                                  size_t nAt) {
+    std::vector<std::vector<uint8_t>> sets;
+    while (data.size() - nAt >= 5 && sets.size() < 64) {
+        const uint32_t nLength = Be32(&data[nAt]);
+        if (nLength == 0 || nLength > data.size() - nAt - 4 || !MayLead(eCodec, data[nAt + 4]))
+            break;
+        if (IsParameterSet(eCodec, data[nAt + 4]))
+            sets.emplace_back(&data[nAt + 4], &data[nAt + 4] + nLength);
+        nAt += 4 + nLength;
+    }
+    return sets;
+}
+
+struct CAacTry {
+    int nChannels = 0;
+    int nRateIndex = 0;
+};
+
+// One configuration of each channel layout and band table AAC-LC has, the commonest first.
+const CAacTry kAacTries[] = {{2, 3}, {1, 3}, {2, 6},  {1, 6},  {2, 8}, {1, 8}, {2, 5},
+                             {1, 5}, {6, 3}, {2, 11}, {1, 11}, {2, 2}, {2, 0}};
+
+// The rates that share a band table with the index tried, the commonest first.
+std::vector<uint32_t> RatesOfTable(int nRateIndex) {
+    switch (nRateIndex) {
+    case 0:
+        return {96000, 88200};
+    case 3:
+        return {48000, 44100};
+    case 6:
+        return {24000, 22050};
+    case 8:
+        return {16000, 12000, 11025};
+    case 2:
+        return {64000};
+    case 5:
+        return {32000};
+    default:
+        return {8000};
+    }
+}
+
+class CStreamScan {
+public:
+    CStreamScan(const std::vector<uint8_t>& data, bool bAtEnd, ECodec eCodec, size_t nMaxNal)
+        : m_data(data), m_bAtEnd(bAtEnd), m_parser(eCodec, kLengthSize, nMaxNal) {}
+
+    bool AddParameterSet(const std::vector<uint8_t>& nal) {
+        return m_parser.AddParameterSet(nal.data(), nal.size());
+    }
+    // A picture at nAt: its size and whether it is a key frame.
+    bool PictureAt(size_t nAt, CVideoSample* pSample) {
+        if (nAt >= m_data.size() || !m_parser.MayStartSample(&m_data[nAt], m_data.size() - nAt))
+            return false;
+        size_t nNeed = 0;
+        if (m_parser.Parse(&m_data[nAt], m_data.size() - nAt, m_bAtEnd, pSample, &nNeed, nAt) !=
+            ESampleParse::Ok)
+            return false;
+        m_parser.Accept();
+        return true;
+    }
+    // Sound frames of config from nAt that lead exactly to a picture (or to the end of what
+    // was read, when the data ends there): their sizes.
+    bool SoundRunAt(size_t nAt, const CAacConfig& config, std::vector<uint32_t>* pSizes) {
+        pSizes->clear();
+        CAacFrameInfo previous, info;
+        while (nAt < m_data.size() && pSizes->size() < kMaxRunFrames) {
+            size_t nLength = 0;
+            if (ParseAacFrame(config, &m_data[nAt], m_data.size() - nAt, &nLength, &info) !=
+                    EAacFrame::Ok ||
+                nLength == 0 || (!pSizes->empty() && !AacFrameContinues(previous, info)))
+                return false;
+            previous = info;
+            pSizes->push_back(static_cast<uint32_t>(nLength));
+            nAt += nLength;
+            CVideoSample sample;
+            if ((m_bAtEnd && nAt == m_data.size()) ||
+                (m_parser.MayStartSample(&m_data[nAt], m_data.size() - nAt) &&
+                 PictureAtNoKeep(nAt, &sample)))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    bool PictureAtNoKeep(size_t nAt, CVideoSample* pSample) {
+        size_t nNeed = 0;
+        if (m_parser.Parse(&m_data[nAt], m_data.size() - nAt, m_bAtEnd, pSample, &nNeed, nAt) !=
+            ESampleParse::Ok)
+            return false;
+        m_parser.Reject();
+        return true;
+    }
+
+    const std::vector<uint8_t>& m_data;
+    bool m_bAtEnd;
+    CVideoSampleParser m_parser;
+};
+
+// What the stream's parameter sets say of its pictures.
+struct CPictureFacts {
+    int nWidth = 0, nHeight = 0, nProfile = 0;
+    int nChroma = 1, nDepthLuma = 8, nDepthChroma = 8;
+    uint32_t nUnits = 0, nScale = 0; // a picture lasts nUnits of nScale; 0 when not said
+};
+
+bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets,
+                    CPictureFacts* pFacts) {
+    bool bSps = false;
+    for (const std::vector<uint8_t>& nal : sets) {
+        if (eCodec == ECodec::H264) {
+            CAvcSps sps;
+            if (!bSps && ParseAvcSps(nal.data(), nal.size(), &sps)) {
+                bSps = true;
+                *pFacts = CPictureFacts{
+                    sps.nWidth,        sps.nHeight,         sps.nProfile,         sps.nChromaFormat,
+                    sps.nBitDepthLuma, sps.nBitDepthChroma, 2 * sps.nUnitsInTick, sps.nTimeScale};
+            }
+        } else {
+            CHevcSps sps;
+            if (!bSps && ParseHevcSps(nal.data(), nal.size(), &sps)) {
+                bSps = true;
+                const uint32_t nUnits = pFacts->nUnits, nScale = pFacts->nScale;
+                *pFacts = CPictureFacts{
+                    sps.nWidth,        sps.nHeight,         sps.nProfile, sps.nChromaFormat,
+                    sps.nBitDepthLuma, sps.nBitDepthChroma, nUnits,       nScale};
+            }
+            uint32_t nUnits = 0, nScale = 0;
+            if (ReadHevcVpsClock(nal.data(), nal.size(), &nUnits, &nScale)) {
+                pFacts->nUnits = nUnits;
+                pFacts->nScale = nScale;
+            }
+        }
+    }
+    if (pFacts->nUnits == 0 || pFacts->nScale == 0 ||
+        double(pFacts->nScale) / pFacts->nUnits > 1000 ||
+        double(pFacts->nScale) / pFacts->nUnits < 1)
+        pFacts->nUnits = pFacts->nScale = 0;
+    return bSps;
+}
+
+const double kCommonRates[] = {23.976, 24, 25, 29.97, 30, 48, 50, 59.94, 60, 100, 120, 240};
+
+double NearestCommonRate(double dRate, double* pOff) {
+    double dBest = kCommonRates[0];
+    for (double d : kCommonRates) {
+        if (std::fabs(std::log(d / dRate)) < std::fabs(std::log(dBest / dRate)))
+            dBest = d;
+    }
+    *pOff = std::fabs(std::log(dBest / dRate));
+    return dBest;
+}
+
+} // namespace
+
+bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
+                     std::vector<CFoundTrack>* pTracks, CFoundSettings* pFound) {
+    const uint64_t nRead = std::min<uint64_t>(kScanBytes, range.nEnd - range.nBegin);
+    std::vector<uint8_t> data(static_cast<size_t>(nRead));
+    if (nRead == 0 || !recording.ReadAt(range.nBegin, data.data(), data.size()))
+        return false;
+    const bool bAtEnd = range.nBegin + nRead == range.nEnd;
+    CFirstSps first;
+    if (!FindSps(data, &first)) {
+        pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
+        return false;
+    }
+    if (pCancel && pCancel->Cancelled())
+        return false;
+    const ECodec eCodec = first.eCodec;
+    const size_t nStart = SampleStart(eCodec, data, first.nAt);
+    const std::vector<std::vector<uint8_t>> sets = ParameterSetsAt(eCodec, data, nStart);
+    CPictureFacts facts;
+    CConfigRecord record;
+    std::vector<uint8_t> config;
+    if (!PictureFactsOf(eCodec, sets, &facts) ||
+        !MakeConfigRecord(eCodec, sets, facts.nChroma, facts.nDepthLuma, facts.nDepthChroma,
+                          &record) ||
+        !WriteConfigRecord(record, &config)) {
+        pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
+        return false;
+    }
+    CStreamScan scan(data, bAtEnd, eCodec, NalSizeLimit(0));
+    for (const std::vector<uint8_t>& nal : sets)
+        scan.AddParameterSet(nal);
+
+    // The samples from the first picture on: pictures, and runs of sound between them.
+    std::vector<CFoundTrack> tracks(1);
+    CFoundTrack& video = tracks[0];
+    std::vector<CFoundSample> sound;
+    std::vector<size_t> soundBefore; // per picture, the sound frames before it
+    bool bSoundKnown = false;
+    CAacConfig aac;
+    int nRateIndex = 0;
+    size_t nAt = nStart;
+    std::vector<uint32_t> run;
+    while (nAt < data.size() && video.samples.size() + sound.size() < kMaxSamples) {
+        if (pCancel && (video.samples.size() + sound.size()) % 256 == 0 && pCancel->Cancelled())
+            return false;
+        CVideoSample picture;
+        if (scan.PictureAt(nAt, &picture)) {
+            video.samples.push_back(CFoundSample{
+                range.nBegin + nAt, static_cast<uint32_t>(picture.nSize), 0, picture.bSync});
+            soundBefore.push_back(sound.size());
+            nAt += picture.nSize;
+            continue;
+        }
+        bool bRun = false;
+        if (bSoundKnown) {
+            bRun = scan.SoundRunAt(nAt, aac, &run);
+        } else {
+            for (const CAacTry& attempt : kAacTries) {
+                CAacConfig tried;
+                tried.nObjectType = 2;
+                tried.nSampleRateIndex = attempt.nRateIndex;
+                tried.nChannelConfig = attempt.nChannels;
+                if (scan.SoundRunAt(nAt, tried, &run)) {
+                    bRun = bSoundKnown = true;
+                    aac = tried;
+                    nRateIndex = attempt.nRateIndex;
+                    break;
+                }
+            }
+        }
+        if (!bRun)
+            break;
+        for (uint32_t nSize : run) {
+            sound.push_back(CFoundSample{range.nBegin + nAt, nSize, 1024, true});
+            nAt += nSize;
+        }
+    }
+    if (video.samples.empty()) {
+        pFound->eMissing = CFoundSettings::EMissing::DoesNotDecode;
+        return false;
+    }
+
+    // The clocks: the pictures' from their parameter sets, the sound's rate from how many of
+    // its frames lie between them; where the stream gives no clock, from the sound, else the
+    // commonest rate.
+    CFoundSettings found;
+    found.eSource = CFoundSettings::ESource::ParameterSets;
+    found.strVideo = eCodec == ECodec::H264 ? "H.264" : "HEVC";
+    found.strProfile = ProfileName(eCodec, facts.nProfile);
+    found.nWidth = facts.nWidth;
+    found.nHeight = facts.nHeight;
+    const std::vector<uint32_t> rates = RatesOfTable(nRateIndex);
+    // Sound frames a picture: the slope of the frames before each picture, over all of them,
+    // which the writer's chunks of either track do not sway.
+    double dPerPicture = double(sound.size()) / double(video.samples.size());
+    const size_t nPictures = soundBefore.size();
+    if (nPictures >= 2 && !sound.empty()) {
+        double dMeanX = 0, dMeanY = 0, dXY = 0, dXX = 0;
+        for (size_t i = 0; i < nPictures; ++i) {
+            dMeanX += double(i) / nPictures;
+            dMeanY += double(soundBefore[i]) / nPictures;
+        }
+        for (size_t i = 0; i < nPictures; ++i) {
+            dXY += (double(i) - dMeanX) * (double(soundBefore[i]) - dMeanY);
+            dXX += (double(i) - dMeanX) * (double(i) - dMeanX);
+        }
+        if (dXX > 0 && dXY > 0)
+            dPerPicture = dXY / dXX;
+    }
+    uint32_t nRate = rates[0];
+    double dFrameRate = 0;
+    if (facts.nUnits != 0) {
+        dFrameRate = double(facts.nScale) / facts.nUnits;
+        const double dRate = dPerPicture * dFrameRate * 1024;
+        for (uint32_t n : rates) {
+            if (std::fabs(std::log(n / dRate)) < std::fabs(std::log(nRate / dRate)))
+                nRate = n;
+        }
+    } else if (!sound.empty()) {
+        double dBestOff = 1e9;
+        for (uint32_t n : rates) {
+            double dOff = 0;
+            const double dRate = NearestCommonRate(n / (1024 * dPerPicture), &dOff);
+            if (dOff < dBestOff) {
+                dBestOff = dOff;
+                dFrameRate = dRate;
+                nRate = n;
+            }
+        }
+    } else {
+        dFrameRate = 30;
+        found.bFrameRateAssumed = true;
+    }
+    // The pictures' timescale: the stream's clock, fine enough for any edit; else a common one.
+    uint32_t nScale = facts.nScale, nUnits = facts.nUnits;
+    if (nUnits == 0) {
+        nScale = 90000;
+        nUnits = static_cast<uint32_t>(std::lround(nScale / dFrameRate));
+    }
+    while (nScale < 10000 && nScale <= 0xFFFFFFFFu / 10 && nUnits <= 0xFFFFFFFFu / 10) {
+        nScale *= 10;
+        nUnits *= 10;
+    }
+    found.dFrameRate = double(nScale) / nUnits;
+    for (CFoundSample& sample : video.samples)
+        sample.nDuration = nUnits;
+    video.nHandler = FourCC("vide");
+    video.nTimescale = nScale;
+    video.nWidth = facts.nWidth;
+    video.nHeight = facts.nHeight;
+    video.entry = eCodec == ECodec::H264
+                      ? VideoEntry("avc1", "avcC", config, facts.nWidth, facts.nHeight)
+                      : VideoEntry("hev1", "hvcC", config, facts.nWidth, facts.nHeight);
+    if (!sound.empty()) {
+        const int nChannels = aac.nChannelConfig;
+        const std::vector<uint8_t> asc = AacConfigBytes(2, nRate, aac.nChannelConfig);
+        tracks.emplace_back();
+        CFoundTrack& audio = tracks.back();
+        audio.nHandler = FourCC("soun");
+        audio.nTimescale = nRate;
+        audio.entry = AacEntry(asc, nChannels, nRate);
+        audio.samples = std::move(sound);
+        found.strSound = "AAC-LC";
+        found.nSampleRate = nRate;
+        found.nChannels = nChannels;
+        found.bRateByTime = rates.size() > 1;
+    }
+    *pTracks = std::move(tracks);
+    *pFound = found;
+    return true;
+}
