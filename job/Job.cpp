@@ -33,8 +33,11 @@ CString JobRebuildCommandLine(const CString& rebuildPath, const CString& referen
     if (pMedia)
         media.Format("--media %llu %llu ", static_cast<unsigned long long>(pMedia->nBegin),
                      static_cast<unsigned long long>(pMedia->nEnd));
-    cmd.Format("\"%s\" %s\"%s\" \"%s\" \"%s\"", static_cast<const char*>(rebuildPath),
-               static_cast<const char*>(media), static_cast<const char*>(reference),
+    CString quoted;
+    if (!reference.IsEmpty())
+        quoted.Format("\"%s\" ", static_cast<const char*>(reference));
+    cmd.Format("\"%s\" %s%s\"%s\" \"%s\"", static_cast<const char*>(rebuildPath),
+               static_cast<const char*>(media), static_cast<const char*>(quoted),
                static_cast<const char*>(broken), static_cast<const char*>(output));
     return cmd;
 }

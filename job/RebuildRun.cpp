@@ -12,7 +12,11 @@ bool CRebuildRun::Start(const CJob& job, CWnd* pOwner, CString* pWhy) {
     RemoveEarlierCopy(job.strOutput, job.strSource, job.strReference);
     m_outputBefore = COutputStamp::BeforeRun(job.strOutput);
     // One phase: the percentage the tool prints is the run's.
-    m_output.Reset(1, {job.strSource.str(), job.strReference.str(), job.strOutput.str()});
+    std::vector<std::string> paths = {job.strSource.str(), job.strOutput.str()};
+    if (!job.strReference.IsEmpty())
+        paths.push_back(job.strReference.str());
+    m_output.Reset(1, paths);
+    m_bNeedsReference = false;
     m_lines.Reset();
     m_result.Reset();
     const CString commandLine =
@@ -80,6 +84,8 @@ CString CRebuildRun::Verdict(const CJob& job, bool* pbFailed) {
             RemoveOutput(job.strOutput);
     }
     *pbFailed = result.eStatus != CRebuildResult::EStatus::Rebuilt;
+    m_bNeedsReference = result.eStatus == CRebuildResult::EStatus::NeedsReference;
+    m_strMissing = MissingWords(result.found.eMissing);
     CString message = FormatRebuildReport(job.strSourceName, AfxFileNameOf(job.strReference),
                                           job.strOutput, result);
     if (!bResult) {
@@ -91,6 +97,11 @@ CString CRebuildRun::Verdict(const CJob& job, bool* pbFailed) {
             message += CString("\n\n") + lines;
     }
     return message;
+}
+
+bool CRebuildRun::NeedsReference(CString* pWhy) const {
+    *pWhy = m_strMissing;
+    return m_bNeedsReference;
 }
 
 void CRebuildRun::EndOnClose(const CJob& job) {

@@ -17,11 +17,15 @@ public:
 
     // The window that gets the runner's records.
     void SetOwner(CWnd* pOwner) { m_runner.SetOwner(pOwner); }
-    // Rebuilds the job's source from its reference into its output.
+    // Rebuilds the job's source from its reference (none: from what it holds itself) into its
+    // output.
     bool Start(const CJob& job, CWnd* pOwner, CString* pWhy) override;
     void Follow(UINT nMessage, LPARAM lParam) override;
     CString Verdict(const CJob& job, bool* pbFailed) override;
     void EndOnClose(const CJob& job) override;
+    // After a verdict on a rebuild without a reference: whether the recording did not hold
+    // enough to be rebuilt by itself, and why.
+    bool NeedsReference(CString* pWhy) const;
 
 private:
     CChildRunner m_runner;
@@ -29,4 +33,6 @@ private:
     CToolOutput m_output;        // the progress, and what the tool said if it failed
     CLineAssembler m_lines;      // its standard output cut into lines, for the result
     CRebuildResultReader m_result;
+    bool m_bNeedsReference = false;
+    CString m_strMissing;
 };

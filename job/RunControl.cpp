@@ -55,13 +55,24 @@ bool CRunControl::MayReplace(const CString& output) {
 }
 
 void CRunControl::OfferRebuild(const CJob& job) {
-    if (!m_pView->Ask(RebuildOffer(job.strSourceName, job.found), true))
-        return;
-    const CString reference = m_pView->ChooseReference(job.strSourceName);
-    if (reference.IsEmpty() || !MayReplace(job.strOutput))
+    if (!MayReplace(job.strOutput))
         return;
     m_job = job;
+    m_job.strReference.Empty();
+    StartRebuild();
+}
+
+void CRunControl::AskForReference(const CString& why) {
+    if (!m_pView->Ask(RebuildOffer(m_job.strSourceName, m_job.found, why), true))
+        return;
+    const CString reference = m_pView->ChooseReference(m_job.strSourceName);
+    if (reference.IsEmpty())
+        return;
     m_job.strReference = reference;
+    StartRebuild();
+}
+
+void CRunControl::StartRebuild() {
     m_state = State::Running;
     m_pRun = m_pRebuild.get();
     CString why;
@@ -165,9 +176,15 @@ void CRunControl::OnRunEnded() {
         m_pView->ShowRunning(false);
         throw;
     }
-    m_progress.End(bFailed);
+    CString why;
+    const bool bAsk = pRun == m_pRebuild.get() && m_job.strReference.IsEmpty() &&
+                      m_pRebuild->NeedsReference(&why);
+    m_progress.End(bFailed && !bAsk);
     m_pView->ShowRunning(false);
-    m_pView->ShowMessage(verdict);
+    if (bAsk)
+        AskForReference(why);
+    else
+        m_pView->ShowMessage(verdict);
 }
 
 void CRunControl::EndRunOnClose() {

@@ -77,7 +77,11 @@ private:
     bool CheckRunnable(CJob& job);
     // Asks before an earlier output is replaced; true to go on.
     bool MayReplace(const CString& output);
+    // A recording cut off before its index: rebuilt first from what it holds itself; where
+    // that is not enough, the user is asked for a whole recording made the same way, told why.
     void OfferRebuild(const CJob& job);
+    void AskForReference(const CString& why);
+    void StartRebuild();
 
     std::unique_ptr<CRunView> m_pView;
     CWnd* m_pOwner = nullptr;

@@ -52,8 +52,10 @@ CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
     return text;
 }
 
-CString RebuildOffer(const CString& name, const CSourceInfo& info) {
-    return DescribeUnrunnableSource(name, info) +
+CString RebuildOffer(const CString& name, const CSourceInfo& info, const CString& why) {
+    CString alone;
+    alone.Format("\n\nClipmend cannot rebuild it by itself: %s.", static_cast<const char*>(why));
+    return DescribeUnrunnableSource(name, info) + alone +
            "\n\nDo you have such a recording? Choose it, and Clipmend rebuilds the index of this "
            "one from it.";
 }

@@ -10,8 +10,9 @@
 // a file it is run on. name: its file name.
 CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info);
 
-// The question that offers to rebuild a recording cut off before its index.
-CString RebuildOffer(const CString& name, const CSourceInfo& info);
+// The question that offers to rebuild a recording cut off before its index from a whole one,
+// once it could not be rebuilt by itself (why: "its video does not carry ...").
+CString RebuildOffer(const CString& name, const CSourceInfo& info, const CString& why);
 
 // The message at GO when the chosen file is gone.
 CString SourceNotFound();

@@ -106,15 +106,20 @@ int main(int argc, char** argv) {
     CMediaRange media;
     bool bMedia = false;
     int nArg = 1;
-    if (argc == 7 && std::strcmp(argv[1], "--media") == 0) {
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--media") == 0) {
         bMedia = ParseNumber(argv[2], &media.nBegin) && ParseNumber(argv[3], &media.nEnd);
         nArg = 4;
     }
-    if (argc - nArg != 3 || (nArg == 4 && !bMedia)) {
-        std::fprintf(stderr, "usage: ClipmendRebuild [--media BEGIN END] reference.mp4 broken.mp4 "
-                             "output.mp4\n");
+    // Two paths: without a reference, from what the broken recording holds itself.
+    const int nPaths = argc - nArg;
+    if ((nPaths != 2 && nPaths != 3) || (nArg == 4 && !bMedia)) {
+        std::fprintf(stderr, "usage: ClipmendRebuild [--media BEGIN END] [reference.mp4] "
+                             "broken.mp4 output.mp4\n");
         return 2;
     }
+    const char* pszReference = nPaths == 3 ? argv[nArg] : nullptr;
+    const char* pszBroken = argv[argc - 2];
+    const char* pszOutput = argv[argc - 1];
 
     CPrintProgress progress;
     CRebuildResult result;
@@ -125,7 +130,7 @@ int main(int argc, char** argv) {
         CFfmpegDecoderFactory decoders;
         options.pDecoders = &decoders;
 #endif
-        result = RebuildRecording(argv[nArg], argv[nArg + 1], argv[nArg + 2], &progress, options);
+        result = RebuildRecording(pszReference, pszBroken, pszOutput, &progress, options);
     } catch (...) {
         // Out of memory, say (the job caps it): a failure like any other.
         result = CRebuildResult();

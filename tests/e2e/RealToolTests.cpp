@@ -190,6 +190,27 @@ TEST_F(RealTool, WhatCanBeSavedIsSavedAndSaysHowMuch) {
     }
 }
 
+// A camera's recording cut off before its index that carries its own records is rebuilt as soon
+// as it is chosen, with no question: the message names what was taken from it.
+TEST_F(RealTool, ARecordingThatHoldsItsOwnIndexIsRebuiltWithNoQuestion) {
+    const std::string name = "gopro-cut.mp4";
+    ::DeleteFileA(OutputOf(name).c_str());
+    Choose(name);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+    EXPECT_EQ(
+        0u, box.text.find("Done! Created new file " + OutputOf(name) + "\n" + name + " rebuilt: "))
+        << box.text;
+    EXPECT_NE(std::string::npos,
+              box.text.find("\nH.264 Main, 848x480, 29.97 fps, AAC-LC 48 kHz stereo, taken from "
+                            "the recording itself (the records of its camera, a GoPro Max).\n"))
+        << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("\nIt plays from start to end: ")) << box.text;
+    e2e::SaveScreenshot(box.hwnd, "rebuild-alone");
+    EXPECT_TRUE(app->PressOk(box));
+    EXPECT_TRUE(FileExists(OutputOf(name)));
+}
+
 // A recording cut off before its index, rebuilt from a whole one made the same way: the offer,
 // the choice of the reference, the run with its progress, the message with the decoders'
 // verdict on the copy; and references made another way or at another size, refused with the

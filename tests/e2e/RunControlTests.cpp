@@ -394,12 +394,9 @@ TEST_F(RunControlTest, TheToolRunsInACleanPlace) {
                        28);
     broken += std::string(4096, '\x5a');
     const std::string recording = app->MakeFile("cut.mp4", broken);
+    // Chosen, it is rebuilt at once from what it holds itself.
     ASSERT_TRUE(app->ChooseFile(recording));
     MessageBoxInfo box;
-    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
-    ASSERT_NE(std::string::npos, box.text.find("cut off before its index")) << box.text;
-    ASSERT_TRUE(app->PressButton(box, IDYES));
-    ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as cut.mp4", source));
     // It prints no result: the window says so, and removes nothing it did not write.
     ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
     EXPECT_EQ(0u, box.text.find("Failed! Could not create new file " + app->Folder() +

@@ -93,6 +93,10 @@ def make_media(folder):
 
     write("nomoov-size0.mp4", without_index(p("whole-h264.mp4"), 0.6, lambda size: 0))
     write("nomoov-pastend.mp4", without_index(p("whole-h264.mp4"), 0.6, lambda size: size))
+    # A camera's recording that carries its own records: rebuilt with no reference.
+    gopro = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rebuild", "real",
+                         "gopro-max-heromode.mp4")
+    write("gopro-cut.mp4", without_index(gopro, 0.6, lambda size: size))
     fast = open(p("faststart.mp4"), "rb").read()
     moov = next((at, size) for kind, at, size in boxes(fast) if kind == "moov")
     write("cut-in-moov.mp4", fast[:moov[0] + moov[1] // 2])

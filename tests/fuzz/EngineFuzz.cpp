@@ -12,7 +12,9 @@
 // from its first byte on, exactly. Inputs of odd length are rebuilt with stand-in decoders
 // lent (the checks before and after writing, and the configurations made over for other
 // picture sizes, all read the hostile bytes); they say a sample is damaged when it holds
-// "BAD!", and what they show follows from the configuration alone.
+// "BAD!", and what they show follows from the configuration alone. Inputs whose length has its
+// second bit set rebuild the recording alone, without the reference (the records and parameter
+// sets it holds, the sound found by its syntax).
 #include "media/Box.h"
 #include "media/MediaStart.h"
 #include "media/Mp4Check.h"
@@ -315,8 +317,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             {"two", strVideo + strSound + "440 " + strSound +
                         "660 -map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast -g 10" + strAac +
                         " -timecode 01:00:00:00"},
-            {"headers", strVideo + "-c:v libx264 -preset ultrafast -g 10 -bf 0 -slices 2 "
-                                   "-x264-params repeat-headers=1"},
+            {"headers", strVideo + strSound +
+                            "440 -c:v libx264 -preset ultrafast -g 10 -bf 0 -slices 2 "
+                            "-x264-params repeat-headers=1" +
+                            strAac},
             // Older devices': Motion JPEG with PCM, H.263 with AMR.
             {"mjpeg", strVideo + strSound + "440 -c:v mjpeg -c:a pcm_u8", ".mov"},
             {"h263",
@@ -385,8 +389,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     CRebuildOptions options;
     if (nSize % 2 == 1)
         options.pDecoders = &decoders;
-    const CRebuildResult result = RebuildRecording(strReference.c_str(), strBroken.c_str(),
-                                                   strCopy.c_str(), nullptr, options);
+    const bool bAlone = (nSize >> 1) % 2 == 1;
+    const CRebuildResult result =
+        RebuildRecording(bAlone ? nullptr : strReference.c_str(), strBroken.c_str(),
+                         strCopy.c_str(), nullptr, options);
     const bool bCopy = access(strCopy.c_str(), F_OK) == 0;
     if (bCopy != (result.eStatus == CRebuildResult::EStatus::Rebuilt))
         std::abort();
