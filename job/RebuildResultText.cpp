@@ -171,7 +171,7 @@ private:
 // Each record's fields, in their order on the line, for the writer and the reader alike. The
 // last value of each kind is named where it is read: a kind the engine adds goes here too.
 template <typename V, typename T> void StatusFields(V& v, T& r) {
-    v.Enum(r.eStatus, EStatus::Cancelled);
+    v.Enum(r.eStatus, EStatus::NeedsReference);
     v.Enum(r.eProblem, EProblem::Unexpected);
     v.Field(r.nBytesLeftOut);
     v.Field(r.nMediaBytes);
@@ -192,6 +192,25 @@ template <typename V, typename T> void MismatchFields(V& v, T& m) {
 template <typename V, typename T> void MismatchTextFields(V& v, T& m) {
     v.Field(m.strRecording);
     v.Field(m.strReference);
+}
+
+template <typename V, typename T> void FoundFields(V& v, T& f) {
+    v.Enum(f.eSource, CFoundSettings::ESource::ParameterSets);
+    v.Enum(f.eMissing, CFoundSettings::EMissing::DoesNotDecode);
+    v.Field(f.nWidth);
+    v.Field(f.nHeight);
+    v.Field(f.dFrameRate);
+    v.Field(f.bFrameRateAssumed);
+    v.Field(f.nSampleRate);
+    v.Field(f.nChannels);
+    v.Field(f.bRateByTime);
+}
+
+template <typename V, typename T> void FoundTextFields(V& v, T& f) {
+    v.Field(f.strVideo);
+    v.Field(f.strProfile);
+    v.Field(f.strSound);
+    v.Field(f.strCamera);
 }
 
 template <typename V, typename T> void FrameFields(V& v, T& f) {
@@ -277,6 +296,10 @@ std::string RebuildResultText(const CRebuildResult& result) {
     Write(text, "mismatch", mismatch, result.mismatch);
     Write(text, "mismatch-text", mismatchText, result.mismatch);
     Write(text, "fault", frame, result.referenceFault);
+    Write(
+        text, "found", [](auto& v, auto& f) { FoundFields(v, f); }, result.found);
+    Write(
+        text, "found-text", [](auto& v, auto& f) { FoundTextFields(v, f); }, result.found);
     for (size_t i = 0; i < result.referenceCodecs.size() && i < CRebuildResultReader::kMaxCodecs;
          ++i)
         Write(text, "codec", codec, result.referenceCodecs[i]);
@@ -342,6 +365,10 @@ bool CRebuildResultReader::ReadRecord(const std::string& strLine) {
         MismatchTextFields(reader, r.mismatch);
     else if (strRecord == "fault")
         FrameFields(reader, r.referenceFault);
+    else if (strRecord == "found")
+        FoundFields(reader, r.found);
+    else if (strRecord == "found-text")
+        FoundTextFields(reader, r.found);
     else if (strRecord == "codec")
         return ReadInto(r.referenceCodecs, kMaxCodecs, reader,
                         [](CReader& v, std::string& s) { v.Field(s); });

@@ -1,5 +1,23 @@
 #include "job/SourceReport.h"
 
+namespace {
+
+// What can help a recording cut off before its index.
+const char kSecondRecording[] = "\n\nWhat can help: a second, whole recording made by the same "
+                                "device with the same settings.";
+
+CString CutOffText(const char* pszName) {
+    CString text;
+    text.Format("%s was cut off before its index was written: the recording stopped (the camera or "
+                "phone lost power, or the recording program was ended) before the part that says "
+                "where each picture and sound lies was saved. The video is still in the file, but "
+                "no player can find it.",
+                pszName);
+    return text;
+}
+
+} // namespace
+
 CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
     const char* pszName = name;
     CString text;
@@ -14,13 +32,7 @@ CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
             text.Format("%s holds no video: its recording stopped before any was saved.", pszName);
             break;
         }
-        text.Format("%s was cut off before its index was written: the recording stopped (the "
-                    "camera or phone lost power, or the recording program was ended) before the "
-                    "part that says where each picture and sound lies was saved. The video is "
-                    "still in the file, but no player can find it, and no program can rebuild "
-                    "the index from this file alone.\n\nWhat can help: a second, whole "
-                    "recording made by the same device with the same settings.",
-                    pszName);
+        text = CutOffText(pszName) + kSecondRecording;
         break;
     case ESourceKind::Matroska:
     case ESourceKind::WebM:
@@ -53,9 +65,12 @@ CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info) {
 }
 
 CString RebuildOffer(const CString& name, const CSourceInfo& info, const CString& why) {
+    if (info.eKind != ESourceKind::NoIndex)
+        return DescribeUnrunnableSource(name, info);
     CString alone;
-    alone.Format("\n\nClipmend cannot rebuild it by itself: %s.", static_cast<const char*>(why));
-    return DescribeUnrunnableSource(name, info) + alone +
+    alone.Format(" Clipmend cannot rebuild the index from this file alone: %s.",
+                 static_cast<const char*>(why));
+    return CutOffText(name) + alone + kSecondRecording +
            "\n\nDo you have such a recording? Choose it, and Clipmend rebuilds the index of this "
            "one from it.";
 }

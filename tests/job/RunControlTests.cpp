@@ -261,9 +261,10 @@ TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyAndAsksForAReferenceWithW
     ASSERT_TRUE(PumpUntil([&] { return window.m_run.IsIdle(); }, 120000));
     ASSERT_EQ(3u, window.view.messages.size());
     EXPECT_EQ(output + " already exists. Replace it?", window.view.messages[0]);
-    EXPECT_NE(std::string::npos,
-              window.view.messages[1].find("Clipmend cannot rebuild it by itself: it does not "
-                                           "carry the settings its video was recorded with"))
+    EXPECT_NE(std::string::npos, window.view.messages[1].find(
+                                     "Clipmend cannot rebuild the index from this file alone: "
+                                     "it does not carry the settings its video was "
+                                     "recorded with"))
         << window.view.messages[1];
     EXPECT_EQ(0u, window.view.messages[2].find("Done! Created new file "))
         << window.view.messages[2];

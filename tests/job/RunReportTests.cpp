@@ -159,8 +159,17 @@ TEST(RunReportTest, AFileTheToolIsNotRunOnIsNamedForWhatItIs) {
     info.nMediaBytes = 1000;
     const std::string noIndex = DescribeUnrunnableSource("a.mp4", info).str();
     EXPECT_EQ(0u, noIndex.find("a.mp4 was cut off before its index was written"));
-    EXPECT_NE(std::string::npos, noIndex.find("no program can rebuild"));
     EXPECT_NE(std::string::npos, noIndex.find("a second, whole recording made by the same device"));
+    // Offered once the recording could not be rebuilt by itself: why, then the question.
+    const std::string offer =
+        RebuildOffer("a.mp4", info, "its pictures do not decode with the settings found in it")
+            .str();
+    EXPECT_EQ(0u, offer.find(noIndex.substr(0, noIndex.find("\n\n")) +
+                             " Clipmend cannot rebuild the index from this file alone: its "
+                             "pictures do not decode with the settings found in it.\n\nWhat can "
+                             "help: a second, whole recording"))
+        << offer;
+    EXPECT_NE(std::string::npos, offer.find("Choose it, and Clipmend rebuilds")) << offer;
 }
 
 TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
@@ -227,6 +236,36 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
     result.nBytesLeftOut = 0;
     EXPECT_STREQ("All 12.3 seconds of the recording were rebuilt.",
                  DescribeRebuildResult("clip.mp4", result));
+
+    // Rebuilt by itself: what it told of its settings, and how sure that is.
+    CFoundSettings& found = result.found;
+    found.eSource = CFoundSettings::ESource::ParameterSets;
+    found.strVideo = "HEVC";
+    found.strProfile = "Main 10";
+    found.nWidth = 1920;
+    found.nHeight = 1080;
+    found.dFrameRate = 30000.0 / 1001;
+    found.strSound = "AAC-LC";
+    found.nSampleRate = 44100;
+    found.nChannels = 1;
+    found.bRateByTime = true;
+    EXPECT_NE(std::string::npos,
+              FormatRebuildReport("clip.mp4", "", kOutput, result)
+                  .str()
+                  .find("\nHEVC Main 10, 1920x1080, 29.97 fps, AAC-LC 44.1 kHz mono (its rate "
+                        "told by its timing), taken from the recording itself.\n"));
+    EXPECT_SAME_THROUGH_TEXT(result);
+    found.eSource = CFoundSettings::ESource::Records;
+    found.strCamera = "HERO5 Black";
+    found.dFrameRate = 25;
+    found.bFrameRateAssumed = true;
+    found.nChannels = 6;
+    found.bRateByTime = false;
+    EXPECT_STREQ("HEVC Main 10, 1920x1080, 25 fps (assumed: it does not say), AAC-LC 44.1 kHz 6 "
+                 "channels, taken from the recording itself (the records of its camera, a HERO5 "
+                 "Black)",
+                 DescribeFoundSettings(found));
+    EXPECT_SAME_THROUGH_TEXT(result);
 }
 
 // What decoding the copy found: what was decoded when not all of it, damaged frames at their
@@ -370,6 +409,14 @@ TEST(RunReportTest, ARefusedRebuildNamesTheDifferenceOrWhatIsMissing) {
     EXPECT_STREQ(
         "Failed! Could not create new file C:\\v\\clip-NEW.mp4\nThe rebuild was cancelled.",
         FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result));
+    // Without a reference, a recording that does not hold enough.
+    result.eStatus = CRebuildResult::EStatus::NeedsReference;
+    result.eProblem = CRebuildResult::EProblem::None;
+    result.found.eMissing = CFoundSettings::EMissing::DoesNotDecode;
+    EXPECT_STREQ("Cannot rebuild clip.mp4.\nclip.mp4 cannot be rebuilt by itself: its pictures do "
+                 "not decode with the settings found in it.\nNothing was written.",
+                 FormatRebuildReport("clip.mp4", "", kOutput, result));
+    EXPECT_SAME_THROUGH_TEXT(result);
 }
 
 // The result is another program's output: a line cut short, a number out of its range or not a
