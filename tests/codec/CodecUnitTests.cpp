@@ -253,6 +253,31 @@ TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
     EXPECT_FALSE(ReadConfigRecord(ECodec::H264, threeBytes.data(), threeBytes.size(), &record));
     EXPECT_FALSE(ReadConfigRecord(ECodec::Hevc, version.data(), version.size(), &record));
     EXPECT_FALSE(ReadConfigRecord(ECodec::H264, empty.data(), empty.size(), &record));
+
+    // Made from parameter sets found in a stream: 4-byte lengths, the fields from the SPS, a
+    // high profile's after the lists; nothing without a PPS.
+    std::vector<uint8_t> made;
+    ASSERT_TRUE(MakeConfigRecord(ECodec::H264, {pps, sps, pps}, 1, 8, 8, &record));
+    ASSERT_TRUE(WriteConfigRecord(record, &made));
+    const std::vector<uint8_t> head = {1, sps[1], sps[2], sps[3], 0xFF, 0xE1};
+    EXPECT_EQ(head, std::vector<uint8_t>(made.begin(), made.begin() + 6));
+    ASSERT_TRUE(ReadConfigRecord(ECodec::H264, made.data(), made.size(), &record));
+    EXPECT_EQ(4, record.LengthSize());
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{sps}, record.arrays[0].units);
+    EXPECT_EQ(2u, record.arrays[1].units.size());
+    EXPECT_EQ(sps[1] == 100 ? 4u : 0u, record.rest.size());
+    EXPECT_FALSE(MakeConfigRecord(ECodec::H264, {sps}, 1, 8, 8, &record));
+    // HEVC: the general profile, tier and level from the SPS, its sub-layers and nesting.
+    const std::vector<uint8_t> ptl = {0x01, 0x60, 0, 0, 0, 0x90, 0, 0, 0, 0, 0, 0x5D};
+    const std::vector<uint8_t> hevcSps = Join({{0x42, 0x01, 0x03}, ptl, {0xA0}});
+    ASSERT_TRUE(MakeConfigRecord(ECodec::Hevc, {{0x40, 0x01, 0x0C}, hevcSps, {0x44, 0x01, 0xC1}}, 1,
+                                 10, 10, &record));
+    ASSERT_EQ(22u, record.fields.size());
+    EXPECT_EQ(ptl, std::vector<uint8_t>(record.fields.begin() + 1, record.fields.begin() + 13));
+    EXPECT_EQ(0xFA, record.fields[17]); // luma bit depth 10
+    EXPECT_EQ(0x17, record.fields[21]); // two sub-layers, nested, 4-byte lengths
+    EXPECT_EQ(3u, record.arrays.size());
+    EXPECT_FALSE(MakeConfigRecord(ECodec::Hevc, {hevcSps}, 1, 8, 8, &record));
 }
 
 #if defined(CLIPMEND_REAL_RECORDINGS)
