@@ -1015,10 +1015,33 @@ bool CMediaWalk::FindStart(uint64_t nAt, bool bDamaged, uint64_t* pNext, EWalkSt
         return StopWith(m_eError, pStop);
     if (nFound == nAt)
         return StopWith(bDamaged ? EWalkStop::Zeros : EWalkStop::Unknown, pStop);
-    m_nMediaBegin = nFound;
     m_bLeadZeros = nNonZero * 10 <= nFound - nAt;
-    *pNext = nFound;
+    const uint64_t nBegin = LeadChunkStart(nAt, nFound);
+    if (nBegin != nFound) {
+        // Nothing has gone to the sink yet: the window starts again at the chunk.
+        m_nFlushed = m_nAccepted = nBegin;
+        if (nBegin < m_nBufferStart) {
+            m_nBufferStart = nBegin;
+            m_nBufferLength = 0;
+        }
+    }
+    m_nMediaBegin = nBegin;
+    *pNext = nBegin;
     return true;
+}
+
+uint64_t CMediaWalk::LeadChunkStart(uint64_t nAt, uint64_t nFound) {
+    std::vector<uint64_t> counts(m_tracks.size(), 0);
+    const CInterleaveModel::CPrediction first = m_model.Predict(counts, 0);
+    if (first.nTrack < 0 || first.nSamples == 0)
+        return nFound;
+    const CWalkTrack& track = *m_tracks[static_cast<size_t>(first.nTrack)];
+    uint64_t nBytes = 0;
+    if (track.Kind() == EWalkKind::Pcm)
+        nBytes = uint64_t(first.nSamples) * track.SampleBytes();
+    else if (track.Kind() == EWalkKind::Fixed)
+        nBytes = uint64_t(first.nSamples) * track.NextSize();
+    return nBytes != 0 && nBytes <= nFound - nAt ? nFound - nBytes : nFound;
 }
 
 EWalkStop CMediaWalk::Run() {

@@ -160,6 +160,10 @@ private:
                         uint64_t* pNext, EWalkStop* pStop);
     bool GoPastDamage(uint64_t nAt, bool bZeros, uint64_t* pNext, EWalkStop* pStop);
     bool FindStart(uint64_t nAt, bool bDamaged, uint64_t* pNext, EWalkStop* pStop);
+    // Where the media begins when the first sample found follows a chunk no syntax confirms
+    // (PCM, samples of one size) that the reference's interleaving puts first: that chunk's
+    // start, where it fits after nAt; else nFound.
+    uint64_t LeadChunkStart(uint64_t nAt, uint64_t nFound);
     EWalkStop Finish(EWalkStop eStop, uint64_t nAt);
     // The index of the media data (a track of records): which track each kind of record
     // announces, a record and its sample at a position, and taking them.

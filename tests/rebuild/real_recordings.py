@@ -76,15 +76,10 @@ MADE_SECONDS = "6"
 
 # Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
 # Keep it true: a case listed here that passes fails the test.
-MJPEG = ("504 bytes of the camera's memory between mdat's header and the first sample: the walk "
-         "leaves them out with the first chunk of PCM after them")
 H263_TIMES = ("every picture and sound frame comes back byte for byte, but the H.263 pictures, "
               "of 29 different durations (a variable rate), are timed from the AMR chunks around "
               "them, a second each: a picture's decode time is off by up to 0.7 s")
 KNOWN_FAILING = {
-    "panasonic-lumix-P1010238-fixture-mjpeg.mov@30": MJPEG,
-    "panasonic-lumix-P1010238-fixture-mjpeg.mov@60": MJPEG,
-    "panasonic-lumix-P1010238-fixture-mjpeg.mov@90": MJPEG,
     "sonyericsson-EMP-phone2004-MOV00006.3gp@30": H263_TIMES,
     "sonyericsson-EMP-phone2004-MOV00006.3gp@60": H263_TIMES,
     "sonyericsson-EMP-phone2004-MOV00006.3gp@90": H263_TIMES,
