@@ -1,8 +1,12 @@
-// The H.264 rules of CVideoSampleParser: what each NAL unit type may be and hold, where a
-// picture's slices begin and continue, and the parameter sets a sample carries.
-#include "codec/VideoSample.h"
+#include "codec/AvcSample.h"
 
-#include "codec/NalUnit.h"
+namespace {
+
+// An SVC prefix unit that holds the rest of its access unit after start codes.
+CSampleNal ExamineAvcWrapped(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt,
+                             const CAvcParameterSets& sets, CCleanScan* pScan);
+
+} // namespace
 
 ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize) {
     if (nSize < 1 || (pNal[0] & 0x80) != 0)
@@ -34,57 +38,59 @@ ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize) {
     }
 }
 
-CVideoSampleParser::CNal CVideoSampleParser::ExamineAvc(const uint8_t* pNal, size_t nSize,
-                                                        bool bComplete, uint64_t nAt) {
-    CNal nal;
+CSampleNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt,
+                      const CAvcParameterSets& sets, CCleanScan* pScan) {
+    CSampleNal nal;
     if (AvcNalHeader(pNal, nSize) == ENalHeader::Invalid)
         return nal;
     switch (pNal[0] & 0x1F) {
     case 14:
-        return ExamineAvcWrapped(pNal, nSize, bComplete, nAt);
+        return ExamineAvcWrapped(pNal, nSize, bComplete, nAt, sets, pScan);
     case 1:
     case 5:
-        if (ParseAvcSliceHeader(pNal, nSize, m_avc, &nal.avc))
-            nal.eRole = ERole::Vcl;
+        if (ParseAvcSliceHeader(pNal, nSize, sets, &nal.avc))
+            nal.eRole = ENalRole::Vcl;
         else if (!bComplete)
-            nal.eRole = ERole::Suffix; // cut inside its header: cannot start a picture
+            nal.eRole = ENalRole::Suffix; // cut inside its header: cannot start a picture
         return nal;
     case 6:
-        if (!bComplete ||
-            (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
-            nal.eRole = ERole::Start;
+        if (!bComplete || (pScan->IsClean(pNal, nSize, nAt) &&
+                           IsWellFormedSei(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
+            nal.eRole = ENalRole::Start;
         return nal;
     case 7:
     case 8:
-        nal.eRole = ERole::Start;
+        nal.eRole = ENalRole::Start;
         return nal;
     case 9:
         if (!bComplete || (nSize == 2 && (pNal[1] & 0x1F) == 0x10))
-            nal.eRole = ERole::Start;
+            nal.eRole = ENalRole::Start;
         return nal;
     case 10:
     case 11:
         if (nSize == 1) {
-            nal.eRole = ERole::Suffix;
+            nal.eRole = ENalRole::Suffix;
             nal.bEndOfSequence = (pNal[0] & 0x1F) == 10;
         }
         return nal;
     default: // 12
-        if (!bComplete ||
-            (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
-            nal.eRole = ERole::Suffix;
+        if (!bComplete || (pScan->IsClean(pNal, nSize, nAt) &&
+                           IsFillerData(pNal + 1, NalUnitEnd(pNal, nSize) - 1)))
+            nal.eRole = ENalRole::Suffix;
         return nal;
     }
 }
 
+namespace {
+
 // Samsung's slow-motion encoder writes each picture as an SVC prefix unit whose length takes
 // in the rest of its Annex B access unit: a start code, an SEI or not, a start code, the
 // picture's one slice. Each unit is checked as if it stood alone; the slice stands for all.
-CVideoSampleParser::CNal CVideoSampleParser::ExamineAvcWrapped(const uint8_t* pNal, size_t nSize,
-                                                               bool bComplete, uint64_t nAt) {
+CSampleNal ExamineAvcWrapped(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt,
+                             const CAvcParameterSets& sets, CCleanScan* pScan) {
     const int kMaxUnits = 6;
-    CNal nal; // what the units up to the slice say: a picture begins
-    nal.eRole = ERole::Start;
+    CSampleNal nal; // what the units up to the slice say: a picture begins
+    nal.eRole = ENalRole::Start;
     nal.bScanned = true;
     bool bSei = false;
     size_t nFrom = 0;
@@ -96,34 +102,34 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvcWrapped(const uint8_t* pN
             ++nNext;
         const bool bStartCode = nNext < nSize;
         if (bStartCode && pNal[nNext] != 1)
-            return CNal();
+            return CSampleNal();
         const bool bWhole = bStartCode || bComplete;
         const uint8_t* pUnit = pNal + nFrom;
         const size_t nUnitSize = bStartCode ? nEnd - nFrom : nSize - nFrom;
-        const uint64_t nUnitAt = nAt == kNoOffset ? kNoOffset : nAt + nFrom;
+        const uint64_t nUnitAt = nAt == CCleanScan::kNoOffset ? CCleanScan::kNoOffset : nAt + nFrom;
         if (nUnitSize == 0)
-            return CNal();
+            return CSampleNal();
         if (nUnit == 0) {
             // The prefix unit itself, whose header AvcNalHeader checked.
-            if (bWhole && !IsClean(pUnit, nUnitSize, nUnitAt))
-                return CNal();
+            if (bWhole && !pScan->IsClean(pUnit, nUnitSize, nUnitAt))
+                return CSampleNal();
         } else {
             const int nType = pUnit[0] & 0x1F;
             const bool bSlice = nType == 1 || nType == 5;
             if ((!bSlice && nType != 6) || AvcNalHeader(pUnit, nUnitSize) == ENalHeader::Invalid)
-                return CNal();
-            CNal inner = ExamineAvc(pUnit, nUnitSize, bWhole, nUnitAt);
-            if (inner.eRole == ERole::Invalid)
-                return CNal();
-            if (bSlice && inner.eRole != ERole::Vcl)
+                return CSampleNal();
+            CSampleNal inner = ExamineAvc(pUnit, nUnitSize, bWhole, nUnitAt, sets, pScan);
+            if (inner.eRole == ENalRole::Invalid)
+                return CSampleNal();
+            if (bSlice && inner.eRole != ENalRole::Vcl)
                 return nal; // cut inside the slice's header
             if (bSlice) {
                 // The last unit: an SEI before a slice begins a picture with it.
                 if (bStartCode || (bSei && !AvcStartsPicture(inner.avc)))
-                    return CNal();
-                if (bWhole && !IsClean(pUnit, nUnitSize, nUnitAt)) {
+                    return CSampleNal();
+                if (bWhole && !pScan->IsClean(pUnit, nUnitSize, nUnitAt)) {
                     inner.bDamaged = true;
-                    inner.eRole = ERole::Invalid;
+                    inner.eRole = ENalRole::Invalid;
                 }
                 inner.bScanned = true;
                 return inner;
@@ -132,41 +138,23 @@ CVideoSampleParser::CNal CVideoSampleParser::ExamineAvcWrapped(const uint8_t* pN
         }
         if (!bStartCode)
             // Whole without a slice; or cut before it, where a picture may begin.
-            return bComplete ? CNal() : nal;
+            return bComplete ? CSampleNal() : nal;
         nFrom = nNext + 1;
     }
-    return CNal();
+    return CSampleNal();
 }
 
-bool CVideoSampleParser::AvcStartsPicture(const CAvcSlice& slice) const {
+} // namespace
+
+bool AvcStartsPicture(const CAvcSlice& slice) {
     return slice.nFirstMb == 0 && slice.nRedundantPicCnt == 0;
 }
 
-bool CVideoSampleParser::AvcContinuesPicture(const CAvcSlice& s, const CAvcSlice& f,
-                                             const CAvcSlice& last) const {
+bool AvcContinuesPicture(const CAvcSlice& s, const CAvcSlice& f, const CAvcSlice& last) {
     if (s.nPpsId != f.nPpsId || s.nFrameNum != f.nFrameNum || s.bField != f.bField ||
         s.bBottomField != f.bBottomField || s.IsIdr() != f.IsIdr() || s.nIdrPicId != f.nIdrPicId ||
         s.nPocLsb != f.nPocLsb || (s.nRefIdc == 0) != (f.nRefIdc == 0))
         return false;
     // Slices of the primary picture come in order; redundant ones start over.
     return s.nRedundantPicCnt > 0 || last.nRedundantPicCnt > 0 || s.nFirstMb > last.nFirstMb;
-}
-
-bool CVideoSampleParser::TakeAvcParameterSet(const uint8_t* pNal, size_t nSize) {
-    const int nType = pNal[0] & 0x1F;
-    if (nType == 7) {
-        CAvcSps sps;
-        if (!ParseAvcSps(pNal, nSize, &sps))
-            return false;
-        SaveSets();
-        m_avc.Set(sps);
-        NoteFormat(CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma});
-    } else if (nType == 8) {
-        CAvcPps pps;
-        if (!ParseAvcPps(pNal, nSize, &pps))
-            return false;
-        SaveSets();
-        m_avc.Set(pps);
-    }
-    return true;
 }

@@ -1,8 +1,4 @@
-// The HEVC rules of CVideoSampleParser: what each NAL unit type may be and hold, where a
-// picture's slice segments begin and continue, and the parameter sets a sample carries.
-#include "codec/VideoSample.h"
-
-#include "codec/NalUnit.h"
+#include "codec/HevcSample.h"
 
 namespace {
 
@@ -45,63 +41,59 @@ ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize) {
     }
 }
 
-CVideoSampleParser::CNal CVideoSampleParser::ExamineHevc(const uint8_t* pNal, size_t nSize,
-                                                         bool bComplete, uint64_t nAt) {
-    CNal nal;
+CSampleNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt,
+                       const CHevcParameterSets& sets, CCleanScan* pScan) {
+    CSampleNal nal;
     if (HevcNalHeader(pNal, nSize) == ENalHeader::Invalid)
         return nal;
     const int nType = HevcNalType(pNal);
     if (IsSliceType(nType)) {
-        if (ParseHevcSliceHeader(pNal, nSize, m_hevc, &nal.hevc))
-            nal.eRole = ERole::Vcl;
+        if (ParseHevcSliceHeader(pNal, nSize, sets, &nal.hevc))
+            nal.eRole = ENalRole::Vcl;
         else if (!bComplete)
-            nal.eRole = ERole::Suffix;
+            nal.eRole = ENalRole::Suffix;
         return nal;
     }
     switch (nType) {
     case 32:
     case 33:
     case 34:
-        nal.eRole = ERole::Start;
+        nal.eRole = ENalRole::Start;
         return nal;
     case 35:
         if (!bComplete || (nSize == 3 && (pNal[2] & 0x1F) == 0x10 && (pNal[2] >> 5) <= 2))
-            nal.eRole = ERole::Start;
+            nal.eRole = ENalRole::Start;
         return nal;
     case 36:
     case 37:
         if (nSize == 2) {
-            nal.eRole = ERole::Suffix;
+            nal.eRole = ENalRole::Suffix;
             nal.bEndOfSequence = true;
         }
         return nal;
     case 38:
-        if (!bComplete ||
-            (IsClean(pNal, nSize, nAt) && IsFillerData(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
-            nal.eRole = ERole::Suffix;
+        if (!bComplete || (pScan->IsClean(pNal, nSize, nAt) &&
+                           IsFillerData(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
+            nal.eRole = ENalRole::Suffix;
         return nal;
     case 39:
     case 40:
-        if (!bComplete ||
-            (IsClean(pNal, nSize, nAt) && IsWellFormedSei(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
-            nal.eRole = nType == 39 ? ERole::Start : ERole::Suffix;
+        if (!bComplete || (pScan->IsClean(pNal, nSize, nAt) &&
+                           IsWellFormedSei(pNal + 2, NalUnitEnd(pNal, nSize) - 2)))
+            nal.eRole = nType == 39 ? ENalRole::Start : ENalRole::Suffix;
         return nal;
     default: // 62, 63: what they hold is not HEVC's; they follow a picture's slices
-        nal.eRole = ERole::Suffix;
+        nal.eRole = ENalRole::Suffix;
         return nal;
     }
 }
 
-bool CVideoSampleParser::HevcContinuesPicture(const CHevcSlice& s, const CHevcSlice& first,
-                                              const CHevcSlice& last) const {
+bool HevcContinuesPicture(const CHevcSlice& s, const CHevcSlice& first, const CHevcSlice& last) {
     return s.nPpsId == first.nPpsId && s.nNalType == first.nNalType &&
            s.nTemporalId == first.nTemporalId && s.nAddress > last.nAddress;
 }
 
-// HEVC lets parameter sets and prefix SEI stand between the slices of one picture: they start
-// the next access unit only after the picture's last slice. Where that slice is, or 0.
-size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const {
-    const size_t nLengthSize = static_cast<size_t>(m_nLengthSize);
+size_t HevcSliceOfSamePictureAt(const uint8_t* pData, size_t nAvail, size_t nLengthSize) {
     for (size_t nAt = 0; nAvail - nAt >= nLengthSize;) {
         uint64_t nLength = 0;
         for (size_t i = 0; i < nLengthSize; ++i)
@@ -117,25 +109,4 @@ size_t CVideoSampleParser::SliceOfSamePictureAt(const uint8_t* pData, size_t nAv
         nAt = nNal + static_cast<size_t>(nLength);
     }
     return 0;
-}
-
-bool CVideoSampleParser::TakeHevcParameterSet(const uint8_t* pNal, size_t nSize) {
-    const int nType = HevcNalType(pNal);
-    if (nType == 32)
-        return CheckHevcVps(pNal, nSize);
-    if (nType == 33) {
-        CHevcSps sps;
-        if (!ParseHevcSps(pNal, nSize, &sps))
-            return false;
-        SaveSets();
-        m_hevc.Set(sps);
-        NoteFormat(CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma});
-    } else if (nType == 34) {
-        CHevcPps pps;
-        if (!ParseHevcPps(pNal, nSize, &pps))
-            return false;
-        SaveSets();
-        m_hevc.Set(pps);
-    }
-    return true;
 }

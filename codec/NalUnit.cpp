@@ -1,5 +1,7 @@
 #include "codec/NalUnit.h"
 
+#include <algorithm>
+
 namespace {
 
 // Bytes i..i+7 of p as a little-endian word, whatever the machine.
@@ -65,6 +67,41 @@ size_t NalUnitEnd(const uint8_t* pNal, size_t nSize) {
 bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize) {
     const size_t nEnd = NalUnitEnd(pNal, nSize);
     return nEnd != 0 && FindForbiddenPattern(pNal, nEnd) == nEnd;
+}
+
+bool CCleanScan::IsClean(const uint8_t* pNal, size_t nPadded, uint64_t nAt) {
+    // The padding is left out of the scan: its zeros are no pattern in the unit's bytes.
+    const size_t nSize = NalUnitEnd(pNal, nPadded);
+    if (nSize == 0)
+        return false;
+    if (nAt == kNoOffset)
+        return FindForbiddenPattern(pNal, nSize) == nSize;
+    const uint64_t nEnd = nAt + nSize;
+    if (m_nForbiddenBegin >= nAt && m_nForbiddenEnd <= nEnd && m_nForbiddenEnd > m_nForbiddenBegin)
+        return false;
+    if (nAt >= m_nCleanBegin && nEnd <= m_nCleanEnd)
+        return true;
+    // A stretch that begins inside the clean one is scanned from where that one's last whole
+    // pattern could begin: a pattern is at most four bytes.
+    const uint64_t nJoin = m_nCleanEnd - std::min<uint64_t>(3, m_nCleanEnd - m_nCleanBegin);
+    uint64_t nFrom = nAt;
+    uint64_t nBegin = nAt;
+    if (nAt >= m_nCleanBegin && nAt <= nJoin) {
+        nFrom = nJoin;
+        nBegin = m_nCleanBegin;
+    }
+    const size_t nSkip = static_cast<size_t>(nFrom - nAt);
+    const size_t nFound = nSkip + FindForbiddenPattern(pNal + nSkip, nSize - nSkip);
+    // Of two stretches that do not join, the longer is kept.
+    if (nBegin == m_nCleanBegin || nAt + nFound - nBegin >= m_nCleanEnd - m_nCleanBegin) {
+        m_nCleanBegin = nBegin;
+        m_nCleanEnd = nAt + nFound;
+    }
+    if (nFound == nSize)
+        return true;
+    m_nForbiddenBegin = nAt + nFound;
+    m_nForbiddenEnd = m_nForbiddenBegin + (pNal[nFound + 2] == 3 ? 4 : 3);
+    return false;
 }
 
 bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize) {

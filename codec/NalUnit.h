@@ -20,6 +20,24 @@ bool IsCleanNalUnit(const uint8_t* pNal, size_t nSize);
 // Only patterns wholly inside the bytes count.
 size_t FindForbiddenPattern(const uint8_t* pNal, size_t nSize);
 
+// IsCleanNalUnit over a stream of bytes that never change, with what earlier calls found at
+// the same stream positions: a walk trying one position after another scans each NAL unit's
+// bytes once, not again from every position whose NAL unit reaches over them.
+class CCleanScan {
+public:
+    static const uint64_t kNoOffset = ~uint64_t(0);
+
+    // pNal lies at nAt in the stream, or nowhere that is remembered (kNoOffset).
+    bool IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt);
+
+private:
+    // Stream positions: a stretch known free of forbidden patterns, and one such pattern.
+    uint64_t m_nCleanBegin = 0;
+    uint64_t m_nCleanEnd = 0;
+    uint64_t m_nForbiddenBegin = 0;
+    uint64_t m_nForbiddenEnd = 0;
+};
+
 // An SEI payload (after the NAL header): whole messages, then the RBSP trailing bits.
 bool IsWellFormedSei(const uint8_t* pPayload, size_t nSize);
 

@@ -1,12 +1,7 @@
 #include "codec/VideoSample.h"
 
-#include "codec/NalUnit.h"
-
-#include <algorithm>
-
-// The header rules of each codec (AvcSample.cpp, HevcSample.cpp).
-ENalHeader AvcNalHeader(const uint8_t* pNal, size_t nSize);
-ENalHeader HevcNalHeader(const uint8_t* pNal, size_t nSize);
+#include "codec/AvcSample.h"
+#include "codec/HevcSample.h"
 
 ENalHeader ClassifyNalHeader(ECodec codec, const uint8_t* pNal, size_t nSize) {
     return codec == ECodec::H264 ? AvcNalHeader(pNal, nSize) : HevcNalHeader(pNal, nSize);
@@ -115,68 +110,75 @@ bool CVideoSampleParser::TakeParameterSet(const uint8_t* pNal, size_t nSize) {
                                    : TakeHevcParameterSet(pNal, nSize);
 }
 
-bool CVideoSampleParser::IsClean(const uint8_t* pNal, size_t nPadded, uint64_t nAt) {
-    // The padding is left out of the scan: its zeros are no pattern in the unit's bytes.
-    const size_t nSize = NalUnitEnd(pNal, nPadded);
-    if (nSize == 0)
-        return false;
-    if (nAt == kNoOffset)
-        return FindForbiddenPattern(pNal, nSize) == nSize;
-    const uint64_t nEnd = nAt + nSize;
-    if (m_nForbiddenBegin >= nAt && m_nForbiddenEnd <= nEnd && m_nForbiddenEnd > m_nForbiddenBegin)
-        return false;
-    if (nAt >= m_nCleanBegin && nEnd <= m_nCleanEnd)
-        return true;
-    // A stretch that begins inside the clean one is scanned from where that one's last whole
-    // pattern could begin: a pattern is at most four bytes.
-    const uint64_t nJoin = m_nCleanEnd - std::min<uint64_t>(3, m_nCleanEnd - m_nCleanBegin);
-    uint64_t nFrom = nAt;
-    uint64_t nBegin = nAt;
-    if (nAt >= m_nCleanBegin && nAt <= nJoin) {
-        nFrom = nJoin;
-        nBegin = m_nCleanBegin;
+bool CVideoSampleParser::TakeAvcParameterSet(const uint8_t* pNal, size_t nSize) {
+    const int nType = pNal[0] & 0x1F;
+    if (nType == 7) {
+        CAvcSps sps;
+        if (!ParseAvcSps(pNal, nSize, &sps))
+            return false;
+        SaveSets();
+        m_avc.Set(sps);
+        NoteFormat(CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma});
+    } else if (nType == 8) {
+        CAvcPps pps;
+        if (!ParseAvcPps(pNal, nSize, &pps))
+            return false;
+        SaveSets();
+        m_avc.Set(pps);
     }
-    const size_t nSkip = static_cast<size_t>(nFrom - nAt);
-    const size_t nFound = nSkip + FindForbiddenPattern(pNal + nSkip, nSize - nSkip);
-    // Of two stretches that do not join, the longer is kept.
-    if (nBegin == m_nCleanBegin || nAt + nFound - nBegin >= m_nCleanEnd - m_nCleanBegin) {
-        m_nCleanBegin = nBegin;
-        m_nCleanEnd = nAt + nFound;
-    }
-    if (nFound == nSize)
-        return true;
-    m_nForbiddenBegin = nAt + nFound;
-    m_nForbiddenEnd = m_nForbiddenBegin + (pNal[nFound + 2] == 3 ? 4 : 3);
-    return false;
+    return true;
 }
 
-CVideoSampleParser::CNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t nSize,
-                                                     bool bComplete, uint64_t nAt) {
-    CNal nal = m_codec == ECodec::H264 ? ExamineAvc(pNal, nSize, bComplete, nAt)
-                                       : ExamineHevc(pNal, nSize, bComplete, nAt);
+bool CVideoSampleParser::TakeHevcParameterSet(const uint8_t* pNal, size_t nSize) {
+    const int nType = HevcNalType(pNal);
+    if (nType == 32)
+        return CheckHevcVps(pNal, nSize);
+    if (nType == 33) {
+        CHevcSps sps;
+        if (!ParseHevcSps(pNal, nSize, &sps))
+            return false;
+        SaveSets();
+        m_hevc.Set(sps);
+        NoteFormat(CVideoFormat{sps.nWidth, sps.nHeight, sps.nChromaFormat, sps.nBitDepthLuma});
+    } else if (nType == 34) {
+        CHevcPps pps;
+        if (!ParseHevcPps(pNal, nSize, &pps))
+            return false;
+        SaveSets();
+        m_hevc.Set(pps);
+    }
+    return true;
+}
+
+CSampleNal CVideoSampleParser::Examine(const uint8_t* pNal, size_t nSize, bool bComplete,
+                                       uint64_t nAt) {
+    CSampleNal nal = m_codec == ECodec::H264
+                         ? ExamineAvc(pNal, nSize, bComplete, nAt, m_avc, &m_scan)
+                         : ExamineHevc(pNal, nSize, bComplete, nAt, m_hevc, &m_scan);
     // The scan of every byte comes last, when the cheap checks have passed.
-    if (nal.eRole != ERole::Invalid && bComplete && !nal.bScanned && !IsClean(pNal, nSize, nAt)) {
-        nal.bDamaged = nal.eRole == ERole::Vcl;
-        nal.eRole = ERole::Invalid;
+    if (nal.eRole != ENalRole::Invalid && bComplete && !nal.bScanned &&
+        !m_scan.IsClean(pNal, nSize, nAt)) {
+        nal.bDamaged = nal.eRole == ENalRole::Vcl;
+        nal.eRole = ENalRole::Invalid;
     }
     return nal;
 }
 
-bool CVideoSampleParser::StartsNewPicture(const CNal& nal) const {
-    if (nal.eRole == ERole::Start)
+bool CVideoSampleParser::StartsNewPicture(const CSampleNal& nal) const {
+    if (nal.eRole == ENalRole::Start)
         return true;
-    if (nal.eRole != ERole::Vcl)
+    if (nal.eRole != ENalRole::Vcl)
         return false;
     return m_codec == ECodec::H264 ? AvcStartsPicture(nal.avc) : nal.hevc.bFirstInPicture;
 }
 
-bool CVideoSampleParser::ContinuesPicture(const CNal& nal, const CNal& first,
-                                          const CNal& last) const {
+bool CVideoSampleParser::ContinuesPicture(const CSampleNal& nal, const CSampleNal& first,
+                                          const CSampleNal& last) const {
     return m_codec == ECodec::H264 ? AvcContinuesPicture(nal.avc, first.avc, last.avc)
                                    : HevcContinuesPicture(nal.hevc, first.hevc, last.hevc);
 }
 
-bool CVideoSampleParser::IsSync(const CNal& first) const {
+bool CVideoSampleParser::IsSync(const CSampleNal& first) const {
     return m_codec == ECodec::H264 ? first.avc.IsIdr()
                                    : first.hevc.nNalType >= 16 && first.hevc.nNalType <= 21;
 }
@@ -185,7 +187,7 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                                        CVideoSample* pSample, size_t* pNeed, uint64_t nOffset) {
     Reject();
     CVideoSample sample;
-    CNal first, last;
+    CSampleNal first, last;
     bool bVcl = false;
     int nSlices = 0;
     size_t nPos = 0;
@@ -236,25 +238,25 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
                 return finish(ESampleParse::NeedMore);
             }
             if (Examine(pData + nNalStart, nAvail - nNalStart, false, nNalAt).eRole ==
-                ERole::Invalid)
+                ENalRole::Invalid)
                 return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
             *pNeed = nNalStart + nNalSize;
             return finish(ESampleParse::NeedMore);
         }
-        const CNal nal = Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart,
-                                 bComplete, nNalAt);
+        const CSampleNal nal = Examine(pData + nNalStart, bComplete ? nNalSize : nAvail - nNalStart,
+                                       bComplete, nNalAt);
         if (!bComplete) {
             // The data ends inside this NAL unit: the sample before it is whole only if this
             // one would have begun the next.
-            if (bVcl && (nal.eRole == ERole::Invalid || StartsNewPicture(nal)))
+            if (bVcl && (nal.eRole == ENalRole::Invalid || StartsNewPicture(nal)))
                 return finish(ESampleParse::Ok);
             return finish(ESampleParse::Truncated);
         }
-        if (nal.eRole == ERole::Invalid) {
+        if (nal.eRole == ENalRole::Invalid) {
             // A slice of this very picture whose bytes were overwritten (zeros, garbage): the
             // picture is damaged, not complete.
-            CNal slice = nal;
-            slice.eRole = ERole::Vcl;
+            CSampleNal slice = nal;
+            slice.eRole = ENalRole::Vcl;
             if (bVcl && nal.bDamaged && !StartsNewPicture(slice) &&
                 ContinuesPicture(slice, first, last))
                 return finish(ESampleParse::Invalid);
@@ -263,26 +265,27 @@ ESampleParse CVideoSampleParser::Parse(const uint8_t* pData, size_t nAvail, bool
         if (bVcl) {
             // HEVC lets parameter sets and prefix SEI stand between the slices of a picture.
             bool bSameFollows = false;
-            if (nal.eRole == ERole::Start && m_codec == ECodec::Hevc) {
+            if (nal.eRole == ENalRole::Start && m_codec == ECodec::Hevc) {
                 bSameFollows = nPos < nSameSliceAt;
                 if (!bSameFollows) {
-                    const size_t nSlice = SliceOfSamePictureAt(pData + nPos, nAvail - nPos);
+                    const size_t nSlice =
+                        HevcSliceOfSamePictureAt(pData + nPos, nAvail - nPos, nLengthSize);
                     bSameFollows = nSlice != 0;
                     nSameSliceAt = nPos + nSlice;
                 }
             }
             if (StartsNewPicture(nal) && !bSameFollows)
                 return finish(ESampleParse::Ok);
-            if (nal.eRole == ERole::Vcl && !ContinuesPicture(nal, first, last))
+            if (nal.eRole == ENalRole::Vcl && !ContinuesPicture(nal, first, last))
                 return finish(ESampleParse::Ok);
-        } else if (nal.eRole == ERole::Suffix ||
-                   (nal.eRole == ERole::Vcl && !StartsNewPicture(nal))) {
+        } else if (nal.eRole == ENalRole::Suffix ||
+                   (nal.eRole == ENalRole::Vcl && !StartsNewPicture(nal))) {
             return finish(ESampleParse::Invalid);
         }
         // The NAL unit belongs to this sample.
         if (!TakeParameterSet(pData + nNalStart, nNalSize))
             return finish(bVcl ? ESampleParse::Ok : ESampleParse::Invalid);
-        if (nal.eRole == ERole::Vcl) {
+        if (nal.eRole == ENalRole::Vcl) {
             if (!bVcl)
                 first = nal;
             last = nal;

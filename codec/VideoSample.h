@@ -6,6 +6,8 @@
 #include "codec/AvcSyntax.h"
 #include "codec/Codec.h"
 #include "codec/HevcSyntax.h"
+#include "codec/NalUnit.h"
+#include "codec/SampleNal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,7 +56,6 @@ struct CVideoFormat {
 };
 
 // What a NAL unit's header alone says it is, by the rules the parser checks first.
-enum class ENalHeader { Invalid, Slice, Other };
 ENalHeader ClassifyNalHeader(ECodec codec, const uint8_t* pNal, size_t nSize);
 
 // Length-prefixed NAL units with valid headers and clean bytes that follow one another from
@@ -77,7 +78,7 @@ public:
     // Where pData lies in a stream of bytes that never change: the parser then remembers what
     // it found of them, so that a walk trying one position after another scans each NAL
     // unit's bytes once, not again from every position whose NAL unit reaches over them.
-    static const uint64_t kNoOffset = ~uint64_t(0);
+    static const uint64_t kNoOffset = CCleanScan::kNoOffset;
 
     // Parses the sample at pData, of which nAvail bytes are at hand; bAtEnd when the data ends
     // there. NeedMore sets *pNeed to the bytes to have at hand before asking again. nOffset is
@@ -97,41 +98,17 @@ public:
     const CVideoFormat& EntryFormat() const { return m_entryFormat; }
 
 private:
-    enum class ERole { Invalid, Start, Vcl, Suffix };
-    struct CNal {
-        ERole eRole = ERole::Invalid;
-        CAvcSlice avc;
-        CHevcSlice hevc;
-        bool bEndOfSequence = false;
-        bool bDamaged = false; // a header that parsed over bytes no NAL unit may hold
-        bool bScanned = false; // its bytes were checked, unit by unit, as it was examined
-    };
-
-    CNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
-    // IsCleanNalUnit, with what earlier calls found at the same stream positions.
-    bool IsClean(const uint8_t* pNal, size_t nSize, uint64_t nAt);
-    bool StartsNewPicture(const CNal& nal) const;
-    bool ContinuesPicture(const CNal& nal, const CNal& first, const CNal& last) const;
+    CSampleNal Examine(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
+    bool StartsNewPicture(const CSampleNal& nal) const;
+    bool ContinuesPicture(const CSampleNal& nal, const CSampleNal& first,
+                          const CSampleNal& last) const;
     // Keeps the parameter set a NAL unit of the sample carries; false if it does not parse.
     bool TakeParameterSet(const uint8_t* pNal, size_t nSize);
-    bool IsSync(const CNal& first) const;
+    bool TakeAvcParameterSet(const uint8_t* pNal, size_t nSize);
+    bool TakeHevcParameterSet(const uint8_t* pNal, size_t nSize);
+    bool IsSync(const CSampleNal& first) const;
     void SaveSets();
     void NoteFormat(const CVideoFormat& format);
-
-    // H.264 (AvcSample.cpp)
-    CNal ExamineAvc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
-    // An SVC prefix unit that holds the rest of its access unit after start codes.
-    CNal ExamineAvcWrapped(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
-    bool AvcStartsPicture(const CAvcSlice& slice) const;
-    bool AvcContinuesPicture(const CAvcSlice& slice, const CAvcSlice& first,
-                             const CAvcSlice& last) const;
-    bool TakeAvcParameterSet(const uint8_t* pNal, size_t nSize);
-    // HEVC (HevcSample.cpp)
-    CNal ExamineHevc(const uint8_t* pNal, size_t nSize, bool bComplete, uint64_t nAt);
-    bool HevcContinuesPicture(const CHevcSlice& slice, const CHevcSlice& first,
-                              const CHevcSlice& last) const;
-    size_t SliceOfSamePictureAt(const uint8_t* pData, size_t nAvail) const;
-    bool TakeHevcParameterSet(const uint8_t* pNal, size_t nSize);
 
     ECodec m_codec;
     int m_nLengthSize;
@@ -149,11 +126,7 @@ private:
     CVideoFormat m_entryFormat;
     bool m_bPendingFormat = false;
     CVideoFormat m_pendingFormat;
-    // Stream positions: a stretch known free of forbidden patterns, and one such pattern.
-    uint64_t m_nCleanBegin = 0;
-    uint64_t m_nCleanEnd = 0;
-    uint64_t m_nForbiddenBegin = 0;
-    uint64_t m_nForbiddenEnd = 0;
+    CCleanScan m_scan; // what the NAL units' bytes were found to hold, by stream position
     // Slices of the last picture taken, and of the one just parsed.
     int m_nLastSlices = 0;
     int m_nPendingSlices = 0;

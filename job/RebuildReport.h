@@ -4,7 +4,7 @@
 #pragma once
 
 #include "framework/CString.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 
 // The message that ends a rebuild of broken (a file name) from reference into output.
 CString FormatRebuildReport(const CString& broken, const CString& reference, const CString& output,

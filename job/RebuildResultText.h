@@ -11,7 +11,7 @@
 // written as %XX.
 #pragma once
 
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 
 #include <cstddef>
 #include <string>

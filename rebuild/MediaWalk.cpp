@@ -7,14 +7,8 @@
 namespace {
 
 const size_t kNone = static_cast<size_t>(-1);
-// Bytes read at a time; progress and cancellation are looked at after each read.
-const size_t kReadBlock = 8u << 20;
-// The window grows to hold a whole sample, up to this.
-const size_t kMaxWindow = 80u << 20;
 // How far the walk looks for the next known sample past one of a track it cannot read.
 const uint64_t kMaxSkip = 16u << 20;
-// How often the walk says where it is and asks whether to go on.
-const std::chrono::milliseconds kPollInterval(20);
 // Positions Resync tries between two looks at the clock.
 const uint64_t kResyncPoll = 1024;
 // Samples a track of the copy can have (stsz counts them in 32 bits).
@@ -27,8 +21,6 @@ const uint64_t kRecoverPoll = 64u << 10;
 // where no sample begins the media data, more: nothing before it tells where the media starts.
 const int kRecoverDepth = 2;
 const int kStartDepth = 3;
-// How far before an H.263 picture's next start code sound is looked for at most.
-const uint64_t kMaxSplitReach = 1u << 20;
 
 // Ends a step of the walk: the walk stops, for eStop.
 bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
@@ -40,10 +32,8 @@ bool StopWith(EWalkStop eStop, EWalkStop* pStop) {
 
 CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
                        std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model)
-    : m_source(source), m_range(range), m_tracks(tracks), m_model(model),
-      m_nMediaBegin(range.nBegin), m_nRecords(kNone) {
-    const uint64_t nSize = range.nEnd - range.nBegin;
-    m_buffer.resize(static_cast<size_t>(std::min<uint64_t>(kReadBlock, nSize + 1)));
+    : CWalkReader(source, range, tracks), m_model(model), m_ends(*this, range, tracks, model),
+      m_nMediaBegin(range.nBegin) {
     // Samples of tracks that cannot be read, or that only the interleaving predicts, may be
     // stepped over to the next known sample.
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
@@ -57,49 +47,6 @@ CMediaWalk::CMediaWalk(CByteSource& source, const CMediaRange& range,
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks)
         m_nZeroReach = std::max<uint64_t>(m_nZeroReach, pTrack->MaxSampleBytes());
     m_nZeroReach = std::min<uint64_t>(2 * m_nZeroReach + 4096, kMaxSkip);
-    // Sound that may lie before an H.263 picture's next start code: a chunk of it, twice over.
-    bool bH263 = false;
-    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
-        bH263 = bH263 || (pTrack->Kind() == EWalkKind::Picture && !pTrack->AllSync());
-        if (pTrack->Kind() == EWalkKind::Audio || pTrack->Kind() == EWalkKind::Speech)
-            m_nSplitReach = std::max<uint64_t>(m_nSplitReach, 2 * pTrack->MaxChunkBytes() + 64);
-    }
-    m_nSplitReach = bH263 ? std::min(m_nSplitReach, kMaxSplitReach) : 0;
-    MapRecords();
-}
-
-// Each kind of record goes to the track whose samples followed it in the reference; kinds the
-// reference did not show, to the track of the kind their number names.
-void CMediaWalk::MapRecords() {
-    for (size_t t = 0; t < m_tracks.size() && m_nRecords == kNone; ++t) {
-        if (m_tracks[t]->Kind() == EWalkKind::Records)
-            m_nRecords = t;
-    }
-    if (m_nRecords == kNone)
-        return;
-    m_recordTrack.assign(256, kNone);
-    std::vector<bool> learnt(256, false);
-    for (const CRecordKind& kind : m_tracks[m_nRecords]->RecordKinds()) {
-        learnt[kind.nKind] = true;
-        for (size_t t = 0; t < m_tracks.size(); ++t) {
-            if (t != m_nRecords && m_tracks[t]->ReferenceIndex() == kind.nTrack)
-                m_recordTrack[kind.nKind] = t;
-        }
-    }
-    for (size_t nKind = 0; nKind < 256; ++nKind) {
-        if (learnt[nKind])
-            continue;
-        const EGoProSample eSample = GoProSampleOf(static_cast<uint8_t>(nKind));
-        for (size_t t = 0; t < m_tracks.size() && m_recordTrack[nKind] == kNone; ++t) {
-            const CWalkTrack& track = *m_tracks[t];
-            if ((eSample == EGoProSample::Video && track.Kind() == EWalkKind::Video) ||
-                (eSample == EGoProSample::Sound && track.Kind() == EWalkKind::Audio) ||
-                (eSample == EGoProSample::Timecode && track.Handler() == FourCC("tmcd")) ||
-                (eSample == EGoProSample::Metadata && track.Handler() == FourCC("meta") &&
-                 t != m_nRecords))
-                m_recordTrack[nKind] = t;
-        }
-    }
 }
 
 void CMediaWalk::SetLimit(uint64_t nBytes, double dSeconds) {
@@ -109,107 +56,6 @@ void CMediaWalk::SetLimit(uint64_t nBytes, double dSeconds) {
 
 double CMediaWalk::LeadSeconds() const {
     return m_tracks.empty() ? 0 : double(m_tracks[0]->Found()) * m_tracks[0]->SampleSeconds();
-}
-
-bool CMediaWalk::Fail(EWalkStop eStop) {
-    m_bError = true;
-    m_eError = eStop;
-    return false;
-}
-
-bool CMediaWalk::Poll(uint64_t nAt) {
-    if (!m_pProgress)
-        return true;
-    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
-    if (m_bPolled && now - m_lastPoll < kPollInterval)
-        return true;
-    m_bPolled = true;
-    m_lastPoll = now;
-    return m_pProgress->Continue(nAt) || Fail(EWalkStop::Cancelled);
-}
-
-bool CMediaWalk::Flush(uint64_t nUpTo) {
-    if (nUpTo <= m_nFlushed)
-        return true;
-    // What damage spans is let go of unwritten.
-    if (m_bRecovering) {
-        m_nFlushed = nUpTo;
-        return true;
-    }
-    // Only bytes in the window go out, and each once.
-    if (m_nFlushed < m_nBufferStart || nUpTo > m_nBufferStart + m_nBufferLength)
-        return Fail(EWalkStop::ReadFailed);
-    if (m_pSink && !m_pSink->Write(At(m_nFlushed), static_cast<size_t>(nUpTo - m_nFlushed)))
-        return Fail(EWalkStop::WriteFailed);
-    m_nFlushed = nUpTo;
-    return true;
-}
-
-bool CMediaWalk::Ensure(uint64_t nAt, size_t nNeed) {
-    const uint64_t nEnd = m_range.nEnd;
-    if (nAt > nEnd || nAt < m_nBufferStart)
-        return Fail(EWalkStop::ReadFailed);
-    const uint64_t nWant = std::min<uint64_t>(nNeed, nEnd - nAt);
-    if (nAt + nWant <= m_nBufferStart + m_nBufferLength)
-        return true;
-    // What is before the last sample taken is final; what follows it may yet be needed.
-    const uint64_t nKeep = std::min(nAt, m_nAccepted);
-    if (nKeep < m_nBufferStart || nKeep > m_nBufferStart + m_nBufferLength)
-        return Fail(EWalkStop::ReadFailed);
-    if (!Flush(nKeep))
-        return false;
-    const size_t nDrop = static_cast<size_t>(nKeep - m_nBufferStart);
-    if (nDrop != 0) {
-        std::memmove(m_buffer.data(), m_buffer.data() + nDrop, m_nBufferLength - nDrop);
-        m_nBufferLength -= nDrop;
-        m_nBufferStart = nKeep;
-    }
-    const uint64_t nRequired = nAt + nWant - nKeep;
-    if (nRequired > kMaxWindow)
-        return false;
-    if (nRequired > m_buffer.size())
-        m_buffer.resize(static_cast<size_t>(
-            std::min<uint64_t>(kMaxWindow, std::max<uint64_t>(nRequired, 2 * m_buffer.size()))));
-    const uint64_t nFileAt = m_nBufferStart + m_nBufferLength;
-    const uint64_t nMust = nAt + nWant - nFileAt;
-    const uint64_t nRoom = std::min<uint64_t>(m_buffer.size() - m_nBufferLength, nEnd - nFileAt);
-    const size_t nRead =
-        static_cast<size_t>(std::min(nRoom, std::max<uint64_t>(nMust, kReadBlock)));
-    if (nRead != 0 && !m_source.ReadAt(nFileAt, m_buffer.data() + m_nBufferLength, nRead))
-        return Fail(EWalkStop::ReadFailed);
-    m_nBufferLength += nRead;
-    return Poll(m_nAccepted);
-}
-
-bool CMediaWalk::Pass(uint64_t nTo) {
-    while (m_nAccepted < nTo) {
-        const size_t nStep = static_cast<size_t>(std::min<uint64_t>(nTo - m_nAccepted, kReadBlock));
-        if (!Ensure(m_nAccepted, nStep) || Available(m_nAccepted) < nStep)
-            return Fail(m_bError ? m_eError : EWalkStop::ReadFailed);
-        m_nAccepted += nStep;
-    }
-    return true;
-}
-
-// Tries one track at nAt, reading as much as it asks for. False only on an error.
-bool CMediaWalk::TryTrack(size_t nTrack, uint64_t nAt, CTrackTry* pTry, bool bStrict) {
-    CWalkTrack& track = *m_tracks[nTrack];
-    size_t nNeed = std::max<size_t>(track.Lookahead(), 16);
-    for (;;) {
-        if (!Ensure(nAt, nNeed)) {
-            pTry->eResult = ESampleParse::Invalid;
-            return !m_bError;
-        }
-        track.Try(At(nAt), Available(nAt), AtEnd(), bStrict, pTry, nAt);
-        if (pTry->eResult == ESampleParse::NeedMore && pTry->nNeed > Available(nAt)) {
-            nNeed = pTry->nNeed;
-            continue;
-        }
-        if (pTry->eResult == ESampleParse::NeedMore ||
-            (pTry->eResult == ESampleParse::Truncated && !AtEnd()))
-            pTry->eResult = ESampleParse::Invalid;
-        return true;
-    }
 }
 
 // The track whose sample is at nAt: video first (its checks are the strongest); a track whose
@@ -238,7 +84,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
         if (!TryTrack(t, nAt, pTry))
             return false;
         if (m_tracks[t]->Kind() == EWalkKind::Picture &&
-            !SettlePicture(t, nAt, t == nPreferred && nRunLeft <= 1, pTry))
+            !m_ends.SettlePicture(t, nAt, t == nPreferred && nRunLeft <= 1, pTry))
             return false;
         if (pTry->eResult == ESampleParse::Ok) {
             *pTrack = t;
@@ -281,7 +127,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
             return true;
         *pTrack = kNone;
     }
-    if (!FindSpeech(nAt, nPreferred, pTrack, pTry, pCut))
+    if (!m_ends.FindSpeech(nAt, nPreferred, pTrack, pTry, pCut))
         return false;
     if (*pTrack != kNone)
         return true;
@@ -307,7 +153,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
         if (m_range.nEnd - nAt < m_tracks[nPreferred]->SampleBytes())
             *pCut = true;
         // Not a chunk the data's end cuts off where a picture begins that it cuts off.
-        if (!TryPcmChunk(nPreferred, nAt, nRunLeft, !bPictureCut, pTry))
+        if (!m_ends.TryPcmChunk(nPreferred, nAt, nRunLeft, !bPictureCut, pTry))
             return false;
         if (pTry->eResult == ESampleParse::Ok ||
             (pTry->eResult == ESampleParse::Truncated && pTry->nSamples != 0))
@@ -319,7 +165,7 @@ bool CMediaWalk::FindSample(uint64_t nAt, size_t nPreferred, uint32_t nRunLeft, 
     for (size_t t = 0; t < m_tracks.size() && !m_chunks.empty() && m_nChunkEnd == nAt; ++t) {
         if (m_tracks[t]->Kind() != EWalkKind::Pcm)
             continue;
-        if (!TryPcmChunk(t, nAt, 0, false, pTry))
+        if (!m_ends.TryPcmChunk(t, nAt, 0, false, pTry))
             return false;
         if (pTry->eResult == ESampleParse::Ok) {
             *pTrack = t;
@@ -672,41 +518,6 @@ bool CMediaWalk::ZerosAhead(uint64_t nAt) {
     return false;
 }
 
-// Whether nDepth samples of known tracks follow one another from nAt (or the data ends).
-bool CMediaWalk::VerifiedAt(uint64_t nAt, int nDepth, bool* pVerified, bool bStrict) {
-    *pVerified = nAt >= m_range.nEnd;
-    if (*pVerified || nDepth == 0) {
-        *pVerified = true;
-        return true;
-    }
-    // A record and the sample it announces count as one.
-    uint64_t nEnd = nAt;
-    bool bRecorded = false;
-    if (!RecordedAt(nAt, &nEnd, &bRecorded))
-        return false;
-    if (bRecorded)
-        return VerifiedAt(nEnd, nDepth - 1, pVerified, bStrict);
-    CTrackTry attempt;
-    for (size_t t = 0; t < m_tracks.size(); ++t) {
-        CWalkTrack& track = *m_tracks[t];
-        if (!track.Confirms())
-            continue;
-        if (!TryTrack(t, nAt, &attempt, bStrict))
-            return false;
-        if (attempt.eResult != ESampleParse::Ok)
-            continue;
-        track.Drop(attempt);
-        // A picture whose end its syntax does not pin is enough by itself: whole, of the
-        // reference's size, begun by its markers.
-        if (track.Kind() == EWalkKind::Picture) {
-            *pVerified = true;
-            return true;
-        }
-        return VerifiedAt(nAt + attempt.nSize, nDepth - 1, pVerified, bStrict);
-    }
-    return true;
-}
-
 // Where the interleaving predicts nSamples samples of a track that cannot be read: past them,
 // if sizes its samples have in the reference lead to known samples.
 bool CMediaWalk::SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t nSamples,
@@ -735,63 +546,6 @@ bool CMediaWalk::SkipPredicted(uint64_t nAt, const CWalkTrack& track, uint32_t n
             return true;
         }
     }
-    return true;
-}
-
-// Whether the sample a record announces, nSize bytes at nAt, is one of track nTrack's: Ok when
-// its syntax (where it has one) says so and its size is the one announced; Truncated when the
-// data ends inside it and what is there may begin it. The try is dropped unless Ok.
-bool CMediaWalk::CheckAnnounced(size_t nTrack, uint64_t nAt, uint64_t nSize, CTrackTry* pTry) {
-    CWalkTrack& track = *m_tracks[nTrack];
-    pTry->eResult = ESampleParse::Invalid;
-    const bool bCut = nSize > m_range.nEnd - nAt;
-    const uint64_t nWanted = bCut ? m_range.nEnd - nAt : nSize;
-    if (nSize > track.LargestSample() || nWanted > kMaxWindow / 2 ||
-        !Ensure(nAt, static_cast<size_t>(nWanted)))
-        return !m_bError;
-    if (Available(nAt) < nWanted)
-        return true;
-    track.Try(At(nAt), static_cast<size_t>(nWanted), true, false, pTry, nAt);
-    const ESampleParse eResult = pTry->eResult;
-    if (eResult == ESampleParse::Ok && !bCut && pTry->nSize == nSize)
-        return true;
-    track.Drop(*pTry);
-    pTry->eResult =
-        bCut && eResult != ESampleParse::Invalid ? ESampleParse::Truncated : ESampleParse::Invalid;
-    return true;
-}
-
-// Whether a record is at nAt whose sample is there as announced (or the header that begins
-// the records): *pEnd where they end.
-bool CMediaWalk::RecordedAt(uint64_t nAt, uint64_t* pEnd, bool* pFound) {
-    *pFound = false;
-    if (m_nRecords == kNone)
-        return true;
-    CTrackTry record;
-    if (!TryTrack(m_nRecords, nAt, &record))
-        return false;
-    if (record.eResult != ESampleParse::Ok)
-        return true;
-    *pEnd = nAt + record.nSize;
-    if (!record.bRecord) {
-        *pFound = true;
-        return true;
-    }
-    const uint64_t nSize = record.record.nSize;
-    const size_t nTrack = m_recordTrack[record.record.nKind];
-    if (nTrack == kNone || m_tracks[nTrack]->Kind() == EWalkKind::Unknown) {
-        *pFound = nSize <= m_range.nEnd - *pEnd;
-        *pEnd += nSize;
-        return true;
-    }
-    CTrackTry sample;
-    if (!CheckAnnounced(nTrack, *pEnd, nSize, &sample))
-        return false;
-    if (sample.eResult != ESampleParse::Ok)
-        return true;
-    m_tracks[nTrack]->Drop(sample);
-    *pFound = true;
-    *pEnd += nSize;
     return true;
 }
 

@@ -5,7 +5,7 @@
 #include "media/ByteSource.h"
 #include "rebuild/MovieWriter.h"
 #include "rebuild/PlayDecode.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 #include "rebuild/SampleDecoder.h"
 
 #include <vector>

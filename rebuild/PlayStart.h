@@ -6,7 +6,7 @@
 #include "media/ByteSource.h"
 #include "rebuild/MediaWalk.h"
 #include "rebuild/PlayDecode.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleDecoder.h"
 

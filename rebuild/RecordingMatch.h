@@ -5,7 +5,7 @@
 #include "media/ByteSource.h"
 #include "rebuild/InterleaveModel.h"
 #include "rebuild/MediaWalk.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 #include "rebuild/ReferenceMovie.h"
 
 #include <memory>

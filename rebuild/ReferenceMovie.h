@@ -5,7 +5,7 @@
 
 #include "media/Movie.h"
 #include "rebuild/CompositionPattern.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 #include "rebuild/SampleEntry.h"
 
 #include <cstddef>

@@ -1,7 +1,4 @@
-// The walk's steps for samples whose syntax does not pin where they end: pictures of Motion JPEG
-// and H.263, and chunks of PCM, which only the samples around them bound; and AMR frames, whose
-// header byte alone is little to go by.
-#include "rebuild/MediaWalk.h"
+#include "rebuild/WalkEnds.h"
 
 #include <algorithm>
 
@@ -23,10 +20,25 @@ const uint64_t kMinPicture = 8;
 const int kSpeechDepth = 2;
 // Positions looked at between two looks at the clock.
 const uint64_t kPollPositions = 4096;
+// How far before an H.263 picture's next start code sound is looked for at most.
+const uint64_t kMaxSplitReach = 1u << 20;
 
 } // namespace
 
-bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
+CWalkEnds::CWalkEnds(CWalkReader& reader, const CMediaRange& range,
+                     std::vector<std::unique_ptr<CWalkTrack>>& tracks, CInterleaveModel& model)
+    : m_reader(reader), m_range(range), m_tracks(tracks), m_model(model) {
+    // Sound that may lie before an H.263 picture's next start code: a chunk of it, twice over.
+    bool bH263 = false;
+    for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
+        bH263 = bH263 || (pTrack->Kind() == EWalkKind::Picture && !pTrack->AllSync());
+        if (pTrack->Kind() == EWalkKind::Audio || pTrack->Kind() == EWalkKind::Speech)
+            m_nSplitReach = std::max<uint64_t>(m_nSplitReach, 2 * pTrack->MaxChunkBytes() + 64);
+    }
+    m_nSplitReach = bH263 ? std::min(m_nSplitReach, kMaxSplitReach) : 0;
+}
+
+bool CWalkEnds::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
     *pYes = false;
     for (int nHop = 0;; ++nHop) {
         // The data's end, just there: a chunk predicted that it would cut off shows nothing.
@@ -35,7 +47,7 @@ bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
             return true;
         }
         bool bVerified = false;
-        if (!VerifiedAt(nAt, kFollowDepth, &bVerified, false) || !PictureCutAt(nAt, pYes))
+        if (!m_reader.VerifiedAt(nAt, kFollowDepth, &bVerified, false) || !PictureCutAt(nAt, pYes))
             return false;
         bVerified = bVerified || *pYes;
         if (bVerified || nHop == nHops) {
@@ -61,13 +73,13 @@ bool CMediaWalk::FollowsAt(uint64_t nAt, size_t nAhead, int nHops, bool* pYes) {
     }
 }
 
-bool CMediaWalk::PictureCutAt(uint64_t nAt, bool* pYes) {
+bool CWalkEnds::PictureCutAt(uint64_t nAt, bool* pYes) {
     *pYes = false;
     CTrackTry attempt;
     for (size_t t = 0; t < m_tracks.size() && !*pYes; ++t) {
         if (!m_tracks[t]->Pictures())
             continue;
-        if (!TryTrack(t, nAt, &attempt, false))
+        if (!m_reader.TryTrack(t, nAt, &attempt, false))
             return false;
         m_tracks[t]->Drop(attempt);
         *pYes = attempt.eResult == ESampleParse::Truncated;
@@ -75,7 +87,7 @@ bool CMediaWalk::PictureCutAt(uint64_t nAt, bool* pYes) {
     return true;
 }
 
-bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
+bool CWalkEnds::PcmChunkFollows(uint64_t nAt, bool* pYes) {
     *pYes = false;
     for (const std::unique_ptr<CWalkTrack>& pTrack : m_tracks) {
         if (pTrack->Kind() != EWalkKind::Pcm)
@@ -84,7 +96,7 @@ bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
             const uint64_t nBytes = uint64_t(nCount) * pTrack->SampleBytes();
             if (nBytes > m_range.nEnd - nAt)
                 continue;
-            if (!VerifiedAt(nAt + nBytes, kFollowDepth, pYes, false))
+            if (!m_reader.VerifiedAt(nAt + nBytes, kFollowDepth, pYes, false))
                 return false;
             if (*pYes)
                 return true;
@@ -93,25 +105,25 @@ bool CMediaWalk::PcmChunkFollows(uint64_t nAt, bool* pYes) {
     return true;
 }
 
-bool CMediaWalk::SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn) {
+bool CWalkEnds::SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn) {
     std::vector<CSoundRun>& runs = m_soundRuns;
     runs.assign(static_cast<size_t>(nTo - nFrom) + 1, CSoundRun());
     runs.back().nCount = 0;
     CTrackTry attempt;
     for (uint64_t nAt = nTo; nAt-- > nFrom;) {
-        if ((nTo - nAt) % kPollPositions == 0 && !Poll(nAt))
+        if ((nTo - nAt) % kPollPositions == 0 && !m_reader.Poll(nAt))
             return false;
-        if (!Ensure(nAt, 16))
-            return !m_bError;
+        if (!m_reader.Ensure(nAt, 16))
+            return !m_reader.Failed();
         CSoundRun& run = runs[static_cast<size_t>(nAt - nFrom)];
         for (size_t t = 0; t < m_tracks.size() && run.nCount < 0; ++t) {
             CWalkTrack& track = *m_tracks[t];
             if (t == nOwn ||
                 (track.Kind() != EWalkKind::Audio && track.Kind() != EWalkKind::Speech) ||
-                !track.MayStart(At(nAt), Available(nAt)))
+                !track.MayStart(m_reader.At(nAt), m_reader.Available(nAt)))
                 continue;
-            const uint8_t nHeader = At(nAt)[0];
-            if (!TryTrack(t, nAt, &attempt, false))
+            const uint8_t nHeader = m_reader.At(nAt)[0];
+            if (!m_reader.TryTrack(t, nAt, &attempt, false))
                 return false;
             // The last frame may be cut off where the data ends.
             if (attempt.eResult == ESampleParse::Truncated && nTo == m_range.nEnd) {
@@ -134,7 +146,7 @@ bool CMediaWalk::SoundRunsTo(uint64_t nFrom, uint64_t nTo, size_t nOwn) {
     return true;
 }
 
-bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrackTry* pTry) {
+bool CWalkEnds::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrackTry* pTry) {
     const CPictureEnd& end = pTry->picture;
     if (end.eKind == CPictureEnd::EKind::Padded) {
         if (pTry->eResult != ESampleParse::Ok || end.nMost <= pTry->nSize)
@@ -148,7 +160,7 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
                 return true;
             }
             bool bYes = false;
-            if (!Poll(nAt + nSize) || !FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
+            if (!m_reader.Poll(nAt + nSize) || !FollowsAt(nAt + nSize, 1, kMaxHops, &bYes))
                 return false;
             if (bYes) {
                 pTry->nSize = static_cast<size_t>(nSize);
@@ -202,21 +214,22 @@ bool CMediaWalk::SettlePicture(size_t nTrack, uint64_t nAt, bool bRunEnds, CTrac
     return true;
 }
 
-bool CMediaWalk::FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
-                            bool* pCut) {
+bool CWalkEnds::FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTrackTry* pTry,
+                           bool* pCut) {
     *pTrack = kNone;
     for (int nPass = 0; nPass < 2; ++nPass) {
         for (size_t t = 0; t < m_tracks.size(); ++t) {
             if (m_tracks[t]->Kind() != EWalkKind::Speech || (t == nPreferred) != (nPass == 0))
                 continue;
-            if (!TryTrack(t, nAt, pTry, false))
+            if (!m_reader.TryTrack(t, nAt, pTry, false))
                 return false;
             if (pTry->eResult == ESampleParse::Truncated)
                 *pCut = true;
             if (pTry->eResult != ESampleParse::Ok)
                 continue;
             bool bVerified = t == nPreferred;
-            if (!bVerified && !VerifiedAt(nAt + pTry->nSize, kSpeechDepth, &bVerified, false))
+            if (!bVerified &&
+                !m_reader.VerifiedAt(nAt + pTry->nSize, kSpeechDepth, &bVerified, false))
                 return false;
             if (bVerified) {
                 *pTrack = t;
@@ -227,8 +240,8 @@ bool CMediaWalk::FindSpeech(uint64_t nAt, size_t nPreferred, size_t* pTrack, CTr
     return true;
 }
 
-bool CMediaWalk::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, bool bPredicted,
-                             CTrackTry* pTry) {
+bool CWalkEnds::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, bool bPredicted,
+                            CTrackTry* pTry) {
     const CWalkTrack& track = *m_tracks[nTrack];
     pTry->eResult = ESampleParse::Invalid;
     std::vector<uint32_t> counts;
@@ -254,10 +267,10 @@ bool CMediaWalk::TryPcmChunk(size_t nTrack, uint64_t nAt, uint32_t nRunLeft, boo
     // The data ends inside the chunk predicted: its whole samples, read to see they are not
     // zeros.
     if (!bPredicted || nRunLeft == 0 || uint64_t(nRunLeft) * track.SampleBytes() <= nLeft ||
-        nLeft < track.SampleBytes() || !Ensure(nAt, static_cast<size_t>(nLeft)))
-        return !m_bError;
-    if (Available(nAt) >= nLeft)
-        track.TryChunk(At(nAt), static_cast<size_t>(nLeft), true, nRunLeft, pTry);
+        nLeft < track.SampleBytes() || !m_reader.Ensure(nAt, static_cast<size_t>(nLeft)))
+        return !m_reader.Failed();
+    if (m_reader.Available(nAt) >= nLeft)
+        track.TryChunk(m_reader.At(nAt), static_cast<size_t>(nLeft), true, nRunLeft, pTry);
     if (pTry->eResult == ESampleParse::Truncated && pTry->nSamples == 0)
         pTry->eResult = ESampleParse::Invalid;
     return true;

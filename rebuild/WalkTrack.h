@@ -6,7 +6,7 @@
 #include "codec/GoProRecord.h"
 #include "codec/PictureOrder.h"
 #include "codec/VideoSample.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 #include "rebuild/ReferenceMovie.h"
 #include "rebuild/SampleShape.h"
 #include "rebuild/SampleSizes.h"

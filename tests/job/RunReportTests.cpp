@@ -3,7 +3,7 @@
 #include "job/ReportWords.h"
 #include "job/SourceReport.h"
 #include "job/ToolReport.h"
-#include "rebuild/Rebuild.h"
+#include "rebuild/RebuildResult.h"
 
 #include <gtest/gtest.h>
 
