@@ -39,6 +39,9 @@ public:
     virtual void Follow(UINT nMessage, LPARAM lParam) = 0;
     // Once it has ended: the message that ends it, and whether it failed.
     virtual CString Verdict(const CJob& job, bool* pbFailed) = 0;
+    // After the verdict: whether the run could not go on without a whole recording the user
+    // has to choose, and why (a rebuild of a recording that did not hold enough by itself).
+    virtual bool NeedsReference(CString* /*pWhy*/) const { return false; }
     // The window is closing mid-run: the run is stopped, and an output it never announced is
     // removed.
     virtual void EndOnClose(const CJob& job) = 0;

@@ -23,9 +23,7 @@ public:
     void Follow(UINT nMessage, LPARAM lParam) override;
     CString Verdict(const CJob& job, bool* pbFailed) override;
     void EndOnClose(const CJob& job) override;
-    // After a verdict on a rebuild without a reference: whether the recording did not hold
-    // enough to be rebuilt by itself, and why.
-    bool NeedsReference(CString* pWhy) const;
+    bool NeedsReference(CString* pWhy) const override;
 
 private:
     CChildRunner m_runner;

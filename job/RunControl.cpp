@@ -177,8 +177,7 @@ void CRunControl::OnRunEnded() {
         throw;
     }
     CString why;
-    const bool bAsk = pRun == m_pRebuild.get() && m_job.strReference.IsEmpty() &&
-                      m_pRebuild->NeedsReference(&why);
+    const bool bAsk = m_job.strReference.IsEmpty() && pRun->NeedsReference(&why);
     m_progress.End(bFailed && !bAsk);
     m_pView->ShowRunning(false);
     if (bAsk)
