@@ -176,6 +176,8 @@ CString ProblemText(const CString& broken, const CRebuildResult& result) {
 const char* MissingWords(CFoundSettings::EMissing eMissing) {
     if (eMissing == CFoundSettings::EMissing::DoesNotDecode)
         return "its pictures do not decode with the settings found in it";
+    if (eMissing == CFoundSettings::EMissing::DoesNotFit)
+        return "the settings found at its start do not fit the rest of it";
     return "it does not carry the settings its video was recorded with (no H.264 or HEVC "
            "parameter sets were found in it)";
 }

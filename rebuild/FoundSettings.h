@@ -27,5 +27,6 @@ struct CFoundSettings {
         None,
         NoParameterSets, // no H.264 or HEVC parameter sets in its media data
         DoesNotDecode,   // its pictures do not decode with the parameter sets found
+        DoesNotFit,      // what was found does not fit what follows (its sound's rate, say)
     } eMissing = EMissing::None;
 };

@@ -558,8 +558,17 @@ CRebuildResult Rebuild(const char* pszReference, const char* pszBroken, const ch
     // new, so nothing at its name is ever written; this says why.)
     if (rebuild.IsARecording(pszOutput))
         return Fail(EStatus::WriteFailed, EProblem::OverARecording);
-    if (!rebuild.CheckRecording(&failure))
+    if (!rebuild.CheckRecording(&failure)) {
+        // Without a reference there is nothing to differ from: what was found does not hold.
+        if (!pszReference && failure.eStatus == EStatus::Mismatch) {
+            const CMismatch::EKind eKind = failure.mismatch.eKind;
+            failure = Fail(EStatus::NeedsReference, EProblem::None);
+            failure.found.eMissing = eKind == CMismatch::EKind::VideoDoesNotDecode
+                                         ? CFoundSettings::EMissing::DoesNotDecode
+                                         : CFoundSettings::EMissing::DoesNotFit;
+        }
         return failure;
+    }
     CRebuildResult result = rebuild.WriteCopy(pszOutput);
     result.found = rebuild.Found();
     return result;
