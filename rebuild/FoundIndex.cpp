@@ -146,15 +146,21 @@ private:
     const std::vector<uint8_t>& m_index;
 };
 
+// A sample entry's box and its first fields (reserved, the data reference).
+size_t OpenEntry(CBoxWriter& box, const char (&format)[5]) {
+    const size_t nEntry = box.Open(format);
+    box.Zeros(6);
+    box.U16(1);
+    return nEntry;
+}
+
 } // namespace
 
 std::vector<uint8_t> VideoEntry(const char (&format)[5], const char (&config)[5],
                                 const std::vector<uint8_t>& record, int nWidth, int nHeight) {
     std::vector<uint8_t> out;
     CBoxWriter box(out);
-    const size_t nEntry = box.Open(format);
-    box.Zeros(6);
-    box.U16(1);
+    const size_t nEntry = OpenEntry(box, format);
     box.Zeros(16);
     box.U16(static_cast<uint16_t>(nWidth));
     box.U16(static_cast<uint16_t>(nHeight));
@@ -176,9 +182,7 @@ std::vector<uint8_t> AacEntry(const std::vector<uint8_t>& audioSpecificConfig, i
                               uint32_t nSampleRate) {
     std::vector<uint8_t> out;
     CBoxWriter box(out);
-    const size_t nEntry = box.Open("mp4a");
-    box.Zeros(6);
-    box.U16(1);
+    const size_t nEntry = OpenEntry(box, "mp4a");
     box.Zeros(8);
     box.U16(static_cast<uint16_t>(nChannels));
     box.U16(16);
@@ -208,9 +212,7 @@ std::vector<uint8_t> AacEntry(const std::vector<uint8_t>& audioSpecificConfig, i
 std::vector<uint8_t> TimecodeEntry(uint32_t nTimescale, uint32_t nFrameDuration) {
     std::vector<uint8_t> out;
     CBoxWriter box(out);
-    const size_t nEntry = box.Open("tmcd");
-    box.Zeros(6);
-    box.U16(1);
+    const size_t nEntry = OpenEntry(box, "tmcd");
     box.U32(0);
     box.U32(0); // flags
     box.U32(nTimescale);
@@ -226,9 +228,7 @@ std::vector<uint8_t> TimecodeEntry(uint32_t nTimescale, uint32_t nFrameDuration)
 std::vector<uint8_t> PlainEntry(const char (&format)[5], size_t nExtraZeros) {
     std::vector<uint8_t> out;
     CBoxWriter box(out);
-    const size_t nEntry = box.Open(format);
-    box.Zeros(6);
-    box.U16(1);
+    const size_t nEntry = OpenEntry(box, format);
     box.Zeros(nExtraZeros);
     box.Close(nEntry);
     return out;

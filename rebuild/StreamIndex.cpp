@@ -8,6 +8,7 @@
 #include "codec/ConfigRecord.h"
 #include "codec/HevcSyntax.h"
 #include "codec/VideoSample.h"
+#include "media/Box.h"
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
@@ -25,10 +26,6 @@ const uint32_t kMaxParameterSet = 1024;
 const size_t kLeadReach = 4096;
 const size_t kMaxRunFrames = 512;
 const int kLengthSize = 4;
-
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 bool IsParameterSet(ECodec eCodec, uint8_t nHeader) {
     if (eCodec == ECodec::H264) {
@@ -59,7 +56,7 @@ struct CFirstSps {
 
 bool FindSps(const std::vector<uint8_t>& data, CFirstSps* pSps) {
     for (size_t i = 0; i + 4 + 4 <= data.size(); ++i) {
-        const uint32_t nLength = Be32(&data[i]);
+        const uint32_t nLength = ReadBE32(&data[i]);
         if (nLength < 4 || nLength > kMaxParameterSet || nLength > data.size() - i - 4)
             continue;
         const uint8_t* pNal = &data[i + 4];
@@ -88,7 +85,7 @@ size_t SampleStart(ECodec eCodec, const std::vector<uint8_t>& data, size_t nSps)
     for (size_t p = nSps > kLeadReach ? nSps - kLeadReach : 0; p < nSps; ++p) {
         size_t q = p;
         while (q < nSps && nSps - q >= 5) {
-            const uint32_t nLength = Be32(&data[q]);
+            const uint32_t nLength = ReadBE32(&data[q]);
             if (nLength == 0 || nLength > nSps - q - 4 || !MayLead(eCodec, data[q + 4]))
                 break;
             q += 4 + nLength;
@@ -104,7 +101,7 @@ std::vector<std::vector<uint8_t>> ParameterSetsAt(ECodec eCodec, const std::vect
                                                   size_t nAt) {
     std::vector<std::vector<uint8_t>> sets;
     while (data.size() - nAt >= 5 && sets.size() < 64) {
-        const uint32_t nLength = Be32(&data[nAt]);
+        const uint32_t nLength = ReadBE32(&data[nAt]);
         if (nLength == 0 || nLength > data.size() - nAt - 4 || !MayLead(eCodec, data[nAt + 4]))
             break;
         if (IsParameterSet(eCodec, data[nAt + 4]))
@@ -151,15 +148,19 @@ public:
     bool AddParameterSet(const std::vector<uint8_t>& nal) {
         return m_parser.AddParameterSet(nal.data(), nal.size());
     }
-    // A picture at nAt: its size and whether it is a key frame.
-    bool PictureAt(size_t nAt, CVideoSample* pSample) {
+    // A picture at nAt: its size and whether it is a key frame. The parameter sets it carries
+    // are kept where bKeep.
+    bool PictureAt(size_t nAt, CVideoSample* pSample, bool bKeep = true) {
         if (nAt >= m_data.size() || !m_parser.MayStartSample(&m_data[nAt], m_data.size() - nAt))
             return false;
         size_t nNeed = 0;
         if (m_parser.Parse(&m_data[nAt], m_data.size() - nAt, m_bAtEnd, pSample, &nNeed, nAt) !=
             ESampleParse::Ok)
             return false;
-        m_parser.Accept();
+        if (bKeep)
+            m_parser.Accept();
+        else
+            m_parser.Reject();
         return true;
     }
     // Sound frames of config from nAt that lead exactly to a picture (or to the end of what
@@ -177,24 +178,13 @@ public:
             pSizes->push_back(static_cast<uint32_t>(nLength));
             nAt += nLength;
             CVideoSample sample;
-            if ((m_bAtEnd && nAt == m_data.size()) ||
-                (m_parser.MayStartSample(&m_data[nAt], m_data.size() - nAt) &&
-                 PictureAtNoKeep(nAt, &sample)))
+            if ((m_bAtEnd && nAt == m_data.size()) || PictureAt(nAt, &sample, false))
                 return true;
         }
         return false;
     }
 
 private:
-    bool PictureAtNoKeep(size_t nAt, CVideoSample* pSample) {
-        size_t nNeed = 0;
-        if (m_parser.Parse(&m_data[nAt], m_data.size() - nAt, m_bAtEnd, pSample, &nNeed, nAt) !=
-            ESampleParse::Ok)
-            return false;
-        m_parser.Reject();
-        return true;
-    }
-
     const std::vector<uint8_t>& m_data;
     bool m_bAtEnd;
     CVideoSampleParser m_parser;
