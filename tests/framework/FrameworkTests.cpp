@@ -399,6 +399,12 @@ TEST(ZLastDllSearchTest, ADllPlantedInTheCurrentFolderIsNotLoaded) {
     EXPECT_NE(nullptr, loaded) << "the current folder is not searched here anyway";
     if (loaded)
         ::FreeLibrary(loaded);
+    // What the program loads late comes from the system folder whatever the search order.
+    EXPECT_EQ(nullptr, AfxLoadSystemLibrary("clipmend-planted.dll"));
+    char system[MAX_PATH + 1] = "";
+    ::GetSystemDirectoryA(system, sizeof(system));
+    EXPECT_EQ(0, ::lstrcmpiA(std::string(system).append("\\comdlg32.dll").c_str(),
+                             AfxGetModuleFileName(AfxLoadSystemLibrary("comdlg32.dll"))));
     AfxRestrictDllSearch();
     loaded = ::LoadLibraryA("clipmend-planted.dll");
     EXPECT_EQ(nullptr, loaded);
