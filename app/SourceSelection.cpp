@@ -11,12 +11,25 @@
 
 namespace {
 
+// The shell's calls for a drop, loaded with the first drop rather than at start-up.
+struct CDropCalls {
+    UINT(WINAPI* query)(HDROP, UINT, char*, UINT);
+    void(WINAPI* finish)(HDROP);
+};
+
+const CDropCalls& DropCalls() {
+    static const CDropCalls calls{
+        AfxGetSystemProc<decltype(CDropCalls::query)>("shell32.dll", "DragQueryFileA"),
+        AfxGetSystemProc<decltype(CDropCalls::finish)>("shell32.dll", "DragFinish")};
+    return calls;
+}
+
 // The name of file nIndex of a drop, at any length.
 CString DroppedFile(HDROP hDrop, UINT nIndex) {
-    const UINT length = ::DragQueryFileA(hDrop, nIndex, nullptr, 0);
+    const auto query = DropCalls().query;
+    const UINT length = query(hDrop, nIndex, nullptr, 0);
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    const UINT copied =
-        ::DragQueryFileA(hDrop, nIndex, buffer.data(), static_cast<UINT>(buffer.size()));
+    const UINT copied = query(hDrop, nIndex, buffer.data(), static_cast<UINT>(buffer.size()));
     return CString(buffer.data(), static_cast<int>(copied));
 }
 
@@ -32,9 +45,13 @@ void CRemuxDlg::OnOpen() {
 }
 
 void CRemuxDlg::OnDropFiles(HDROP hDropInfo) {
-    const UINT count = ::DragQueryFileA(hDropInfo, 0xFFFFFFFF, nullptr, 0);
+    const CDropCalls& calls = DropCalls();
+    // A system without its shell's calls takes no drop.
+    if (!calls.query || !calls.finish)
+        return;
+    const UINT count = calls.query(hDropInfo, 0xFFFFFFFF, nullptr, 0);
     const CString path = count > 0 ? DroppedFile(hDropInfo, 0) : CString();
-    ::DragFinish(hDropInfo);
+    calls.finish(hDropInfo);
     if (count == 0)
         return;
 
@@ -62,7 +79,9 @@ void CRemuxDlg::SelectSource(const CString& path) {
 }
 
 void CRemuxDlg::AcceptDroppedFiles() {
-    DragAcceptFiles(m_hWnd, TRUE);
+    // What DragAcceptFiles does, without loading the shell at start-up for it.
+    ::SetWindowLongPtrA(m_hWnd, GWL_EXSTYLE,
+                        ::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
     // The program runs elevated: without this, Windows keeps a drop from a non-elevated
     // Explorer away from the window.
     const UINT kCopyGlobalData = 0x0049;

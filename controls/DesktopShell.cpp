@@ -40,10 +40,34 @@ private:
     T* m_p = nullptr;
 };
 
+// COM's and OLE Automation's calls, loaded with the first click on a link rather than at every
+// start.
+struct CComCalls {
+    HRESULT(WINAPI* initialize)(void*, DWORD);
+    void(WINAPI* uninitialize)();
+    HRESULT(WINAPI* create)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
+    BSTR(WINAPI* allocString)(const OLECHAR*);
+    void(WINAPI* freeString)(BSTR);
+
+    bool Loaded() const {
+        return initialize && uninitialize && create && allocString && freeString;
+    }
+};
+
+const CComCalls& ComCalls() {
+    static const CComCalls calls{
+        AfxGetSystemProc<decltype(CComCalls::initialize)>("ole32.dll", "CoInitializeEx"),
+        AfxGetSystemProc<decltype(CComCalls::uninitialize)>("ole32.dll", "CoUninitialize"),
+        AfxGetSystemProc<decltype(CComCalls::create)>("ole32.dll", "CoCreateInstance"),
+        AfxGetSystemProc<decltype(CComCalls::allocString)>("oleaut32.dll", "SysAllocString"),
+        AfxGetSystemProc<decltype(CComCalls::freeString)>("oleaut32.dll", "SysFreeString")};
+    return calls;
+}
+
 class CBstr {
 public:
-    explicit CBstr(const std::wstring& str) : m_b(::SysAllocString(str.c_str())) {}
-    ~CBstr() { ::SysFreeString(m_b); }
+    explicit CBstr(const std::wstring& str) : m_b(ComCalls().allocString(str.c_str())) {}
+    ~CBstr() { ComCalls().freeString(m_b); }
     CBstr(const CBstr&) = delete;
     CBstr& operator=(const CBstr&) = delete;
     BSTR Get() const { return m_b; }
@@ -55,15 +79,14 @@ private:
 // The desktop's folder view, then its Shell.Application object, which Explorer runs.
 bool DesktopShellDispatch(IShellDispatch2** ppShell) {
     CComRef<IShellWindows> windows;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
-                                  IID_IShellWindows, windows.PutVoid())))
+    if (FAILED(ComCalls().create(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                 IID_IShellWindows, windows.PutVoid())))
         return false;
-    VARIANT location;
-    ::VariantInit(&location);
+    // Value-initialised: VT_EMPTY, as VariantInit leaves it.
+    VARIANT location{};
     location.vt = VT_I4;
     location.lVal = CSIDL_DESKTOP;
-    VARIANT empty;
-    ::VariantInit(&empty);
+    VARIANT empty{};
     long hwnd = 0;
     CComRef<IDispatch> desktop;
     if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH,
@@ -92,27 +115,27 @@ bool DesktopShellDispatch(IShellDispatch2** ppShell) {
 } // namespace
 
 bool OpenWithDesktopShell(const char* pszTarget, int nShow) {
-    const HRESULT hrInit = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const CComCalls& com = ComCalls();
+    if (!com.Loaded())
+        return false;
+    const HRESULT hrInit = com.initialize(nullptr, COINIT_APARTMENTTHREADED);
     bool bOpened = false;
     {
         CComRef<IShellDispatch2> shell;
         if (DesktopShellDispatch(shell.Put()) && shell) {
             const CBstr target(AfxWiden(pszTarget));
             const CBstr operation(L"open");
-            VARIANT none;
-            ::VariantInit(&none);
-            VARIANT verb;
-            ::VariantInit(&verb);
+            VARIANT none{};
+            VARIANT verb{};
             verb.vt = VT_BSTR;
             verb.bstrVal = operation.Get();
-            VARIANT show;
-            ::VariantInit(&show);
+            VARIANT show{};
             show.vt = VT_I4;
             show.lVal = nShow;
             bOpened = SUCCEEDED(shell->ShellExecute(target.Get(), none, none, verb, show));
         }
     }
     if (SUCCEEDED(hrInit))
-        ::CoUninitialize();
+        com.uninitialize();
     return bOpened;
 }

@@ -37,8 +37,13 @@ INT_PTR CFileDialog::DoModal() {
     m_ofn.lpstrFile = m_file.data();
     m_ofn.nMaxFile = static_cast<DWORD>(m_file.size());
     m_ofn.lpstrDefExt = m_strDefExt.IsEmpty() ? nullptr : static_cast<const char*>(m_strDefExt);
-    const BOOL ok = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
-    return ok ? IDOK : IDCANCEL;
+    // comdlg32 and what it brings (the shell, the printing DLLs) are loaded on the first
+    // click that needs them, not at every start.
+    using DialogFn = BOOL(WINAPI*)(OPENFILENAMEA*);
+    static const auto open = AfxGetSystemProc<DialogFn>("comdlg32.dll", "GetOpenFileNameA");
+    static const auto save = AfxGetSystemProc<DialogFn>("comdlg32.dll", "GetSaveFileNameA");
+    const DialogFn show = m_bOpenFileDialog ? open : save;
+    return show && show(&m_ofn) ? IDOK : IDCANCEL;
 }
 
 CString CFileDialog::GetFileTitle() const {

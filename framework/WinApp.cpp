@@ -44,8 +44,12 @@ void CWinApp::OnHelp() {
     // No help file ships with a program that has none: then F1 does nothing.
     if (m_strHelpPath.IsEmpty() || ::GetFileAttributesA(m_strHelpPath) == INVALID_FILE_ATTRIBUTES)
         return;
-    ::ShellExecuteA(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr, "open", m_strHelpPath, nullptr,
-                    nullptr, SW_SHOWNORMAL);
+    using ShellExecuteFn =
+        HINSTANCE(WINAPI*)(HWND, const char*, const char*, const char*, const char*, INT);
+    static const auto execute = AfxGetSystemProc<ShellExecuteFn>("shell32.dll", "ShellExecuteA");
+    if (execute)
+        execute(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr, "open", m_strHelpPath, nullptr, nullptr,
+                SW_SHOWNORMAL);
 }
 
 CWinApp* AfxGetApp() {
@@ -171,6 +175,21 @@ void AfxRestrictDllSearch() {
         ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
     if (setDefault)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE AfxLoadSystemLibrary(const char* pszName) {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const UINT length = ::GetSystemDirectoryA(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (length == 0)
+            return nullptr;
+        // A short buffer gets the size it needs, counting the terminator.
+        if (length < buffer.size()) {
+            const CString path = CString(buffer.data(), static_cast<int>(length)) + "\\" + pszName;
+            return ::LoadLibraryExA(path, nullptr, 0);
+        }
+        buffer.resize(length);
+    }
 }
 
 int AfxWinMain(HINSTANCE hInstance, int) {

@@ -76,5 +76,18 @@ int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 // folder is taken out. The entry calls it first.
 void AfxRestrictDllSearch();
 
+// A DLL of Windows' own, by its file name, from the system folder named in full (so never from
+// another folder, whatever the system's search order), loaded by its first user rather than at
+// start-up and kept for the program's life. Null when it cannot be loaded.
+HMODULE AfxLoadSystemLibrary(const char* pszName);
+
+// A function of such a DLL as type F; null when the DLL or the function is missing. Callers
+// keep it: each lookup takes a further reference on the DLL.
+template <typename F> F AfxGetSystemProc(const char* pszDll, const char* pszProc) {
+    HMODULE module = AfxLoadSystemLibrary(pszDll);
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, pszProc)))
+                  : nullptr;
+}
+
 // The framework's entry: InitInstance, then Run unless it returned FALSE.
 int AfxWinMain(HINSTANCE hInstance, int nCmdShow);

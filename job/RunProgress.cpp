@@ -64,7 +64,7 @@ private:
 
 std::unique_ptr<CTaskbarProgress> CTaskbarProgress::Create() {
     // Looked up at run time: nothing is lost where COM or the interface is missing.
-    HMODULE ole32 = ::LoadLibraryA("ole32.dll");
+    HMODULE ole32 = AfxLoadSystemLibrary("ole32.dll");
     const auto init = Lookup<HRESULT(WINAPI*)(void*, DWORD)>(ole32, "CoInitializeEx");
     const auto create = Lookup<HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**)>(
         ole32, "CoCreateInstance");
@@ -115,7 +115,7 @@ void CRunProgress::OnTaskbarButtonCreated() {
     if (m_bTaskbarForTest)
         return;
     m_pTaskbar.reset();
-    m_pTaskbar = CTaskbarProgress::Create();
+    m_bHasButton = true;
     // A new button shows nothing yet.
     m_eShownState = CTaskbarProgress::kNone;
     m_nShownValue = -1;
@@ -188,7 +188,7 @@ void CRunProgress::End(bool bFailed) {
 }
 
 void CRunProgress::ScheduleTaskbar() {
-    if (m_pTaskbar && m_hWnd && ::IsWindow(m_hWnd) && !m_bApplying)
+    if ((m_pTaskbar || m_bHasButton) && m_hWnd && ::IsWindow(m_hWnd) && !m_bApplying)
         ::SetTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this), USER_TIMER_MINIMUM, &OnTaskbarTimer);
 }
 
@@ -202,8 +202,17 @@ void CRunProgress::ApplyTaskbar() {
     if (m_bApplying || !m_hWnd)
         return;
     ::KillTimer(m_hWnd, reinterpret_cast<UINT_PTR>(this));
-    if (!m_pTaskbar)
-        return;
+    if (!m_pTaskbar) {
+        // Without its object the button shows nothing: there is nothing to do until a run
+        // wants something shown.
+        if (!m_bHasButton || m_eWantState == CTaskbarProgress::kNone)
+            return;
+        m_pTaskbar = CTaskbarProgress::Create();
+        // None to be had: none is asked for again until the taskbar makes a button anew.
+        m_bHasButton = m_pTaskbar != nullptr;
+        if (!m_pTaskbar)
+            return;
+    }
     m_bApplying = true;
     // A handler that ran during a call may have changed what to show: go on until it holds.
     for (;;) {

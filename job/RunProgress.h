@@ -39,8 +39,10 @@ public:
 
     // Once the window exists: lets the taskbar's message through to the elevated program.
     void Attach(HWND hwnd);
-    // On WMTASKBARBUTTONCREATED: takes the taskbar object (again, after an Explorer
-    // restart). Does nothing when a test has put its own in.
+    // On WMTASKBARBUTTONCREATED: the button is there (again, after an Explorer restart). The
+    // taskbar object is taken when a run first shows on it: COM and the DLLs behind the object
+    // are not loaded at start-up, when most starts never run anything. Does nothing when a
+    // test has put its own in.
     void OnTaskbarButtonCreated();
     void SetTaskbarForTest(std::unique_ptr<CTaskbarProgress> pTaskbar);
 
@@ -74,6 +76,7 @@ private:
     bool m_bCaptionChanged = false;
     std::wstring m_strCaption; // the caption before the run
     std::unique_ptr<CTaskbarProgress> m_pTaskbar;
+    bool m_bHasButton = false; // the taskbar made the button; m_pTaskbar is made when needed
 
     // What the button is to show, and what it shows.
     CTaskbarProgress::State m_eWantState = CTaskbarProgress::kNone;

@@ -399,6 +399,17 @@ TEST(ZLastDllSearchTest, ADllPlantedInTheCurrentFolderIsNotLoaded) {
     EXPECT_NE(nullptr, loaded) << "the current folder is not searched here anyway";
     if (loaded)
         ::FreeLibrary(loaded);
+    // What the program loads late comes from the system folder whatever the search order.
+    EXPECT_EQ(nullptr, AfxLoadSystemLibrary("clipmend-planted.dll"));
+    // A 32-bit program on 64-bit Windows is given the 32-bit system folder in its place.
+    char system[MAX_PATH + 1] = "", wow64[MAX_PATH + 1] = "";
+    ::GetSystemDirectoryA(system, sizeof(system));
+    ::GetSystemWow64DirectoryA(wow64, sizeof(wow64));
+    const CString dialogs = AfxGetModuleFileName(AfxLoadSystemLibrary("comdlg32.dll"));
+    EXPECT_TRUE(
+        !::lstrcmpiA(std::string(system).append("\\comdlg32.dll").c_str(), dialogs) ||
+        (*wow64 && !::lstrcmpiA(std::string(wow64).append("\\comdlg32.dll").c_str(), dialogs)))
+        << dialogs;
     AfxRestrictDllSearch();
     loaded = ::LoadLibraryA("clipmend-planted.dll");
     EXPECT_EQ(nullptr, loaded);
