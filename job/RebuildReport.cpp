@@ -4,6 +4,7 @@
 #include "media/Box.h"
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -84,6 +85,17 @@ CString PartSaved(const CString& broken, const CString& what, const CRebuildResu
     }
     if (nMissing != 0)
         text += CString(" Not found: its ") + missing + ".";
+    return text;
+}
+
+// "a", "a and b", "a, b and c".
+CString JoinWords(const std::vector<CString>& words) {
+    CString text;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == words.size() ? " and " : ", ";
+        text += words[i];
+    }
     return text;
 }
 
@@ -238,21 +250,24 @@ CString FormatRebuildReport(const CString& broken, const CString& reference, con
                        static_cast<const char*>(DescribeRebuildResult(broken, result)));
         return message;
     }
-    // "0:12 of video and 0:12 of sound"
-    CString what;
-    for (size_t i = 0; i < result.tracks.size(); ++i) {
-        const CRebuiltTrack& track = result.tracks[i];
+    // "0:12 of video and 0:12 of sound", then the tracks that are neither, by their codec:
+    // ", with its tmcd and gpmd tracks" (a timecode or a camera's data lasts no time to speak of).
+    std::vector<CString> media, others;
+    for (const CRebuiltTrack& track : result.tracks) {
         const double dSeconds =
             track.nTimescale ? static_cast<double>(track.nDuration) / track.nTimescale : 0.0;
         CString part;
         part.Format("%s of %s", static_cast<const char*>(FormatDuration(dSeconds)),
-                    track.eKind == CRebuiltTrack::EKind::Video   ? "video"
-                    : track.eKind == CRebuiltTrack::EKind::Audio ? "sound"
-                                                                 : track.strCodec.c_str());
-        if (i > 0)
-            what += i + 1 == result.tracks.size() ? " and " : ", ";
-        what += part;
+                    track.eKind == CRebuiltTrack::EKind::Video ? "video" : "sound");
+        if (track.eKind == CRebuiltTrack::EKind::Other)
+            others.push_back(track.strCodec.c_str());
+        else
+            media.push_back(part);
     }
+    CString what = JoinWords(media);
+    if (!others.empty())
+        what += CString(", with its ") + JoinWords(others) +
+                (others.size() == 1 ? " track" : " tracks");
     CString saved = PartSaved(broken, what, result);
     if (saved.IsEmpty())
         saved.Format("%s rebuilt: %s.", static_cast<const char*>(broken),

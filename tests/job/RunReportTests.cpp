@@ -237,6 +237,16 @@ TEST(RunReportTest, ARebuildSaysWhatItRebuiltAndWhatItLeftOut) {
     EXPECT_STREQ("All 12.3 seconds of the recording were rebuilt.",
                  DescribeRebuildResult("clip.mp4", result));
 
+    // Tracks that are neither video nor sound are named, not timed.
+    CRebuiltTrack timecode, data;
+    timecode.strCodec = "tmcd";
+    data.strCodec = "gpmd";
+    result.tracks = {video, timecode, sound, data};
+    EXPECT_NE(std::string::npos, FormatRebuildReport("clip.mp4", "ref.mp4", kOutput, result)
+                                     .str()
+                                     .find("clip.mp4 rebuilt: 0:12 of video and 0:12 of sound, "
+                                           "with its tmcd and gpmd tracks.\n"));
+
     // Rebuilt by itself: what it told of its settings, and how sure that is.
     CFoundSettings& found = result.found;
     found.eSource = CFoundSettings::ESource::ParameterSets;
