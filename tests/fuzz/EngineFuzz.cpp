@@ -350,6 +350,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             }
         }
         std::remove(strSpeech.c_str());
+        // GoPro's records: the first 300 KB of its recording cut before its index, rebuilt
+        // alone (an input of even length, no decoders, its second bit set).
+        const std::vector<uint8_t> gopro = mediamaker::ReadBytes(CLIPMEND_REAL_GOPRO);
+        if (!gopro.empty()) {
+            std::vector<uint8_t> seed = {0, 0, 0, 0, 0};
+            const std::vector<uint8_t> cut = mediamaker::CutBeforeIndex(gopro, 0.08);
+            seed.insert(seed.end(), cut.begin(), cut.end());
+            while (seed.size() % 4 != 2)
+                seed.push_back(0);
+            mediamaker::WriteBytes(strSeeds + "/gopro", seed);
+        }
         // Recipes: each kind of track with each kind of table.
         for (uint8_t nVariant : {0, 1, 8, 9, 2, 32, 64, 128, 4, 16}) {
             std::vector<uint8_t> seed = {
