@@ -271,7 +271,7 @@ bool ReadFoundIndex(CByteSource& recording, const std::vector<CFoundTrack>& trac
     std::vector<uint8_t> ftyp;
     CBoxWriter box(ftyp);
     const size_t nFtyp = box.Open("ftyp");
-    box.Bytes(brand, 4);
+    box.Bytes("isom", 4);
     box.U32(0x200);
     box.Bytes("isomiso2", 8);
     box.Bytes(brand, 4);

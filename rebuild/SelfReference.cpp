@@ -3,6 +3,7 @@
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/GoProRecord.h"
+#include "codec/HevcSyntax.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,6 +41,57 @@ struct CGoProTracks {
 };
 
 } // namespace
+
+bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets,
+                    CPictureFacts* pFacts) {
+    bool bSps = false;
+    for (const std::vector<uint8_t>& nal : sets) {
+        if (eCodec == ECodec::H264) {
+            CAvcSps sps;
+            if (!bSps && ParseAvcSps(nal.data(), nal.size(), &sps)) {
+                bSps = true;
+                *pFacts = CPictureFacts{
+                    sps.nWidth,        sps.nHeight,         sps.nProfile,         sps.nChromaFormat,
+                    sps.nBitDepthLuma, sps.nBitDepthChroma, 2 * sps.nUnitsInTick, sps.nTimeScale};
+            }
+        } else {
+            CHevcSps sps;
+            if (!bSps && ParseHevcSps(nal.data(), nal.size(), &sps)) {
+                bSps = true;
+                const uint32_t nUnits = pFacts->nUnits, nScale = pFacts->nScale;
+                *pFacts = CPictureFacts{
+                    sps.nWidth,        sps.nHeight,         sps.nProfile, sps.nChromaFormat,
+                    sps.nBitDepthLuma, sps.nBitDepthChroma, nUnits,       nScale};
+            }
+            uint32_t nUnits = 0, nScale = 0;
+            if (ReadHevcVpsClock(nal.data(), nal.size(), &nUnits, &nScale)) {
+                pFacts->nUnits = nUnits;
+                pFacts->nScale = nScale;
+            }
+        }
+    }
+    if (pFacts->nUnits == 0 || pFacts->nScale == 0 ||
+        double(pFacts->nScale) / pFacts->nUnits > 1000 ||
+        double(pFacts->nScale) / pFacts->nUnits < 1)
+        pFacts->nUnits = pFacts->nScale = 0;
+    return bSps;
+}
+
+bool MakeVideoEntry(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets, bool bInBand,
+                    CPictureFacts* pFacts, std::vector<uint8_t>* pEntry) {
+    CConfigRecord record;
+    std::vector<uint8_t> config;
+    if (!PictureFactsOf(eCodec, sets, pFacts) ||
+        !MakeConfigRecord(eCodec, sets, pFacts->nChroma, pFacts->nDepthLuma, pFacts->nDepthChroma,
+                          &record) ||
+        !WriteConfigRecord(record, &config))
+        return false;
+    *pEntry = eCodec == ECodec::H264
+                  ? VideoEntry("avc1", "avcC", config, pFacts->nWidth, pFacts->nHeight)
+              : bInBand ? VideoEntry("hev1", "hvcC", config, pFacts->nWidth, pFacts->nHeight)
+                        : VideoEntry("hvc1", "hvcC", config, pFacts->nWidth, pFacts->nHeight);
+    return true;
+}
 
 std::vector<uint8_t> AacConfigBytes(int nObject, uint32_t nRate, int nChannels) {
     const uint32_t nIndex = AacRateIndex(nRate);
@@ -175,35 +227,30 @@ bool FindGoProIndex(CByteSource& recording, const CMediaRange& range, CCancelPol
     if (kinds.nVideo < 0 || nVideoDuration == 0)
         return false;
 
-    // The video, from the parameter sets the first frame's record carries.
+    // The video, from the parameter sets the first frame's record carries: H.264, or HEVC.
     CFoundTrack& video = tracks[static_cast<size_t>(kinds.nVideo)];
-    CAvcSps sps;
-    bool bSps = false;
-    for (const std::vector<uint8_t>& nal : parameterSets)
-        bSps = bSps || ParseAvcSps(nal.data(), nal.size(), &sps);
-    CConfigRecord config;
-    std::vector<uint8_t> avcC;
-    if (!bSps ||
-        !MakeConfigRecord(ECodec::H264, parameterSets, sps.nChromaFormat, sps.nBitDepthLuma,
-                          sps.nBitDepthChroma, &config) ||
-        !WriteConfigRecord(config, &avcC)) {
-        pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
-        return false;
+    CPictureFacts facts;
+    ECodec eCodec = ECodec::H264;
+    if (!MakeVideoEntry(eCodec, parameterSets, false, &facts, &video.entry)) {
+        eCodec = ECodec::Hevc;
+        if (!MakeVideoEntry(eCodec, parameterSets, false, &facts, &video.entry)) {
+            pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
+            return false;
+        }
     }
     const uint32_t nVideoScale = header.nTimescale ? header.nTimescale : 90000;
     video.nHandler = FourCC("vide");
     video.nTimescale = nVideoScale;
-    video.nWidth = sps.nWidth;
-    video.nHeight = sps.nHeight;
-    video.entry = VideoEntry("avc1", "avcC", avcC, sps.nWidth, sps.nHeight);
+    video.nWidth = facts.nWidth;
+    video.nHeight = facts.nHeight;
     tracks[0].nTimescale = nVideoScale;
 
     CFoundSettings found;
     found.eSource = CFoundSettings::ESource::Records;
-    found.strVideo = "H.264";
-    found.strProfile = ProfileName(ECodec::H264, sps.nProfile);
-    found.nWidth = sps.nWidth;
-    found.nHeight = sps.nHeight;
+    found.strVideo = eCodec == ECodec::H264 ? "H.264" : "HEVC";
+    found.strProfile = ProfileName(eCodec, facts.nProfile);
+    found.nWidth = facts.nWidth;
+    found.nHeight = facts.nHeight;
     found.dFrameRate = double(nVideoScale) / nVideoDuration;
     found.strCamera = header.strModel;
     if (kinds.nSound >= 0) {
@@ -261,6 +308,6 @@ bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, CCancel
     *pFound = found;
     if (!bFound)
         return false;
-    return ReadFoundIndex(recording, tracks, found.strVideo == "HEVC" ? "hev1" : "avc1", pMovie,
+    return ReadFoundIndex(recording, tracks, found.strVideo == "HEVC" ? "hvc1" : "avc1", pMovie,
                           pProblem, pCancel);
 }

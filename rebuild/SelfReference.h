@@ -8,6 +8,7 @@
 #include "media/MediaStart.h"
 #include "rebuild/FoundIndex.h"
 #include "rebuild/FoundSettings.h"
+#include "codec/Codec.h"
 
 #include <cstdint>
 #include <string>
@@ -27,6 +28,19 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
 bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
                        CReferenceMovie* pMovie, CFoundSettings* pFound,
                        CRebuildResult::EProblem* pProblem);
+
+// What parameter sets say of the pictures.
+struct CPictureFacts {
+    int nWidth = 0, nHeight = 0, nProfile = 0;
+    int nChroma = 1, nDepthLuma = 8, nDepthChroma = 8;
+    uint32_t nUnits = 0, nScale = 0; // a picture lasts nUnits of nScale; 0 when not said
+};
+bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets,
+                    CPictureFacts* pFacts);
+// A sample entry for video of these parameter sets (avc1 or, bInBand, hev1 where the samples
+// carry them too; else hvc1), with what they say of its pictures; false when they do not serve.
+bool MakeVideoEntry(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets, bool bInBand,
+                    CPictureFacts* pFacts, std::vector<uint8_t>* pEntry);
 
 // An AudioSpecificConfig; empty for a rate it cannot name.
 std::vector<uint8_t> AacConfigBytes(int nObject, uint32_t nRate, int nChannels);

@@ -190,48 +190,6 @@ private:
     CVideoSampleParser m_parser;
 };
 
-// What the stream's parameter sets say of its pictures.
-struct CPictureFacts {
-    int nWidth = 0, nHeight = 0, nProfile = 0;
-    int nChroma = 1, nDepthLuma = 8, nDepthChroma = 8;
-    uint32_t nUnits = 0, nScale = 0; // a picture lasts nUnits of nScale; 0 when not said
-};
-
-bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets,
-                    CPictureFacts* pFacts) {
-    bool bSps = false;
-    for (const std::vector<uint8_t>& nal : sets) {
-        if (eCodec == ECodec::H264) {
-            CAvcSps sps;
-            if (!bSps && ParseAvcSps(nal.data(), nal.size(), &sps)) {
-                bSps = true;
-                *pFacts = CPictureFacts{
-                    sps.nWidth,        sps.nHeight,         sps.nProfile,         sps.nChromaFormat,
-                    sps.nBitDepthLuma, sps.nBitDepthChroma, 2 * sps.nUnitsInTick, sps.nTimeScale};
-            }
-        } else {
-            CHevcSps sps;
-            if (!bSps && ParseHevcSps(nal.data(), nal.size(), &sps)) {
-                bSps = true;
-                const uint32_t nUnits = pFacts->nUnits, nScale = pFacts->nScale;
-                *pFacts = CPictureFacts{
-                    sps.nWidth,        sps.nHeight,         sps.nProfile, sps.nChromaFormat,
-                    sps.nBitDepthLuma, sps.nBitDepthChroma, nUnits,       nScale};
-            }
-            uint32_t nUnits = 0, nScale = 0;
-            if (ReadHevcVpsClock(nal.data(), nal.size(), &nUnits, &nScale)) {
-                pFacts->nUnits = nUnits;
-                pFacts->nScale = nScale;
-            }
-        }
-    }
-    if (pFacts->nUnits == 0 || pFacts->nScale == 0 ||
-        double(pFacts->nScale) / pFacts->nUnits > 1000 ||
-        double(pFacts->nScale) / pFacts->nUnits < 1)
-        pFacts->nUnits = pFacts->nScale = 0;
-    return bSps;
-}
-
 const double kCommonRates[] = {23.976, 24, 25, 29.97, 30, 48, 50, 59.94, 60, 100, 120, 240};
 
 double NearestCommonRate(double dRate, double* pOff) {
@@ -264,12 +222,9 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
     const size_t nStart = SampleStart(eCodec, data, first.nAt);
     const std::vector<std::vector<uint8_t>> sets = ParameterSetsAt(eCodec, data, nStart);
     CPictureFacts facts;
-    CConfigRecord record;
-    std::vector<uint8_t> config;
-    if (!PictureFactsOf(eCodec, sets, &facts) ||
-        !MakeConfigRecord(eCodec, sets, facts.nChroma, facts.nDepthLuma, facts.nDepthChroma,
-                          &record) ||
-        !WriteConfigRecord(record, &config)) {
+    std::vector<uint8_t> entry;
+    // In the samples too: HEVC's entry says so.
+    if (!MakeVideoEntry(eCodec, sets, eCodec == ECodec::Hevc, &facts, &entry)) {
         pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
         return false;
     }
@@ -395,9 +350,7 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
     video.nTimescale = nScale;
     video.nWidth = facts.nWidth;
     video.nHeight = facts.nHeight;
-    video.entry = eCodec == ECodec::H264
-                      ? VideoEntry("avc1", "avcC", config, facts.nWidth, facts.nHeight)
-                      : VideoEntry("hev1", "hvcC", config, facts.nWidth, facts.nHeight);
+    video.entry = std::move(entry);
     if (!sound.empty()) {
         const int nChannels = aac.nChannelConfig;
         const std::vector<uint8_t> asc = AacConfigBytes(2, nRate, aac.nChannelConfig);
