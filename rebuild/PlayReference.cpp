@@ -13,10 +13,10 @@ const uint64_t kReferenceFrames = 48;
 
 bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
                    const std::vector<size_t>& tracks, CDecoderFactory& decoders,
-                   CCancelPoll* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
+                   CCancelPoll* pCancel, CDamagedFrame* pFault, std::vector<CDecodedFormat>* pVideo,
                    EDecodeRun* pRun) {
     *pRun = EDecodeRun::Clean;
-    bool bVideoSeen = false;
+    pVideo->assign(movie.tracks.size(), CDecodedFormat());
     for (size_t t : tracks) {
         const CReferenceTrack& track = movie.tracks[t];
         ECodec eCodec = ECodec::Aac;
@@ -54,10 +54,8 @@ bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
                 track.nTimescale ? double(nLabel) * track.nTypicalDuration / track.nTimescale : 0.0;
             return false;
         }
-        if (bVideo && !bVideoSeen) {
-            *pVideo = pDecoder->Format();
-            bVideoSeen = true;
-        }
+        if (bVideo)
+            (*pVideo)[t] = pDecoder->Format();
     }
     return true;
 }

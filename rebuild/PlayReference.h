@@ -12,9 +12,9 @@
 #include <vector>
 
 // The reference's first pictures and sound frames, with its own configurations. False, with
-// the first fault, when one does not play (or Cancelled/ReadFailed in *pRun); *pVideo is what
-// its video decodes as.
+// the first fault, when one does not play (or Cancelled/ReadFailed in *pRun); (*pVideo)[t] is
+// what the video of movie.tracks[t] decodes as (nothing decoded, for the other tracks).
 bool PlayReference(CByteSource& source, const CReferenceMovie& movie,
                    const std::vector<size_t>& tracks, CDecoderFactory& decoders,
-                   CCancelPoll* pCancel, CDamagedFrame* pFault, CDecodedFormat* pVideo,
+                   CCancelPoll* pCancel, CDamagedFrame* pFault, std::vector<CDecodedFormat>* pVideo,
                    EDecodeRun* pRun);

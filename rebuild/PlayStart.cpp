@@ -260,9 +260,12 @@ bool StartRange(const CWalkTrack& track, uint64_t nPlaced, uint64_t* pFrom, uint
 }
 
 // The reference's shape: as its pictures decoded, else as its parameter sets say.
-CPictureShape ReferenceShape(const CDecodedFormat& referenceVideo, const CWalkTrack& track) {
-    CPictureShape reference{referenceVideo.nWidth, referenceVideo.nHeight,
-                            referenceVideo.nBitDepth};
+// The shape the reference's own pictures of the track decoded as, else its entry's.
+CPictureShape ReferenceShape(const std::vector<CDecodedFormat>& referenceVideo,
+                             const CWalkTrack& track) {
+    const size_t t = track.ReferenceIndex();
+    const CDecodedFormat decoded = t < referenceVideo.size() ? referenceVideo[t] : CDecodedFormat();
+    CPictureShape reference{decoded.nWidth, decoded.nHeight, decoded.nBitDepth};
     if (reference.nWidth == 0 && track.VideoParser()) {
         const CVideoFormat& format = track.VideoParser()->EntryFormat();
         reference = CPictureShape{format.nWidth, format.nHeight, format.nBitDepth};
@@ -318,7 +321,8 @@ CMismatch VideoStartMismatch(CByteSource& source, const CSampleLayout& layout, u
 
 CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
                              const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
-                             const CMediaWalk& probe, const CDecodedFormat& referenceVideo,
+                             const CMediaWalk& probe,
+                             const std::vector<CDecodedFormat>& referenceVideo,
                              CDecoderFactory& decoders, CCancelPoll* pCancel, EDecodeRun* pRun) {
     *pRun = EDecodeRun::Clean;
     // Past a stretch the probe left out, pictures lack those they refer to.

@@ -19,5 +19,6 @@
 // one that decodes clean is the recording's size. A mismatch of kind None when it decodes.
 CMismatch PlayRecordingStart(CByteSource& source, const CReferenceMovie& movie,
                              const std::vector<std::unique_ptr<CWalkTrack>>& tracks,
-                             const CMediaWalk& probe, const CDecodedFormat& referenceVideo,
+                             const CMediaWalk& probe,
+                             const std::vector<CDecodedFormat>& referenceVideo,
                              CDecoderFactory& decoders, CCancelPoll* pCancel, EDecodeRun* pRun);

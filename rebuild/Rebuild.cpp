@@ -171,8 +171,8 @@ private:
     CProgress m_progress;
     const CRebuildOptions& m_options;
     const double m_dBegin;
-    double m_dDecodeSeconds = 0; // spent decoding before the copy was begun
-    CDecodedFormat m_referenceVideo;
+    double m_dDecodeSeconds = 0;                  // spent decoding before the copy was begun
+    std::vector<CDecodedFormat> m_referenceVideo; // per reference track, its pictures' shape
     CReferenceMovie m_movie;
     std::vector<CTrackLeftOut> m_leftOut;
     CStdioByteSource m_brokenFile;

@@ -15,6 +15,7 @@ here whose video repeats its parameter sets (MADE): one whose video carries its 
 sets in its samples (ffmpeg's trace_headers shows them) or whose media data holds a camera's
 records (an 'fdsc' track) must come back as from a reference, timed within a frame; any
 other must be refused, saying that its video does not carry its settings, with nothing written.
+Some of those (MADE_WITH_REFERENCE) are also rebuilt from their own whole copy.
 
   real_recordings.py REBUILD_CLI DATA_DIR
 
@@ -72,6 +73,16 @@ MADE = {
                    "sine=frequency=300:sample_rate=44100", "-c:v", "libx265", "-x265-params",
                    "repeat-headers=1:log-level=error", "-g", "50", "-c:a", "aac", "-ac", "2"],
 }
+# Also rebuilt from their own whole copy: two video tracks (a recording and its preview)
+# stay two.
+MADE_WITH_REFERENCE = {
+    "x264-two-video-tracks.mp4":
+        TESTSRC + ["testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i",
+                   "testsrc=size=160x120:rate=25", "-f", "lavfi", "-i",
+                   "sine=sample_rate=48000", "-map", "0", "-map", "1", "-map", "2", "-c:v",
+                   "libx264", "-g", "25", "-c:a", "aac"],
+}
+MADE.update(MADE_WITH_REFERENCE)
 MADE_SECONDS = "6"
 
 # Cases that fail today, "recording@percent" (or "recording@percent<reference"), and why.
@@ -355,6 +366,7 @@ def main():
     cases = [(r, p, r) for r in RECORDINGS for p in CUTS]
     cases += [(r, p, ref) for r, ref in TWINS for p in CUTS]
     cases += [(r, p, None) for r in RECORDINGS + list(MADE) for p in CUTS]
+    cases += [(r, p, r) for r in MADE_WITH_REFERENCE for p in CUTS]
     unknown = set(KNOWN_FAILING) - {case_name(*case) for case in cases}
     if unknown:
         sys.exit(f"KNOWN_FAILING names cases that do not exist: {sorted(unknown)}")
