@@ -178,6 +178,9 @@ const char* MissingWords(CFoundSettings::EMissing eMissing) {
         return "its pictures do not decode with the settings found in it";
     if (eMissing == CFoundSettings::EMissing::DoesNotFit)
         return "the settings found at its start do not fit the rest of it";
+    if (eMissing == CFoundSettings::EMissing::SoundUnknown)
+        return "its video carries its settings, but its sound is of a kind Clipmend cannot "
+               "make out without a reference";
     return "it does not carry the settings its video was recorded with (no H.264 or HEVC "
            "parameter sets were found in it)";
 }

@@ -49,7 +49,7 @@ template <typename V, typename T> void MismatchTextFields(V& v, T& m) {
 
 template <typename V, typename T> void FoundFields(V& v, T& f) {
     v.Enum(f.eSource, CFoundSettings::ESource::ParameterSets);
-    v.Enum(f.eMissing, CFoundSettings::EMissing::DoesNotFit);
+    v.Enum(f.eMissing, CFoundSettings::EMissing::SoundUnknown);
     v.Field(f.nWidth);
     v.Field(f.nHeight);
     v.Field(f.dFrameRate);

@@ -28,5 +28,6 @@ struct CFoundSettings {
         NoParameterSets, // no H.264 or HEVC parameter sets in its media data
         DoesNotDecode,   // its pictures do not decode with the parameter sets found
         DoesNotFit,      // what was found does not fit what follows (its sound's rate, say)
+        SoundUnknown,    // between its pictures lies sound of a kind not found by its syntax
     } eMissing = EMissing::None;
 };

@@ -25,6 +25,8 @@ const uint32_t kMaxParameterSet = 1024;
 // How far before an SPS its sample may begin (a delimiter, SEI messages, a VPS).
 const size_t kLeadReach = 4096;
 const size_t kMaxRunFrames = 512;
+// How far past bytes that are neither picture nor sound the next picture is looked for.
+const size_t kAheadReach = 4u << 20;
 const int kLengthSize = 4;
 
 bool IsParameterSet(ECodec eCodec, uint8_t nHeader) {
@@ -184,6 +186,17 @@ public:
         return false;
     }
 
+    // Whether a picture begins in the next few megabytes from nFrom.
+    bool PictureAhead(size_t nFrom) {
+        const size_t nEnd = std::min(m_data.size(), nFrom + kAheadReach);
+        for (size_t nAt = nFrom; nAt < nEnd; ++nAt) {
+            CVideoSample sample;
+            if (PictureAt(nAt, &sample, false))
+                return true;
+        }
+        return false;
+    }
+
 private:
     const std::vector<uint8_t>& m_data;
     bool m_bAtEnd;
@@ -270,8 +283,15 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
                 }
             }
         }
-        if (!bRun)
+        if (!bRun) {
+            // Pictures further on: what lies between is sound of another kind (or damage),
+            // which only a reference can tell.
+            if (scan.PictureAhead(nAt + 1)) {
+                pFound->eMissing = CFoundSettings::EMissing::SoundUnknown;
+                return false;
+            }
             break;
+        }
         for (uint32_t nSize : run) {
             sound.push_back(CFoundSample{range.nBegin + nAt, nSize, 1024, true});
             nAt += nSize;
