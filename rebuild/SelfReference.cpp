@@ -77,6 +77,17 @@ bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets
     return bSps;
 }
 
+CFoundSettings FoundVideo(CFoundSettings::ESource eSource, ECodec eCodec,
+                          const CPictureFacts& facts) {
+    CFoundSettings found;
+    found.eSource = eSource;
+    found.strVideo = eCodec == ECodec::H264 ? "H.264" : "HEVC";
+    found.strProfile = ProfileName(eCodec, facts.nProfile);
+    found.nWidth = facts.nWidth;
+    found.nHeight = facts.nHeight;
+    return found;
+}
+
 bool MakeVideoEntry(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets, bool bInBand,
                     CPictureFacts* pFacts, std::vector<uint8_t>* pEntry) {
     CConfigRecord record;
@@ -245,12 +256,7 @@ bool FindGoProIndex(CByteSource& recording, const CMediaRange& range, CCancelPol
     video.nHeight = facts.nHeight;
     tracks[0].nTimescale = nVideoScale;
 
-    CFoundSettings found;
-    found.eSource = CFoundSettings::ESource::Records;
-    found.strVideo = eCodec == ECodec::H264 ? "H.264" : "HEVC";
-    found.strProfile = ProfileName(eCodec, facts.nProfile);
-    found.nWidth = facts.nWidth;
-    found.nHeight = facts.nHeight;
+    CFoundSettings found = FoundVideo(CFoundSettings::ESource::Records, eCodec, facts);
     found.dFrameRate = double(nVideoScale) / nVideoDuration;
     found.strCamera = header.strModel;
     if (kinds.nSound >= 0) {

@@ -37,6 +37,9 @@ struct CPictureFacts {
 };
 bool PictureFactsOf(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets,
                     CPictureFacts* pFacts);
+// What was found of the pictures, for the verdict.
+CFoundSettings FoundVideo(CFoundSettings::ESource eSource, ECodec eCodec,
+                          const CPictureFacts& facts);
 // A sample entry for video of these parameter sets (avc1 or, bInBand, hev1 where the samples
 // carry them too; else hvc1), with what they say of its pictures; false when they do not serve.
 bool MakeVideoEntry(ECodec eCodec, const std::vector<std::vector<uint8_t>>& sets, bool bInBand,

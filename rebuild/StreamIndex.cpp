@@ -305,12 +305,7 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
     // The clocks: the pictures' from their parameter sets, the sound's rate from how many of
     // its frames lie between them; where the stream gives no clock, from the sound, else the
     // commonest rate.
-    CFoundSettings found;
-    found.eSource = CFoundSettings::ESource::ParameterSets;
-    found.strVideo = eCodec == ECodec::H264 ? "H.264" : "HEVC";
-    found.strProfile = ProfileName(eCodec, facts.nProfile);
-    found.nWidth = facts.nWidth;
-    found.nHeight = facts.nHeight;
+    CFoundSettings found = FoundVideo(CFoundSettings::ESource::ParameterSets, eCodec, facts);
     const std::vector<uint32_t> rates = RatesOfTable(nRateIndex);
     // Sound frames a picture: the slope of the frames before each picture, over all of them,
     // which the writer's chunks of either track do not sway.
