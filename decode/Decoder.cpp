@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
@@ -273,7 +274,12 @@ bool CDecoder::CImpl::Open(EDecodeCodec eCodec, const uint8_t* pConfig, size_t n
         c.extradata_size = static_cast<int>(nConfigSize);
     }
     strLog.clear();
-    const int nResult = avcodec_open2(&c, pCodec, nullptr);
+    AVDictionary* pOptions = nullptr;
+    if (eId == AV_CODEC_ID_H264 && !limits.bConceal &&
+        av_dict_set(&pOptions, "enable_er", "0", 0) < 0)
+        return fail("out of memory");
+    const int nResult = avcodec_open2(&c, pCodec, &pOptions);
+    av_dict_free(&pOptions);
     if (nResult < 0)
         return fail(strLog.empty() ? ErrorText(nResult) : strLog);
     return true;

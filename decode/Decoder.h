@@ -20,6 +20,9 @@ struct CDecodeLimits {
     int nMaxSamples = 1 << 18;                  // per sound frame, all channels together
     const std::atomic<bool>* pCancel = nullptr; // when set, checked before each packet
     bool bHashPictures = false;                 // PictureHash() wanted
+    // H.264 pictures with errors finished from what decoded (a fault flags them); without it,
+    // only the decoder's refusals are faults.
+    bool bConceal = true;
 };
 
 // What the stream says of itself, taken from the last frame decoded (zero before the first).

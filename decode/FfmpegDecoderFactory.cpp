@@ -43,7 +43,7 @@ private:
 } // namespace
 
 std::unique_ptr<CSampleDecoder> CFfmpegDecoderFactory::Open(ECodec eCodec, const uint8_t* pConfig,
-                                                            size_t nConfigSize, bool bHashPictures,
+                                                            size_t nConfigSize, EDecoderUse eUse,
                                                             std::string* pError) {
     EDecodeCodec eDecode = EDecodeCodec::Aac;
     switch (eCodec) {
@@ -63,7 +63,8 @@ std::unique_ptr<CSampleDecoder> CFfmpegDecoderFactory::Open(ECodec eCodec, const
     }
     CDecoder decoder;
     CDecodeLimits limits;
-    limits.bHashPictures = bHashPictures;
+    limits.bHashPictures = eUse == EDecoderUse::Hash;
+    limits.bConceal = eUse != EDecoderUse::Probe;
     if (!decoder.Open(eDecode, pConfig, nConfigSize, limits)) {
         if (pError)
             *pError = decoder.Error();

@@ -6,5 +6,5 @@
 class CFfmpegDecoderFactory final : public CDecoderFactory {
 public:
     std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
-                                         bool bHashPictures, std::string* pError) override;
+                                         EDecoderUse eUse, std::string* pError) override;
 };

@@ -178,9 +178,11 @@ const char* MissingWords(CFoundSettings::EMissing eMissing) {
         return "its pictures do not decode with the settings found in it";
     if (eMissing == CFoundSettings::EMissing::DoesNotFit)
         return "the settings found at its start do not fit the rest of it";
+    if (eMissing == CFoundSettings::EMissing::NoSize)
+        return "it does not carry the settings its video was recorded with, and a search "
+               "found none: its pictures give no picture size that decodes";
     if (eMissing == CFoundSettings::EMissing::SoundUnknown)
-        return "its video carries its settings, but its sound is of a kind Clipmend cannot "
-               "make out without a reference";
+        return "its sound is of a kind Clipmend cannot make out without a reference";
     return "it does not carry the settings its video was recorded with (no H.264 or HEVC "
            "parameter sets were found in it)";
 }
@@ -211,6 +213,18 @@ CString DescribeFoundSettings(const CFoundSettings& found) {
             text += " (its rate told by its timing)";
     }
     text += ", taken from the recording itself";
+    if (found.eSource == CFoundSettings::ESource::Search) {
+        // What decoding confirms, and what it cannot: a copy may still look off in these.
+        text += " (found by a search and checked by decoding; assumed, as decoding cannot "
+                "tell: its colour quantiser offset and scaling lists";
+        if (found.bQpAssumed)
+            text += ", its starting quantiser";
+        if (found.bBipredAssumed)
+            text += ", how its B pictures weigh their references";
+        if (found.bCropAssumed)
+            text += ", 1080 of its 1088 lines shown";
+        text += ")";
+    }
     if (found.eSource == CFoundSettings::ESource::Records) {
         if (found.strCamera.empty())
             text += " (its camera's records)";

@@ -48,8 +48,8 @@ template <typename V, typename T> void MismatchTextFields(V& v, T& m) {
 }
 
 template <typename V, typename T> void FoundFields(V& v, T& f) {
-    v.Enum(f.eSource, CFoundSettings::ESource::ParameterSets);
-    v.Enum(f.eMissing, CFoundSettings::EMissing::SoundUnknown);
+    v.Enum(f.eSource, CFoundSettings::ESource::Search);
+    v.Enum(f.eMissing, CFoundSettings::EMissing::NoSize);
     v.Field(f.nWidth);
     v.Field(f.nHeight);
     v.Field(f.dFrameRate);
@@ -57,6 +57,10 @@ template <typename V, typename T> void FoundFields(V& v, T& f) {
     v.Field(f.nSampleRate);
     v.Field(f.nChannels);
     v.Field(f.bRateByTime);
+    v.Field(f.bQpAssumed);
+    v.Field(f.bCropAssumed);
+    v.Field(f.bBipredAssumed);
+    v.Field(f.bSearchable);
 }
 
 template <typename V, typename T> void FoundTextFields(V& v, T& f) {

@@ -9,6 +9,7 @@ struct CFoundSettings {
         None,
         Records,       // the camera's records of its media data (GoPro's SOS track)
         ParameterSets, // parameter sets the video repeats in its samples
+        Search,        // parameter sets found by trying them on the decoders
     } eSource = ESource::None;
     std::string strVideo;   // "H.264", "HEVC"
     std::string strProfile; // "High", "Main 10", ... (empty: a profile without a name)
@@ -21,6 +22,12 @@ struct CFoundSettings {
     int nChannels = 0;
     bool bRateByTime = false; // the sound's rate told by how many frames lie between pictures
     std::string strCamera;    // the model the records name, where they do
+    // What a search took as most encoders write it, decoding not telling: the starting
+    // quantiser (CAVLC), the cropping of 1088 lines to 1080. The chroma quantiser offset and
+    // the scaling lists are always so taken.
+    bool bQpAssumed = false;
+    bool bCropAssumed = false;
+    bool bBipredAssumed = false; // B pictures' implicit weighting
 
     // Why nothing could be found, when eSource is None.
     enum class EMissing {
@@ -29,5 +36,8 @@ struct CFoundSettings {
         DoesNotDecode,   // its pictures do not decode with the parameter sets found
         DoesNotFit,      // what was found does not fit what follows (its sound's rate, say)
         SoundUnknown,    // between its pictures lies sound of a kind not found by its syntax
+        NoSize,          // a search found no picture size its key frame decodes at
     } eMissing = EMissing::None;
+    // No parameter sets, but an H.264 key frame a search could start from.
+    bool bSearchable = false;
 };

@@ -116,7 +116,7 @@ bool DecodableCodecOf(const CSampleEntry& entry, ECodec* pCodec) {
 std::unique_ptr<CSampleDecoder> OpenDecoder(CDecoderFactory& decoders, ECodec eCodec,
                                             const std::vector<uint8_t>& config,
                                             std::string* pError) {
-    return decoders.Open(eCodec, config.data(), config.size(), false, pError);
+    return decoders.Open(eCodec, config.data(), config.size(), EDecoderUse::Check, pError);
 }
 
 std::string FirstFault(const CSampleDecoder& decoder, int64_t* pLabel) {

@@ -96,7 +96,7 @@ CKeyTry TryKey(CDecoderFactory& decoders, ECodec eCodec, const std::vector<uint8
     CKeyTry result;
     std::string strError;
     const std::unique_ptr<CSampleDecoder> pDecoder =
-        decoders.Open(eCodec, config.data(), config.size(), true, &strError);
+        decoders.Open(eCodec, config.data(), config.size(), EDecoderUse::Hash, &strError);
     if (!pDecoder)
         return result;
     const bool bDecoded = pDecoder->Decode(sample.data(), sample.size(), 0);

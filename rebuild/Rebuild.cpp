@@ -1,5 +1,7 @@
 #include "rebuild/Rebuild.h"
 
+#include "rebuild/ParameterSearch.h"
+
 #include "rebuild/RecordingMatch.h"
 #include "media/MediaStart.h"
 #include "rebuild/MediaWalk.h"
@@ -51,7 +53,7 @@ private:
 
 // Turns the walks' positions into one rising percentage: the probe, then the full walk; and
 // asks the observer whether the user cancelled.
-class CProgress final : public CWalkProgress, public CCancelPoll {
+class CProgress final : public CWalkProgress, public CCancelPoll, public CSearchProgress {
 public:
     explicit CProgress(CRebuildObserver& observer) : m_observer(observer) {}
 
@@ -72,6 +74,8 @@ public:
         return m_bCancelled;
     }
     bool WasCancelled() const { return m_bCancelled; }
+    // A search for parameter sets is the first tenth.
+    void Searched(int nPercent) override { Report(nPercent / 10); }
     void Report(int nPercent) {
         if (nPercent > m_nPercent) {
             m_nPercent = nPercent;
@@ -230,8 +234,13 @@ bool CRebuild::ReadReference(const char* pszReference, CRebuildResult* pFailure)
 
 bool CRebuild::MakeReference(CRebuildResult* pFailure) {
     EProblem eProblem = EProblem::ReferenceIndexUnreadable;
+    CSelfSearch search;
+    search.pCancel = &m_progress;
+    search.pDecoders = m_options.pDecoders;
+    search.pProgress = &m_progress;
+    search.bSearch = m_options.bSearch;
     const bool bMade =
-        MakeSelfReference(m_brokenFile, m_range, &m_progress, &m_movie, &m_found, &eProblem);
+        MakeSelfReference(m_brokenFile, m_range, search, &m_movie, &m_found, &eProblem);
     if (m_progress.WasCancelled()) {
         *pFailure = Fail(EStatus::Cancelled, EProblem::Cancelled);
         return false;

@@ -36,6 +36,9 @@ struct CRebuildOptions {
     double dCheckShare = 0.1;
     double dMinCheckSeconds = 2.0;
     uint64_t nSmallCopy = 32u << 20;
+    // Rebuilt without a reference, a stream that carries no parameter sets has them searched
+    // for with the decoders (seconds to a minute); else it needs a reference.
+    bool bSearch = false;
 };
 
 // Paths are in the ANSI code page (UTF-8 on our Windows builds). pszReference null rebuilds

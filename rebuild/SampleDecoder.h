@@ -49,13 +49,19 @@ public:
     virtual uint64_t PictureHash() const = 0;
 };
 
+// What a decoder is opened for.
+enum class EDecoderUse {
+    Check, // faults, pictures with errors finished as players finish them
+    Hash,  // the same, and PictureHash() (it costs a pass over each picture)
+    Probe, // faults only, nothing finished: quicker where most of what is tried fails
+};
+
 class CDecoderFactory {
 public:
     // A decoder with a track's configuration (the avcC or hvcC payload, or the
     // AudioSpecificConfig); null, with the decoder's words in *pError, when it cannot start.
-    // bHashPictures: PictureHash() is wanted (it costs a pass over each picture).
     virtual std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig,
-                                                 size_t nConfigSize, bool bHashPictures,
+                                                 size_t nConfigSize, EDecoderUse eUse,
                                                  std::string* pError) = 0;
 
 protected:

@@ -301,14 +301,15 @@ bool FindGoProIndex(CByteSource& recording, const CMediaRange& range, CCancelPol
     return true;
 }
 
-bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
+bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, const CSelfSearch& search,
                        CReferenceMovie* pMovie, CFoundSettings* pFound,
                        CRebuildResult::EProblem* pProblem) {
     std::vector<CFoundTrack> tracks;
     CFoundSettings found;
+    CCancelPoll* pCancel = search.pCancel;
     bool bFound = FindGoProIndex(recording, range, pCancel, &tracks, &found);
     if (!bFound && found.eMissing == CFoundSettings::EMissing::None)
-        bFound = FindStreamIndex(recording, range, pCancel, &tracks, &found);
+        bFound = FindStreamIndex(recording, range, search, &tracks, &found);
     if (!bFound && found.eMissing == CFoundSettings::EMissing::None)
         found.eMissing = CFoundSettings::EMissing::NoParameterSets;
     *pFound = found;

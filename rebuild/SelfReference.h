@@ -15,17 +15,29 @@
 #include <vector>
 
 class CCancelPoll;
+class CDecoderFactory;
+class CSearchProgress;
+
+// What the rebuild lends the search for parameter sets a stream does not carry; it searches
+// only where bSearch and there are decoders to try its candidates on.
+struct CSelfSearch {
+    CCancelPoll* pCancel = nullptr;
+    CDecoderFactory* pDecoders = nullptr;
+    CSearchProgress* pProgress = nullptr;
+    bool bSearch = false;
+};
 
 // The media data's first records and the samples they announce, where the recording has them.
 bool FindGoProIndex(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
                     std::vector<CFoundTrack>* pTracks, CFoundSettings* pFound);
-// The video from its first parameter sets on, and the sound between its pictures.
-bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
+// The video from its first parameter sets on (or, with none, from its first key frame, with
+// what the search finds), and the sound between its pictures.
+bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, const CSelfSearch& search,
                      std::vector<CFoundTrack>* pTracks, CFoundSettings* pFound);
 
 // Either, the records first. False with pFound->eMissing (or *pProblem, when what was found
 // does not read as an index) when the recording does not hold enough.
-bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
+bool MakeSelfReference(CByteSource& recording, const CMediaRange& range, const CSelfSearch& search,
                        CReferenceMovie* pMovie, CFoundSettings* pFound,
                        CRebuildResult::EProblem* pProblem);
 

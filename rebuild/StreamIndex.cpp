@@ -9,6 +9,7 @@
 #include "codec/HevcSyntax.h"
 #include "codec/VideoSample.h"
 #include "media/Box.h"
+#include "rebuild/ParameterSearch.h"
 #include "rebuild/WalkTrack.h"
 
 #include <algorithm>
@@ -28,6 +29,8 @@ const size_t kMaxRunFrames = 512;
 // How far past bytes that are neither picture nor sound the next picture is looked for.
 const size_t kAheadReach = 4u << 20;
 const int kLengthSize = 4;
+// More than a cut-off picture or a few seconds of a text or metadata track.
+const size_t kUnknownRest = 64u << 10;
 
 bool IsParameterSet(ECodec eCodec, uint8_t nHeader) {
     if (eCodec == ECodec::H264) {
@@ -145,7 +148,8 @@ std::vector<uint32_t> RatesOfTable(int nRateIndex) {
 class CStreamScan {
 public:
     CStreamScan(const std::vector<uint8_t>& data, bool bAtEnd, ECodec eCodec, size_t nMaxNal)
-        : m_data(data), m_bAtEnd(bAtEnd), m_parser(eCodec, kLengthSize, nMaxNal) {}
+        : m_data(data), m_bAtEnd(bAtEnd), m_eCodec(eCodec), m_nMaxNal(nMaxNal),
+          m_parser(eCodec, kLengthSize, nMaxNal) {}
 
     bool AddParameterSet(const std::vector<uint8_t>& nal) {
         return m_parser.AddParameterSet(nal.data(), nal.size());
@@ -186,6 +190,22 @@ public:
         return false;
     }
 
+    // Whether a picture begins at nAt that the end of what was read cuts off: units a picture
+    // has, one after another, until one runs past the end.
+    bool PictureCutOffAt(size_t nAt) const {
+        while (nAt < m_data.size() && m_data.size() - nAt >= 5) {
+            const uint32_t nLength = ReadBE32(&m_data[nAt]);
+            const uint8_t nHeader = m_data[nAt + 4];
+            if (nLength < 2 || nLength > m_nMaxNal ||
+                !(MayLead(m_eCodec, nHeader) || IsSlice(nHeader)))
+                return false;
+            if (nLength > m_data.size() - nAt - 4)
+                return true;
+            nAt += 4 + nLength;
+        }
+        return false;
+    }
+
     // Whether a picture begins in the next few megabytes from nFrom.
     bool PictureAhead(size_t nFrom) {
         const size_t nEnd = std::min(m_data.size(), nFrom + kAheadReach);
@@ -200,7 +220,17 @@ public:
 private:
     const std::vector<uint8_t>& m_data;
     bool m_bAtEnd;
+    ECodec m_eCodec;
+    size_t m_nMaxNal;
     CVideoSampleParser m_parser;
+
+    bool IsSlice(uint8_t nHeader) const {
+        if ((nHeader & 0x80) != 0)
+            return false;
+        if (m_eCodec == ECodec::H264)
+            return (nHeader & 0x1F) == 1 || (nHeader & 0x1F) == 5;
+        return ((nHeader >> 1) & 0x3F) <= 21;
+    }
 };
 
 const double kCommonRates[] = {23.976, 24, 25, 29.97, 30, 48, 50, 59.94, 60, 100, 120, 240};
@@ -217,23 +247,44 @@ double NearestCommonRate(double dRate, double* pOff) {
 
 } // namespace
 
-bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPoll* pCancel,
+bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, const CSelfSearch& search,
                      std::vector<CFoundTrack>* pTracks, CFoundSettings* pFound) {
+    CCancelPoll* pCancel = search.pCancel;
     const uint64_t nRead = std::min<uint64_t>(kScanBytes, range.nEnd - range.nBegin);
     std::vector<uint8_t> data(static_cast<size_t>(nRead));
     if (nRead == 0 || !recording.ReadAt(range.nBegin, data.data(), data.size()))
         return false;
     const bool bAtEnd = range.nBegin + nRead == range.nEnd;
     CFirstSps first;
-    if (!FindSps(data, &first)) {
+    CSearchedSets searched;
+    // An H.264 stream with its sets has them before its first key frame; an SPS found after
+    // one is bytes of a picture that read as one.
+    size_t nKey = 0;
+    const bool bKey = FindAvcKeyFrame(data, &nKey);
+    const bool bInStream =
+        FindSps(data, &first) && (first.eCodec == ECodec::Hevc || !bKey || first.nAt < nKey);
+    if (!bInStream) {
+        // None in the stream: where it has an H.264 key frame, a search may find them.
         pFound->eMissing = CFoundSettings::EMissing::NoParameterSets;
-        return false;
+        pFound->bSearchable = bKey;
+        searched.nKeyFrame = nKey;
+        if (!bKey || !search.pDecoders || !search.bSearch)
+            return false;
+        if (!SearchAvcParameterSets(data, searched.nKeyFrame, *search.pDecoders, pCancel,
+                                    search.pProgress, &searched)) {
+            pFound->eMissing = CFoundSettings::EMissing::NoSize;
+            return false;
+        }
+        pFound->eMissing = CFoundSettings::EMissing::None;
+        first.eCodec = ECodec::H264;
+        first.nAt = searched.nKeyFrame;
     }
     if (pCancel && pCancel->Cancelled())
         return false;
     const ECodec eCodec = first.eCodec;
     const size_t nStart = SampleStart(eCodec, data, first.nAt);
-    const std::vector<std::vector<uint8_t>> sets = ParameterSetsAt(eCodec, data, nStart);
+    const std::vector<std::vector<uint8_t>> sets =
+        bInStream ? ParameterSetsAt(eCodec, data, nStart) : searched.sets;
     CPictureFacts facts;
     std::vector<uint8_t> entry;
     // In the samples too: HEVC's entry says so.
@@ -255,6 +306,49 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
     int nRateIndex = 0;
     size_t nAt = nStart;
     std::vector<uint32_t> run;
+    // Frames of sound from nAt to the next picture, of the configuration found, or of the
+    // first that leads to one.
+    const auto soundRun = [&](size_t nFrom) {
+        if (bSoundKnown)
+            return scan.SoundRunAt(nFrom, aac, &run);
+        for (const CAacTry& attempt : kAacTries) {
+            CAacConfig tried;
+            tried.nObjectType = 2;
+            tried.nSampleRateIndex = attempt.nRateIndex;
+            tried.nChannelConfig = attempt.nChannels;
+            if (scan.SoundRunAt(nFrom, tried, &run)) {
+                bSoundKnown = true;
+                aac = tried;
+                nRateIndex = attempt.nRateIndex;
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto longRest = [&](size_t nFrom, size_t nTo) {
+        return nTo - nFrom >= kUnknownRest &&
+               std::any_of(data.begin() + ptrdiff_t(nFrom), data.begin() + ptrdiff_t(nTo),
+                           [](uint8_t b) { return b != 0; });
+    };
+    // Sound the recorder wrote before its first picture; a long stretch of something else
+    // there is sound no syntax tells.
+    if (nStart > 0) {
+        size_t nEnd = 0;
+        if (soundRun(0)) {
+            for (uint32_t nSize : run)
+                nEnd += nSize;
+        }
+        if (nEnd == nStart) {
+            size_t nFrame = 0;
+            for (uint32_t nSize : run) {
+                sound.push_back(CFoundSample{range.nBegin + nFrame, nSize, 1024, true});
+                nFrame += nSize;
+            }
+        } else if (longRest(0, nStart)) {
+            pFound->eMissing = CFoundSettings::EMissing::SoundUnknown;
+            return false;
+        }
+    }
     while (nAt < data.size() && video.samples.size() + sound.size() < kMaxSamples) {
         if (pCancel && (video.samples.size() + sound.size()) % 256 == 0 && pCancel->Cancelled())
             return false;
@@ -266,27 +360,13 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
             nAt += picture.nSize;
             continue;
         }
-        bool bRun = false;
-        if (bSoundKnown) {
-            bRun = scan.SoundRunAt(nAt, aac, &run);
-        } else {
-            for (const CAacTry& attempt : kAacTries) {
-                CAacConfig tried;
-                tried.nObjectType = 2;
-                tried.nSampleRateIndex = attempt.nRateIndex;
-                tried.nChannelConfig = attempt.nChannels;
-                if (scan.SoundRunAt(nAt, tried, &run)) {
-                    bRun = bSoundKnown = true;
-                    aac = tried;
-                    nRateIndex = attempt.nRateIndex;
-                    break;
-                }
-            }
-        }
-        if (!bRun) {
+        if (!soundRun(nAt)) {
             // Pictures further on: what lies between is sound of another kind (or damage),
-            // which only a reference can tell.
-            if (scan.PictureAhead(nAt + 1)) {
+            // which only a reference can tell. So is a long run of bytes after the last
+            // picture (a chunk of PCM, say), unless it is a picture the cut left unfinished: a
+            // copy without it would lose what the recording holds.
+            if (scan.PictureAhead(nAt + 1) ||
+                (!scan.PictureCutOffAt(nAt) && longRest(nAt, data.size()))) {
                 pFound->eMissing = CFoundSettings::EMissing::SoundUnknown;
                 return false;
             }
@@ -305,11 +385,17 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
     // The clocks: the pictures' from their parameter sets, the sound's rate from how many of
     // its frames lie between them; where the stream gives no clock, from the sound, else the
     // commonest rate.
-    CFoundSettings found = FoundVideo(CFoundSettings::ESource::ParameterSets, eCodec, facts);
+    CFoundSettings found = FoundVideo(bInStream ? CFoundSettings::ESource::ParameterSets
+                                                : CFoundSettings::ESource::Search,
+                                      eCodec, facts);
+    found.bQpAssumed = searched.bQpAssumed;
+    found.bCropAssumed = searched.bCropAssumed;
+    found.bBipredAssumed = searched.bBipredAssumed;
     const std::vector<uint32_t> rates = RatesOfTable(nRateIndex);
     // Sound frames a picture: the slope of the frames before each picture, over all of them,
     // which the writer's chunks of either track do not sway.
     double dPerPicture = double(sound.size()) / double(video.samples.size());
+    bool bSlope = false; // sound lies between the pictures, not only before them
     const size_t nPictures = soundBefore.size();
     if (nPictures >= 2 && !sound.empty()) {
         double dMeanX = 0, dMeanY = 0, dXY = 0, dXX = 0;
@@ -321,8 +407,14 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
             dXY += (double(i) - dMeanX) * (double(soundBefore[i]) - dMeanY);
             dXX += (double(i) - dMeanX) * (double(i) - dMeanX);
         }
-        if (dXX > 0 && dXY > 0)
+        // A slope over one run of sound between pictures says nothing of their rate.
+        size_t nRuns = 0;
+        for (size_t i = 1; i < nPictures; ++i)
+            nRuns += soundBefore[i] > soundBefore[i - 1] ? 1 : 0;
+        if (dXX > 0 && dXY > 0 && nRuns >= 2) {
             dPerPicture = dXY / dXX;
+            bSlope = true;
+        }
     }
     uint32_t nRate = rates[0];
     double dFrameRate = 0;
@@ -333,7 +425,7 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
             if (std::fabs(std::log(n / dRate)) < std::fabs(std::log(nRate / dRate)))
                 nRate = n;
         }
-    } else if (!sound.empty()) {
+    } else if (bSlope) {
         double dBestOff = 1e9;
         for (uint32_t n : rates) {
             double dOff = 0;
@@ -378,7 +470,7 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, CCancelPo
         found.strSound = "AAC-LC";
         found.nSampleRate = nRate;
         found.nChannels = nChannels;
-        found.bRateByTime = rates.size() > 1;
+        found.bRateByTime = rates.size() > 1 && (bSlope || facts.nUnits != 0);
     }
     *pTracks = std::move(tracks);
     *pFound = found;

@@ -14,7 +14,8 @@
 // picture sizes, all read the hostile bytes); they say a sample is damaged when it holds
 // "BAD!", and what they show follows from the configuration alone. Inputs whose length has its
 // second bit set rebuild the recording alone, without the reference (the records and parameter
-// sets it holds, the sound found by its syntax).
+// sets it holds, the sound found by its syntax, and with decoders lent, the search for
+// parameter sets a stream lacks).
 #include "media/Box.h"
 #include "media/MediaStart.h"
 #include "media/Mp4Check.h"
@@ -92,7 +93,7 @@ private:
 class CStandInChecker final : public CDecoderFactory {
 public:
     std::unique_ptr<CSampleDecoder> Open(ECodec eCodec, const uint8_t* pConfig, size_t nConfigSize,
-                                         bool, std::string* pError) override {
+                                         EDecoderUse, std::string* pError) override {
         if (nConfigSize < 2) {
             *pError = "no configuration";
             return nullptr;
@@ -328,6 +329,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
              ".3gp"},
         };
         int nSeed = 0;
+        std::vector<uint8_t> plain; // H.264 whose samples carry no parameter sets
         for (const CKind& kind : kinds) {
             const std::string strBase = strSeeds + "/" + kind.pszName;
             const std::string strReference = strBase + "-ref" + kind.pszExtension;
@@ -339,6 +341,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             std::remove(strWhole.c_str());
             if (reference.empty() || whole.empty())
                 continue;
+            if (std::string(kind.pszName) == "h264")
+                plain = mediamaker::CutBeforeIndex(whole, 0.5);
             for (double dFraction : {0.5, 1.0}) {
                 std::vector<uint8_t> seed = {
                     0, uint8_t(reference.size() >> 24), uint8_t(reference.size() >> 16),
@@ -360,6 +364,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
             while (seed.size() % 4 != 2)
                 seed.push_back(0);
             mediamaker::WriteBytes(strSeeds + "/gopro", seed);
+        }
+        // That stream alone, with the decoders lent (odd length, second bit set): the search.
+        if (!plain.empty()) {
+            std::vector<uint8_t> seed = {0, 0, 0, 0, 0};
+            seed.insert(seed.end(), plain.begin(), plain.end());
+            while (seed.size() % 4 != 3)
+                seed.push_back(0);
+            mediamaker::WriteBytes(strSeeds + "/search", seed);
         }
         // Recipes: each kind of track with each kind of table.
         for (uint8_t nVariant : {0, 1, 8, 9, 2, 32, 64, 128, 4, 16}) {
@@ -401,6 +413,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if (nSize % 2 == 1)
         options.pDecoders = &decoders;
     const bool bAlone = (nSize >> 1) % 2 == 1;
+    // Alone with the decoders, a stream without parameter sets has them searched for.
+    options.bSearch = bAlone;
     const CRebuildResult result =
         RebuildRecording(bAlone ? nullptr : strReference.c_str(), strBroken.c_str(),
                          strCopy.c_str(), nullptr, options);

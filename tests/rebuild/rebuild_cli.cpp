@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     const char* pszOutput = argv[argc - 1];
     CPrintProgress progress;
     CRebuildOptions options;
+    options.bSearch = true;
 #if defined(CLIPMEND_DECODERS)
     CFfmpegDecoderFactory decoders;
     options.pDecoders = &decoders;
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "\n");
     std::printf("status: %s\n", StatusName(result.eStatus));
     std::printf("detail: %s\n", static_cast<const char*>(DescribeRebuildResult(pszBroken, result)));
+    if (result.found.eSource != CFoundSettings::ESource::None)
+        std::printf("found: %s\n", static_cast<const char*>(DescribeFoundSettings(result.found)));
     for (const CRebuiltTrack& track : result.tracks)
         std::printf("track: %s %u samples, %.3f s\n", track.strCodec.c_str(), track.nSamples,
                     track.nTimescale ? double(track.nDuration) / track.nTimescale : 0.0);

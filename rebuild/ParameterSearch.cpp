@@ -1,0 +1,643 @@
+#include "rebuild/ParameterSearch.h"
+
+#include "codec/ConfigRecord.h"
+#include "codec/RbspReader.h"
+#include "codec/RbspWriter.h"
+#include "rebuild/SampleDecoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+const uint32_t kMaxNal = 16u << 20;
+const size_t kMaxPictures = 12;
+// How far past bytes that are not video the next picture is looked for.
+const size_t kAheadReach = 4u << 20;
+// The probe's row: wider than any picture (8192 pixels), one macroblock high.
+const int kWideMbs = 512;
+// Pictures up to 8192x4320, the most the decoders are let make.
+const int kMaxMbs = 512 * 270;
+// The candidates the key frame's decode keeps: the readings that go as far as the best.
+const size_t kKeep = 64;
+// Of them, how many the size is looked for with.
+const size_t kSizeTries = 6;
+// The decoder keeps the words of its first faults only: it is opened again before they run out.
+const size_t kFaultsKept = 48;
+
+struct CSlice {
+    size_t nAt = 0; // its length prefix
+    uint32_t nLength = 0;
+};
+
+struct CPicture {
+    std::vector<CSlice> slices;
+    bool bReference = false;
+};
+
+// The slice header's first three fields, and where the reader stands after them.
+struct CSliceStart {
+    uint32_t nFirstMb = 0, nType = 0, nPps = 0;
+};
+
+bool ReadSliceStart(CRbspReader& bits, CSliceStart* pStart) {
+    pStart->nFirstMb = bits.Ue();
+    pStart->nType = bits.Ue();
+    pStart->nPps = bits.Ue();
+    return !bits.Failed() && pStart->nType <= 9 && pStart->nPps <= 255;
+}
+
+// A slice NAL unit with a length prefix at nAt that begins a picture (first_mb_in_slice 0):
+// its length, or 0.
+uint32_t PictureSliceAt(const std::vector<uint8_t>& data, size_t nAt, bool bKeyOnly,
+                        CSliceStart* pStart) {
+    if (data.size() < 6 || nAt > data.size() - 6)
+        return 0;
+    const uint32_t nLength = ReadBE32(&data[nAt]);
+    const uint8_t nHeader = data[nAt + 4];
+    const int nType = nHeader & 0x1F;
+    if (nLength < 2 || nLength > kMaxNal || nLength > data.size() - nAt - 4 ||
+        (nHeader & 0x80) != 0 || (nType != 5 && (bKeyOnly || nType != 1)) ||
+        (nType == 5 && (nHeader & 0x60) == 0))
+        return 0;
+    CRbspReader bits(&data[nAt + 5], nLength - 1);
+    if (!ReadSliceStart(bits, pStart) || pStart->nFirstMb != 0)
+        return 0;
+    if (nType == 5 && pStart->nType % 5 != 2)
+        return 0;
+    return nLength;
+}
+
+// The pictures from the key frame on: its chain of NAL units, and past bytes that are not
+// video (sound, say), the next picture of the same parameter set.
+std::vector<CPicture> PicturesFrom(const std::vector<uint8_t>& data, size_t nKeyFrame,
+                                   uint32_t nPps) {
+    std::vector<CPicture> pictures;
+    size_t nAt = nKeyFrame;
+    while (nAt < data.size() && data.size() - nAt >= 6) {
+        const uint32_t nLength = ReadBE32(&data[nAt]);
+        const uint8_t nHeader = data[nAt + 4];
+        const int nType = nHeader & 0x1F;
+        bool bUnit = nLength >= 1 && nLength <= kMaxNal && nLength <= data.size() - nAt - 4 &&
+                     (nHeader & 0x80) == 0;
+        if (bUnit && (nType == 1 || nType == 5)) {
+            CRbspReader bits(&data[nAt + 5], nLength - 1);
+            CSliceStart start;
+            bUnit = nLength >= 2 && ReadSliceStart(bits, &start) && start.nPps == nPps &&
+                    (start.nFirstMb != 0 || pictures.size() < kMaxPictures) &&
+                    (start.nFirstMb == 0 || !pictures.empty());
+            if (bUnit) {
+                if (start.nFirstMb == 0)
+                    pictures.emplace_back();
+                pictures.back().slices.push_back(CSlice{nAt, nLength});
+                pictures.back().bReference = (nHeader & 0x60) != 0;
+            }
+        } else if (bUnit) {
+            // Delimiters, SEI, filler: nothing the search needs.
+            bUnit = nType == 6 || nType == 9 || nType == 12;
+        }
+        if (bUnit) {
+            nAt += 4 + nLength;
+            continue;
+        }
+        if (pictures.size() >= kMaxPictures)
+            break;
+        const size_t nEnd = std::min(data.size(), nAt + kAheadReach);
+        size_t nNext = nAt + 1;
+        CSliceStart start;
+        while (nNext < nEnd &&
+               (PictureSliceAt(data, nNext, false, &start) == 0 || start.nPps != nPps))
+            ++nNext;
+        if (nNext >= nEnd)
+            break;
+        nAt = nNext;
+    }
+    if (pictures.size() > kMaxPictures)
+        pictures.resize(kMaxPictures);
+    return pictures;
+}
+
+// Everything a candidate says: what the SPS and PPS would be.
+struct CTry {
+    int nLog2Frame = 4;
+    int nLog2Poc = 0; // 0: picture order count type 2
+    bool bCabac = false;
+    bool bTransform8x8 = false;
+    bool bDeblockingControl = false;
+    int nQp = 26;
+    int nPps = 0;
+    bool bWeighted = false;
+    int nBipred = 0;
+    int nRefL0 = 0, nRefL1 = 0; // num_ref_idx_lX_default_active_minus1
+    int nWidth = kWideMbs, nHeight = 1;
+    bool bCrop = false;
+};
+
+// The lowest level whose pictures may be this large.
+int LevelFor(int nMbs) {
+    if (nMbs <= 1620)
+        return 30;
+    if (nMbs <= 3600)
+        return 31;
+    if (nMbs <= 8704)
+        return 42;
+    if (nMbs <= 36864)
+        return 51;
+    return 60;
+}
+
+std::vector<uint8_t> SpsOf(const CTry& t, bool bBFrames) {
+    const int nProfile = t.bTransform8x8 ? 100 : (t.bCabac || bBFrames) ? 77 : 66;
+    CRbspWriter w;
+    w.Bits(8, static_cast<uint32_t>(nProfile));
+    w.Bits(8, 0);
+    w.Bits(8, static_cast<uint32_t>(LevelFor(t.nWidth * t.nHeight)));
+    w.Ue(0);
+    if (nProfile == 100) {
+        w.Ue(1); // 4:2:0
+        w.Ue(0); // 8 bits
+        w.Ue(0); // 8 bits
+        w.Flag(false);
+        w.Flag(false); // flat scaling lists
+    }
+    w.Ue(static_cast<uint32_t>(t.nLog2Frame - 4));
+    w.Ue(t.nLog2Poc ? 0 : 2);
+    if (t.nLog2Poc)
+        w.Ue(static_cast<uint32_t>(t.nLog2Poc - 4));
+    const int nRefs = std::max(4, std::max(t.nRefL0, t.nRefL1) + 1);
+    w.Ue(static_cast<uint32_t>(nRefs));
+    w.Flag(false);
+    w.Ue(static_cast<uint32_t>(t.nWidth - 1));
+    w.Ue(static_cast<uint32_t>(t.nHeight - 1));
+    w.Flag(true); // frames only
+    w.Flag(true); // direct 8x8 inference
+    w.Flag(t.bCrop);
+    if (t.bCrop) {
+        w.Ue(0);
+        w.Ue(0);
+        w.Ue(0);
+        w.Ue(4); // 8 lines, in units of two
+    }
+    // Only how far pictures are reordered: without it a decoder learns it late, and drops a
+    // picture as it does.
+    const int nReorder = bBFrames ? nRefs : 0;
+    w.Flag(true);
+    w.Bits(8, 0); // no aspect ratio, overscan, signal type, chroma location, timing, HRD, ...
+    w.Flag(true); // bitstream restriction
+    w.Flag(true);
+    w.Ue(2);
+    w.Ue(1);
+    w.Ue(16);
+    w.Ue(16);
+    w.Ue(static_cast<uint32_t>(nReorder));
+    w.Ue(static_cast<uint32_t>(nRefs));
+    const uint8_t nHeader = 0x67;
+    return w.Nal(&nHeader, 1);
+}
+
+void Se(CRbspWriter& w, int nValue) {
+    w.Ue(nValue > 0 ? uint32_t(2 * nValue - 1) : uint32_t(-2 * nValue));
+}
+
+std::vector<uint8_t> PpsOf(const CTry& t) {
+    CRbspWriter w;
+    w.Ue(static_cast<uint32_t>(t.nPps));
+    w.Ue(0);
+    w.Flag(t.bCabac);
+    w.Flag(false); // bottom_field_pic_order_in_frame_present
+    w.Ue(0);       // one slice group
+    w.Ue(static_cast<uint32_t>(t.nRefL0));
+    w.Ue(static_cast<uint32_t>(t.nRefL1));
+    w.Flag(t.bWeighted);
+    w.Bits(2, static_cast<uint32_t>(t.nBipred));
+    Se(w, t.nQp - 26);
+    Se(w, 0);
+    Se(w, 0); // chroma_qp_index_offset
+    w.Flag(t.bDeblockingControl);
+    w.Flag(false); // constrained intra prediction
+    w.Flag(false); // redundant_pic_cnt
+    if (t.bTransform8x8) {
+        w.Flag(true);
+        w.Flag(false);
+        Se(w, 0);
+    }
+    const uint8_t nHeader = 0x68;
+    return w.Nal(&nHeader, 1);
+}
+
+// How a candidate fared: the pictures decoded before the first fault, and where in the first
+// picture the decoder gave up (in macroblocks, counted along the rows).
+struct CProbe {
+    bool bClean = false;
+    size_t nCleanPictures = 0;
+    int nFailedMb = -1;
+};
+
+// FFmpeg's words for a macroblock that does not decode: "error while decoding MB x y".
+int FailedMbOf(const std::string& strText, int nWidth) {
+    const size_t nAt = strText.find("decoding MB ");
+    int nX = 0, nY = 0;
+    if (nAt == std::string::npos || sscanf(strText.c_str() + nAt + 12, "%d %d", &nX, &nY) != 2 ||
+        nX < 0 || nY < 0 || nX >= nWidth || nY > kMaxMbs)
+        return -1;
+    return nY * nWidth + nX;
+}
+
+class CSearch {
+public:
+    CSearch(const std::vector<uint8_t>& data, std::vector<CPicture> pictures,
+            CDecoderFactory& decoders, CCancelPoll* pCancel)
+        : m_pictures(std::move(pictures)), m_decoders(decoders), m_pCancel(pCancel) {
+        for (const CPicture& picture : m_pictures) {
+            std::vector<uint8_t> packet;
+            for (const CSlice& slice : picture.slices)
+                packet.insert(packet.end(), &data[slice.nAt], &data[slice.nAt] + 4 + slice.nLength);
+            m_packets.push_back(std::move(packet));
+        }
+    }
+
+    bool Cancelled() {
+        m_bCancelled = m_bCancelled || (m_pCancel && m_pCancel->Cancelled());
+        return m_bCancelled;
+    }
+    // Probing, the decoder only says where it gave up; checking, it also finds macroblocks
+    // that a picture's data never reached.
+    void SetUse(EDecoderUse eUse) {
+        if (eUse != m_eUse)
+            m_pDecoder.reset();
+        m_eUse = eUse;
+    }
+    void SetBFrames(bool b) { m_bBFrames = b; }
+
+    // Decodes the pictures listed (indexes into the pictures) with the candidate's sets.
+    // Each candidate's sets go in before its first picture, into one decoder: opening one
+    // for each of the thousands tried would cost more than their decoding.
+    CProbe Probe(const CTry& t, const std::vector<size_t>& which) {
+        CProbe probe;
+        if (Cancelled() || which.empty())
+            return probe;
+        const std::vector<uint8_t> sps = SpsOf(t, m_bBFrames), pps = PpsOf(t);
+        if (!m_pDecoder || m_pDecoder->Faults().size() >= kFaultsKept) {
+            CConfigRecord record;
+            std::vector<uint8_t> config;
+            std::string strError;
+            m_pDecoder.reset();
+            if (!MakeConfigRecord(ECodec::H264, {sps, pps}, 1, 8, 8, &record) ||
+                !WriteConfigRecord(record, &config))
+                return probe;
+            m_pDecoder =
+                m_decoders.Open(ECodec::H264, config.data(), config.size(), m_eUse, &strError);
+            if (!m_pDecoder)
+                return probe;
+        }
+        CSampleDecoder& decoder = *m_pDecoder;
+        decoder.Reset();
+        const size_t nFaultsBefore = decoder.Faults().size();
+        const int64_t nFramesBefore = decoder.Frames();
+        const int64_t nFirstLabel = m_nLabel;
+        std::vector<uint8_t> packet;
+        bool bClean = true;
+        for (size_t i = 0; i < which.size() && bClean; ++i) {
+            packet.clear();
+            if (i == 0) {
+                for (const std::vector<uint8_t>* pSet : {&sps, &pps}) {
+                    const uint32_t nSize = static_cast<uint32_t>(pSet->size());
+                    const uint8_t prefix[4] = {uint8_t(nSize >> 24), uint8_t(nSize >> 16),
+                                               uint8_t(nSize >> 8), uint8_t(nSize)};
+                    packet.insert(packet.end(), prefix, prefix + 4);
+                    packet.insert(packet.end(), pSet->begin(), pSet->end());
+                }
+            }
+            const std::vector<uint8_t>& picture = m_packets[which[i]];
+            packet.insert(packet.end(), picture.begin(), picture.end());
+            bClean = decoder.Decode(packet.data(), packet.size(), m_nLabel++);
+        }
+        bClean =
+            bClean && decoder.Finish() && decoder.Frames() - nFramesBefore == int64_t(which.size());
+        const std::vector<CSampleFault> faults = decoder.Faults();
+        probe.bClean = bClean && faults.size() == nFaultsBefore;
+        probe.nCleanPictures = probe.bClean ? which.size() : 0;
+        for (size_t i = nFaultsBefore; i < faults.size(); ++i) {
+            const int64_t nPicture = faults[i].nLabel - nFirstLabel;
+            if (i == nFaultsBefore)
+                probe.nCleanPictures = which.size();
+            probe.nCleanPictures =
+                std::min(probe.nCleanPictures, size_t(std::max<int64_t>(0, nPicture)));
+            if (nPicture == 0 && probe.nFailedMb < 0)
+                probe.nFailedMb = FailedMbOf(faults[i].strText, t.nWidth);
+        }
+        m_nLabel += 1; // a gap: a late fault of one candidate names none of the next
+        return probe;
+    }
+
+    const std::vector<CPicture>& Pictures() const { return m_pictures; }
+
+private:
+    std::vector<CPicture> m_pictures;
+    std::vector<std::vector<uint8_t>> m_packets;
+    CDecoderFactory& m_decoders;
+    CCancelPoll* m_pCancel;
+    std::unique_ptr<CSampleDecoder> m_pDecoder;
+    EDecoderUse m_eUse = EDecoderUse::Probe;
+    int64_t m_nLabel = 0;
+    bool m_bCancelled = false;
+    bool m_bBFrames = false;
+};
+
+// The key frame's slice header as a candidate would read it, to its end: false when it does
+// not read, or (CABAC) when the bits to the byte are not the ones the slice data begins with.
+bool KeyHeaderReads(const uint8_t* pPayload, size_t nSize, const CTry& t, int* pQpDelta) {
+    CRbspReader bits(pPayload, nSize);
+    CSliceStart start;
+    if (!ReadSliceStart(bits, &start))
+        return false;
+    bits.Skip(t.nLog2Frame);
+    bits.Ue(); // idr_pic_id
+    if (t.nLog2Poc)
+        bits.Skip(t.nLog2Poc);
+    bits.Skip(2); // no_output_of_prior_pics, long_term_reference
+    *pQpDelta = bits.Se();
+    if (t.bDeblockingControl) {
+        const uint32_t nIdc = bits.Ue();
+        if (nIdc > 2)
+            return false;
+        if (nIdc != 1) {
+            const int nAlpha = bits.Se(), nBeta = bits.Se();
+            if (nAlpha < -6 || nAlpha > 6 || nBeta < -6 || nBeta > 6)
+                return false;
+        }
+    }
+    if (t.bCabac) {
+        while (bits.Position() % 8 != 0 && !bits.Failed()) {
+            if (!bits.Flag())
+                return false;
+        }
+    }
+    return !bits.Failed() && *pQpDelta >= -51 && *pQpDelta <= 51;
+}
+
+// The zero bits after the key frame's parameter set id: its frame_num (all zero) and the
+// leading zeros of its idr_pic_id.
+int ZerosAfterPps(const uint8_t* pPayload, size_t nSize) {
+    CRbspReader bits(pPayload, nSize);
+    CSliceStart start;
+    if (!ReadSliceStart(bits, &start))
+        return 0;
+    int nZeros = 0;
+    while (nZeros < 48 && !bits.Failed() && !bits.Flag())
+        ++nZeros;
+    return bits.Failed() ? 0 : nZeros;
+}
+
+// How many pictures from the key frame on step their frame_num as a frame_num of nLog2 bits
+// does: by one after a reference picture, by none after another.
+size_t FrameNumsFit(const std::vector<uint8_t>& data, const std::vector<CPicture>& pictures,
+                    int nLog2) {
+    uint32_t nExpected = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const CSlice& slice = pictures[i].slices.front();
+        CRbspReader bits(&data[slice.nAt + 5], slice.nLength - 1);
+        CSliceStart start;
+        if (!ReadSliceStart(bits, &start))
+            return i;
+        const uint32_t nFrameNum = bits.Bits(nLog2);
+        if (bits.Failed() || nFrameNum != nExpected)
+            return i;
+        if (pictures[i].bReference)
+            nExpected = (nFrameNum + 1) & ((1u << nLog2) - 1);
+    }
+    return pictures.size();
+}
+
+struct CScored {
+    CTry t;
+    int nScore = 0;
+};
+
+} // namespace
+
+bool FindAvcKeyFrame(const std::vector<uint8_t>& data, size_t* pAt) {
+    for (size_t i = 0; i + 6 <= data.size(); ++i) {
+        CSliceStart start;
+        if (PictureSliceAt(data, i, true, &start) != 0 &&
+            ZerosAfterPps(&data[i + 5], ReadBE32(&data[i]) - 1) >= 4) {
+            *pAt = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
+                            CDecoderFactory& decoders, CCancelPoll* pCancel,
+                            CSearchProgress* pProgress, CSearchedSets* pFound) {
+    CSliceStart key;
+    const uint32_t nKeyLength = PictureSliceAt(data, nKeyFrame, true, &key);
+    if (nKeyLength == 0)
+        return false;
+    const uint8_t* pKey = &data[nKeyFrame + 5];
+    const int nZeros = ZerosAfterPps(pKey, nKeyLength - 1);
+    if (nZeros < 4)
+        return false;
+    CSearch search(data, PicturesFrom(data, nKeyFrame, key.nPps), decoders, pCancel);
+    const std::vector<CPicture>& pictures = search.Pictures();
+    if (pictures.empty())
+        return false;
+    bool bBFrames = false;
+    for (const CPicture& picture : pictures) {
+        const CSlice& slice = picture.slices.front();
+        CRbspReader bits(&data[slice.nAt + 5], slice.nLength - 1);
+        CSliceStart start;
+        bBFrames = bBFrames || (ReadSliceStart(bits, &start) && start.nType % 5 == 1);
+    }
+    search.SetBFrames(bBFrames);
+    const auto report = [&](int nPercent) {
+        if (pProgress)
+            pProgress->Searched(nPercent);
+    };
+
+    // The key frame along one wide row: the candidate that decodes furthest gets the furthest
+    // before the picture's second row, at the picture's width.
+    // Its frame_num and idr_pic_id together are the zeros after the parameter set id, and a
+    // picture order count of type 0 follows: what tells one reading from another is the type,
+    // and for type 2 frame_num's length, for type 0 how much longer its count is.
+    const int nMaxLog2Frame = std::min(nZeros, 16);
+    std::vector<std::pair<int, int>> layouts; // frame_num's length, the count's (0: type 2)
+    for (int nLog2 = 4; nLog2 <= nMaxLog2Frame; ++nLog2)
+        layouts.emplace_back(nLog2, 0);
+    for (int nLonger = 4 - nMaxLog2Frame; nLonger <= 12; ++nLonger) {
+        const int nLog2 = std::max(4, 4 - nLonger);
+        if (nLog2 <= nMaxLog2Frame && nLog2 + nLonger <= 16)
+            layouts.emplace_back(nLog2, nLog2 + nLonger);
+    }
+    std::vector<CScored> best;
+    for (size_t nLayout = 0; nLayout < layouts.size(); ++nLayout) {
+        report(int(nLayout * 50 / layouts.size()));
+        for (int nControl = 0; nControl < 2; ++nControl) {
+            for (int nCabac = 1; nCabac >= 0; --nCabac) {
+                CTry t;
+                t.nLog2Frame = layouts[nLayout].first;
+                t.nLog2Poc = layouts[nLayout].second;
+                t.bDeblockingControl = nControl != 0;
+                t.bCabac = nCabac != 0;
+                t.nPps = static_cast<int>(key.nPps);
+                int nDelta = 0;
+                if (!KeyHeaderReads(pKey, nKeyLength - 1, t, &nDelta))
+                    continue;
+                for (int n8x8 = 0; n8x8 < 2; ++n8x8) {
+                    t.bTransform8x8 = n8x8 != 0;
+                    // CABAC's contexts start from the slice's quantiser: each is tried. CAVLC's
+                    // syntax does not depend on it.
+                    for (int nQp = 0; nQp <= 51; ++nQp) {
+                        if (!t.bCabac && nQp != std::clamp(26, -nDelta, 51 - nDelta))
+                            continue;
+                        if (nQp + nDelta < 0 || nQp + nDelta > 51)
+                            continue;
+                        t.nQp = nQp;
+                        const CProbe probe = search.Probe(t, {0});
+                        if (search.Cancelled())
+                            return false;
+                        // A slice that ends early, its end read where there is none, is no
+                        // fault to a decoder that does not look for what is missing: no score.
+                        const int nScore = probe.nFailedMb;
+                        if (nScore >= 2)
+                            best.push_back(CScored{t, nScore});
+                    }
+                }
+            }
+        }
+    }
+    std::stable_sort(best.begin(), best.end(),
+                     [](const CScored& a, const CScored& b) { return a.nScore > b.nScore; });
+    if (best.size() > kKeep)
+        best.resize(kKeep);
+    report(55);
+
+    // The width: where the wide row broke, or a little before; the height: the most rows the
+    // key frame fills with no macroblock missing.
+    bool bSized = false;
+    CTry found;
+    for (size_t i = 0; i < best.size() && i < kSizeTries && !bSized; ++i) {
+        const int nBroke = best[i].nScore;
+        for (int nWidth = nBroke; nWidth >= std::max(1, nBroke / 2) && !bSized; --nWidth) {
+            CTry t = best[i].t;
+            t.nWidth = nWidth;
+            t.nHeight = 3;
+            if (!search.Probe(t, {0}).bClean)
+                continue;
+            int nLow = 3, nHigh = std::min(1024, kMaxMbs / nWidth) + 1;
+            search.SetUse(EDecoderUse::Check);
+            while (nHigh - nLow > 1) {
+                t.nHeight = (nLow + nHigh) / 2;
+                (search.Probe(t, {0}).bClean ? nLow : nHigh) = t.nHeight;
+                if (search.Cancelled())
+                    return false;
+            }
+            t.nHeight = nLow;
+            search.SetUse(EDecoderUse::Probe);
+            // A key frame whose data would fill any height is no picture.
+            if (nLow * nWidth < kMaxMbs && nHigh <= kMaxMbs / nWidth) {
+                found = t;
+                bSized = true;
+            }
+        }
+        if (search.Cancelled())
+            return false;
+    }
+    if (!bSized)
+        return false;
+    report(70);
+
+    // The later pictures: frame_num's length by how it steps, then the fields of P and B
+    // slice headers a PPS gives, by decoding the reference pictures, then all.
+    std::vector<size_t> references, all;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        all.push_back(i);
+        if (pictures[i].bReference)
+            references.push_back(i);
+    }
+    std::vector<std::pair<size_t, int>> lengths;
+    for (int nLog2 = 4; nLog2 <= std::min(nZeros, 16); ++nLog2)
+        lengths.emplace_back(FrameNumsFit(data, pictures, nLog2), nLog2);
+    std::stable_sort(lengths.begin(), lengths.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    // Key frame readings that went as far as the best differ in what follows it: each is
+    // tried, with each length, on the reference pictures.
+    size_t nBestClean = 0;
+    CTry chosen = found;
+    const auto tryReferences = [&]() {
+        for (const CScored& scored : best) {
+            if (scored.nScore != best.front().nScore)
+                break;
+            for (const auto& length : lengths) {
+                // The key frame reads the same: type 2 with its own length, type 0 with the
+                // count as much longer.
+                const int nLog2Poc = scored.t.nLog2Poc == 0
+                                         ? 0
+                                         : scored.t.nLog2Poc + length.second - scored.t.nLog2Frame;
+                if (scored.t.nLog2Poc == 0 ? length.second != scored.t.nLog2Frame
+                                           : nLog2Poc < 4 || nLog2Poc > 16)
+                    continue;
+                for (int nWeighted = 0; nWeighted < 2; ++nWeighted) {
+                    for (int nRefs = 0; nRefs < 4; ++nRefs) {
+                        CTry t = scored.t;
+                        t.nWidth = found.nWidth;
+                        t.nHeight = found.nHeight;
+                        t.nLog2Frame = length.second;
+                        t.nLog2Poc = nLog2Poc;
+                        t.bWeighted = nWeighted != 0;
+                        t.nRefL0 = nRefs;
+                        const CProbe probe = search.Probe(t, references);
+                        if (search.Cancelled())
+                            return false;
+                        if (probe.nCleanPictures > nBestClean ||
+                            (probe.bClean && nBestClean == 0)) {
+                            nBestClean = probe.nCleanPictures;
+                            chosen = t;
+                        }
+                        if (probe.bClean)
+                            return true;
+                    }
+                }
+            }
+        }
+        return true;
+    };
+    if (!tryReferences())
+        return false;
+    report(85);
+    if (bBFrames) {
+        nBestClean = 0;
+        const CTry withReferences = chosen;
+        for (int nBipred = 0; nBipred < 2; ++nBipred) {
+            for (int nRefs = 0; nRefs < 2; ++nRefs) {
+                CTry t = withReferences;
+                t.nBipred = nBipred;
+                t.nRefL1 = nRefs;
+                const CProbe probe = search.Probe(t, all);
+                if (search.Cancelled())
+                    return false;
+                if (probe.nCleanPictures > nBestClean) {
+                    nBestClean = probe.nCleanPictures;
+                    chosen = t;
+                }
+                if (probe.bClean)
+                    nBipred = 2;
+                if (probe.bClean)
+                    break;
+            }
+        }
+    }
+    report(100);
+    // 1088 lines are 1080 shown, as every 1080-line recorder writes them.
+    chosen.bCrop = chosen.nHeight == 68;
+    pFound->sets = {SpsOf(chosen, bBFrames), PpsOf(chosen)};
+    pFound->nKeyFrame = nKeyFrame;
+    pFound->bQpAssumed = !chosen.bCabac;
+    pFound->bCropAssumed = chosen.bCrop;
+    pFound->bBipredAssumed = bBFrames && chosen.nBipred == 0;
+    return true;
+}
