@@ -28,7 +28,7 @@ CString JobRebuildToolPath(const CString& exeFolder) {
 
 CString JobRebuildCommandLine(const CString& rebuildPath, const CString& reference,
                               const CString& broken, const CString& output,
-                              const CMediaRange* pMedia) {
+                              const CMediaRange* pMedia, bool bSearch) {
     CString cmd, media;
     if (pMedia)
         media.Format("--media %llu %llu ", static_cast<unsigned long long>(pMedia->nBegin),
@@ -36,9 +36,10 @@ CString JobRebuildCommandLine(const CString& rebuildPath, const CString& referen
     CString quoted;
     if (!reference.IsEmpty())
         quoted.Format("\"%s\" ", static_cast<const char*>(reference));
-    cmd.Format("\"%s\" %s%s\"%s\" \"%s\"", static_cast<const char*>(rebuildPath),
-               static_cast<const char*>(media), static_cast<const char*>(quoted),
-               static_cast<const char*>(broken), static_cast<const char*>(output));
+    cmd.Format("\"%s\" %s%s%s\"%s\" \"%s\"", static_cast<const char*>(rebuildPath),
+               bSearch ? "--search " : "", static_cast<const char*>(media),
+               static_cast<const char*>(quoted), static_cast<const char*>(broken),
+               static_cast<const char*>(output));
     return cmd;
 }
 

@@ -17,6 +17,7 @@ struct CJob {
     CString strCommandLine; // the tool's whole command line
     CSourceInfo found;      // what the source check found: when the file was chosen, and at GO
     CString strReference;   // a rebuild's: the whole recording it rebuilds the source from
+    bool bSearch = false;   // a rebuild's without one: settings the source lacks searched for
 };
 
 // The job of source for the program whose module file name is moduleFileName. Names only: the
@@ -35,10 +36,11 @@ CString JobToolPath(const CString& exeFolder);
 // rights.
 CString JobRebuildToolPath(const CString& exeFolder);
 
-// The rebuild tool's command line: the media range first when the source check found it.
+// The rebuild tool's command line: whether to search for settings the source lacks, then the
+// media range when the source check found it.
 CString JobRebuildCommandLine(const CString& rebuildPath, const CString& reference,
                               const CString& broken, const CString& output,
-                              const CMediaRange* pMedia);
+                              const CMediaRange* pMedia, bool bSearch = false);
 
 // "<folder of source>\<title>-NEW.mp4"; the folder is the source up to its last backslash.
 CString JobOutputPath(const CString& source, const CString& title);

@@ -41,7 +41,7 @@ public:
     virtual CString Verdict(const CJob& job, bool* pbFailed) = 0;
     // After the verdict: whether the run could not go on without a whole recording the user
     // has to choose, and why (a rebuild of a recording that did not hold enough by itself).
-    virtual bool NeedsReference(CString* /*pWhy*/) const { return false; }
+    virtual bool NeedsReference(CString* /*pWhy*/, bool* /*pbSearchable*/) const { return false; }
     // The window is closing mid-run: the run is stopped, and an output it never announced is
     // removed.
     virtual void EndOnClose(const CJob& job) = 0;

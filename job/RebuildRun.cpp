@@ -17,11 +17,12 @@ bool CRebuildRun::Start(const CJob& job, CWnd* pOwner, CString* pWhy) {
         paths.push_back(job.strReference.str());
     m_output.Reset(1, paths);
     m_bNeedsReference = false;
+    m_bSearchable = false;
     m_lines.Reset();
     m_result.Reset();
     const CString commandLine =
         JobRebuildCommandLine(job.strRebuildPath, job.strReference, job.strSource, job.strOutput,
-                              job.found.bMediaData ? &job.found.mediaData : nullptr);
+                              job.found.bMediaData ? &job.found.mediaData : nullptr, job.bSearch);
     const std::wstring environment = ToolEnvironment();
     const CString folder = job.strRebuildPath.Left(job.strRebuildPath.ReverseFind('\\'));
     CChildPlace place;
@@ -85,6 +86,7 @@ CString CRebuildRun::Verdict(const CJob& job, bool* pbFailed) {
     }
     *pbFailed = result.eStatus != CRebuildResult::EStatus::Rebuilt;
     m_bNeedsReference = result.eStatus == CRebuildResult::EStatus::NeedsReference;
+    m_bSearchable = result.found.bSearchable;
     m_strMissing = MissingWords(result.found.eMissing);
     CString message = FormatRebuildReport(job.strSourceName, AfxFileNameOf(job.strReference),
                                           job.strOutput, result);
@@ -99,8 +101,9 @@ CString CRebuildRun::Verdict(const CJob& job, bool* pbFailed) {
     return message;
 }
 
-bool CRebuildRun::NeedsReference(CString* pWhy) const {
+bool CRebuildRun::NeedsReference(CString* pWhy, bool* pbSearchable) const {
     *pWhy = m_strMissing;
+    *pbSearchable = m_bSearchable;
     return m_bNeedsReference;
 }
 

@@ -23,7 +23,7 @@ public:
     void Follow(UINT nMessage, LPARAM lParam) override;
     CString Verdict(const CJob& job, bool* pbFailed) override;
     void EndOnClose(const CJob& job) override;
-    bool NeedsReference(CString* pWhy) const override;
+    bool NeedsReference(CString* pWhy, bool* pbSearchable) const override;
 
 private:
     CChildRunner m_runner;
@@ -32,5 +32,6 @@ private:
     CLineAssembler m_lines;      // its standard output cut into lines, for the result
     CRebuildResultReader m_result;
     bool m_bNeedsReference = false;
+    bool m_bSearchable = false;
     CString m_strMissing;
 };

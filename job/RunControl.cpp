@@ -59,16 +59,31 @@ void CRunControl::OfferRebuild(const CJob& job) {
         return;
     m_job = job;
     m_job.strReference.Empty();
+    m_job.bSearch = false;
     StartRebuild();
 }
 
+void CRunControl::OfferSearch() {
+    const int nAnswer = m_pView->AskThree(SearchOffer(m_job.strSourceName, m_job.found));
+    if (nAnswer == IDYES) {
+        m_job.bSearch = true;
+        StartRebuild();
+    } else if (nAnswer == IDNO) {
+        ChooseReference();
+    }
+}
+
 void CRunControl::AskForReference(const CString& why) {
-    if (!m_pView->Ask(RebuildOffer(m_job.strSourceName, m_job.found, why), true))
-        return;
+    if (m_pView->Ask(RebuildOffer(m_job.strSourceName, m_job.found, why), true))
+        ChooseReference();
+}
+
+void CRunControl::ChooseReference() {
     const CString reference = m_pView->ChooseReference(m_job.strSourceName);
     if (reference.IsEmpty())
         return;
     m_job.strReference = reference;
+    m_job.bSearch = false;
     StartRebuild();
 }
 
@@ -177,10 +192,13 @@ void CRunControl::OnRunEnded() {
         throw;
     }
     CString why;
-    const bool bAsk = m_job.strReference.IsEmpty() && pRun->NeedsReference(&why);
+    bool bSearchable = false;
+    const bool bAsk = m_job.strReference.IsEmpty() && pRun->NeedsReference(&why, &bSearchable);
     m_progress.End(bFailed && !bAsk);
     m_pView->ShowRunning(false);
-    if (bAsk)
+    if (bAsk && bSearchable && !m_job.bSearch)
+        OfferSearch();
+    else if (bAsk)
         AskForReference(why);
     else
         m_pView->ShowMessage(verdict);

@@ -81,6 +81,9 @@ private:
     // that is not enough, the user is asked for a whole recording made the same way, told why.
     void OfferRebuild(const CJob& job);
     void AskForReference(const CString& why);
+    // A recording that a search may rebuild alone: search, choose a reference, or neither.
+    void OfferSearch();
+    void ChooseReference();
     void StartRebuild();
 
     std::unique_ptr<CRunView> m_pView;

@@ -33,6 +33,10 @@ bool CRunView::Ask(const CString& text, bool bYesDefault) {
                                    (bYesDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2)) == IDYES;
 }
 
+int CRunView::AskThree(const CString& text) {
+    return AfxMessageBox(text, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON1);
+}
+
 CString CRunView::ChooseReference(const CString& brokenName) {
     CFileDialog dlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
                     "MP4 files|*.mp4;*.mov|All files|*.*||");

@@ -18,6 +18,8 @@ public:
     virtual void ShowMessage(const CString& text);
     // A question with Yes and No, No the default unless bYesDefault; true for Yes.
     virtual bool Ask(const CString& text, bool bYesDefault = false);
+    // Yes, No or Cancel: IDYES, IDNO or IDCANCEL; Yes is the default.
+    virtual int AskThree(const CString& text);
     // The whole recording to rebuild a broken one (named brokenName) from, chosen by the user;
     // empty when none was.
     virtual CString ChooseReference(const CString& brokenName);

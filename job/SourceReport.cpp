@@ -75,6 +75,18 @@ CString RebuildOffer(const CString& name, const CSourceInfo& info, const CString
            "one from it.";
 }
 
+CString SearchOffer(const CString& name, const CSourceInfo& info) {
+    if (info.eKind != ESourceKind::NoIndex)
+        return DescribeUnrunnableSource(name, info);
+    return CutOffText(name) +
+           " It does not carry the settings its video was recorded with, but Clipmend can "
+           "search for them by trying them on its decoders. That can take a minute or two, and "
+           "what decoding cannot check (the strength of its colours and of its fine detail) is "
+           "taken as most cameras write it, so the pictures may look slightly different." +
+           kSecondRecording +
+           "\n\nSearch for the settings now? Choose No to rebuild it from such a recording.";
+}
+
 CString SourceNotFound() {
     return "Cannot find the source video file";
 }

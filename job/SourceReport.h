@@ -14,6 +14,10 @@ CString DescribeUnrunnableSource(const CString& name, const CSourceInfo& info);
 // once it could not be rebuilt by itself (why: "its video does not carry ...").
 CString RebuildOffer(const CString& name, const CSourceInfo& info, const CString& why);
 
+// The question when a recording cut off before its index could be rebuilt by itself only by a
+// search for its settings: Yes searches, No asks for a whole recording.
+CString SearchOffer(const CString& name, const CSourceInfo& info);
+
 // The message at GO when the chosen file is gone.
 CString SourceNotFound();
 // The message for a choice that is no file to run on: a folder, a name without an extension.

@@ -106,15 +106,20 @@ int main(int argc, char** argv) {
     CMediaRange media;
     bool bMedia = false;
     int nArg = 1;
-    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--media") == 0) {
-        bMedia = ParseNumber(argv[2], &media.nBegin) && ParseNumber(argv[3], &media.nEnd);
-        nArg = 4;
+    const bool bSearch = argc > 1 && std::strcmp(argv[1], "--search") == 0;
+    if (bSearch)
+        ++nArg;
+    const bool bMediaGiven = argc - nArg >= 5 && std::strcmp(argv[nArg], "--media") == 0;
+    if (bMediaGiven) {
+        bMedia =
+            ParseNumber(argv[nArg + 1], &media.nBegin) && ParseNumber(argv[nArg + 2], &media.nEnd);
+        nArg += 3;
     }
     // Two paths: without a reference, from what the broken recording holds itself.
     const int nPaths = argc - nArg;
-    if ((nPaths != 2 && nPaths != 3) || (nArg == 4 && !bMedia)) {
-        std::fprintf(stderr, "usage: ClipmendRebuild [--media BEGIN END] [reference.mp4] "
-                             "broken.mp4 output.mp4\n");
+    if ((nPaths != 2 && nPaths != 3) || (bMediaGiven && !bMedia) || (bSearch && nPaths != 2)) {
+        std::fprintf(stderr, "usage: ClipmendRebuild [--search] [--media BEGIN END] "
+                             "[reference.mp4] broken.mp4 output.mp4\n");
         return 2;
     }
     const char* pszReference = nPaths == 3 ? argv[nArg] : nullptr;
@@ -126,6 +131,7 @@ int main(int argc, char** argv) {
     try {
         CRebuildOptions options;
         options.pRange = bMedia ? &media : nullptr;
+        options.bSearch = bSearch;
 #if defined(CLIPMEND_DECODERS)
         CFfmpegDecoderFactory decoders;
         options.pDecoders = &decoders;

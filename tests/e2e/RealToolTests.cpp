@@ -150,8 +150,9 @@ TEST_F(RealTool, FilesItDoesNotRunAreNamedForWhatTheyAre) {
         const std::string& name = kinds[i].first;
         SCOPED_TRACE(name);
         Choose(name);
-        // A recording cut off before its index comes with the offer of a rebuild: No here.
-        const int close = name.rfind("nomoov", 0) == 0 ? IDNO : IDOK;
+        // A recording cut off before its index, which does not carry its settings, comes with
+        // the offer of a search or a reference: Cancel here.
+        const int close = name.rfind("nomoov", 0) == 0 ? IDCANCEL : IDOK;
         MessageBoxInfo box;
         ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
         EXPECT_EQ(0u, box.text.find(kinds[i].second)) << box.text;
@@ -211,6 +212,30 @@ TEST_F(RealTool, ARecordingThatHoldsItsOwnIndexIsRebuiltWithNoQuestion) {
     EXPECT_TRUE(FileExists(OutputOf(name)));
 }
 
+// A recording cut off before its index whose video does not carry its settings: at Yes to the
+// offer, they are searched for with the decoders, and the message says what was found, how,
+// and what decoding could not check.
+TEST_F(RealTool, ARecordingWithoutItsSettingsIsRebuiltBySearchAtYes) {
+    const std::string name = "nomoov-size0.mp4";
+    ::DeleteFileA(OutputOf(name).c_str());
+    Choose(name);
+    MessageBoxInfo box;
+    ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
+    ASSERT_TRUE(app->PressButton(box, IDYES));
+    const std::vector<std::string> captions = e2e::CaptionsUntilMessage(*app, &box);
+    e2e::CheckProgressCaptions(captions, "Velmora Clipmend - ONE Click");
+    EXPECT_EQ(0u, box.text.find("Done! Created new file " + OutputOf(name))) << box.text;
+    EXPECT_NE(std::string::npos, box.text.find(", 640x360, ")) << box.text;
+    EXPECT_NE(std::string::npos,
+              box.text.find("taken from the recording itself (found by a search and checked by "
+                            "decoding; assumed, as decoding cannot tell: "))
+        << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("\nIt plays from start to end: ")) << box.text;
+    e2e::SaveScreenshot(box.hwnd, "rebuild-search");
+    EXPECT_TRUE(app->PressOk(box));
+    Keep("searched-" + name, box.text, OutputOf(name));
+}
+
 // A recording cut off before its index, rebuilt from a whole one made the same way: the offer,
 // the choice of the reference, the run with its progress, the message with the decoders'
 // verdict on the copy; and references made another way or at another size, refused with the
@@ -235,11 +260,14 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
         ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
         EXPECT_EQ(0u, box.text.find(name + " was cut off before its index was written"))
             << box.text;
-        EXPECT_NE(std::string::npos, box.text.find("Choose it, and Clipmend rebuilds")) << box.text;
-        EXPECT_EQ((std::vector<std::string>{"&Yes", "&No"}), box.buttons);
+        EXPECT_NE(std::string::npos,
+                  box.text.find("Search for the settings now? Choose No to rebuild it from such "
+                                "a recording."))
+            << box.text;
+        EXPECT_EQ((std::vector<std::string>{"&Yes", "&No", "Cancel"}), box.buttons);
         if (i == 0)
             e2e::SaveScreenshot(box.hwnd, "rebuild-offer");
-        ASSERT_TRUE(app->PressButton(box, IDYES));
+        ASSERT_TRUE(app->PressButton(box, IDNO));
         ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as " + name,
                                             reference, i == 0 ? "rebuild-reference" : ""))
             << app->Error();
@@ -273,7 +301,7 @@ TEST_F(RealTool, ARecordingCutOffBeforeItsIndexIsRebuiltFromOneMadeTheSameWay) {
     MessageBoxInfo box;
     ASSERT_TRUE(app->ChooseFile(app->Folder() + "\\" + name)) << app->Error();
     ASSERT_TRUE(app->WaitForMessageBox(&box)) << app->Error();
-    ASSERT_TRUE(app->PressButton(box, IDYES));
+    ASSERT_TRUE(app->PressButton(box, IDNO));
     ASSERT_TRUE(app->ChooseInOpenDialog("A whole recording made the same way as " + name,
                                         app->Folder() + "\\reference-h264.mp4"))
         << app->Error();

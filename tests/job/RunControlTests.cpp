@@ -102,6 +102,7 @@ public:
     bool bThrowOnMessage = false;
     bool bForgeOutput = false;
     std::string strReference; // what the user picks when a rebuild asks for a reference
+    int nSearchAnswer = IDNO; // to the offer of a search for a recording's settings
 
     void ShowRunning(bool bRunning) override {
         shownRunning.push_back(bRunning);
@@ -124,6 +125,10 @@ public:
     bool Ask(const CString& text, bool) override {
         messages.push_back(text.str());
         return true;
+    }
+    int AskThree(const CString& text) override {
+        messages.push_back(text.str());
+        return nSearchAnswer;
     }
     CString ChooseReference(const CString&) override { return strReference.c_str(); }
 };
@@ -230,8 +235,9 @@ TEST(RunControlInProcess, ClosingAfterTheToolEndedButBeforeTheVerdictRemovesTheC
 // recording, whose video does not carry its settings, cannot be rebuilt by itself, so the user
 // is asked for a reference, told why, and a new file is made from it. With the decoders the program
 // lends the engine, a recording ffmpeg made (the decoder tests' media) and a cut of it, since they
-// must play; without them, the engine's own small media.
-TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyAndAsksForAReferenceWithWhy) {
+// must play: a search for its settings is offered first, and No to it asks for the reference at
+// once; at Yes, the search rebuilds it alone. Without them, the engine's own small media.
+void RebuildWithAnswer(int nSearchAnswer) {
     const std::string reference = TempPath("ref.mp4");
     const std::string broken = TempPath("cut.mp4");
     const std::string output = TempPath("cut-NEW.mp4");
@@ -255,22 +261,36 @@ TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyAndAsksForAReferenceWithW
     ASSERT_TRUE(WriteBytes(output, "an earlier copy"));
     CRunWindow window;
     window.view.strReference = reference;
+    window.view.nSearchAnswer = nSearchAnswer;
     CJob job = CRunWindow::Job(broken, output, "");
     window.m_run.Check(job);
     EXPECT_TRUE(job.found.bMediaData);
     ASSERT_TRUE(PumpUntil([&] { return window.m_run.IsIdle(); }, 120000));
     ASSERT_EQ(3u, window.view.messages.size());
     EXPECT_EQ(output + " already exists. Replace it?", window.view.messages[0]);
-    EXPECT_NE(std::string::npos, window.view.messages[1].find(
-                                     "Clipmend cannot rebuild the index from this file alone: "
-                                     "it does not carry the settings its video was "
-                                     "recorded with"))
+    EXPECT_NE(std::string::npos,
+              window.view.messages[1].find(pszMedia ? "Search for the settings now?"
+                                                    : "Clipmend cannot rebuild the index from "
+                                                      "this file alone: it does not carry the "
+                                                      "settings its video was recorded with"))
         << window.view.messages[1];
     EXPECT_EQ(0u, window.view.messages[2].find("Done! Created new file "))
+        << window.view.messages[2];
+    EXPECT_EQ(pszMedia && nSearchAnswer == IDYES,
+              window.view.messages[2].find("found by a search and checked by decoding") !=
+                  std::string::npos)
         << window.view.messages[2];
     EXPECT_TRUE(CheckMp4File(output.c_str()).IsValid());
     for (const std::string& path : {reference, broken, output})
         ::DeleteFileA(path.c_str());
+}
+
+TEST(RunControlInProcess, ARebuildReplacesAnEarlierCopyAndAsksForAReferenceWithWhy) {
+    RebuildWithAnswer(IDNO);
+}
+
+TEST(RunControlInProcess, ARebuildSearchesForTheSettingsAtYes) {
+    RebuildWithAnswer(IDYES);
 }
 
 } // namespace
