@@ -5,6 +5,7 @@
 #include "job/ReportWords.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -215,14 +216,22 @@ CString DescribeFoundSettings(const CFoundSettings& found) {
     text += ", taken from the recording itself";
     if (found.eSource == CFoundSettings::ESource::Search) {
         // What decoding confirms, and what it cannot: a copy may still look off in these.
-        text += " (found by a search and checked by decoding; assumed, as decoding cannot "
-                "tell: its colour quantiser offset and scaling lists";
-        if (found.bQpAssumed)
-            text += ", its starting quantiser";
-        if (found.bBipredAssumed)
-            text += ", how its B pictures weigh their references";
-        if (found.bCropAssumed)
-            text += ", 1080 of its 1088 lines shown";
+        text += " (found by a search and checked by decoding";
+        const std::pair<bool, const char*> assumed[] = {
+            {found.bChromaAssumed, "its colour quantiser offset"},
+            {found.bScalingAssumed, "its scaling lists"},
+            {found.bQpAssumed, "its starting quantiser"},
+            {found.bBipredAssumed, "how its B pictures weigh their references"},
+            {found.bCropAssumed, "1080 of its 1088 lines shown"},
+        };
+        const char* pszJoin = "; assumed, as decoding cannot tell: ";
+        for (const auto& item : assumed) {
+            if (item.first) {
+                text += pszJoin;
+                text += item.second;
+                pszJoin = ", ";
+            }
+        }
         text += ")";
     }
     if (found.eSource == CFoundSettings::ESource::Records) {

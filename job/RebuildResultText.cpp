@@ -60,6 +60,8 @@ template <typename V, typename T> void FoundFields(V& v, T& f) {
     v.Field(f.bQpAssumed);
     v.Field(f.bCropAssumed);
     v.Field(f.bBipredAssumed);
+    v.Field(f.bChromaAssumed);
+    v.Field(f.bScalingAssumed);
     v.Field(f.bSearchable);
 }
 

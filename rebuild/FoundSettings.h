@@ -23,11 +23,13 @@ struct CFoundSettings {
     bool bRateByTime = false; // the sound's rate told by how many frames lie between pictures
     std::string strCamera;    // the model the records name, where they do
     // What a search took as most encoders write it, decoding not telling: the starting
-    // quantiser (CAVLC), the cropping of 1088 lines to 1080. The chroma quantiser offset and
-    // the scaling lists are always so taken.
+    // quantiser (CAVLC), the cropping of 1088 lines to 1080, B pictures' implicit weighting,
+    // the chroma quantiser offset and the scaling lists.
     bool bQpAssumed = false;
     bool bCropAssumed = false;
-    bool bBipredAssumed = false; // B pictures' implicit weighting
+    bool bBipredAssumed = false;
+    bool bChromaAssumed = false;
+    bool bScalingAssumed = false;
 
     // Why nothing could be found, when eSource is None.
     enum class EMissing {

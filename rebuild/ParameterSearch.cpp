@@ -25,6 +25,8 @@ const int kMaxMbs = 512 * 270;
 const size_t kKeep = 64;
 // Of them, how many the size is looked for with.
 const size_t kSizeTries = 6;
+// How far before the key frame its sample's SEI messages may begin.
+const size_t kNoteReach = 4096;
 // The decoder keeps the words of its first faults only: it is opened again before they run out.
 const size_t kFaultsKept = 48;
 
@@ -132,6 +134,7 @@ struct CTry {
     bool bWeighted = false;
     int nBipred = 0;
     int nRefL0 = 0, nRefL1 = 0; // num_ref_idx_lX_default_active_minus1
+    int nChromaQp = 0;          // chroma_qp_index_offset
     int nWidth = kWideMbs, nHeight = 1;
     bool bCrop = false;
 };
@@ -215,14 +218,14 @@ std::vector<uint8_t> PpsOf(const CTry& t) {
     w.Bits(2, static_cast<uint32_t>(t.nBipred));
     Se(w, t.nQp - 26);
     Se(w, 0);
-    Se(w, 0); // chroma_qp_index_offset
+    Se(w, t.nChromaQp);
     w.Flag(t.bDeblockingControl);
     w.Flag(false); // constrained intra prediction
     w.Flag(false); // redundant_pic_cnt
     if (t.bTransform8x8) {
         w.Flag(true);
         w.Flag(false);
-        Se(w, 0);
+        Se(w, t.nChromaQp);
     }
     const uint8_t nHeader = 0x68;
     return w.Nal(&nHeader, 1);
@@ -416,6 +419,26 @@ struct CScored {
     CTry t;
     int nScore = 0;
 };
+
+// What x264 notes of its settings in an SEI message before its first key frame: the fields
+// decoding cannot check. A number after "name=" in the note, or false.
+bool EncoderNote(const std::string& note, const char* pszName, int* pValue) {
+    const std::string key = std::string(" ") + pszName + "=";
+    const size_t nAt = note.find(key);
+    return nAt != std::string::npos && sscanf(note.c_str() + nAt + key.size(), "%d", pValue) == 1;
+}
+
+std::string EncoderNoteBefore(const std::vector<uint8_t>& data, size_t nKeyFrame) {
+    static const char kTag[] = "x264 - core ";
+    const size_t nFrom = nKeyFrame > kNoteReach ? nKeyFrame - kNoteReach : 0;
+    const auto pEnd = data.begin() + ptrdiff_t(nKeyFrame);
+    const auto pAt = std::search(data.begin() + ptrdiff_t(nFrom), pEnd, kTag, kTag + 12);
+    if (pAt == pEnd)
+        return std::string();
+    // Its text runs to the SEI's end, a zero byte.
+    const auto pStop = std::find(pAt, pEnd, uint8_t(0));
+    return std::string(pAt, pStop);
+}
 
 } // namespace
 
@@ -634,10 +657,22 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
     report(100);
     // 1088 lines are 1080 shown, as every 1080-line recorder writes them.
     chosen.bCrop = chosen.nHeight == 68;
+    // What the encoder noted of the rest, where it did.
+    const std::string note = EncoderNoteBefore(data, nKeyFrame);
+    int nChromaQp = 0, nWeightB = 0, nMatrix = 1;
+    const bool bChromaNoted =
+        EncoderNote(note, "chroma_qp_offset", &nChromaQp) && nChromaQp >= -12 && nChromaQp <= 12;
+    if (bChromaNoted)
+        chosen.nChromaQp = nChromaQp;
+    const bool bBipredNoted = chosen.nBipred == 0 && EncoderNote(note, "weightb", &nWeightB);
+    if (bBipredNoted && nWeightB == 1)
+        chosen.nBipred = 2;
     pFound->sets = {SpsOf(chosen, bBFrames), PpsOf(chosen)};
     pFound->nKeyFrame = nKeyFrame;
     pFound->bQpAssumed = !chosen.bCabac;
     pFound->bCropAssumed = chosen.bCrop;
-    pFound->bBipredAssumed = bBFrames && chosen.nBipred == 0;
+    pFound->bBipredAssumed = bBFrames && !bBipredNoted && chosen.nBipred == 0;
+    pFound->bChromaAssumed = !bChromaNoted;
+    pFound->bScalingAssumed = !(EncoderNote(note, "cqm", &nMatrix) && nMatrix == 0);
     return true;
 }

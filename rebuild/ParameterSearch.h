@@ -5,8 +5,9 @@
 // and the fields of later pictures' headers by decoding them.
 //
 // Some fields change the pictures without ever making them fail to decode: the chroma
-// quantiser offset, the scaling lists, and, where the stream is coded with CAVLC, the starting
-// quantiser. Those are taken as most encoders write them and said to be assumed.
+// quantiser offset, the scaling lists, implicit B weighting, and, where the stream is coded with
+// CAVLC, the starting quantiser. Those are read from the note x264 leaves of its settings, where
+// there is one; else taken as most encoders write them and said to be assumed.
 #pragma once
 
 #include "media/Box.h"
@@ -32,6 +33,8 @@ struct CSearchedSets {
     bool bQpAssumed = false;                // the starting quantiser, which CAVLC does not show
     bool bCropAssumed = false;              // 1088 lines shown as 1080
     bool bBipredAssumed = false;            // B pictures: how they weigh their two references
+    bool bChromaAssumed = true;             // the chroma quantiser offset
+    bool bScalingAssumed = true;            // flat scaling lists
 };
 
 // The first H.264 key frame slice with a 4-byte length prefix in data, where a search could

@@ -391,6 +391,8 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, const CSe
     found.bQpAssumed = searched.bQpAssumed;
     found.bCropAssumed = searched.bCropAssumed;
     found.bBipredAssumed = searched.bBipredAssumed;
+    found.bChromaAssumed = !bInStream && searched.bChromaAssumed;
+    found.bScalingAssumed = !bInStream && searched.bScalingAssumed;
     const std::vector<uint32_t> rates = RatesOfTable(nRateIndex);
     // Sound frames a picture: the slope of the frames before each picture, over all of them,
     // which the writer's chunks of either track do not sway.

@@ -136,6 +136,14 @@ def hashes(path):
     return [streams[i] for i in sorted(streams)]
 
 
+def pictures(path, count):
+    """The MD5 of each of a file's first count pictures."""
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0", "-frames:v",
+                          str(count), "-f", "framemd5", "-"], capture_output=True, text=True)
+    return [line.split(",")[-1].strip() for line in out.stdout.splitlines()
+            if not line.startswith("#")]
+
+
 def verify(media, results):
     # From a reference, and by the search for its settings.
     for kept in ["rebuilt-nomoov-size0.mp4", "searched-nomoov-size0.mp4"]:
@@ -151,6 +159,12 @@ def verify(media, results):
         decode = subprocess.run(["ffmpeg", "-v", "error", "-i", rebuilt, "-f", "null", "-"],
                                 capture_output=True, text=True)
         check(decode.returncode == 0 and not decode.stderr, f"{kept}: decodes {decode.stderr!r}")
+        if kept.startswith("searched"):
+            # Settings found by the search, with what x264 noted of the rest: the very pictures.
+            frames = len(new[0])
+            check(pictures(rebuilt, frames) == pictures(os.path.join(media, "whole-h264.mp4"),
+                                                       frames),
+                  f"{kept}: its {frames} pictures are the whole file's")
 
     for name in ["whole-h264.mp4", "whole-mpeg4.mp4", "видео 1.mp4"]:
         copy = os.path.join(results, name)
