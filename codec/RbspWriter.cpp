@@ -22,6 +22,10 @@ void CRbspWriter::Ue(uint32_t nValue) {
     Bits(nLength, static_cast<uint32_t>(nCode));
 }
 
+void CRbspWriter::Se(int32_t nValue) {
+    Ue(nValue > 0 ? uint32_t(2 * int64_t(nValue) - 1) : uint32_t(-2 * int64_t(nValue)));
+}
+
 void CRbspWriter::Copy(const uint8_t* pRbsp, uint64_t nBegin, uint64_t nEnd) {
     for (uint64_t n = nBegin; n < nEnd; ++n)
         Bits(1, (pRbsp[n / 8] >> (7 - n % 8)) & 1);

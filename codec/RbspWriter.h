@@ -11,6 +11,7 @@ public:
     void Bits(int nCount, uint32_t nValue); // nCount <= 32
     void Flag(bool bValue) { Bits(1, bValue ? 1 : 0); }
     void Ue(uint32_t nValue);
+    void Se(int32_t nValue);
     // Bits [nBegin, nEnd) of an RBSP, as they are.
     void Copy(const uint8_t* pRbsp, uint64_t nBegin, uint64_t nEnd);
     // What was written, with zeros to the byte.

@@ -1,8 +1,8 @@
 #include "rebuild/ParameterSearch.h"
 
+#include "codec/AvcSetWriter.h"
 #include "codec/ConfigRecord.h"
 #include "codec/RbspReader.h"
-#include "codec/RbspWriter.h"
 #include "rebuild/SampleDecoder.h"
 
 #include <algorithm>
@@ -122,114 +122,8 @@ std::vector<CPicture> PicturesFrom(const std::vector<uint8_t>& data, size_t nKey
     return pictures;
 }
 
-// Everything a candidate says: what the SPS and PPS would be.
-struct CTry {
-    int nLog2Frame = 4;
-    int nLog2Poc = 0; // 0: picture order count type 2
-    bool bCabac = false;
-    bool bTransform8x8 = false;
-    bool bDeblockingControl = false;
-    int nQp = 26;
-    int nPps = 0;
-    bool bWeighted = false;
-    int nBipred = 0;
-    int nRefL0 = 0, nRefL1 = 0; // num_ref_idx_lX_default_active_minus1
-    int nChromaQp = 0;          // chroma_qp_index_offset
-    int nWidth = kWideMbs, nHeight = 1;
-    bool bCrop = false;
-};
-
-// The lowest level whose pictures may be this large.
-int LevelFor(int nMbs) {
-    if (nMbs <= 1620)
-        return 30;
-    if (nMbs <= 3600)
-        return 31;
-    if (nMbs <= 8704)
-        return 42;
-    if (nMbs <= 36864)
-        return 51;
-    return 60;
-}
-
-std::vector<uint8_t> SpsOf(const CTry& t, bool bBFrames) {
-    const int nProfile = t.bTransform8x8 ? 100 : (t.bCabac || bBFrames) ? 77 : 66;
-    CRbspWriter w;
-    w.Bits(8, static_cast<uint32_t>(nProfile));
-    w.Bits(8, 0);
-    w.Bits(8, static_cast<uint32_t>(LevelFor(t.nWidth * t.nHeight)));
-    w.Ue(0);
-    if (nProfile == 100) {
-        w.Ue(1); // 4:2:0
-        w.Ue(0); // 8 bits
-        w.Ue(0); // 8 bits
-        w.Flag(false);
-        w.Flag(false); // flat scaling lists
-    }
-    w.Ue(static_cast<uint32_t>(t.nLog2Frame - 4));
-    w.Ue(t.nLog2Poc ? 0 : 2);
-    if (t.nLog2Poc)
-        w.Ue(static_cast<uint32_t>(t.nLog2Poc - 4));
-    const int nRefs = std::max(4, std::max(t.nRefL0, t.nRefL1) + 1);
-    w.Ue(static_cast<uint32_t>(nRefs));
-    w.Flag(false);
-    w.Ue(static_cast<uint32_t>(t.nWidth - 1));
-    w.Ue(static_cast<uint32_t>(t.nHeight - 1));
-    w.Flag(true); // frames only
-    w.Flag(true); // direct 8x8 inference
-    w.Flag(t.bCrop);
-    if (t.bCrop) {
-        w.Ue(0);
-        w.Ue(0);
-        w.Ue(0);
-        w.Ue(4); // 8 lines, in units of two
-    }
-    // Only how far pictures are reordered: without it a decoder learns it late, and drops a
-    // picture as it does.
-    const int nReorder = bBFrames ? nRefs : 0;
-    w.Flag(true);
-    w.Bits(8, 0); // no aspect ratio, overscan, signal type, chroma location, timing, HRD, ...
-    w.Flag(true); // bitstream restriction
-    w.Flag(true);
-    w.Ue(2);
-    w.Ue(1);
-    w.Ue(16);
-    w.Ue(16);
-    w.Ue(static_cast<uint32_t>(nReorder));
-    w.Ue(static_cast<uint32_t>(nRefs));
-    const uint8_t nHeader = 0x67;
-    return w.Nal(&nHeader, 1);
-}
-
-void Se(CRbspWriter& w, int nValue) {
-    w.Ue(nValue > 0 ? uint32_t(2 * nValue - 1) : uint32_t(-2 * nValue));
-}
-
-std::vector<uint8_t> PpsOf(const CTry& t) {
-    CRbspWriter w;
-    w.Ue(static_cast<uint32_t>(t.nPps));
-    w.Ue(0);
-    w.Flag(t.bCabac);
-    w.Flag(false); // bottom_field_pic_order_in_frame_present
-    w.Ue(0);       // one slice group
-    w.Ue(static_cast<uint32_t>(t.nRefL0));
-    w.Ue(static_cast<uint32_t>(t.nRefL1));
-    w.Flag(t.bWeighted);
-    w.Bits(2, static_cast<uint32_t>(t.nBipred));
-    Se(w, t.nQp - 26);
-    Se(w, 0);
-    Se(w, t.nChromaQp);
-    w.Flag(t.bDeblockingControl);
-    w.Flag(false); // constrained intra prediction
-    w.Flag(false); // redundant_pic_cnt
-    if (t.bTransform8x8) {
-        w.Flag(true);
-        w.Flag(false);
-        Se(w, t.nChromaQp);
-    }
-    const uint8_t nHeader = 0x68;
-    return w.Nal(&nHeader, 1);
-}
+// Everything a candidate says: what its SPS and PPS would be.
+using CTry = CAvcSetFields;
 
 // How a candidate fared: the pictures decoded before the first fault, and where in the first
 // picture the decoder gave up (in macroblocks, counted along the rows).
@@ -273,7 +167,6 @@ public:
             m_pDecoder.reset();
         m_eUse = eUse;
     }
-    void SetBFrames(bool b) { m_bBFrames = b; }
 
     // Decodes the pictures listed (indexes into the pictures) with the candidate's sets.
     // Each candidate's sets go in before its first picture, into one decoder: opening one
@@ -282,7 +175,7 @@ public:
         CProbe probe;
         if (Cancelled() || which.empty())
             return probe;
-        const std::vector<uint8_t> sps = SpsOf(t, m_bBFrames), pps = PpsOf(t);
+        const std::vector<uint8_t> sps = WriteAvcSps(t), pps = WriteAvcPps(t);
         if (!m_pDecoder || m_pDecoder->Faults().size() >= kFaultsKept) {
             CConfigRecord record;
             std::vector<uint8_t> config;
@@ -347,7 +240,6 @@ private:
     EDecoderUse m_eUse = EDecoderUse::Probe;
     int64_t m_nLabel = 0;
     bool m_bCancelled = false;
-    bool m_bBFrames = false;
 };
 
 // The key frame's slice header as a candidate would read it, to its end: false when it does
@@ -476,7 +368,6 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
         CSliceStart start;
         bBFrames = bBFrames || (ReadSliceStart(bits, &start) && start.nType % 5 == 1);
     }
-    search.SetBFrames(bBFrames);
     const auto report = [&](int nPercent) {
         if (pProgress)
             pProgress->Searched(nPercent);
@@ -502,6 +393,8 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
         for (int nControl = 0; nControl < 2; ++nControl) {
             for (int nCabac = 1; nCabac >= 0; --nCabac) {
                 CTry t;
+                t.nWidth = kWideMbs;
+                t.bBFrames = bBFrames;
                 t.nLog2Frame = layouts[nLayout].first;
                 t.nLog2Poc = layouts[nLayout].second;
                 t.bDeblockingControl = nControl != 0;
@@ -667,7 +560,7 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
     const bool bBipredNoted = chosen.nBipred == 0 && EncoderNote(note, "weightb", &nWeightB);
     if (bBipredNoted && nWeightB == 1)
         chosen.nBipred = 2;
-    pFound->sets = {SpsOf(chosen, bBFrames), PpsOf(chosen)};
+    pFound->sets = {WriteAvcSps(chosen), WriteAvcPps(chosen)};
     pFound->nKeyFrame = nKeyFrame;
     pFound->bQpAssumed = !chosen.bCabac;
     pFound->bCropAssumed = chosen.bCrop;

@@ -4,6 +4,7 @@
 // of older devices' codecs where ffmpeg writes none of it (Motion-JPEG A's fields, H.263's
 // custom sizes, QuickTime's sound descriptions of version 2).
 #include "codec/AmrFrame.h"
+#include "codec/AvcSetWriter.h"
 #include "codec/AvcSyntax.h"
 #include "codec/ConfigRecord.h"
 #include "codec/ConfigVariant.h"
@@ -199,6 +200,42 @@ TEST(CodecVideoSample, PaddedAndWrappedUnitsAreTakenWhole) {
 
 // Each record's layout reads as sample entries hold it and writes back byte for byte; what
 // either of the engine's two readers of them refused, the one reader refuses.
+// Sets written for a stream that carries none read back as written, in each layout the search
+// tries: picture order count types, 8x8 transform (High), B pictures, cropping.
+TEST(CodecAvcSetWriter, WrittenSetsReadBackAsWritten) {
+    for (int nCase = 0; nCase < 4; ++nCase) {
+        CAvcSetFields fields;
+        fields.nLog2Frame = 4 + nCase * 3;
+        fields.nLog2Poc = nCase % 2 ? 6 + nCase : 0;
+        fields.bCabac = nCase > 0;
+        fields.bTransform8x8 = nCase > 1;
+        fields.bBFrames = nCase == 3;
+        fields.nWidth = 40 + nCase * 40;
+        fields.nHeight = nCase == 3 ? 68 : 30;
+        fields.bCrop = nCase == 3;
+        fields.nRefL0 = nCase;
+        fields.bWeighted = nCase % 2 == 1;
+        fields.nBipred = nCase == 3 ? 2 : 0;
+        fields.nQp = 20 + nCase;
+        fields.nChromaQp = -nCase;
+        CAvcSps sps;
+        CAvcPps pps;
+        const std::vector<uint8_t> spsNal = WriteAvcSps(fields), ppsNal = WriteAvcPps(fields);
+        ASSERT_TRUE(ParseAvcSps(spsNal.data(), spsNal.size(), &sps)) << nCase;
+        ASSERT_TRUE(ParseAvcPps(ppsNal.data(), ppsNal.size(), &pps)) << nCase;
+        EXPECT_EQ(fields.bTransform8x8 ? 100 : fields.bCabac ? 77 : 66, sps.nProfile);
+        EXPECT_EQ(fields.nLog2Frame, sps.nLog2MaxFrameNum);
+        EXPECT_EQ(fields.nLog2Poc ? 0 : 2, sps.nPocType);
+        if (fields.nLog2Poc)
+            EXPECT_EQ(fields.nLog2Poc, sps.nLog2MaxPocLsb);
+        EXPECT_EQ(fields.nWidth * 16, sps.nWidth);
+        EXPECT_EQ(fields.bCrop ? 1080 : fields.nHeight * 16, sps.nHeight);
+        EXPECT_EQ(fields.nRefL0 + 1, pps.nRefIdxL0Default);
+        EXPECT_EQ(fields.bWeighted, pps.bWeightedPred);
+        EXPECT_EQ(fields.nBipred, pps.nWeightedBipredIdc);
+    }
+}
+
 TEST(CodecConfigRecord, ReadsEachLayoutAndWritesItBack) {
     const std::vector<uint8_t> sps = testmedia::Sps(), pps = testmedia::Pps();
     // avcC of 2-byte lengths, with the fields of a high profile after its lists.
