@@ -23,6 +23,8 @@ const int kWideMbs = 512;
 const int kMaxMbs = 512 * 270;
 // The candidates the key frame's decode keeps: the readings that go as far as the best.
 const size_t kKeep = 64;
+// Macroblocks a byte of a key frame holds at most: a flat picture's, many times over.
+const size_t kMbsPerByte = 64;
 // Of them, how many the size is looked for with.
 const size_t kSizeTries = 6;
 // How far before the key frame its sample's SEI messages may begin.
@@ -361,6 +363,9 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
     const std::vector<CPicture>& pictures = search.Pictures();
     if (pictures.empty())
         return false;
+    size_t nKeyBytes = 0; // all the key frame's slices
+    for (const CSlice& slice : pictures.front().slices)
+        nKeyBytes += slice.nLength;
     bool bBFrames = false;
     for (const CPicture& picture : pictures) {
         const CSlice& slice = picture.slices.front();
@@ -444,7 +449,10 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
             t.nHeight = 3;
             if (!search.Probe(t, {0}).bClean)
                 continue;
-            int nLow = 3, nHigh = std::min(1024, kMaxMbs / nWidth) + 1;
+            // No taller than the key frame's bytes could fill: what the decoders allocate
+            // follows from the file.
+            const int nFillable = int(std::min<size_t>(kMaxMbs, nKeyBytes * kMbsPerByte));
+            int nLow = 3, nHigh = std::max(3, std::min(1024, nFillable / nWidth)) + 1;
             search.SetUse(EDecoderUse::Check);
             while (nHigh - nLow > 1) {
                 t.nHeight = (nLow + nHigh) / 2;
