@@ -46,12 +46,12 @@ std::vector<uint8_t> WriteAvcSps(const CAvcSetFields& f) {
     w.Ue(static_cast<uint32_t>(f.nHeight - 1));
     w.Flag(true); // frames only
     w.Flag(true); // direct 8x8 inference
-    w.Flag(f.bCrop);
-    if (f.bCrop) {
+    w.Flag(f.nCropLines > 0);
+    if (f.nCropLines > 0) {
         w.Ue(0);
         w.Ue(0);
         w.Ue(0);
-        w.Ue(4); // in units of two lines
+        w.Ue(static_cast<uint32_t>(f.nCropLines / 2)); // in units of two lines
     }
     // Without how far pictures are reordered, a decoder learns it late and drops a picture as
     // it does.

@@ -18,7 +18,7 @@ struct CAvcSetFields {
     int nRefL0 = 0, nRefL1 = 0;  // num_ref_idx_lX_default_active_minus1
     int nChromaQp = 0;           // chroma_qp_index_offset, for both chroma planes
     int nWidth = 1, nHeight = 1; // in macroblocks
-    bool bCrop = false;          // the last 8 lines hidden (1088 shown as 1080)
+    int nCropLines = 0;          // hidden at the bottom (8: 1088 shown as 1080); even
     bool bBFrames = false;       // pictures are reordered
 };
 

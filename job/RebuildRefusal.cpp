@@ -222,7 +222,7 @@ CString DescribeFoundSettings(const CFoundSettings& found) {
             {found.bScalingAssumed, "its scaling lists"},
             {found.bQpAssumed, "its starting quantiser"},
             {found.bBipredAssumed, "how its B pictures weigh their references"},
-            {found.bCropAssumed, "1080 of its 1088 lines shown"},
+            {found.nCropLines > 0, "its size, a few lines hidden for a common shape"},
         };
         const char* pszJoin = "; assumed, as decoding cannot tell: ";
         for (const auto& item : assumed) {

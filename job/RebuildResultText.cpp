@@ -58,7 +58,7 @@ template <typename V, typename T> void FoundFields(V& v, T& f) {
     v.Field(f.nChannels);
     v.Field(f.bRateByTime);
     v.Field(f.bQpAssumed);
-    v.Field(f.bCropAssumed);
+    v.Field(f.nCropLines);
     v.Field(f.bBipredAssumed);
     v.Field(f.bChromaAssumed);
     v.Field(f.bScalingAssumed);

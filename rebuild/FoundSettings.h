@@ -23,10 +23,10 @@ struct CFoundSettings {
     bool bRateByTime = false; // the sound's rate told by how many frames lie between pictures
     std::string strCamera;    // the model the records name, where they do
     // What a search took as most encoders write it, decoding not telling: the starting
-    // quantiser (CAVLC), the cropping of 1088 lines to 1080, B pictures' implicit weighting,
+    // quantiser (CAVLC), the lines a picture hides, B pictures' implicit weighting,
     // the chroma quantiser offset and the scaling lists.
     bool bQpAssumed = false;
-    bool bCropAssumed = false;
+    int nCropLines = 0; // the last lines hidden, for a common shape
     bool bBipredAssumed = false;
     bool bChromaAssumed = false;
     bool bScalingAssumed = false;

@@ -309,6 +309,21 @@ size_t FrameNumsFit(const std::vector<uint8_t>& data, const std::vector<CPicture
     return pictures.size();
 }
 
+// Whether a picture's width to height is 16:9 or 4:3.
+bool CommonShape(int nWidth, int nHeight) {
+    return nWidth * 9 == nHeight * 16 || nWidth * 3 == nHeight * 4;
+}
+
+int CommonShapeCrop(int nWidth, int nHeight) {
+    if (CommonShape(nWidth, nHeight))
+        return 0;
+    for (int nLines = 2; nLines < 16 && nLines < nHeight; nLines += 2) {
+        if (CommonShape(nWidth, nHeight - nLines))
+            return nLines;
+    }
+    return 0;
+}
+
 struct CScored {
     CTry t;
     int nScore = 0;
@@ -438,21 +453,24 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
     report(55);
 
     // The width: where the wide row broke, or a little before; the height: the most rows the
-    // key frame fills with no macroblock missing.
+    // key frame fills with no macroblock missing. A wrong width can also decode a while, until
+    // its slice seems to end: the right one fills the largest picture.
     bool bSized = false;
+    int nFilled = 0;
     CTry found;
+    // No taller than the key frame's bytes could fill, so that what the decoders allocate
+    // follows from the file.
+    const int nFillable = int(std::min<size_t>(kMaxMbs, nKeyBytes * kMbsPerByte));
     for (size_t i = 0; i < best.size() && i < kSizeTries && !bSized; ++i) {
         const int nBroke = best[i].nScore;
-        for (int nWidth = nBroke; nWidth >= std::max(1, nBroke / 2) && !bSized; --nWidth) {
+        for (int nWidth = nBroke; nWidth >= std::max(1, nBroke / 2); --nWidth) {
+            const int nTallest = std::max(3, std::min(1024, nFillable / nWidth));
             CTry t = best[i].t;
             t.nWidth = nWidth;
-            t.nHeight = 3;
+            t.nHeight = nTallest;
             if (!search.Probe(t, {0}).bClean)
                 continue;
-            // No taller than the key frame's bytes could fill: what the decoders allocate
-            // follows from the file.
-            const int nFillable = int(std::min<size_t>(kMaxMbs, nKeyBytes * kMbsPerByte));
-            int nLow = 3, nHigh = std::max(3, std::min(1024, nFillable / nWidth)) + 1;
+            int nLow = 0, nHigh = nTallest + 1;
             search.SetUse(EDecoderUse::Check);
             while (nHigh - nLow > 1) {
                 t.nHeight = (nLow + nHigh) / 2;
@@ -460,11 +478,12 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
                 if (search.Cancelled())
                     return false;
             }
-            t.nHeight = nLow;
             search.SetUse(EDecoderUse::Probe);
             // A key frame whose data would fill any height is no picture.
-            if (nLow * nWidth < kMaxMbs && nHigh <= kMaxMbs / nWidth) {
+            if (nLow > 0 && nHigh <= nTallest && nLow * nWidth > nFilled) {
+                t.nHeight = nLow;
                 found = t;
+                nFilled = nLow * nWidth;
                 bSized = true;
             }
         }
@@ -556,8 +575,10 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
         }
     }
     report(100);
-    // 1088 lines are 1080 shown, as every 1080-line recorder writes them.
-    chosen.bCrop = chosen.nHeight == 68;
+    // Recorders hide the last lines of a picture whose height is no whole number of
+    // macroblocks, to a common shape (1920x1080 of 1088 lines, 640x360 of 368): a picture
+    // that is of no common shape as it is, but is one with a few lines less, is taken so.
+    chosen.nCropLines = CommonShapeCrop(chosen.nWidth * 16, chosen.nHeight * 16);
     // What the encoder noted of the rest, where it did.
     const std::string note = EncoderNoteBefore(data, nKeyFrame);
     int nChromaQp = 0, nWeightB = 0, nMatrix = 1;
@@ -571,7 +592,7 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
     pFound->sets = {WriteAvcSps(chosen), WriteAvcPps(chosen)};
     pFound->nKeyFrame = nKeyFrame;
     pFound->bQpAssumed = !chosen.bCabac;
-    pFound->bCropAssumed = chosen.bCrop;
+    pFound->nCropLines = chosen.nCropLines;
     pFound->bBipredAssumed = bBFrames && !bBipredNoted && chosen.nBipred == 0;
     pFound->bChromaAssumed = !bChromaNoted;
     pFound->bScalingAssumed = !(EncoderNote(note, "cqm", &nMatrix) && nMatrix == 0);

@@ -31,7 +31,7 @@ struct CSearchedSets {
     std::vector<std::vector<uint8_t>> sets; // an SPS and a PPS, whole NAL units
     size_t nKeyFrame = 0;                   // the key frame's first slice (its length prefix)
     bool bQpAssumed = false;                // the starting quantiser, which CAVLC does not show
-    bool bCropAssumed = false;              // 1088 lines shown as 1080
+    int nCropLines = 0;                     // hidden for a common shape (1088 shown as 1080)
     bool bBipredAssumed = false;            // B pictures: how they weigh their two references
     bool bChromaAssumed = true;             // the chroma quantiser offset
     bool bScalingAssumed = true;            // flat scaling lists

@@ -389,7 +389,7 @@ bool FindStreamIndex(CByteSource& recording, const CMediaRange& range, const CSe
                                                 : CFoundSettings::ESource::Search,
                                       eCodec, facts);
     found.bQpAssumed = searched.bQpAssumed;
-    found.bCropAssumed = searched.bCropAssumed;
+    found.nCropLines = searched.nCropLines;
     found.bBipredAssumed = searched.bBipredAssumed;
     found.bChromaAssumed = !bInStream && searched.bChromaAssumed;
     found.bScalingAssumed = !bInStream && searched.bScalingAssumed;

@@ -212,7 +212,7 @@ TEST(CodecAvcSetWriter, WrittenSetsReadBackAsWritten) {
         fields.bBFrames = nCase == 3;
         fields.nWidth = 40 + nCase * 40;
         fields.nHeight = nCase == 3 ? 68 : 30;
-        fields.bCrop = nCase == 3;
+        fields.nCropLines = nCase == 3 ? 8 : 0;
         fields.nRefL0 = nCase;
         fields.bWeighted = nCase % 2 == 1;
         fields.nBipred = nCase == 3 ? 2 : 0;
@@ -229,7 +229,7 @@ TEST(CodecAvcSetWriter, WrittenSetsReadBackAsWritten) {
         if (fields.nLog2Poc)
             EXPECT_EQ(fields.nLog2Poc, sps.nLog2MaxPocLsb);
         EXPECT_EQ(fields.nWidth * 16, sps.nWidth);
-        EXPECT_EQ(fields.bCrop ? 1080 : fields.nHeight * 16, sps.nHeight);
+        EXPECT_EQ(fields.nHeight * 16 - fields.nCropLines, sps.nHeight);
         EXPECT_EQ(fields.nRefL0 + 1, pps.nRefIdxL0Default);
         EXPECT_EQ(fields.bWeighted, pps.bWeightedPred);
         EXPECT_EQ(fields.nBipred, pps.nWeightedBipredIdc);
