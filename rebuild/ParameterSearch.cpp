@@ -465,13 +465,27 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
         const int nBroke = best[i].nScore;
         for (int nWidth = nBroke; nWidth >= std::max(1, nBroke / 2); --nWidth) {
             const int nTallest = std::max(3, std::min(1024, nFillable / nWidth));
+            // Three rows first: most wrong widths go wrong in them, and cost little.
             CTry t = best[i].t;
             t.nWidth = nWidth;
+            t.nHeight = 3;
+            if (!search.Probe(t, {0}).bClean)
+                continue;
             t.nHeight = nTallest;
             if (!search.Probe(t, {0}).bClean)
                 continue;
+            // Upwards by doubling, then halving: the rows that a too tall picture misses, and
+            // the decoder fills in, are never more than the key frame's own.
             int nLow = 0, nHigh = nTallest + 1;
             search.SetUse(EDecoderUse::Check);
+            for (int nRows = 4; nRows <= nTallest; nRows *= 2) {
+                t.nHeight = nRows;
+                if (!search.Probe(t, {0}).bClean) {
+                    nHigh = nRows;
+                    break;
+                }
+                nLow = nRows;
+            }
             while (nHigh - nLow > 1) {
                 t.nHeight = (nLow + nHigh) / 2;
                 (search.Probe(t, {0}).bClean ? nLow : nHigh) = t.nHeight;
