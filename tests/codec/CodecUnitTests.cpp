@@ -226,8 +226,9 @@ TEST(CodecAvcSetWriter, WrittenSetsReadBackAsWritten) {
         EXPECT_EQ(fields.bTransform8x8 ? 100 : fields.bCabac ? 77 : 66, sps.nProfile);
         EXPECT_EQ(fields.nLog2Frame, sps.nLog2MaxFrameNum);
         EXPECT_EQ(fields.nLog2Poc ? 0 : 2, sps.nPocType);
-        if (fields.nLog2Poc)
+        if (fields.nLog2Poc) {
             EXPECT_EQ(fields.nLog2Poc, sps.nLog2MaxPocLsb);
+        }
         EXPECT_EQ(fields.nWidth * 16, sps.nWidth);
         EXPECT_EQ(fields.nHeight * 16 - fields.nCropLines, sps.nHeight);
         EXPECT_EQ(fields.nRefL0 + 1, pps.nRefIdxL0Default);
