@@ -521,72 +521,69 @@ bool SearchAvcParameterSets(const std::vector<uint8_t>& data, size_t nKeyFrame,
         lengths.emplace_back(FrameNumsFit(data, pictures, nLog2), nLog2);
     std::stable_sort(lengths.begin(), lengths.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    // Key frame readings that went as far as the best differ in what follows it: each is
-    // tried, with each length, on the reference pictures.
-    size_t nBestClean = 0;
+    // Of candidates tried in order on the pictures listed, the first that decodes them all,
+    // else the one that decodes the most before a fault; false when cancelled.
     CTry chosen = found;
-    const auto tryReferences = [&]() {
-        for (const CScored& scored : best) {
-            if (scored.nScore != best.front().nScore)
-                break;
-            for (const auto& length : lengths) {
-                // The key frame reads the same: type 2 with its own length, type 0 with the
-                // count as much longer.
-                const int nLog2Poc = scored.t.nLog2Poc == 0
-                                         ? 0
-                                         : scored.t.nLog2Poc + length.second - scored.t.nLog2Frame;
-                if (scored.t.nLog2Poc == 0 ? length.second != scored.t.nLog2Frame
-                                           : nLog2Poc < 4 || nLog2Poc > 16)
-                    continue;
-                for (int nWeighted = 0; nWeighted < 2; ++nWeighted) {
-                    for (int nRefs = 0; nRefs < 4; ++nRefs) {
-                        CTry t = scored.t;
-                        t.nWidth = found.nWidth;
-                        t.nHeight = found.nHeight;
-                        t.nLog2Frame = length.second;
-                        t.nLog2Poc = nLog2Poc;
-                        t.bWeighted = nWeighted != 0;
-                        t.nRefL0 = nRefs;
-                        const CProbe probe = search.Probe(t, references);
-                        if (search.Cancelled())
-                            return false;
-                        if (probe.nCleanPictures > nBestClean ||
-                            (probe.bClean && nBestClean == 0)) {
-                            nBestClean = probe.nCleanPictures;
-                            chosen = t;
-                        }
-                        if (probe.bClean)
-                            return true;
-                    }
-                }
+    const auto choose = [&](const std::vector<CTry>& candidates, const std::vector<size_t>& which) {
+        size_t nBestClean = 0;
+        for (const CTry& t : candidates) {
+            const CProbe probe = search.Probe(t, which);
+            if (search.Cancelled())
+                return false;
+            if (probe.nCleanPictures > nBestClean) {
+                nBestClean = probe.nCleanPictures;
+                chosen = t;
             }
+            if (probe.bClean)
+                break;
         }
         return true;
     };
-    if (!tryReferences())
-        return false;
-    report(85);
-    if (bBFrames) {
-        nBestClean = 0;
-        const CTry withReferences = chosen;
-        for (int nBipred = 0; nBipred < 2; ++nBipred) {
-            for (int nRefs = 0; nRefs < 2; ++nRefs) {
-                CTry t = withReferences;
-                t.nBipred = nBipred;
-                t.nRefL1 = nRefs;
-                const CProbe probe = search.Probe(t, all);
-                if (search.Cancelled())
-                    return false;
-                if (probe.nCleanPictures > nBestClean) {
-                    nBestClean = probe.nCleanPictures;
-                    chosen = t;
+    // Key frame readings that went as far as the best differ in what follows it: each is
+    // tried, with each length, on the reference pictures.
+    std::vector<CTry> candidates;
+    for (const CScored& scored : best) {
+        if (scored.nScore != best.front().nScore)
+            break;
+        for (const auto& length : lengths) {
+            // The key frame reads the same: type 2 with its own length, type 0 with the count
+            // as much longer.
+            const int nLog2Poc = scored.t.nLog2Poc == 0
+                                     ? 0
+                                     : scored.t.nLog2Poc + length.second - scored.t.nLog2Frame;
+            if (scored.t.nLog2Poc == 0 ? length.second != scored.t.nLog2Frame
+                                       : nLog2Poc < 4 || nLog2Poc > 16)
+                continue;
+            for (int nWeighted = 0; nWeighted < 2; ++nWeighted) {
+                for (int nRefs = 0; nRefs < 4; ++nRefs) {
+                    CTry t = scored.t;
+                    t.nWidth = found.nWidth;
+                    t.nHeight = found.nHeight;
+                    t.nLog2Frame = length.second;
+                    t.nLog2Poc = nLog2Poc;
+                    t.bWeighted = nWeighted != 0;
+                    t.nRefL0 = nRefs;
+                    candidates.push_back(t);
                 }
-                if (probe.bClean)
-                    nBipred = 2;
-                if (probe.bClean)
-                    break;
             }
         }
+    }
+    if (!choose(candidates, references))
+        return false;
+    report(85);
+    // Then B slices' defaults, on all the pictures.
+    if (bBFrames) {
+        candidates.clear();
+        for (int nBipred = 0; nBipred < 2; ++nBipred) {
+            for (int nRefs = 0; nRefs < 2; ++nRefs) {
+                CTry t = chosen;
+                t.nBipred = nBipred;
+                t.nRefL1 = nRefs;
+                candidates.push_back(t);
+            }
+        }
+        if (!choose(candidates, all))
+            return false;
     }
     report(100);
     // Recorders hide the last lines of a picture whose height is no whole number of
